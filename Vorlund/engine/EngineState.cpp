@@ -1,0 +1,141 @@
+#include "EngineState.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vorlund {
+
+EngineState::EngineState()
+    : m_buffers(new uint8_t[9 * kFrameBufferSize]())
+{
+    for (int c = 1; c <= kMaxCameras; ++c) {
+        Sensitivity[c] = 25;
+        MotionDistance[c] = 12;
+        Confirm[c] = 1;
+    }
+}
+
+size_t EngineState::WriteLiveFrame(int camera, const uint8_t *data, size_t length)
+{
+    if (!IsCamera(camera))
+        return 0;
+    length = std::min(length, kFrameBufferSize);
+    std::lock_guard lock(m_bufferLock);
+    std::memcpy(Buffer(kLiveBase + camera), data, length);
+    return length;
+}
+
+size_t EngineState::WriteStillFrame(const uint8_t *data, size_t length, double sampleTime)
+{
+    length = std::min(length, kFrameBufferSize);
+    std::lock_guard lock(m_bufferLock);
+    std::memcpy(Buffer(kStill), data, length);
+    StillSampleTime.store(sampleTime);
+    return length;
+}
+
+void EngineState::ClearLiveFrame(int camera)
+{
+    if (!IsCamera(camera))
+        return;
+    std::lock_guard lock(m_bufferLock);
+    std::memset(Buffer(kLiveBase + camera), 0, kFrameBufferSize);
+}
+
+size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const
+{
+    if (!IsCamera(camera)) {
+        out.clear();
+        return 0;
+    }
+    length = std::min(length, kFrameBufferSize);
+    out.resize(length);
+    std::lock_guard lock(m_bufferLock);
+    std::memcpy(out.data(), Buffer(kLiveBase + camera), length);
+    return length;
+}
+
+size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,
+    double *sampleTime) const
+{
+    length = std::min(length, kFrameBufferSize);
+    out.resize(length);
+    std::lock_guard lock(m_bufferLock);
+    std::memcpy(out.data(), Buffer(kStill), length);
+    if (sampleTime)
+        *sampleTime = StillSampleTime.load();
+    return length;
+}
+
+ZoneMaskBytes EngineState::GetZoneMask(int camera, int zone) const
+{
+    ZoneMaskBytes out {};
+    if (IsCamera(camera) && IsCamera(zone)) {
+        for (int k = 0; k < kCells; ++k)
+            out[k] = ZoneMask[camera][zone][k].load(std::memory_order_relaxed);
+    }
+    return out;
+}
+
+void EngineState::SetZoneMask(int camera, int zone, const ZoneMaskBytes &mask)
+{
+    if (!IsCamera(camera) || !IsCamera(zone))
+        return;
+    for (int k = 0; k < kCells; ++k)
+        ZoneMask[camera][zone][k].store(mask[k], std::memory_order_relaxed);
+}
+
+ZoneMaskBytes EngineState::GetHitMap(int camera) const
+{
+    ZoneMaskBytes out {};
+    if (IsCamera(camera)) {
+        for (int k = 0; k < kCells; ++k)
+            out[k] = HitMap[camera][k].load(std::memory_order_relaxed);
+    }
+    return out;
+}
+
+void EngineState::ClearHitMap(int camera)
+{
+    if (!IsCamera(camera))
+        return;
+    for (auto &cell : HitMap[camera])
+        cell.store(0, std::memory_order_relaxed);
+}
+
+void EngineState::ClearHitMaps()
+{
+    for (int c = 1; c <= kMaxCameras; ++c)
+        ClearHitMap(c);
+}
+
+void EngineState::PrimeForStart()
+{
+    for (int c = 1; c <= kMaxCameras; ++c) {
+        VisitCount[c] = 10;
+        Confirm[c] = 1;
+        MotionEnabled[c] = SavedMotionEnabled[c].load();
+    }
+    SlowCounter = 12001;
+    CalibratedZone = 5;
+    SuppressCount = 10;
+    CalibrationMode = 0;
+    RecordCountdown = 0;
+    CurrentCamera = 1;
+    ReviewMode = 0;
+    CycleCount = CameraCount.load();
+    SelectedCamera = 0;
+    BytesPerPixel = 3;
+}
+
+void EngineState::ResetOnStop()
+{
+    GateOpen = 0;
+    for (int c = 1; c <= kMaxCameras; ++c)
+        FreshFrame[c] = 1;
+    if (const uint32_t saved = SavedSettleTime.exchange(0); saved != 0)
+        SettleTime = saved;
+    ClearHitMaps();
+}
+
+} // namespace vorlund

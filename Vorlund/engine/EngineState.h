@@ -1,0 +1,188 @@
+#pragma once
+
+#include "Messages.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vorlund {
+
+inline constexpr int kMaxCameras = 4;
+inline constexpr int kCells = 64;
+inline constexpr size_t kFrameBufferSize = 1253824;
+inline constexpr int kMaxFrameWidth = 720;
+inline constexpr int kMaxFrameHeight = 576;
+
+// Per-camera arrays are indexed by the camera number 1..4; entry 0 is unused.
+template <typename T> using PerCamera = std::array<T, kMaxCameras + 1>;
+using ZoneMaskBytes = std::array<uint8_t, kCells>;
+using CellFlags = std::array<std::atomic<uint8_t>, kCells>;
+
+inline bool IsCamera(int camera) { return camera >= 1 && camera <= kMaxCameras; }
+
+// The one record of capture-engine state, shared by the streaming thread (motion detector) and
+// the UI thread (everything else). Scalars are atomics; a read-modify-write that both threads
+// make uses compare-and-swap; the live and still frame buffers are copied under one lock held
+// only for the copy. The reference frames belong to the streaming thread alone.
+class EngineState
+{
+public:
+    EngineState();
+    EngineState(const EngineState &) = delete;
+    EngineState &operator=(const EngineState &) = delete;
+
+    // --- Frame buffers --------------------------------------------------------------------
+    // Streaming thread only (and tests before capture runs).
+    uint8_t *ReferenceFrame(int camera) { return Buffer(kReferenceBase + camera); }
+    const uint8_t *ReferenceFrame(int camera) const { return Buffer(kReferenceBase + camera); }
+
+    // Writers: the length is clamped to the buffer; returns the bytes copied.
+    size_t WriteLiveFrame(int camera, const uint8_t *data, size_t length);
+    size_t WriteStillFrame(const uint8_t *data, size_t length, double sampleTime);
+    void ClearLiveFrame(int camera);
+
+    // Readers copy out under the lock and then work on their copy. `length` bytes are copied
+    // (at most the buffer size); out is resized to that.
+    size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const;
+    size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
+
+    // --- Frame geometry ------------------------------------------------------------------
+    std::atomic<int32_t> FrameWidth { 0 };
+    std::atomic<int32_t> FrameHeight { 0 };
+    std::atomic<int32_t> PixelCount { 0 };
+    std::atomic<int32_t> BytesPerPixel { 3 };
+    std::atomic<int32_t> FrameLength { 0 };
+    std::atomic<double> StillSampleTime { 0.0 };
+    PerCamera<std::atomic<uint8_t>> FreshFrame {};
+    std::atomic<uint8_t> LiveFramePending { 0 };
+
+    // --- Per-camera runtime settings ------------------------------------------------------
+    PerCamera<std::atomic<int32_t>> Sensitivity {};
+    PerCamera<std::atomic<uint8_t>> MotionEnabled {};
+    PerCamera<std::atomic<uint8_t>> SavedMotionEnabled {};
+    PerCamera<std::atomic<uint8_t>> RecordOnMotion {};
+    PerCamera<std::atomic<int32_t>> RecordSeconds {};
+    PerCamera<std::atomic<uint8_t>> SnapOnMotion {};
+    PerCamera<std::atomic<uint8_t>> SoundOnMotion {};
+    PerCamera<std::atomic<uint8_t>> MailOnMotion {};
+    PerCamera<std::atomic<uint8_t>> MotionDistanceEnabled {};
+    PerCamera<std::atomic<int32_t>> MotionDistance {};
+    PerCamera<PerCamera<CellFlags>> ZoneMask {}; // [camera][zone]
+    PerCamera<PerCamera<std::atomic<uint8_t>>> ZoneSensitivity {}; // [camera][zone]
+    PerCamera<std::atomic<int32_t>> ZoneSensitivityEnabled {};
+
+    ZoneMaskBytes GetZoneMask(int camera, int zone) const;
+    void SetZoneMask(int camera, int zone, const ZoneMaskBytes &mask);
+    // The mask the detector uses for a zone number: 1..3 as given, anything else zone 4.
+    static int MaskZone(int currentZone) { return currentZone >= 1 && currentZone <= 3 ? currentZone : 4; }
+
+    // --- Per-camera detection state -------------------------------------------------------
+    PerCamera<CellFlags> HitMap {};
+    PerCamera<std::array<int32_t, kCells>> LastScore {}; // streaming thread only
+    PerCamera<std::atomic<uint8_t>> Confirm {};
+    PerCamera<std::atomic<uint8_t>> VisitCount {};
+
+    ZoneMaskBytes GetHitMap(int camera) const;
+    void ClearHitMap(int camera);
+    void ClearHitMaps();
+
+    // --- Camera sequencing ----------------------------------------------------------------
+    std::atomic<int32_t> CurrentCamera { 1 };
+    std::atomic<int32_t> CameraCount { 1 };
+    std::atomic<int32_t> CycleCount { 1 };
+    std::atomic<int32_t> SelectedCamera { 0 };
+    std::atomic<int32_t> SwitchType { 0 };
+    std::atomic<uint8_t> CameraOnePriority { 0 };
+    std::atomic<int32_t> PriorityNext { 1 };
+    std::atomic<int32_t> SwitchBusy { 0 };
+    std::atomic<uint32_t> SwitchTime { 0 };
+    std::atomic<uint32_t> SettleTime { 200 };
+    std::atomic<uint32_t> SavedSettleTime { 0 };
+    std::atomic<int32_t> FrameDone { 1 };
+    std::atomic<uint8_t> Armed { 0 };
+    std::atomic<uint8_t> SuppressCount { 0 };
+    std::atomic<int32_t> RefreshRequest { 0 };
+
+    // --- Recording and snapshots ----------------------------------------------------------
+    std::atomic<int32_t> RecordCountdown { 0 };
+    std::atomic<int32_t> HoldTicks { 0 };
+    std::atomic<uint8_t> GateOpen { 0 };
+    std::atomic<int32_t> SnapshotRequest { 0 };
+    std::atomic<uint8_t> TimeLapseShot { 0 };
+
+    // --- Zones and calibration ------------------------------------------------------------
+    std::atomic<uint8_t> CurrentZone { 0 };
+    std::atomic<uint8_t> CalibratedZone { 5 };
+    std::atomic<uint8_t> CalibrationMode { 0 };
+    std::atomic<uint8_t> AutoCalibrate { 0 };
+
+    // --- Modes ----------------------------------------------------------------------------
+    std::atomic<uint8_t> DialogCamera { 0 };
+    std::atomic<uint8_t> ZoneEditing { 0 };
+    std::atomic<int32_t> ReviewMode { 0 };
+    std::atomic<int32_t> TvMode { 0 };
+    std::atomic<uint8_t> OptimizePerformance { 0 };
+
+    // --- Main tick bookkeeping ------------------------------------------------------------
+    std::atomic<int32_t> SlowCounter { 12001 };
+    std::atomic<int32_t> SlowPeriod { 12000 };
+    std::atomic<int32_t> PtzStopped { 0 };
+    std::atomic<uint32_t> PtzStopTime { 0 };
+    std::atomic<int32_t> KeepDeviceFilter { 0 };
+    std::atomic<IMessageSink *> ViewWindow { nullptr };
+
+    // --- Run priming ----------------------------------------------------------------------
+    // The engine part of starting a run: refresh every camera on its first visit, replace the
+    // reference even when cells are hit, keep the first ten switches from firing.
+    void PrimeForStart();
+    // The engine part of stopping: gates shut, every camera due a repaint, settle time back,
+    // hit maps cleared. The buffers keep their contents.
+    void ResetOnStop();
+
+    // --- Hand-over helpers (safe against the other thread's writes) -----------------------
+    // Counts an atomic down by one while it is above zero; returns the value left.
+    template <typename T> static T DecrementIfPositive(std::atomic<T> &value)
+    {
+        T v = value.load();
+        while (v > 0 && !value.compare_exchange_weak(v, static_cast<T>(v - 1))) { }
+        return v > 0 ? static_cast<T>(v - 1) : v;
+    }
+    // Motion asks for a still only when no request is pending, so a time-lapse request is
+    // never overwritten.
+    bool RequestSnapshotIfIdle(int camera)
+    {
+        int32_t expected = 0;
+        return SnapshotRequest.compare_exchange_strong(expected, camera);
+    }
+    // Clears the request only if it still holds the value the caller read.
+    bool ClearSnapshotRequest(int32_t seen)
+    {
+        return SnapshotRequest.compare_exchange_strong(seen, 0);
+    }
+
+    void Post(uint32_t message) const
+    {
+        if (IMessageSink *sink = ViewWindow.load(std::memory_order_acquire))
+            sink->PostMessage(message);
+    }
+
+private:
+    static constexpr int kStill = 0;
+    static constexpr int kLiveBase = 0; // live frames 1..4
+    static constexpr int kReferenceBase = 4; // reference frames 5..8
+    uint8_t *Buffer(int index) { return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize; }
+    const uint8_t *Buffer(int index) const
+    {
+        return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
+    }
+
+    std::unique_ptr<uint8_t[]> m_buffers; // nine buffers, allocated once
+    mutable std::mutex m_bufferLock; // held only while a live or still frame is copied
+};
+
+} // namespace vorlund
