@@ -1,0 +1,171 @@
+#include "vorlundcolorspace.h"
+
+#include "Yuy2ToBgr.h"
+
+GST_DEBUG_CATEGORY_STATIC(colorspace_debug);
+#define GST_CAT_DEFAULT colorspace_debug
+
+enum {
+    PROP_0,
+    PROP_GATE,
+    PROP_STAMP_ENABLED,
+};
+
+#define DEFAULT_GATE 0
+#define DEFAULT_STAMP_ENABLED 0
+
+static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("YUY2")));
+
+static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+
+G_DEFINE_TYPE_WITH_CODE(VorlundColorSpace, vorlund_color_space, GST_TYPE_VIDEO_FILTER,
+                        GST_DEBUG_CATEGORY_INIT(colorspace_debug, "vorlundcolorspace", 0,
+                                                "YUY2 to BGR"));
+GST_ELEMENT_REGISTER_DEFINE(vorlundcolorspace, "vorlundcolorspace", GST_RANK_NONE,
+                            VORLUND_TYPE_COLOR_SPACE);
+
+static void vorlund_color_space_set_property(GObject *object, guint prop_id, const GValue *value,
+                                             GParamSpec *pspec)
+{
+    VorlundColorSpace *self = VORLUND_COLOR_SPACE(object);
+    switch (prop_id) {
+    case PROP_GATE:
+        g_atomic_int_set(&self->gate, g_value_get_int(value));
+        break;
+    case PROP_STAMP_ENABLED:
+        g_atomic_int_set(&self->stamp_enabled, g_value_get_int(value));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+static void vorlund_color_space_get_property(GObject *object, guint prop_id, GValue *value,
+                                             GParamSpec *pspec)
+{
+    VorlundColorSpace *self = VORLUND_COLOR_SPACE(object);
+    switch (prop_id) {
+    case PROP_GATE:
+        g_value_set_int(value, g_atomic_int_get(&self->gate));
+        break;
+    case PROP_STAMP_ENABLED:
+        g_value_set_int(value, g_atomic_int_get(&self->stamp_enabled));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+// Same picture geometry and rate on both sides; only the format changes.
+static GstCaps *vorlund_color_space_transform_caps(GstBaseTransform *trans,
+                                                   GstPadDirection direction, GstCaps *caps,
+                                                   GstCaps *filter)
+{
+    const char *format = direction == GST_PAD_SINK ? "BGR" : "YUY2";
+    GstCaps *result = gst_caps_new_empty();
+    const guint n = gst_caps_get_size(caps);
+    for (guint i = 0; i < n; ++i) {
+        GstStructure *s = gst_structure_copy(gst_caps_get_structure(caps, i));
+        gst_structure_set(s, "format", G_TYPE_STRING, format, nullptr);
+        gst_structure_remove_fields(s, "colorimetry", "chroma-site", nullptr);
+        GstCapsFeatures *features = gst_caps_get_features(caps, i);
+        result = gst_caps_merge_structure_full(
+            result, s, features ? gst_caps_features_copy(features) : nullptr);
+    }
+    if (filter) {
+        GstCaps *both = gst_caps_intersect_full(filter, result, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(result);
+        result = both;
+    }
+    GST_DEBUG_OBJECT(trans, "%" GST_PTR_FORMAT " -> %" GST_PTR_FORMAT, caps, result);
+    return result;
+}
+
+static gboolean vorlund_color_space_set_info(GstVideoFilter *filter, GstCaps *, GstVideoInfo *in,
+                                             GstCaps *, GstVideoInfo *out)
+{
+    VorlundColorSpace *self = VORLUND_COLOR_SPACE(filter);
+    self->convert_row = nullptr;
+    if (GST_VIDEO_INFO_FORMAT(in) != GST_VIDEO_FORMAT_YUY2
+        || GST_VIDEO_INFO_FORMAT(out) != GST_VIDEO_FORMAT_BGR
+        || GST_VIDEO_INFO_WIDTH(in) != GST_VIDEO_INFO_WIDTH(out)
+        || GST_VIDEO_INFO_HEIGHT(in) != GST_VIDEO_INFO_HEIGHT(out)) {
+        GST_ERROR_OBJECT(self, "cannot convert %s %dx%d to %s %dx%d", GST_VIDEO_INFO_NAME(in),
+                         GST_VIDEO_INFO_WIDTH(in), GST_VIDEO_INFO_HEIGHT(in),
+                         GST_VIDEO_INFO_NAME(out), GST_VIDEO_INFO_WIDTH(out),
+                         GST_VIDEO_INFO_HEIGHT(out));
+        return FALSE;
+    }
+    self->convert_row = vorlund::BestYuy2RowConverter();
+    return TRUE;
+}
+
+static GstFlowReturn vorlund_color_space_transform_frame(GstVideoFilter *filter, GstVideoFrame *in,
+                                                         GstVideoFrame *out)
+{
+    VorlundColorSpace *self = VORLUND_COLOR_SPACE(filter);
+    const auto convert = self->convert_row;
+    if (!convert)
+        return GST_FLOW_NOT_NEGOTIATED;
+
+    const int width = GST_VIDEO_FRAME_WIDTH(in);
+    const int height = GST_VIDEO_FRAME_HEIGHT(in);
+    const gint srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(in, 0);
+    const gint dstStride = GST_VIDEO_FRAME_PLANE_STRIDE(out, 0);
+    // Strides may come from upstream's video meta: a row must hold what the converter touches.
+    if (srcStride < (width + 1) / 2 * 4 || dstStride < width * 3) {
+        GST_ELEMENT_ERROR(
+            self, STREAM, FORMAT, (nullptr),
+            ("row strides %d/%d too small for width %d", srcStride, dstStride, width));
+        return GST_FLOW_ERROR;
+    }
+    const auto *src = static_cast<const guint8 *>(GST_VIDEO_FRAME_PLANE_DATA(in, 0));
+    auto *dst = static_cast<guint8 *>(GST_VIDEO_FRAME_PLANE_DATA(out, 0));
+    for (int row = 0; row < height; ++row)
+        convert(src + gsize(row) * srcStride, dst + gsize(row) * dstStride, width);
+    return GST_FLOW_OK;
+}
+
+static void vorlund_color_space_class_init(VorlundColorSpaceClass *klass)
+{
+    GObjectClass *gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
+    GstBaseTransformClass *trans_class = GST_BASE_TRANSFORM_CLASS(klass);
+    GstVideoFilterClass *filter_class = GST_VIDEO_FILTER_CLASS(klass);
+
+    gobject_class->set_property = vorlund_color_space_set_property;
+    gobject_class->get_property = vorlund_color_space_get_property;
+
+    const auto flags
+        = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
+    g_object_class_install_property(gobject_class, PROP_GATE,
+                                    g_param_spec_int("gate", "Gate",
+                                                     "Last gate value set (kept, has no effect)",
+                                                     G_MININT, G_MAXINT, DEFAULT_GATE, flags));
+    g_object_class_install_property(gobject_class, PROP_STAMP_ENABLED,
+                                    g_param_spec_int("stamp-enabled", "Stamp enabled",
+                                                     "Last stamp setting (kept, has no effect)",
+                                                     G_MININT, G_MAXINT, DEFAULT_STAMP_ENABLED,
+                                                     flags));
+
+    gst_element_class_set_static_metadata(
+        element_class, "Vorlund ColorSpace", "Filter/Converter/Video",
+        "Converts YUY2 frames to BGR for the frame grabber", "Vorlund developers");
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    trans_class->transform_caps = vorlund_color_space_transform_caps;
+    trans_class->passthrough_on_same_caps = FALSE;
+    filter_class->set_info = vorlund_color_space_set_info;
+    filter_class->transform_frame = vorlund_color_space_transform_frame;
+}
+
+static void vorlund_color_space_init(VorlundColorSpace *self)
+{
+    self->gate = DEFAULT_GATE;
+    self->stamp_enabled = DEFAULT_STAMP_ENABLED;
+}
