@@ -1,7 +1,7 @@
 // YUY2 to BGR on 720x576 frames: our converter beside videoconvert, element against element
 // on the same frames, plus the bare row converters.
 #include "Yuy2ToBgr.h"
-#include "vorlundcolorspace.h"
+#include "gstvorlundcolorspace.h"
 
 #include <benchmark/benchmark.h>
 #include <gst/check/gstharness.h>

@@ -1,4 +1,4 @@
-#include "vorlundcolorspace.h"
+#include "gstvorlundcolorspace.h"
 
 static gboolean plugin_init(GstPlugin *plugin)
 {

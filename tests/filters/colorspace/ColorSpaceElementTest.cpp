@@ -1,9 +1,10 @@
 // The element in a harness and in a real pipeline.
 #include "Yuy2ToBgr.h"
-#include "vorlundcolorspace.h"
+#include "gstvorlundcolorspace.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/check/gstharness.h>
+#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -99,11 +100,11 @@ TEST(ColorSpaceElement, ControlSettingsAreKeptAndChangeNothing)
 {
     Harness h = NewHarness(8, 2);
     GstElement *element = h->element;
-    g_object_set(element, "gate", 1, "stamp-enabled", 1, nullptr);
-    gint gate = 0, stamp = 0;
-    g_object_get(element, "gate", &gate, "stamp-enabled", &stamp, nullptr);
-    EXPECT_EQ(gate, 1);
-    EXPECT_EQ(stamp, 1);
+    g_object_set(element, "gate", TRUE, "stamp", TRUE, nullptr);
+    gboolean gate = FALSE, stamp = FALSE;
+    g_object_get(element, "gate", &gate, "stamp", &stamp, nullptr);
+    EXPECT_TRUE(gate);
+    EXPECT_TRUE(stamp);
 
     std::vector<uint8_t> white(8 * 2 * 2);
     for (size_t i = 0; i < white.size(); i += 2) {

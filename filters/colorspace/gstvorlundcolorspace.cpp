@@ -1,6 +1,8 @@
-#include "vorlundcolorspace.h"
+#include "gstvorlundcolorspace.h"
 
 #include "Yuy2ToBgr.h"
+
+#include <gst/video/video.h>
 
 GST_DEBUG_CATEGORY_STATIC(colorspace_debug);
 #define GST_CAT_DEFAULT colorspace_debug
@@ -8,17 +10,29 @@ GST_DEBUG_CATEGORY_STATIC(colorspace_debug);
 enum {
     PROP_0,
     PROP_GATE,
-    PROP_STAMP_ENABLED,
+    PROP_STAMP,
 };
 
-#define DEFAULT_GATE 0
-#define DEFAULT_STAMP_ENABLED 0
+#define DEFAULT_GATE FALSE
+#define DEFAULT_STAMP FALSE
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("YUY2")));
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("BGR")));
+
+struct _VorlundColorSpace
+{
+    GstVideoFilter parent;
+
+    // Row converter picked when the caps were set; null until then.
+    vorlund::Yuy2RowConverter convert_row;
+
+    // Control settings that the server may set; the conversion does not depend on them.
+    gint gate;
+    gint stamp;
+};
 
 G_DEFINE_TYPE_WITH_CODE(VorlundColorSpace, vorlund_color_space, GST_TYPE_VIDEO_FILTER,
                         GST_DEBUG_CATEGORY_INIT(colorspace_debug, "vorlundcolorspace", 0,
@@ -32,10 +46,10 @@ static void vorlund_color_space_set_property(GObject *object, guint prop_id, con
     VorlundColorSpace *self = VORLUND_COLOR_SPACE(object);
     switch (prop_id) {
     case PROP_GATE:
-        g_atomic_int_set(&self->gate, g_value_get_int(value));
+        g_atomic_int_set(&self->gate, g_value_get_boolean(value) ? 1 : 0);
         break;
-    case PROP_STAMP_ENABLED:
-        g_atomic_int_set(&self->stamp_enabled, g_value_get_int(value));
+    case PROP_STAMP:
+        g_atomic_int_set(&self->stamp, g_value_get_boolean(value) ? 1 : 0);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -49,10 +63,10 @@ static void vorlund_color_space_get_property(GObject *object, guint prop_id, GVa
     VorlundColorSpace *self = VORLUND_COLOR_SPACE(object);
     switch (prop_id) {
     case PROP_GATE:
-        g_value_set_int(value, g_atomic_int_get(&self->gate));
+        g_value_set_boolean(value, g_atomic_int_get(&self->gate));
         break;
-    case PROP_STAMP_ENABLED:
-        g_value_set_int(value, g_atomic_int_get(&self->stamp_enabled));
+    case PROP_STAMP:
+        g_value_set_boolean(value, g_atomic_int_get(&self->stamp));
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -142,19 +156,23 @@ static void vorlund_color_space_class_init(VorlundColorSpaceClass *klass)
 
     const auto flags
         = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
-    g_object_class_install_property(gobject_class, PROP_GATE,
-                                    g_param_spec_int("gate", "Gate",
-                                                     "Last gate value set (kept, has no effect)",
-                                                     G_MININT, G_MAXINT, DEFAULT_GATE, flags));
-    g_object_class_install_property(gobject_class, PROP_STAMP_ENABLED,
-                                    g_param_spec_int("stamp-enabled", "Stamp enabled",
-                                                     "Last stamp setting (kept, has no effect)",
-                                                     G_MININT, G_MAXINT, DEFAULT_STAMP_ENABLED,
-                                                     flags));
+    g_object_class_install_property(
+        gobject_class, PROP_GATE,
+        g_param_spec_boolean("gate", "Gate", "Last gate setting (kept, changes nothing)",
+                             DEFAULT_GATE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_STAMP,
+        g_param_spec_boolean("stamp", "Stamp", "Last stamp setting (kept, changes nothing)",
+                             DEFAULT_STAMP, flags));
 
     gst_element_class_set_static_metadata(
         element_class, "Vorlund ColorSpace", "Filter/Converter/Video",
         "Converts YUY2 frames to BGR for the frame grabber", "Vorlund developers");
+    gst_element_class_add_static_metadata(element_class, "class-id", VORLUND_COLOR_SPACE_CLASS_ID);
+    gst_element_class_add_static_metadata(element_class, "control-id",
+                                          VORLUND_COLOR_SPACE_CONTROL_ID);
+    gst_element_class_add_static_metadata(element_class, "file-version",
+                                          VORLUND_COLOR_SPACE_FILE_VERSION);
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
 
@@ -167,5 +185,5 @@ static void vorlund_color_space_class_init(VorlundColorSpaceClass *klass)
 static void vorlund_color_space_init(VorlundColorSpace *self)
 {
     self->gate = DEFAULT_GATE;
-    self->stamp_enabled = DEFAULT_STAMP_ENABLED;
+    self->stamp = DEFAULT_STAMP;
 }

@@ -1,0 +1,247 @@
+#include "gstvorlundaudio.h"
+
+#include "AudioTimeline.h"
+
+#include <atomic>
+#include <new>
+
+GST_DEBUG_CATEGORY_STATIC(audio_debug);
+#define GST_CAT_DEFAULT audio_debug
+
+enum {
+    PROP_0,
+    PROP_GATE,
+    PROP_RETIMING,
+    PROP_REFERENCE_TIME,
+    PROP_START_TIME,
+};
+
+#define DEFAULT_GATE FALSE
+#define DEFAULT_RETIMING FALSE
+#define DEFAULT_REFERENCE_TIME 0
+
+static GstStaticPadTemplate sink_template
+    = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
+static GstStaticPadTemplate src_template
+    = GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
+
+namespace {
+
+struct AudioState
+{
+    // Set by the server; while it is 0 the gate records the start of each dropped buffer.
+    std::atomic<gint64> reference { DEFAULT_REFERENCE_TIME };
+    // Written by the streaming thread, read by the property getter.
+    std::atomic<gint64> recordStart { 0 };
+
+    // Streaming thread only. Never reset: the timeline carries over stops and restarts.
+    vorlund::audio::AudioTimeline stream; // PTS .. PTS + duration, nanoseconds
+    vorlund::audio::AudioTimeline media; // offset .. offset end, samples
+    bool droppedSincePass = false;
+};
+
+} // namespace
+
+struct _VorlundAudio
+{
+    GstBaseTransform parent;
+
+    // Settings read by the streaming thread once per buffer.
+    gint gate; // 0 = closed: a new element drops everything until it is opened
+    gint retiming;
+
+    AudioState state; // constructed in init, destroyed in finalize
+};
+
+G_DEFINE_TYPE_WITH_CODE(VorlundAudio, vorlund_audio, GST_TYPE_BASE_TRANSFORM,
+                        GST_DEBUG_CATEGORY_INIT(audio_debug, "vorlundaudio", 0, "audio gate"));
+GST_ELEMENT_REGISTER_DEFINE(vorlundaudio, "vorlundaudio", GST_RANK_NONE, VORLUND_TYPE_AUDIO);
+
+// --- streaming ----------------------------------------------------------------------------
+
+// Times written back to a buffer: a re-timed time before zero cannot be expressed.
+static guint64 not_negative(gint64 t)
+{
+    return t < 0 ? 0 : guint64(t);
+}
+
+static gboolean stream_interval(GstBuffer *buf, vorlund::audio::Interval *interval)
+{
+    const GstClockTime pts = GST_BUFFER_PTS(buf);
+    const GstClockTime duration = GST_BUFFER_DURATION(buf);
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || pts > G_MAXINT64
+        || duration > G_MAXINT64 - pts)
+        return FALSE;
+    *interval = { gint64(pts), gint64(pts + duration) };
+    return TRUE;
+}
+
+static gboolean media_interval(GstBuffer *buf, vorlund::audio::Interval *interval)
+{
+    const guint64 start = GST_BUFFER_OFFSET(buf);
+    const guint64 stop = GST_BUFFER_OFFSET_END(buf);
+    if (start == GST_BUFFER_OFFSET_NONE || stop == GST_BUFFER_OFFSET_NONE || start > G_MAXINT64
+        || stop > G_MAXINT64)
+        return FALSE;
+    *interval = { gint64(start), gint64(stop) };
+    return TRUE;
+}
+
+// A buffer without both ends of an interval is not re-timed on that axis and changes nothing.
+static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
+{
+    AudioState &state = self->state;
+    vorlund::audio::Interval t;
+    if (stream_interval(buf, &t)) {
+        if (gate) {
+            state.stream.Open(t);
+            const guint64 start = not_negative(t.start);
+            const guint64 stop = not_negative(t.stop);
+            GST_BUFFER_PTS(buf) = start;
+            GST_BUFFER_DURATION(buf) = stop > start ? stop - start : 0;
+            if (GST_CLOCK_TIME_IS_VALID(GST_BUFFER_DTS(buf)))
+                GST_BUFFER_DTS(buf) = start;
+        } else {
+            state.stream.Closed(t);
+            if (state.reference.load(std::memory_order_relaxed) == 0)
+                state.recordStart.store(t.start, std::memory_order_relaxed);
+        }
+    }
+    if (media_interval(buf, &t)) {
+        if (gate) {
+            state.media.Open(t);
+            GST_BUFFER_OFFSET(buf) = not_negative(t.start);
+            GST_BUFFER_OFFSET_END(buf) = not_negative(t.stop);
+        } else {
+            state.media.Closed(t);
+        }
+    }
+}
+
+static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuffer *buf)
+{
+    VorlundAudio *self = VORLUND_AUDIO(trans);
+    // Read once: a change in the middle must not re-time a buffer as passed and then drop it.
+    const bool gate = g_atomic_int_get(&self->gate) != 0;
+    if (g_atomic_int_get(&self->retiming))
+        retime(self, buf, gate);
+    if (!gate) {
+        self->state.droppedSincePass = true;
+        return GST_BASE_TRANSFORM_FLOW_DROPPED;
+    }
+    if (self->state.droppedSincePass) {
+        GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+        self->state.droppedSincePass = false;
+    }
+    return GST_FLOW_OK;
+}
+
+// --- control ------------------------------------------------------------------------------
+
+static void vorlund_audio_set_property(GObject *object, guint prop_id, const GValue *value,
+                                       GParamSpec *pspec)
+{
+    VorlundAudio *self = VORLUND_AUDIO(object);
+    switch (prop_id) {
+    case PROP_GATE:
+        g_atomic_int_set(&self->gate, g_value_get_boolean(value) ? 1 : 0);
+        break;
+    case PROP_RETIMING:
+        g_atomic_int_set(&self->retiming, g_value_get_boolean(value) ? 1 : 0);
+        break;
+    case PROP_REFERENCE_TIME:
+        self->state.reference.store(g_value_get_int64(value), std::memory_order_relaxed);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+static void vorlund_audio_get_property(GObject *object, guint prop_id, GValue *value,
+                                       GParamSpec *pspec)
+{
+    VorlundAudio *self = VORLUND_AUDIO(object);
+    switch (prop_id) {
+    case PROP_GATE:
+        g_value_set_boolean(value, g_atomic_int_get(&self->gate));
+        break;
+    case PROP_RETIMING:
+        g_value_set_boolean(value, g_atomic_int_get(&self->retiming));
+        break;
+    case PROP_REFERENCE_TIME:
+        g_value_set_int64(value, self->state.reference.load(std::memory_order_relaxed));
+        break;
+    case PROP_START_TIME:
+        g_value_set_int64(value, self->state.recordStart.load(std::memory_order_relaxed));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+static void vorlund_audio_finalize(GObject *object)
+{
+    VORLUND_AUDIO(object)->state.~AudioState();
+    G_OBJECT_CLASS(vorlund_audio_parent_class)->finalize(object);
+}
+
+static void vorlund_audio_class_init(VorlundAudioClass *klass)
+{
+    GObjectClass *gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
+    GstBaseTransformClass *trans_class = GST_BASE_TRANSFORM_CLASS(klass);
+
+    gobject_class->set_property = vorlund_audio_set_property;
+    gobject_class->get_property = vorlund_audio_get_property;
+    gobject_class->finalize = vorlund_audio_finalize;
+
+    const auto flags
+        = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
+    g_object_class_install_property(gobject_class, PROP_GATE,
+                                    g_param_spec_boolean("gate", "Gate",
+                                                         "Pass buffers (closed: drop them)",
+                                                         DEFAULT_GATE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_RETIMING,
+        g_param_spec_boolean("retiming", "Re-timing",
+                             "Move passed buffers so closed periods leave no hole",
+                             DEFAULT_RETIMING, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_REFERENCE_TIME,
+        g_param_spec_int64("reference-time", "Reference time",
+                           "Reference time in nanoseconds; while 0 the start of each dropped "
+                           "buffer is recorded as start-time",
+                           G_MININT64, G_MAXINT64, DEFAULT_REFERENCE_TIME, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_START_TIME,
+        g_param_spec_int64("start-time", "Start time",
+                           "Start (nanoseconds) of the latest buffer dropped while the "
+                           "reference time was 0",
+                           G_MININT64, G_MAXINT64, 0,
+                           GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+
+    gst_element_class_set_static_metadata(element_class, "Vorlund Audio", "Filter/Audio",
+                                          "Audio gate of the recording, re-timed without holes",
+                                          "Vorlund developers");
+    gst_element_class_add_static_metadata(element_class, "class-id", VORLUND_AUDIO_CLASS_ID);
+    gst_element_class_add_static_metadata(element_class, "control-id", VORLUND_AUDIO_CONTROL_ID);
+    gst_element_class_add_static_metadata(element_class, "file-version",
+                                          VORLUND_AUDIO_FILE_VERSION);
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    trans_class->transform_ip = vorlund_audio_transform_ip;
+    trans_class->passthrough_on_same_caps = FALSE;
+}
+
+static void vorlund_audio_init(VorlundAudio *self)
+{
+    self->gate = DEFAULT_GATE;
+    self->retiming = DEFAULT_RETIMING;
+    new (&self->state) AudioState();
+    // Only metadata changes, but that needs a writable buffer.
+    gst_base_transform_set_in_place(GST_BASE_TRANSFORM(self), TRUE);
+    gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), FALSE);
+}

@@ -1,0 +1,247 @@
+// The audio gate in a harness: gating, re-timing on both time axes, the reference time rule.
+#include "gstvorlundaudio.h"
+
+#include <gst/check/gstharness.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr GstClockTime kBufferTime = 10 * GST_MSECOND;
+constexpr guint64 kBufferSamples = 80; // 10 ms at 8 kHz
+
+struct HarnessDeleter
+{
+    void operator()(GstHarness *h) const { gst_harness_teardown(h); }
+};
+using Harness = std::unique_ptr<GstHarness, HarnessDeleter>;
+
+struct Passed
+{
+    GstClockTime pts;
+    GstClockTime duration;
+    guint64 offset;
+    guint64 offsetEnd;
+    bool discont;
+};
+
+class AudioGateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        h_.reset(gst_harness_new("vorlundaudio"));
+        gst_harness_set_src_caps_str(h_.get(),
+                                     "audio/x-raw,format=S16LE,rate=8000,channels=1,"
+                                     "layout=interleaved");
+    }
+
+    GstElement *element() const { return h_->element; }
+    void SetGate(bool open) { g_object_set(element(), "gate", gboolean(open), nullptr); }
+    void SetRetiming(bool on) { g_object_set(element(), "retiming", gboolean(on), nullptr); }
+    gint64 StartTime() const
+    {
+        gint64 t = -1;
+        g_object_get(element(), "start-time", &t, nullptr);
+        return t;
+    }
+
+    // Buffer number n of a gap-free stream of 10 ms buffers.
+    void PushNumber(guint64 n)
+    {
+        Push(n * kBufferTime, kBufferTime, n * kBufferSamples, (n + 1) * kBufferSamples);
+    }
+    void PushNumbers(guint64 first, guint64 last)
+    {
+        for (guint64 n = first; n <= last; ++n)
+            PushNumber(n);
+    }
+    void Push(GstClockTime pts, GstClockTime duration, guint64 offset, guint64 offsetEnd)
+    {
+        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, kBufferSamples * 2, nullptr);
+        GST_BUFFER_PTS(buffer) = pts;
+        GST_BUFFER_DURATION(buffer) = duration;
+        GST_BUFFER_OFFSET(buffer) = offset;
+        GST_BUFFER_OFFSET_END(buffer) = offsetEnd;
+        ASSERT_EQ(gst_harness_push(h_.get(), buffer), GST_FLOW_OK);
+    }
+
+    std::vector<Passed> PullAll()
+    {
+        std::vector<Passed> out;
+        while (GstBuffer *b = gst_harness_try_pull(h_.get())) {
+            out.push_back({ GST_BUFFER_PTS(b), GST_BUFFER_DURATION(b), GST_BUFFER_OFFSET(b),
+                            GST_BUFFER_OFFSET_END(b),
+                            GST_BUFFER_FLAG_IS_SET(b, GST_BUFFER_FLAG_DISCONT) != 0 });
+            gst_buffer_unref(b);
+        }
+        return out;
+    }
+
+    Harness h_;
+};
+
+TEST_F(AudioGateTest, NewGateIsClosedAndNotRetiming)
+{
+    gboolean gate = TRUE, retiming = TRUE;
+    gint64 reference = -1;
+    g_object_get(element(), "gate", &gate, "retiming", &retiming, "reference-time", &reference,
+                 nullptr);
+    EXPECT_FALSE(gate);
+    EXPECT_FALSE(retiming);
+    EXPECT_EQ(reference, 0);
+    PushNumbers(0, 2);
+    EXPECT_TRUE(PullAll().empty());
+}
+
+TEST_F(AudioGateTest, WithoutRetimingTheGateAloneDecides)
+{
+    PushNumbers(0, 4);
+    SetGate(true);
+    PushNumbers(5, 7);
+    SetGate(false);
+    PushNumbers(8, 9);
+    SetGate(true);
+    PushNumbers(10, 11);
+
+    const std::vector<Passed> out = PullAll();
+    const std::vector<guint64> numbers = { 5, 6, 7, 10, 11 };
+    ASSERT_EQ(out.size(), numbers.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].pts, numbers[i] * kBufferTime);
+        EXPECT_EQ(out[i].duration, kBufferTime);
+        EXPECT_EQ(out[i].offset, numbers[i] * kBufferSamples);
+        // The first buffer after each closed period marks the break.
+        EXPECT_EQ(out[i].discont, i == 0 || i == 3) << i;
+    }
+    EXPECT_EQ(StartTime(), 0); // only recorded while re-timing
+}
+
+TEST_F(AudioGateTest, ReopeningStartsExactlyAtTheLastStop)
+{
+    SetRetiming(true);
+    PushNumbers(0, 4);
+    SetGate(true);
+    PushNumbers(5, 9);
+    SetGate(false);
+    PushNumbers(10, 14);
+    SetGate(true);
+    PushNumbers(15, 19);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 10u);
+    // The first period keeps its own times; the second joins on where the first stopped.
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].pts, (5 + i) * kBufferTime) << i;
+        EXPECT_EQ(out[i].duration, kBufferTime) << i;
+        EXPECT_EQ(out[i].offset, (5 + i) * kBufferSamples) << i;
+        EXPECT_EQ(out[i].offsetEnd, (6 + i) * kBufferSamples) << i;
+    }
+    EXPECT_TRUE(out[5].discont);
+}
+
+TEST_F(AudioGateTest, FirstPeriodOpenFromTheStartStillJoinsTheNext)
+{
+    SetRetiming(true);
+    SetGate(true);
+    PushNumbers(0, 2);
+    SetGate(false);
+    PushNumbers(3, 6);
+    SetGate(true);
+    PushNumbers(7, 8);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 5u);
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].pts, i * kBufferTime) << i;
+        EXPECT_EQ(out[i].offset, i * kBufferSamples) << i;
+    }
+}
+
+TEST_F(AudioGateTest, OffsetMayBeNegativeWithoutClamp)
+{
+    SetRetiming(true);
+    Push(0, kBufferTime, 0, 80);
+    SetGate(true);
+    // Overlaps the dropped buffer by 5 ms: moved forward to start where it stopped.
+    Push(5 * GST_MSECOND, kBufferTime, 40, 120);
+    Push(15 * GST_MSECOND, kBufferTime, 120, 200);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pts, 10 * GST_MSECOND);
+    EXPECT_EQ(out[1].pts, 20 * GST_MSECOND);
+    EXPECT_EQ(out[0].offset, 80u);
+    EXPECT_EQ(out[1].offsetEnd, 240u);
+}
+
+TEST_F(AudioGateTest, BufferWithoutTimesIsGatedAndChangesNothing)
+{
+    SetRetiming(true);
+    PushNumbers(0, 4);
+    Push(GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_BUFFER_OFFSET_NONE, GST_BUFFER_OFFSET_NONE);
+    SetGate(true);
+    Push(GST_CLOCK_TIME_NONE, GST_CLOCK_TIME_NONE, GST_BUFFER_OFFSET_NONE, GST_BUFFER_OFFSET_NONE);
+    PushNumber(5);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pts, GST_CLOCK_TIME_NONE);
+    EXPECT_EQ(out[0].offset, GST_BUFFER_OFFSET_NONE);
+    EXPECT_EQ(out[1].pts, 5 * kBufferTime);
+    EXPECT_EQ(out[1].offset, 5 * kBufferSamples);
+    EXPECT_EQ(StartTime(), gint64(4 * kBufferTime));
+}
+
+TEST_F(AudioGateTest, StartTimeFollowsDroppedBuffersUntilAReferenceIsSet)
+{
+    SetRetiming(true);
+    PushNumbers(0, 2);
+    EXPECT_EQ(StartTime(), gint64(2 * kBufferTime));
+    g_object_set(element(), "reference-time", gint64(GST_SECOND), nullptr);
+    PushNumbers(3, 4);
+    EXPECT_EQ(StartTime(), gint64(2 * kBufferTime));
+    g_object_set(element(), "reference-time", gint64(0), nullptr);
+    PushNumber(5);
+    EXPECT_EQ(StartTime(), gint64(5 * kBufferTime));
+    // Passed buffers never count.
+    SetGate(true);
+    PushNumber(6);
+    EXPECT_EQ(StartTime(), gint64(5 * kBufferTime));
+}
+
+TEST_F(AudioGateTest, OutputHasNoHoleAndNeverGoesBackWhileTheGateFlips)
+{
+    SetRetiming(true);
+    GValue open = G_VALUE_INIT, closed = G_VALUE_INIT;
+    g_value_init(&open, G_TYPE_BOOLEAN);
+    g_value_init(&closed, G_TYPE_BOOLEAN);
+    g_value_set_boolean(&open, TRUE);
+    // Flip the gate from another thread as fast as it goes while buffers stream through.
+    GstHarnessThread *flipper = gst_harness_stress_property_start_full(h_.get(), "gate", &open, 0);
+    GstHarnessThread *closer = gst_harness_stress_property_start_full(h_.get(), "gate", &closed, 0);
+    for (guint64 n = 0; n < 3000; ++n)
+        PushNumber(n);
+    gst_harness_stress_thread_stop(flipper);
+    gst_harness_stress_thread_stop(closer);
+    g_value_unset(&open);
+    g_value_unset(&closed);
+
+    const std::vector<Passed> out = PullAll();
+    for (size_t i = 1; i < out.size(); ++i) {
+        ASSERT_EQ(out[i].pts, out[i - 1].pts + out[i - 1].duration) << i;
+        ASSERT_EQ(out[i].offset, out[i - 1].offsetEnd) << i;
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    gst_init(&argc, &argv);
+    GST_ELEMENT_REGISTER(vorlundaudio, nullptr);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
