@@ -1,0 +1,10 @@
+#include "AudioFilterControl.h"
+
+namespace vorlund {
+
+bool IAudioFilterControl::SetRetiming(long on, IAviFilterControl *)
+{
+    return SetFlag("retiming", on);
+}
+
+} // namespace vorlund
