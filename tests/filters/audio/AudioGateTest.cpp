@@ -142,6 +142,28 @@ TEST_F(AudioGateTest, ReopeningStartsExactlyAtTheLastStop)
     EXPECT_TRUE(out[5].discont);
 }
 
+TEST_F(AudioGateTest, SharedBufferIsRetimedOnACopy)
+{
+    SetRetiming(true);
+    PushNumbers(0, 1);
+    SetGate(true);
+    PushNumber(2);
+    SetGate(false);
+    PushNumber(3);
+    SetGate(true);
+    // Another branch still holds this buffer: its times must stay as they are.
+    GstBuffer *shared = gst_buffer_new_allocate(nullptr, kBufferSamples * 2, nullptr);
+    GST_BUFFER_PTS(shared) = 4 * kBufferTime;
+    GST_BUFFER_DURATION(shared) = kBufferTime;
+    ASSERT_EQ(gst_harness_push(h_.get(), gst_buffer_ref(shared)), GST_FLOW_OK);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].pts, 3 * kBufferTime);
+    EXPECT_EQ(GST_BUFFER_PTS(shared), 4 * kBufferTime);
+    gst_buffer_unref(shared);
+}
+
 TEST_F(AudioGateTest, FirstPeriodOpenFromTheStartStillJoinsTheNext)
 {
     SetRetiming(true);
