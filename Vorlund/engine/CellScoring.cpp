@@ -12,162 +12,147 @@ namespace vorlund {
 
 namespace {
 
-    inline bool PixelChanged(const uint8_t *cur, const uint8_t *ref, int t)
-    {
-        // The three-byte test stops at the first byte that is not changed.
-        return std::abs(cur[0] - ref[0]) > t && std::abs(cur[1] - ref[1]) > t
-            && std::abs(cur[2] - ref[2]) > t;
-    }
+inline bool PixelChanged(const uint8_t *cur, const uint8_t *ref, int t)
+{
+    // The three-byte test stops at the first byte that is not changed.
+    return std::abs(cur[0] - ref[0]) > t && std::abs(cur[1] - ref[1]) > t
+        && std::abs(cur[2] - ref[2]) > t;
+}
 
-    void RowMaskPortable(const uint8_t *cur, const uint8_t *ref, int width, uint8_t threshold,
-        uint64_t *bits)
-    {
-        const int words = (width + 63) / 64;
-        for (int w = 0; w < words; ++w) {
-            const int x0 = w * 64;
-            const int n = std::min(64, width - x0);
-            uint64_t word = 0;
-            const uint8_t *c = cur + static_cast<size_t>(x0) * 3;
-            const uint8_t *r = ref + static_cast<size_t>(x0) * 3;
-            for (int i = 0; i < n; ++i, c += 3, r += 3) {
-                if (PixelChanged(c, r, threshold))
-                    word |= uint64_t(1) << i;
-            }
-            bits[w] = word;
+void RowMaskPortable(const uint8_t *cur, const uint8_t *ref, int width, uint8_t threshold,
+                     uint64_t *bits)
+{
+    const int words = (width + 63) / 64;
+    for (int w = 0; w < words; ++w) {
+        const int x0 = w * 64;
+        const int n = std::min(64, width - x0);
+        uint64_t word = 0;
+        const uint8_t *c = cur + static_cast<size_t>(x0) * 3;
+        const uint8_t *r = ref + static_cast<size_t>(x0) * 3;
+        for (int i = 0; i < n; ++i, c += 3, r += 3) {
+            if (PixelChanged(c, r, threshold))
+                word |= uint64_t(1) << i;
         }
+        bits[w] = word;
     }
+}
 
 #ifdef VORLUND_HAVE_X86
-    // 32 pixels at a time: two 16-pixel groups, one per 128-bit lane, so the in-lane byte
-    // shuffles can pull the blue, green and red bytes apart. pshufb and the 8-bit min/max are
-    // single-cycle on both Intel and AMD cores (unlike pext, which is slow on older AMD parts).
-    __attribute__((target("avx2"))) inline __m256i LoadLanes(const uint8_t *p, int lo, int hi)
-    {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + lo));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + hi));
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+// 32 pixels at a time: two 16-pixel groups, one per 128-bit lane, so the in-lane byte
+// shuffles can pull the blue, green and red bytes apart. pshufb and the 8-bit min/max are
+// single-cycle on both Intel and AMD cores (unlike pext, which is slow on older AMD parts).
+__attribute__((target("avx2"))) inline __m256i LoadLanes(const uint8_t *p, int lo, int hi)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + lo));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + hi));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+__attribute__((target("avx2"))) inline __m256i AbsDiff(__m256i a, __m256i b)
+{
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+
+// Shuffle masks that take channel `ch` of 16 pixels out of the three 16-byte pieces.
+struct PlaneMasks
+{
+    __m256i m[3][3]; // [channel][piece]
+};
+
+__attribute__((target("avx2"))) PlaneMasks MakePlaneMasks()
+{
+    PlaneMasks pm;
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int piece = 0; piece < 3; ++piece) {
+            alignas(32) int8_t bytes[32];
+            for (int j = 0; j < 16; ++j) {
+                const int src = 3 * j + ch - 16 * piece;
+                const int8_t v = (src >= 0 && src < 16) ? static_cast<int8_t>(src) : int8_t(-128);
+                bytes[j] = v;
+                bytes[j + 16] = v;
+            }
+            pm.m[ch][piece] = _mm256_load_si256(reinterpret_cast<const __m256i *>(bytes));
+        }
     }
+    return pm;
+}
 
-    __attribute__((target("avx2"))) inline __m256i AbsDiff(__m256i a, __m256i b)
-    {
-        return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-    }
+__attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8_t *ref, int width,
+                                                 uint8_t threshold, uint64_t *bits)
+{
+    static const PlaneMasks pm = MakePlaneMasks();
+    const __m256i t = _mm256_set1_epi8(static_cast<char>(threshold));
+    const __m256i zero = _mm256_setzero_si256();
+    const int words = (width + 63) / 64;
+    std::fill(bits, bits + words, 0);
 
-    // Shuffle masks that take channel `ch` of 16 pixels out of the three 16-byte pieces.
-    struct PlaneMasks
-    {
-        __m256i m[3][3]; // [channel][piece]
-    };
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t *c = cur + static_cast<size_t>(x) * 3;
+        const uint8_t *r = ref + static_cast<size_t>(x) * 3;
+        // Lane 0 holds pixels x..x+15 (bytes 0..47), lane 1 pixels x+16..x+31 (48..95).
+        const __m256i d0 = AbsDiff(LoadLanes(c, 0, 48), LoadLanes(r, 0, 48));
+        const __m256i d1 = AbsDiff(LoadLanes(c, 16, 64), LoadLanes(r, 16, 64));
+        const __m256i d2 = AbsDiff(LoadLanes(c, 32, 80), LoadLanes(r, 32, 80));
 
-    __attribute__((target("avx2"))) PlaneMasks MakePlaneMasks()
-    {
-        PlaneMasks pm;
+        // Quiet stretch: no byte above the threshold means no pixel changed.
+        const __m256i dmax = _mm256_max_epu8(_mm256_max_epu8(d0, d1), d2);
+        if (_mm256_testz_si256(_mm256_subs_epu8(dmax, t), _mm256_subs_epu8(dmax, t)))
+            continue;
+
+        __m256i lowest = zero;
         for (int ch = 0; ch < 3; ++ch) {
-            for (int piece = 0; piece < 3; ++piece) {
-                alignas(32) int8_t bytes[32];
-                for (int j = 0; j < 16; ++j) {
-                    const int src = 3 * j + ch - 16 * piece;
-                    const int8_t v = (src >= 0 && src < 16) ? static_cast<int8_t>(src) : int8_t(-128);
-                    bytes[j] = v;
-                    bytes[j + 16] = v;
-                }
-                pm.m[ch][piece] = _mm256_load_si256(reinterpret_cast<const __m256i *>(bytes));
-            }
+            const __m256i plane
+                = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(d0, pm.m[ch][0]),
+                                                  _mm256_shuffle_epi8(d1, pm.m[ch][1])),
+                                  _mm256_shuffle_epi8(d2, pm.m[ch][2]));
+            lowest = ch == 0 ? plane : _mm256_min_epu8(lowest, plane);
         }
-        return pm;
+        // Changed where the smallest channel difference is still above the threshold.
+        const __m256i quiet = _mm256_cmpeq_epi8(_mm256_subs_epu8(lowest, t), zero);
+        const uint32_t changed = ~static_cast<uint32_t>(_mm256_movemask_epi8(quiet));
+        bits[x >> 6] |= static_cast<uint64_t>(changed) << (x & 63);
     }
-
-    __attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8_t *ref,
-        int width, uint8_t threshold, uint64_t *bits)
-    {
-        static const PlaneMasks pm = MakePlaneMasks();
-        const __m256i t = _mm256_set1_epi8(static_cast<char>(threshold));
-        const __m256i zero = _mm256_setzero_si256();
-        const int words = (width + 63) / 64;
-        std::fill(bits, bits + words, 0);
-
-        int x = 0;
-        for (; x + 32 <= width; x += 32) {
-            const uint8_t *c = cur + static_cast<size_t>(x) * 3;
-            const uint8_t *r = ref + static_cast<size_t>(x) * 3;
-            // Lane 0 holds pixels x..x+15 (bytes 0..47), lane 1 pixels x+16..x+31 (48..95).
-            const __m256i d0 = AbsDiff(LoadLanes(c, 0, 48), LoadLanes(r, 0, 48));
-            const __m256i d1 = AbsDiff(LoadLanes(c, 16, 64), LoadLanes(r, 16, 64));
-            const __m256i d2 = AbsDiff(LoadLanes(c, 32, 80), LoadLanes(r, 32, 80));
-
-            // Quiet stretch: no byte above the threshold means no pixel changed.
-            const __m256i dmax = _mm256_max_epu8(_mm256_max_epu8(d0, d1), d2);
-            if (_mm256_testz_si256(_mm256_subs_epu8(dmax, t), _mm256_subs_epu8(dmax, t)))
-                continue;
-
-            __m256i lowest = zero;
-            for (int ch = 0; ch < 3; ++ch) {
-                const __m256i plane = _mm256_or_si256(
-                    _mm256_or_si256(_mm256_shuffle_epi8(d0, pm.m[ch][0]),
-                        _mm256_shuffle_epi8(d1, pm.m[ch][1])),
-                    _mm256_shuffle_epi8(d2, pm.m[ch][2]));
-                lowest = ch == 0 ? plane : _mm256_min_epu8(lowest, plane);
-            }
-            // Changed where the smallest channel difference is still above the threshold.
-            const __m256i quiet = _mm256_cmpeq_epi8(_mm256_subs_epu8(lowest, t), zero);
-            const uint32_t changed = ~static_cast<uint32_t>(_mm256_movemask_epi8(quiet));
-            bits[x >> 6] |= static_cast<uint64_t>(changed) << (x & 63);
-        }
-        for (; x < width; ++x) {
-            if (PixelChanged(cur + static_cast<size_t>(x) * 3, ref + static_cast<size_t>(x) * 3,
-                    threshold))
-                bits[x >> 6] |= uint64_t(1) << (x & 63);
-        }
+    for (; x < width; ++x) {
+        if (PixelChanged(cur + static_cast<size_t>(x) * 3, ref + static_cast<size_t>(x) * 3,
+                         threshold))
+            bits[x >> 6] |= uint64_t(1) << (x & 63);
     }
+}
 
-    bool CpuHasAvx2()
-    {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2");
-    }
+bool CpuHasAvx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
 #endif
 
-    RowMaskKernel g_kernel = nullptr;
-    KernelChoice g_choice = KernelChoice::Portable;
+RowMaskKernel g_kernel = nullptr;
+KernelChoice g_choice = KernelChoice::Portable;
 
-    RowMaskKernel Kernel()
-    {
-        if (!g_kernel)
-            SelectRowMaskKernel(KernelChoice::Auto);
-        return g_kernel;
-    }
+RowMaskKernel Kernel()
+{
+    if (!g_kernel)
+        SelectRowMaskKernel(KernelChoice::Auto);
+    return g_kernel;
+}
 
-    // First set bit in [x, end) of the row mask, or end.
-    inline int FindSet(const uint64_t *bits, int x, int end)
-    {
-        int w = x >> 6;
-        uint64_t word = bits[w] & (~uint64_t(0) << (x & 63));
-        for (;;) {
-            if (word) {
-                const int r = (w << 6) + std::countr_zero(word);
-                return r < end ? r : end;
-            }
-            if ((++w << 6) >= end)
-                return end;
-            word = bits[w];
+// First pixel in [x, end) whose bit equals `set`, or end.
+template <bool set> inline int FindBit(const uint64_t *bits, int x, int end)
+{
+    auto load = [bits](int w) { return set ? bits[w] : ~bits[w]; };
+    int w = x >> 6;
+    uint64_t word = load(w) & (~uint64_t(0) << (x & 63));
+    for (;;) {
+        if (word) {
+            const int r = (w << 6) + std::countr_zero(word);
+            return r < end ? r : end;
         }
+        if ((++w << 6) >= end)
+            return end;
+        word = load(w);
     }
-
-    // First clear bit in [x, end), or end.
-    inline int FindClear(const uint64_t *bits, int x, int end)
-    {
-        int w = x >> 6;
-        uint64_t word = ~bits[w] & (~uint64_t(0) << (x & 63));
-        for (;;) {
-            if (word) {
-                const int r = (w << 6) + std::countr_zero(word);
-                return r < end ? r : end;
-            }
-            if ((++w << 6) >= end)
-                return end;
-            word = ~bits[w];
-        }
-    }
+}
 
 } // namespace
 
@@ -198,7 +183,7 @@ KernelChoice ActiveRowMaskKernel()
 }
 
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
-    uint8_t threshold, CellScores &out)
+                uint8_t threshold, CellScores &out)
 {
     // Per-cell run state; a run is not closed at the edge of a cell, it carries on into the
     // cell's part of the next row.
@@ -234,11 +219,11 @@ void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int
             // skipped by searching for the next changed pixel.
             while (x < end) {
                 if (run[k] == 0) {
-                    x = FindSet(bits, x, end);
+                    x = FindBit<true>(bits, x, end);
                     if (x >= end)
                         break;
                 }
-                const int z = FindClear(bits, x, end);
+                const int z = FindBit<false>(bits, x, end);
                 if (z > x) {
                     run[k] += z - x;
                     out.changed[k] += z - x;

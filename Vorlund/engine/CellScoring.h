@@ -9,7 +9,7 @@ namespace vorlund {
 // One bit per pixel of a row: set when all three bytes of the pixel differ from the reference by
 // more than the threshold.
 using RowMaskKernel = void (*)(const uint8_t *current, const uint8_t *reference, int width,
-    uint8_t threshold, uint64_t *bits);
+                               uint8_t threshold, uint64_t *bits);
 
 enum class KernelChoice { Auto, Portable, Avx2 };
 
@@ -29,7 +29,7 @@ struct CellScores
 // above 8 * (height / 8) are not examined; the last column takes the leftover pixels.
 // Needs width >= 8, height >= 8 and width <= kMaxScoredWidth.
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
-    uint8_t threshold, CellScores &out);
+                uint8_t threshold, CellScores &out);
 
 inline constexpr int kMaxScoredWidth = 1253824 / 3 / 8;
 

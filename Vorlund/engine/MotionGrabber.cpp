@@ -38,10 +38,7 @@ int CountNeighbourPairs(const std::array<bool, kCells> &over)
     return pairs;
 }
 
-CMotionGrabber::CMotionGrabber(EngineState &state)
-    : m_state(state)
-{
-}
+CMotionGrabber::CMotionGrabber(EngineState &state) : m_state(state) { }
 
 void CMotionGrabber::SetFormat(int width, int height, uint32_t compression)
 {
@@ -61,8 +58,7 @@ bool CMotionGrabber::CanScore(size_t length) const
         return false;
     const size_t bytes = size_t(FrameWidth) * size_t(FrameHeight) * 3;
     const int32_t pixelCount = m_state.PixelCount.load(std::memory_order_relaxed);
-    return bytes <= kFrameBufferSize && length >= bytes
-        && pixelCount == FrameWidth * FrameHeight;
+    return bytes <= kFrameBufferSize && length >= bytes && pixelCount == FrameWidth * FrameHeight;
 }
 
 int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long BufferLen)
@@ -108,13 +104,13 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
 
     CellScores scores;
     ScoreCells(pBuffer, s.ReferenceFrame(c), FrameWidth, FrameHeight,
-        static_cast<uint8_t>(threshold), scores);
+               static_cast<uint8_t>(threshold), scores);
     Evaluate(c, sensitivity, scores, pBuffer, length);
     return 0;
 }
 
 void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const uint8_t *buffer,
-    size_t length)
+                              size_t length)
 {
     EngineState &s = m_state;
     const ZoneMaskBytes mask = s.GetZoneMask(c, EngineState::MaskZone(s.CurrentZone.load()));
@@ -203,8 +199,8 @@ void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const uint
         const int dialog = s.DialogCamera.load();
         if ((dialog == 0 && s.RecordOnMotion[c].load()) || dialog == c) {
             const int64_t ticks = int64_t(s.RecordSeconds[c].load()) * 1000 / 15;
-            s.RecordCountdown = static_cast<int32_t>(std::clamp<int64_t>(ticks, 0,
-                std::numeric_limits<int32_t>::max()));
+            s.RecordCountdown = static_cast<int32_t>(
+                std::clamp<int64_t>(ticks, 0, std::numeric_limits<int32_t>::max()));
         }
         if (dialog == 0 && s.SnapOnMotion[c].load()) {
             s.RequestSnapshotIfIdle(c);

@@ -37,7 +37,7 @@ public:
 private:
     bool CanScore(size_t length) const;
     void Evaluate(int camera, int sensitivity, const CellScores &scores, const uint8_t *buffer,
-        size_t length);
+                  size_t length);
     void DoneRule();
 
     EngineState &m_state;

@@ -13,7 +13,7 @@ ZoneGrid ComputeZoneGrid(int W, int H)
             for (int column = 0; column < 8; ++column) {
                 const int k = band * 8 + column;
                 grid.cells[camera][k] = { tx + W * column / 8, ty + H * (7 - band) / 8,
-                    tx + W * (column + 1) / 8, ty + H * (8 - band) / 8 };
+                                          tx + W * (column + 1) / 8, ty + H * (8 - band) / 8 };
                 grid.anchors[camera][k] = { tx + W * column / 8, ty + H * (8 - band) / 8 };
             }
         }

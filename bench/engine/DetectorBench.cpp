@@ -33,8 +33,7 @@ std::vector<uint8_t> NoisyScene(uint32_t seed)
 
 struct Detector
 {
-    Detector()
-        : grabber(state)
+    Detector() : grabber(state)
     {
         grabber.SetFormat(W, H, 0);
         ZoneMaskBytes all;
@@ -84,7 +83,8 @@ void BM_MovingBlob(benchmark::State &st)
         for (int y = y0; y < y0 + 80; ++y)
             for (int x = x0; x < x0 + 100; ++x)
                 for (int c = 0; c < 3; ++c)
-                    f[(size_t(y) * W + x) * 3 + c] = uint8_t(255 - ref[(size_t(y) * W + x) * 3 + c]);
+                    f[(size_t(y) * W + x) * 3 + c]
+                        = uint8_t(255 - ref[(size_t(y) * W + x) * 3 + c]);
         frames.push_back(std::move(f));
     }
     size_t i = 0;
@@ -144,7 +144,7 @@ int main(int argc, char **argv)
     if (const char *k = std::getenv("VORLUND_ROW_KERNEL"); k && std::string(k) == "portable")
         SelectRowMaskKernel(KernelChoice::Portable);
     std::printf("row kernel: %s\n",
-        ActiveRowMaskKernel() == KernelChoice::Avx2 ? "AVX2" : "portable");
+                ActiveRowMaskKernel() == KernelChoice::Avx2 ? "AVX2" : "portable");
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto base = reporter.times.find("BM_BaselineTwoCopies");

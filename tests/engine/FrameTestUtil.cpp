@@ -17,7 +17,7 @@ void Frame::Shift(int x0, int y0, int w, int h, int delta)
 }
 
 ReferenceScores ScoreCellsPlain(const uint8_t *cur, const uint8_t *ref, int width, int height,
-    int T)
+                                int T)
 {
     ReferenceScores out;
     int run[64] = {}, runRow[64] = {}, longest[64] = {}, longestRow[64] = {};
@@ -46,8 +46,8 @@ ReferenceScores ScoreCellsPlain(const uint8_t *cur, const uint8_t *ref, int widt
         const int k = band * 8 + column;
         const uint8_t *c = cur + size_t(i) * 3;
         const uint8_t *r = ref + size_t(i) * 3;
-        const bool changed = std::abs(c[0] - r[0]) > T && std::abs(c[1] - r[1]) > T
-            && std::abs(c[2] - r[2]) > T;
+        const bool changed
+            = std::abs(c[0] - r[0]) > T && std::abs(c[1] - r[1]) > T && std::abs(c[2] - r[2]) > T;
         if (changed) {
             run[k] += 1;
             out.changed[k] += 1;

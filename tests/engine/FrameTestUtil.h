@@ -11,12 +11,7 @@ namespace vorlund::test {
 // A bottom-up packed BGR frame (row 0 = bottom row).
 struct Frame
 {
-    Frame(int w, int h, uint8_t fill = 0)
-        : width(w)
-        , height(h)
-        , bytes(size_t(w) * h * 3, fill)
-    {
-    }
+    Frame(int w, int h, uint8_t fill = 0) : width(w), height(h), bytes(size_t(w) * h * 3, fill) { }
     uint8_t *Pixel(int x, int y) { return bytes.data() + (size_t(y) * width + x) * 3; }
     void Set(int x, int y, uint8_t b, uint8_t g, uint8_t r)
     {
@@ -40,7 +35,7 @@ struct ReferenceScores
     int32_t changed[64] = {};
 };
 ReferenceScores ScoreCellsPlain(const uint8_t *cur, const uint8_t *ref, int width, int height,
-    int threshold);
+                                int threshold);
 
 // Message sink that counts what it is given; safe from any thread.
 class CountingSink : public IMessageSink

@@ -1,5 +1,5 @@
-#include "FrameTestUtil.h"
 #include "MotionGrabber.h"
+#include "FrameTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ CellScores Score(const Frame &cur, const Frame &ref, int sensitivity)
 {
     CellScores scores;
     ScoreCells(cur.bytes.data(), ref.bytes.data(), cur.width, cur.height,
-        static_cast<uint8_t>(PixelThreshold(sensitivity)), scores);
+               static_cast<uint8_t>(PixelThreshold(sensitivity)), scores);
     return scores;
 }
 

@@ -76,9 +76,9 @@ protected:
 TEST_P(ScoringEquivalence, MatchesThePlainPassOnRandomFrames)
 {
     std::mt19937 rng(12345);
-    const std::pair<int, int> fixed[] = { { 8, 8 }, { 9, 17 }, { 31, 8 }, { 32, 9 }, { 33, 16 },
-        { 63, 63 }, { 64, 64 }, { 65, 80 }, { 644, 483 }, { 720, 576 }, { 352, 288 },
-        { 160, 120 } };
+    const std::pair<int, int> fixed[]
+        = { { 8, 8 },   { 9, 17 },  { 31, 8 },    { 32, 9 },    { 33, 16 },   { 63, 63 },
+            { 64, 64 }, { 65, 80 }, { 644, 483 }, { 720, 576 }, { 352, 288 }, { 160, 120 } };
     std::vector<std::pair<int, int>> sizes(std::begin(fixed), std::end(fixed));
     std::uniform_int_distribution<int> dim(8, 300);
     for (int i = 0; i < 24; ++i)
@@ -112,7 +112,9 @@ TEST_P(ScoringEquivalence, MatchesThePlainPassOnRandomFrames)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, ScoringEquivalence,
-    ::testing::Values(KernelChoice::Portable, KernelChoice::Avx2),
-    [](const auto &info) { return info.param == KernelChoice::Avx2 ? "Avx2" : "Portable"; });
+                         ::testing::Values(KernelChoice::Portable, KernelChoice::Avx2),
+                         [](const auto &info) {
+                             return info.param == KernelChoice::Avx2 ? "Avx2" : "Portable";
+                         });
 
 } // namespace

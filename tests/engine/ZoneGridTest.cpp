@@ -16,8 +16,9 @@ TEST(ZoneGrid, TilesAndCellsFollowTheFrameLayout)
     EXPECT_EQ(g.cells[1][0], (GridRect { 0, 483 * 7 / 8, 644 / 8, 483 }));
     EXPECT_EQ(g.anchors[1][0], (GridPoint { 0, 483 }));
     EXPECT_EQ(g.cells[1][63], (GridRect { 644 * 7 / 8, 0, 644, 483 / 8 }));
-    EXPECT_EQ(g.cells[4][9], (GridRect { 644 + 644 / 8, 483 + 483 * 6 / 8, 644 + 644 * 2 / 8,
-                                 483 + 483 * 7 / 8 }));
+    EXPECT_EQ(
+        g.cells[4][9],
+        (GridRect { 644 + 644 / 8, 483 + 483 * 6 / 8, 644 + 644 * 2 / 8, 483 + 483 * 7 / 8 }));
 
     EXPECT_EQ(g.CellAt(1, 1, 482), 0);
     EXPECT_EQ(g.CellAt(1, 643, 0), 63);
