@@ -53,34 +53,85 @@ __attribute__((target("avx2"))) inline __m256i AbsDiff(__m256i a, __m256i b)
     return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
 }
 
-// Shuffle masks that take channel `ch` of 16 pixels out of the three 16-byte pieces.
-struct PlaneMasks
+// pshufb masks that take channel `ch` of 16 pixels out of piece `piece` (bytes 16*piece ..
+// 16*piece+15) of their 48 bytes; -128 zeroes a byte.
+struct PlaneShuffle
 {
-    __m256i m[3][3]; // [channel][piece]
+    int8_t bytes[3][3][16]; // [channel][piece][pixel]
 };
 
-__attribute__((target("avx2"))) PlaneMasks MakePlaneMasks()
+constexpr PlaneShuffle MakePlaneShuffle()
 {
-    PlaneMasks pm;
-    for (int ch = 0; ch < 3; ++ch) {
-        for (int piece = 0; piece < 3; ++piece) {
-            alignas(32) int8_t bytes[32];
+    PlaneShuffle ps {};
+    for (int ch = 0; ch < 3; ++ch)
+        for (int piece = 0; piece < 3; ++piece)
             for (int j = 0; j < 16; ++j) {
                 const int src = 3 * j + ch - 16 * piece;
-                const int8_t v = (src >= 0 && src < 16) ? static_cast<int8_t>(src) : int8_t(-128);
-                bytes[j] = v;
-                bytes[j + 16] = v;
+                ps.bytes[ch][piece][j] = (src >= 0 && src < 16) ? static_cast<int8_t>(src) : -128;
             }
-            pm.m[ch][piece] = _mm256_load_si256(reinterpret_cast<const __m256i *>(bytes));
-        }
+    return ps;
+}
+
+constexpr PlaneShuffle kPlaneShuffle = MakePlaneShuffle();
+
+inline void RowMaskTail(const uint8_t *cur, const uint8_t *ref, int x, int width, uint8_t threshold,
+                        uint64_t *bits)
+{
+    for (; x < width; ++x) {
+        if (PixelChanged(cur + static_cast<size_t>(x) * 3, ref + static_cast<size_t>(x) * 3,
+                         threshold))
+            bits[x >> 6] |= uint64_t(1) << (x & 63);
     }
-    return pm;
+}
+
+// 16 pixels at a time for processors without AVX2.
+__attribute__((target("ssse3"))) void RowMaskSsse3(const uint8_t *cur, const uint8_t *ref,
+                                                   int width, uint8_t threshold, uint64_t *bits)
+{
+    __m128i masks[3][3];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int piece = 0; piece < 3; ++piece)
+            masks[ch][piece] = _mm_loadu_si128(
+                reinterpret_cast<const __m128i *>(kPlaneShuffle.bytes[ch][piece]));
+    const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+    const __m128i zero = _mm_setzero_si128();
+    std::fill(bits, bits + (width + 63) / 64, 0);
+
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t *c = cur + static_cast<size_t>(x) * 3;
+        const uint8_t *r = ref + static_cast<size_t>(x) * 3;
+        __m128i d[3];
+        for (int piece = 0; piece < 3; ++piece) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + 16 * piece));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 16 * piece));
+            d[piece] = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+        }
+        const __m128i dmax = _mm_max_epu8(_mm_max_epu8(d[0], d[1]), d[2]);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(dmax, t), zero)) == 0xFFFF)
+            continue;
+        __m128i lowest = zero;
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m128i plane = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(d[0], masks[ch][0]),
+                                                            _mm_shuffle_epi8(d[1], masks[ch][1])),
+                                               _mm_shuffle_epi8(d[2], masks[ch][2]));
+            lowest = ch == 0 ? plane : _mm_min_epu8(lowest, plane);
+        }
+        const __m128i quiet = _mm_cmpeq_epi8(_mm_subs_epu8(lowest, t), zero);
+        const uint32_t changed = ~static_cast<uint32_t>(_mm_movemask_epi8(quiet)) & 0xFFFFu;
+        bits[x >> 6] |= static_cast<uint64_t>(changed) << (x & 63);
+    }
+    RowMaskTail(cur, ref, x, width, threshold, bits);
 }
 
 __attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8_t *ref, int width,
                                                  uint8_t threshold, uint64_t *bits)
 {
-    static const PlaneMasks pm = MakePlaneMasks();
+    __m256i masks[3][3];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int piece = 0; piece < 3; ++piece)
+            masks[ch][piece] = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(kPlaneShuffle.bytes[ch][piece])));
     const __m256i t = _mm256_set1_epi8(static_cast<char>(threshold));
     const __m256i zero = _mm256_setzero_si256();
     const int words = (width + 63) / 64;
@@ -103,9 +154,9 @@ __attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8
         __m256i lowest = zero;
         for (int ch = 0; ch < 3; ++ch) {
             const __m256i plane
-                = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(d0, pm.m[ch][0]),
-                                                  _mm256_shuffle_epi8(d1, pm.m[ch][1])),
-                                  _mm256_shuffle_epi8(d2, pm.m[ch][2]));
+                = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(d0, masks[ch][0]),
+                                                  _mm256_shuffle_epi8(d1, masks[ch][1])),
+                                  _mm256_shuffle_epi8(d2, masks[ch][2]));
             lowest = ch == 0 ? plane : _mm256_min_epu8(lowest, plane);
         }
         // Changed where the smallest channel difference is still above the threshold.
@@ -113,17 +164,17 @@ __attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8
         const uint32_t changed = ~static_cast<uint32_t>(_mm256_movemask_epi8(quiet));
         bits[x >> 6] |= static_cast<uint64_t>(changed) << (x & 63);
     }
-    for (; x < width; ++x) {
-        if (PixelChanged(cur + static_cast<size_t>(x) * 3, ref + static_cast<size_t>(x) * 3,
-                         threshold))
-            bits[x >> 6] |= uint64_t(1) << (x & 63);
-    }
+    RowMaskTail(cur, ref, x, width, threshold, bits);
 }
 
-bool CpuHasAvx2()
+bool CpuHas(KernelChoice choice)
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    if (choice == KernelChoice::Avx2)
+        return __builtin_cpu_supports("avx2");
+    if (choice == KernelChoice::Ssse3)
+        return __builtin_cpu_supports("ssse3");
+    return true;
 }
 #endif
 
@@ -159,17 +210,20 @@ template <bool set> inline int FindBit(const uint64_t *bits, int x, int end)
 bool SelectRowMaskKernel(KernelChoice choice)
 {
 #ifdef VORLUND_HAVE_X86
-    const bool avx2 = CpuHasAvx2();
-#else
-    const bool avx2 = false;
-#endif
-    if (choice == KernelChoice::Avx2 && !avx2)
-        return false;
     if (choice == KernelChoice::Auto)
-        choice = avx2 ? KernelChoice::Avx2 : KernelChoice::Portable;
-#ifdef VORLUND_HAVE_X86
-    g_kernel = choice == KernelChoice::Avx2 ? RowMaskAvx2 : RowMaskPortable;
+        choice = CpuHas(KernelChoice::Avx2) ? KernelChoice::Avx2
+            : CpuHas(KernelChoice::Ssse3)   ? KernelChoice::Ssse3
+                                            : KernelChoice::Portable;
+    if (!CpuHas(choice))
+        return false;
+    g_kernel = choice == KernelChoice::Avx2 ? RowMaskAvx2
+        : choice == KernelChoice::Ssse3     ? RowMaskSsse3
+                                            : RowMaskPortable;
 #else
+    if (choice == KernelChoice::Auto)
+        choice = KernelChoice::Portable;
+    if (choice != KernelChoice::Portable)
+        return false;
     g_kernel = RowMaskPortable;
 #endif
     g_choice = choice;

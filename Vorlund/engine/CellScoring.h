@@ -11,9 +11,9 @@ namespace vorlund {
 using RowMaskKernel = void (*)(const uint8_t *current, const uint8_t *reference, int width,
                                uint8_t threshold, uint64_t *bits);
 
-enum class KernelChoice { Auto, Portable, Avx2 };
+enum class KernelChoice { Auto, Portable, Ssse3, Avx2 };
 
-// Picks the row kernel; Auto takes AVX2 where the processor has it. Returns false when the
+// Picks the row kernel; Auto takes the widest the processor has. Returns false when the
 // choice is not available here. Not thread-safe: call before frames flow.
 bool SelectRowMaskKernel(KernelChoice choice);
 KernelChoice ActiveRowMaskKernel();

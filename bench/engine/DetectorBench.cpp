@@ -141,10 +141,17 @@ public:
 int main(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
-    if (const char *k = std::getenv("VORLUND_ROW_KERNEL"); k && std::string(k) == "portable")
-        SelectRowMaskKernel(KernelChoice::Portable);
+    if (const char *k = std::getenv("VORLUND_ROW_KERNEL")) {
+        const std::string name(k);
+        SelectRowMaskKernel(name == "portable"    ? KernelChoice::Portable
+                                : name == "ssse3" ? KernelChoice::Ssse3
+                                                  : KernelChoice::Auto);
+    }
+    const KernelChoice kernel = ActiveRowMaskKernel();
     std::printf("row kernel: %s\n",
-                ActiveRowMaskKernel() == KernelChoice::Avx2 ? "AVX2" : "portable");
+                kernel == KernelChoice::Avx2        ? "AVX2"
+                    : kernel == KernelChoice::Ssse3 ? "SSSE3"
+                                                    : "portable");
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto base = reporter.times.find("BM_BaselineTwoCopies");

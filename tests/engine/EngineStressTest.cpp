@@ -48,10 +48,14 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
     for (int i = 0; i < 8; ++i)
         frames.emplace_back(w, h, static_cast<uint8_t>(i % 2 ? 20 * i : 200));
 
+    // Both sides keep going until each has done its share, however the threads are scheduled.
     const int iterations = 4000;
+    const uint32_t minRounds = 2000;
+    std::atomic<uint32_t> uiRounds { 0 };
     std::atomic<bool> done { false };
+    state.Armed = 1;
     std::thread streaming([&] {
-        for (int i = 0; i < iterations; ++i) {
+        for (int i = 0; i < iterations || uiRounds < minRounds; ++i) {
             const Frame &f = frames[i % frames.size()];
             grabber.BufferCB(i * 0.04, f.bytes.data(), long(f.bytes.size()));
         }
@@ -63,6 +67,7 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
     uint32_t round = 0;
     while (!done) {
         ++round;
+        uiRounds = round;
         // Main tick: count down, switch cameras, re-arm.
         EngineState::DecrementIfPositive(state.RecordCountdown);
         EngineState::DecrementIfPositive(state.HoldTicks);
