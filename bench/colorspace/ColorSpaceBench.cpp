@@ -67,9 +67,13 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs)
-            if (!run.error_occurred && run.iterations > 0)
-                seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run &run : runs) {
+            // With repetitions, the median stands for the benchmark.
+            if (run.error_occurred
+                || (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median"))
+                continue;
+            seconds_[run.run_name.function_name] = run.GetAdjustedRealTime();
+        }
     }
     void Finalize() override
     {
