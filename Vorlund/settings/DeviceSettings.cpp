@@ -14,31 +14,47 @@
 
 namespace vorlund {
 
-void CopyIntoEngineState(const DeviceConfig &config, EngineState &engine)
+namespace {
+
+// The settings that have a plain working copy in the engine, paired once for both
+// directions: move(setting, engine field) copies one way or the other. Config and Engine
+// carry the constness of the direction.
+template <typename Config, typename Engine, typename Move>
+void PairEngineFields(Config &config, Engine &engine, Move move)
 {
-    const SettingsBlock &b = config.Block;
+    auto &b = config.Block;
     for (int c = 1; c <= kMaxCameras; ++c) {
-        engine.Sensitivity[c] = b.Sensitivity[c];
-        engine.MotionEnabled[c] = b.MotionEnabled[c];
-        engine.SavedMotionEnabled[c] = b.MotionEnabled[c];
-        engine.RecordOnMotion[c] = b.RecordOnMotion[c];
-        engine.RecordSeconds[c] = b.RecordSeconds[c];
-        engine.SnapOnMotion[c] = b.SnapOnMotion[c];
-        engine.SoundOnMotion[c] = b.SoundOnMotion[c];
-        engine.MailOnMotion[c] = b.MailOnMotion[c];
-        engine.MotionDistance[c] = config.MotionDistance[c];
-        for (int z = 1; z <= kZones; ++z) {
-            engine.SetZoneMask(c, z, b.ZoneMask[c][z]);
-            engine.ZoneSensitivity[c][z] = config.ZoneSensitivity[c][z];
-        }
+        move(b.Sensitivity[c], engine.Sensitivity[c]);
+        move(b.RecordOnMotion[c], engine.RecordOnMotion[c]);
+        move(b.RecordSeconds[c], engine.RecordSeconds[c]);
+        move(b.SnapOnMotion[c], engine.SnapOnMotion[c]);
+        move(b.SoundOnMotion[c], engine.SoundOnMotion[c]);
+        move(b.MailOnMotion[c], engine.MailOnMotion[c]);
+        move(config.MotionDistance[c], engine.MotionDistance[c]);
+        for (int z = 1; z <= kZones; ++z)
+            move(config.ZoneSensitivity[c][z], engine.ZoneSensitivity[c][z]);
     }
     // The file holds camera 1's flags only; the other cameras keep theirs.
-    engine.MotionDistanceEnabled[1] = config.MotionDistanceEnabled;
-    engine.ZoneSensitivityEnabled[1] = config.ZoneSensitivityEnabled;
-    engine.CameraCount = b.CameraCount;
-    engine.SwitchType = config.SwitchType;
-    engine.CameraOnePriority = b.CameraOnePriority;
-    engine.AutoCalibrate = b.AutoCalibrate;
+    move(config.MotionDistanceEnabled, engine.MotionDistanceEnabled[1]);
+    move(config.ZoneSensitivityEnabled, engine.ZoneSensitivityEnabled[1]);
+    move(b.CameraCount, engine.CameraCount);
+    move(config.SwitchType, engine.SwitchType);
+    move(b.CameraOnePriority, engine.CameraOnePriority);
+    move(b.AutoCalibrate, engine.AutoCalibrate);
+}
+
+} // namespace
+
+void CopyIntoEngineState(const DeviceConfig &config, EngineState &engine)
+{
+    PairEngineFields(config, engine, [](const auto &setting, auto &field) { field = setting; });
+    const SettingsBlock &b = config.Block;
+    for (int c = 1; c <= kMaxCameras; ++c) {
+        engine.MotionEnabled[c] = b.MotionEnabled[c];
+        engine.SavedMotionEnabled[c] = b.MotionEnabled[c];
+        for (int z = 1; z <= kZones; ++z)
+            engine.SetZoneMask(c, z, b.ZoneMask[c][z]);
+    }
     // While a run has shortened the settle time, the configured value waits in SavedSettleTime.
     const auto period = static_cast<uint32_t>(std::max(b.DetectionPeriod, 1));
     if (engine.SavedSettleTime.load() != 0)
@@ -49,28 +65,15 @@ void CopyIntoEngineState(const DeviceConfig &config, EngineState &engine)
 
 void CopyOutOfEngineState(const EngineState &engine, DeviceConfig &config)
 {
+    PairEngineFields(config, engine,
+                     [](auto &setting, const auto &field) { setting = field.load(); });
     SettingsBlock &b = config.Block;
     for (int c = 1; c <= kMaxCameras; ++c) {
-        b.Sensitivity[c] = engine.Sensitivity[c];
         // The working copy is cleared while a camera moves; the configured value is saved.
         b.MotionEnabled[c] = engine.SavedMotionEnabled[c];
-        b.RecordOnMotion[c] = engine.RecordOnMotion[c];
-        b.RecordSeconds[c] = engine.RecordSeconds[c];
-        b.SnapOnMotion[c] = engine.SnapOnMotion[c];
-        b.SoundOnMotion[c] = engine.SoundOnMotion[c];
-        b.MailOnMotion[c] = engine.MailOnMotion[c];
-        config.MotionDistance[c] = engine.MotionDistance[c];
-        for (int z = 1; z <= kZones; ++z) {
+        for (int z = 1; z <= kZones; ++z)
             b.ZoneMask[c][z] = engine.GetZoneMask(c, z);
-            config.ZoneSensitivity[c][z] = engine.ZoneSensitivity[c][z];
-        }
     }
-    config.MotionDistanceEnabled = engine.MotionDistanceEnabled[1];
-    config.ZoneSensitivityEnabled = engine.ZoneSensitivityEnabled[1];
-    b.CameraCount = engine.CameraCount;
-    config.SwitchType = engine.SwitchType;
-    b.CameraOnePriority = engine.CameraOnePriority;
-    b.AutoCalibrate = engine.AutoCalibrate;
     // A run with one camera shortens the settle time; the configured period is the saved one.
     const uint32_t saved = engine.SavedSettleTime;
     const uint32_t period = saved != 0 ? saved : engine.SettleTime.load();
@@ -196,9 +199,7 @@ int DeviceSettings::ChooseSlot(int deviceCommandId)
     // A slot is free only when no file is there: a file we cannot open may be another
     // device's, and is never replaced on a guess.
     for (int slot = 0; slot < kDeviceSlots; ++slot) {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (::lstat(SlotPath(slot).c_str(), &st) != 0 && errno == ENOENT)
             return slot;
     }

@@ -67,12 +67,12 @@ int ReadFileStart(const std::filesystem::path &path, size_t maxBytes, std::vecto
                   uint64_t &fileSize)
 {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO planted under the name cannot hang the caller; it is then
+    // refused as not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     const int statError = ::fstat(fd, &st) != 0 ? errno : (S_ISREG(st.st_mode) ? 0 : EINVAL);
     if (statError != 0) {
         ::close(fd);

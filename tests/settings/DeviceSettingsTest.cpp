@@ -89,9 +89,7 @@ TEST_F(DeviceSettingsTest, SaveAndLoadCarryFileViewAndEngineValues)
     expected.Block.Sensitivity[2] = 60;
     expected.Block.ZoneMask[4][2][17] = 0;
     EXPECT_EQ(ReadBytes(SlotFile(0)), WriteDeviceFile(expected));
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(::stat(SlotFile(0).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     int entries = 0;
@@ -259,6 +257,21 @@ TEST_F(DeviceSettingsTest, DeviceWithoutFileAfterOneWithFileGetsDefaults)
     EXPECT_EQ(settings->Config.MailTo, "");
     EXPECT_EQ(settings->Config.DeviceName, "Cam B");
     EXPECT_EQ(engine->Sensitivity[1].load(), 25);
+}
+
+TEST_F(DeviceSettingsTest, SomethingOtherThanAFileInASlotIsSkippedAndKept)
+{
+    ASSERT_EQ(::mkfifo(SlotFile(0).c_str(), 0600), 0);
+    std::filesystem::create_directory(SlotFile(1));
+    PutFile(2, "Cam A");
+    ASSERT_TRUE(ChangeDevice("Cam A")); // no hang on the FIFO
+    EXPECT_EQ(settings->ConfigSlot, 2);
+    EXPECT_EQ(log.size(), 2u);
+    // A new device does not take a slot that holds something.
+    ChangeDevice("Cam B");
+    ASSERT_TRUE(Save());
+    EXPECT_EQ(settings->ConfigSlot, 3);
+    EXPECT_TRUE(std::filesystem::is_fifo(SlotFile(0)));
 }
 
 TEST_F(DeviceSettingsTest, BadValuesInAFileAreLoggedAndReplaced)
