@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 
 namespace vorlund {
@@ -131,130 +130,43 @@ TEST(SettingsFile, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(WriteDeviceFile(read), bytes);
 }
 
-// The groups of fields an older layout may lack, and the size above which each is present.
+// The groups of fields as they lie in the current layout, and the file size above which an
+// older layout holds each (0: always).
 struct Group
 {
-    size_t presentAfter;
-    std::function<void(DeviceConfig &, const DeviceConfig &)> take;
+    size_t begin, end, presentAfter;
 };
-
-std::vector<Group> LayoutGroups()
-{
-    return {
-        { 0,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.DeviceName = s.DeviceName;
-              d.CodecName = s.CodecName;
-              d.VideoFolder = s.VideoFolder;
-              d.RemotePassword = s.RemotePassword;
-              d.MailTo = s.MailTo;
-              d.MailFrom = s.MailFrom;
-              d.Block = s.Block;
-              d.CaptureSubtype = s.CaptureSubtype; // its copy inside the block
-          } },
-        { 1974,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.SmtpServer = s.SmtpServer;
-              d.SpareText1 = s.SpareText1;
-              d.SpareText2 = s.SpareText2;
-          } },
-        { 1800,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.RemoteMode = s.RemoteMode;
-              d.RelayLogin = s.RelayLogin;
-              d.RelayPassword = s.RelayPassword;
-          } },
-        { 1905,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.TimeLapseEnabled = s.TimeLapseEnabled;
-              d.TimeLapseMinutes = s.TimeLapseMinutes;
-              d.TimeLapseLimit = s.TimeLapseLimit;
-              d.TimeLapseWindow = s.TimeLapseWindow;
-              d.TimeLapseCount = s.TimeLapseCount;
-              d.LowDiskMail = s.LowDiskMail;
-          } },
-        { 2127,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.RecordAudio = s.RecordAudio;
-              d.AudioDevice = s.AudioDevice;
-              d.AudioInput = s.AudioInput;
-              d.InputLevel = s.InputLevel;
-              d.UseWmProfile = s.UseWmProfile;
-              d.WmProfilePath = s.WmProfilePath;
-          } },
-        { 2352,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.FrameDuration = s.FrameDuration;
-              d.MotionDistanceEnabled = s.MotionDistanceEnabled;
-              d.MotionDistance = s.MotionDistance;
-              d.MotionDistanceSpare = s.MotionDistanceSpare;
-              d.ContinuousRecord = s.ContinuousRecord;
-              d.RecordWindow = s.RecordWindow;
-              d.PtzComPort = s.PtzComPort;
-              d.PtzCamera = s.PtzCamera;
-          } },
-        { 2406,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.PtzBaud = s.PtzBaud;
-              for (int c = 1; c <= 3; ++c)
-                  d.PtzAddress[c] = s.PtzAddress[c];
-          } },
-        { 2414,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.RolloverMode = s.RolloverMode;
-              d.RolloverMBytes = s.RolloverMBytes;
-              d.ZoneSensitivity = s.ZoneSensitivity;
-              d.ZoneSensitivityEnabled = s.ZoneSensitivityEnabled;
-          } },
-        { 2442,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.TvRecord = s.TvRecord;
-              d.TvWindow = s.TvWindow;
-              d.VideoTimestamp = s.VideoTimestamp;
-              d.TvChannel = s.TvChannel;
-          } },
-        { 2452,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.RecycleEnabled = s.RecycleEnabled;
-              d.RecycleMBytes = s.RecycleMBytes;
-          } },
-        { 2460,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.PtzProtocol = s.PtzProtocol;
-              d.SwitchType = s.SwitchType;
-              d.Wmv9FrameRate = s.Wmv9FrameRate;
-              d.Wmv9Vbr = s.Wmv9Vbr;
-              d.Wmv9CbrQuality = s.Wmv9CbrQuality;
-              d.Wmv9Bitrate = s.Wmv9Bitrate;
-              d.Wmv9VbrQuality = s.Wmv9VbrQuality;
-          } },
-        { 2485,
-          [](DeviceConfig &d, const DeviceConfig &s) {
-              d.CaptureSubtype = s.CaptureSubtype;
-              d.TvFormat = s.TvFormat;
-          } },
-    };
-}
+constexpr Group kGroups[]
+    = { { 0, 596, 0 },        { 596, 749, 1974 },   { 749, 1953, 0 },     { 1953, 2058, 1800 },
+        { 2058, 2127, 1905 }, { 2127, 2352, 2127 }, { 2352, 2406, 2352 }, { 2406, 2414, 2406 },
+        { 2414, 2442, 2414 }, { 2442, 2452, 2442 }, { 2452, 2460, 2452 }, { 2460, 2485, 2460 },
+        { 2485, 2505, 2485 } };
 
 TEST(SettingsFile, EachOlderLayoutLoadsWhatItHoldsAndKeepsTheRest)
 {
     const DeviceConfig unusual = UnusualConfig();
     const std::vector<uint8_t> current = WriteDeviceFile(unusual);
-    const DeviceConfig defaults
-        = DefaultConfig({ "Front Door Cam", "/elsewhere", "Other Mic" }); // the values in force
+    // The values in force differ from the file's everywhere.
+    const DeviceConfig inForce = DefaultConfig({ "Front Door Cam", "/elsewhere", "Other Mic" });
     for (size_t size : kDeviceFileLayouts) {
         SCOPED_TRACE(size);
-        const std::vector<uint8_t> file = OlderLayout(current, size);
-        DeviceConfig read = defaults;
-        ASSERT_TRUE(ReadDeviceFile(file, read));
-        DeviceConfig expected = defaults;
-        for (const Group &g : LayoutGroups()) {
-            if (g.presentAfter == 0 || size > g.presentAfter)
-                g.take(expected, unusual);
+        DeviceConfig read = inForce;
+        ASSERT_TRUE(ReadDeviceFile(OlderLayout(current, size), read));
+
+        // Expected: a current-layout file with the groups the old one holds, the rest in force.
+        std::vector<uint8_t> merged = WriteDeviceFile(inForce);
+        for (const Group &g : kGroups) {
+            if (size > g.presentAfter)
+                std::copy(current.begin() + g.begin, current.begin() + g.end,
+                          merged.begin() + g.begin);
         }
+        DeviceConfig expected = inForce;
+        ASSERT_TRUE(ReadDeviceFile(merged, expected));
+        expected.CaptureSubtype = unusual.CaptureSubtype; // the block's copy is in every layout
         EXPECT_TRUE(read == expected);
         EXPECT_EQ(read.Block.CameraCount, 4);
         EXPECT_EQ(read.SmtpServer, size > 1974 ? "smtp.example.com" : "");
+        EXPECT_EQ(read.TvFormat, size > 2485 ? 0x10 : -1);
     }
 }
 
