@@ -46,7 +46,10 @@ QScreen *ScreenNearest(QPoint p)
     return best;
 }
 
-QRect ToQRect(const BalloonRect &r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+QRect ToQRect(const BalloonRect &r)
+{
+    return QRect(r.left, r.top, r.Width(), r.Height());
+}
 
 QRegion ShapeOf(const BalloonPlacement &p)
 {
@@ -76,7 +79,10 @@ void Fill(QPainter &p, const QRegion &region, const QColor &colour)
         p.fillRect(r, colour);
 }
 
-bool IsBalloon(const QWidget *w) { return qobject_cast<const CHelpBalloon *>(w) != nullptr; }
+bool IsBalloon(const QWidget *w)
+{
+    return qobject_cast<const CHelpBalloon *>(w) != nullptr;
+}
 
 unsigned ButtonBit(Qt::MouseButton button, bool press)
 {
@@ -260,8 +266,8 @@ BalloonParts CHelpBalloon::MeasureParts(int textWidthLimit) const
     parts.closeButton = { close.width(), close.height() };
     const QString title = windowTitle();
     if (!title.isEmpty()) {
-        const QRect r = QFontMetrics(m_titleFont).boundingRect(
-            QRect(), Qt::TextSingleLine | Qt::TextExpandTabs, title);
+        const QRect r = QFontMetrics(m_titleFont)
+                            .boundingRect(QRect(), Qt::TextSingleLine | Qt::TextExpandTabs, title);
         parts.title = { r.width(), r.height() };
     }
     if (!m_content.isEmpty()) {
@@ -472,8 +478,7 @@ void CHelpBalloon::PostClose()
 
 void CHelpBalloon::InstallHooks()
 {
-    if (m_hooksInstalled
-        || !(m_options & (BalloonOption::AnyMouse | BalloonOption::CloseOnKey)))
+    if (m_hooksInstalled || !(m_options & (BalloonOption::AnyMouse | BalloonOption::CloseOnKey)))
         return;
     qApp->installEventFilter(this);
     m_hooksInstalled = true;

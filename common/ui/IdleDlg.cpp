@@ -16,9 +16,9 @@ namespace {
 // Change signals of the standard controls; any of them means a rule may now differ.
 bool IsChangeSignal(const QMetaMethod &m)
 {
-    static const QByteArrayList names { "toggled",         "currentIndexChanged",
-                                        "editTextChanged", "textChanged",
-                                        "valueChanged",    "dateTimeChanged",
+    static const QByteArrayList names { "toggled",           "currentIndexChanged",
+                                        "editTextChanged",   "textChanged",
+                                        "valueChanged",      "dateTimeChanged",
                                         "currentRowChanged", "itemSelectionChanged",
                                         "cellChanged" };
     return m.methodType() == QMetaMethod::Signal && names.contains(m.name());
@@ -33,8 +33,7 @@ int IdOf(const QWidget *w)
 
 } // namespace
 
-CIdleDlg::CIdleDlg(QWidget *parent)
-    : QDialog(parent)
+CIdleDlg::CIdleDlg(QWidget *parent) : QDialog(parent)
 {
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
 }
@@ -63,7 +62,10 @@ void CIdleDlg::UpdateDataOnClick(std::initializer_list<int> ids)
     }
 }
 
-QWidget *CIdleDlg::Control(int id) const { return findChild<QWidget *>(QString::number(id)); }
+QWidget *CIdleDlg::Control(int id) const
+{
+    return findChild<QWidget *>(QString::number(id));
+}
 
 bool CIdleDlg::IsDlgButtonChecked(int id) const
 {
@@ -103,11 +105,20 @@ int CIdleDlg::RunNested(QDialog &nested)
     return result;
 }
 
-bool CIdleDlg::UpdateData(bool saveAndValidate) { return DoDataExchange(saveAndValidate); }
+bool CIdleDlg::UpdateData(bool saveAndValidate)
+{
+    return DoDataExchange(saveAndValidate);
+}
 
-bool CIdleDlg::DoDataExchange(bool) { return true; }
+bool CIdleDlg::DoDataExchange(bool)
+{
+    return true;
+}
 
-void CIdleDlg::OnInitDialog() { UpdateData(false); }
+void CIdleDlg::OnInitDialog()
+{
+    UpdateData(false);
+}
 
 void CIdleDlg::accept()
 {
@@ -130,7 +141,10 @@ void CIdleDlg::ConnectChangeSignals()
     }
 }
 
-void CIdleDlg::OnControlChanged() { UpdateDialogControls(); }
+void CIdleDlg::OnControlChanged()
+{
+    UpdateDialogControls();
+}
 
 void CIdleDlg::showEvent(QShowEvent *event)
 {
@@ -159,9 +173,8 @@ bool CIdleDlg::OnHelpInfo(QWidget *control)
     const int right = left + target->width();
     const int bottom = top + target->height();
     const QPoint centre((left + right) / 2, (top + bottom) / 2);
-    return LaunchBalloon(entry->second.title, entry->second.text, centre,
-                         kBalloonIconInformation, kDialogHelpOptions, nullptr, QString(),
-                         kDialogHelpTimeoutMs);
+    return LaunchBalloon(entry->second.title, entry->second.text, centre, kBalloonIconInformation,
+                         kDialogHelpOptions, nullptr, QString(), kDialogHelpTimeoutMs);
 }
 
 void CIdleDlg::keyPressEvent(QKeyEvent *event)

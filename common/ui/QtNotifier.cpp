@@ -7,7 +7,10 @@ namespace vorlund {
 
 namespace {
 
-QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString FromUtf8(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 QWidget *BoxParent()
 {

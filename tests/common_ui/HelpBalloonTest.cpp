@@ -167,8 +167,7 @@ TEST_F(HelpBalloonTest, LinkOpensOnAClickInTheClientAreaAndCloses)
     ASSERT_TRUE(balloon);
     EXPECT_TRUE(catcher.opened.isEmpty());
 
-    QTest::mouseClick(balloon->windowHandle(), Qt::LeftButton, {},
-                      balloon->ClientRect().center());
+    QTest::mouseClick(balloon->windowHandle(), Qt::LeftButton, {}, balloon->ClientRect().center());
     FlushDeletes();
     QDesktopServices::unsetUrlHandler("vorlundtest");
     EXPECT_TRUE(balloon.isNull());
@@ -179,9 +178,9 @@ TEST_F(HelpBalloonTest, LinkOpensOnAClickInTheClientAreaAndCloses)
 TEST_F(HelpBalloonTest, PointsAtItsAnchorOnTheScreen)
 {
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-    for (const QPoint anchor : { QPoint(work.right() - 5, work.top() + 40),
-                                 QPoint(work.left() + 3, work.bottom() - 3),
-                                 QPoint(work.center()) }) {
+    for (const QPoint anchor :
+         { QPoint(work.right() - 5, work.top() + 40), QPoint(work.left() + 3, work.bottom() - 3),
+           QPoint(work.center()) }) {
         QPointer<CHelpBalloon> balloon = Launch(kNoFade, 0, anchor);
         ASSERT_TRUE(balloon);
         const BalloonPlacement &p = balloon->Placement();
@@ -202,8 +201,8 @@ TEST_F(HelpBalloonTest, FollowsItsAnchorWindowAndNeverTakesTheFocus)
     ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
     ASSERT_EQ(QApplication::focusWidget(), edit);
 
-    ASSERT_TRUE(LaunchBalloon("Follow", "me", QPoint(20, 20), 0, kNoFade, host.get(), QString(),
-                              0));
+    ASSERT_TRUE(
+        LaunchBalloon("Follow", "me", QPoint(20, 20), 0, kNoFade, host.get(), QString(), 0));
     ASSERT_EQ(ShownBalloons().size(), 1u);
     QPointer<CHelpBalloon> balloon = ShownBalloons().front();
     EXPECT_FALSE(balloon->HasIcon());
@@ -247,9 +246,8 @@ TEST_F(HelpBalloonTest, NoOwnerMeansNoBalloon)
 
 TEST_F(HelpBalloonTest, PaintsFrameTitleAndText)
 {
-    QPointer<CHelpBalloon> balloon
-        = Launch(kNoFade | BalloonOption::CloseButton | BalloonOption::Embossed, 0,
-                 QPoint(200, 150));
+    QPointer<CHelpBalloon> balloon = Launch(
+        kNoFade | BalloonOption::CloseButton | BalloonOption::Embossed, 0, QPoint(200, 150));
     ASSERT_TRUE(balloon);
     const QImage image = balloon->grab().toImage();
     if (const QByteArray path = qgetenv("VORLUND_BALLOON_PNG"); !path.isEmpty())
