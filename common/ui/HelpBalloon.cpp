@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 namespace vorlund {
 
@@ -97,6 +99,20 @@ unsigned ButtonBit(Qt::MouseButton button, bool press)
     default:
         return 0;
     }
+}
+
+std::optional<QStyle::StandardPixmap> SystemIcon(int iconId)
+{
+    static constexpr std::pair<int, QStyle::StandardPixmap> kIcons[] = {
+        { kBalloonIconError, QStyle::SP_MessageBoxCritical },
+        { kBalloonIconQuestion, QStyle::SP_MessageBoxQuestion },
+        { kBalloonIconWarning, QStyle::SP_MessageBoxWarning },
+        { kBalloonIconInformation, QStyle::SP_MessageBoxInformation },
+    };
+    for (const auto &[id, pixmap] : kIcons)
+        if (id == iconId)
+            return pixmap;
+    return std::nullopt;
 }
 
 QSize CaptionButtonSize(const QStyle *style)
@@ -567,33 +583,12 @@ bool LaunchBalloon(const QString &title, const QString &text, QPoint anchor, int
                    unsigned options, QWidget *parent, const QString &link, int timeoutMs)
 {
     auto *balloon = new CHelpBalloon;
-    if (iconId != 0) {
-        QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
-        bool known = true;
-        switch (iconId) {
-        case kBalloonIconError:
-            which = QStyle::SP_MessageBoxCritical;
-            break;
-        case kBalloonIconQuestion:
-            which = QStyle::SP_MessageBoxQuestion;
-            break;
-        case kBalloonIconWarning:
-            which = QStyle::SP_MessageBoxWarning;
-            break;
-        case kBalloonIconInformation:
-            which = QStyle::SP_MessageBoxInformation;
-            break;
-        default:
-            known = false;
-            break;
-        }
-        // An unknown icon leaves the balloon without one.
-        if (known) {
-            const QStyle *style = QApplication::style();
-            const int edge = std::max(CaptionButtonSize(style).width(),
-                                      style->pixelMetric(QStyle::PM_SmallIconSize));
-            balloon->SetBalloonIconScaled(style->standardIcon(which), edge, edge);
-        }
+    // An unknown icon leaves the balloon without one.
+    if (const std::optional<QStyle::StandardPixmap> which = SystemIcon(iconId)) {
+        const QStyle *style = QApplication::style();
+        const int edge = std::max(CaptionButtonSize(style).width(),
+                                  style->pixelMetric(QStyle::PM_SmallIconSize));
+        balloon->SetBalloonIconScaled(style->standardIcon(*which), edge, edge);
     }
     if (!balloon->CreateBalloon(title, text, anchor, options | BalloonOption::DeleteSelf, parent,
                                 link, timeoutMs)) {

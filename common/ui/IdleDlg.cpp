@@ -33,8 +33,10 @@ int IdOf(const QWidget *w)
 
 } // namespace
 
-CIdleDlg::CIdleDlg(QWidget *parent) : QDialog(parent)
+CIdleDlg::CIdleDlg(int templateId, QWidget *parent) : QDialog(parent)
 {
+    if (templateId > 0)
+        setObjectName(QString::number(templateId));
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
 }
 

@@ -24,7 +24,8 @@ class CIdleDlg : public QDialog
     Q_OBJECT
 
 public:
-    explicit CIdleDlg(QWidget *parent = nullptr);
+    // The template id names the dialog (its objectName), as control ids name controls.
+    explicit CIdleDlg(int templateId = 0, QWidget *parent = nullptr);
 
     struct HelpEntry
     {

@@ -23,7 +23,7 @@ public:
     int m_LimitMb = 0;
     QString m_Name;
 
-    SizeDialog()
+    SizeDialog() : CIdleDlg(136)
     {
         limit = new QCheckBox("Video directory size:", this);
         limit->setObjectName("1052");
@@ -98,6 +98,7 @@ TEST_F(IdleDlgTest, CheckBoxReEnablesItsControlsAtOnce)
     EXPECT_FALSE(dlg.unit->isEnabled());
     EXPECT_FALSE(dlg.otherUnit->isEnabled());
     EXPECT_TRUE(dlg.name->isEnabled()); // no rule: keeps its state
+    EXPECT_EQ(dlg.objectName(), "136");
 
     QTest::mouseClick(dlg.limit, Qt::LeftButton);
     EXPECT_TRUE(dlg.m_LimitOn);
