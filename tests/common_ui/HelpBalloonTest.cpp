@@ -3,11 +3,13 @@
 
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -217,6 +219,28 @@ TEST_F(HelpBalloonTest, FollowsItsAnchorWindowAndNeverTakesTheFocus)
         << balloon->pos().x() << "," << balloon->pos().y();
 }
 
+TEST_F(HelpBalloonTest, StaysClickableOverARunningModalDialog)
+{
+    // A notice anchored on the main window while a settings dialog runs.
+    QDialog modal(host.get());
+    bool closedByClick = false;
+    QTimer::singleShot(0, &modal, [&] {
+        EXPECT_TRUE(LaunchBalloon("Notice", "Camera 2 lost.", QPoint(30, 30), kBalloonIconWarning,
+                                  kNoFade | BalloonOption::CloseButton, host.get(), QString(), 0));
+        const auto shown = ShownBalloons();
+        if (shown.size() == 1) {
+            QPointer<CHelpBalloon> balloon = shown.front();
+            QTest::mouseClick(balloon->windowHandle(), Qt::LeftButton, {},
+                              balloon->CloseButtonRect().center());
+            FlushDeletes();
+            closedByClick = balloon.isNull();
+        }
+        modal.reject();
+    });
+    modal.exec();
+    EXPECT_TRUE(closedByClick);
+}
+
 TEST_F(HelpBalloonTest, FadesInAndOutWhenTheSystemFades)
 {
     QApplication::setEffectEnabled(Qt::UI_General, true);
@@ -235,6 +259,8 @@ TEST_F(HelpBalloonTest, FadesInAndOutWhenTheSystemFades)
     ASSERT_TRUE(plain);
     EXPECT_TRUE(plain->Options() & BalloonOption::NoFadeIn);
     EXPECT_TRUE(plain->Options() & BalloonOption::NoFadeOut);
+    QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
+    QApplication::setEffectEnabled(Qt::UI_General, false);
 }
 
 TEST_F(HelpBalloonTest, NoOwnerMeansNoBalloon)
