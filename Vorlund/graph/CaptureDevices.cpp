@@ -84,10 +84,9 @@ std::vector<CaptureDevice> MonitorDevices(const char *deviceClass)
         devices.push_back(std::move(entry));
     }
     g_list_free_full(list, gst_object_unref);
-    std::stable_sort(devices.begin(), devices.end(),
-                     [](const CaptureDevice &a, const CaptureDevice &b) {
-                         return NaturalLess(a.path, b.path);
-                     });
+    std::stable_sort(
+        devices.begin(), devices.end(),
+        [](const CaptureDevice &a, const CaptureDevice &b) { return NaturalLess(a.path, b.path); });
     return devices;
 }
 
@@ -174,8 +173,7 @@ bool HasAvcUnit(const std::string &folder)
 
 SystemDeviceEnumerator::SystemDeviceEnumerator(std::string sysfsFireWire)
     : m_sysfsFireWire(std::move(sysfsFireWire))
-{
-}
+{ }
 
 std::vector<CaptureDevice> SystemDeviceEnumerator::VideoDevices()
 {

@@ -108,7 +108,8 @@ bool SetRangeToRate(GQuark field, GValue *value, gpointer data)
         GValue fixed = G_VALUE_INIT;
         g_value_init(&fixed, GST_TYPE_FRACTION);
         gst_value_set_fraction(&fixed, rate->num, rate->den);
-        if (gst_value_compare(gst_value_get_fraction_range_min(value), &fixed) != GST_VALUE_GREATER_THAN
+        if (gst_value_compare(gst_value_get_fraction_range_min(value), &fixed)
+                != GST_VALUE_GREATER_THAN
             && gst_value_compare(gst_value_get_fraction_range_max(value), &fixed)
                 != GST_VALUE_LESS_THAN) {
             g_value_unset(value);
@@ -134,12 +135,15 @@ CapsRef LimitToMaxSize(const GstCaps *offered)
     std::set<std::string> seen;
     for (guint i = 0; i < gst_caps_get_size(offered); ++i) {
         const GstStructure *s = gst_caps_get_structure(offered, i);
-        const bool sized = gst_structure_has_field(s, "width") || gst_structure_has_field(s, "height");
+        const bool sized
+            = gst_structure_has_field(s, "width") || gst_structure_has_field(s, "height");
         const std::string key = std::string(gst_structure_get_name(s)) + (sized ? "/sized" : "");
         if (seen.insert(key).second)
             gst_caps_append_structure(bound, BoundFor(gst_structure_get_name(s), sized));
     }
-    CapsRef limited(gst_caps_intersect_full(const_cast<GstCaps *>(offered), bound, GST_CAPS_INTERSECT_FIRST), RefMode::HasRef);
+    CapsRef limited(
+        gst_caps_intersect_full(const_cast<GstCaps *>(offered), bound, GST_CAPS_INTERSECT_FIRST),
+        RefMode::HasRef);
     gst_caps_unref(bound);
     return limited;
 }
@@ -189,11 +193,10 @@ CaptureCaps ComputeCaptureCaps(const StoredFormat &stored, const GstCaps *offere
     if (rate.num > 0) {
         result = CapsRef(gst_caps_make_writable(result.release()), RefMode::HasRef);
         for (guint i = 0; i < gst_caps_get_size(result.get()); ++i) {
-            gst_structure_map_in_place(gst_caps_get_structure(result.get(), i),
-                                       [](GQuark f, GValue *v, gpointer d) -> gboolean {
-                                           return SetRangeToRate(f, v, d);
-                                       },
-                                       &rate);
+            gst_structure_map_in_place(
+                gst_caps_get_structure(result.get(), i),
+                [](GQuark f, GValue *v, gpointer d) -> gboolean { return SetRangeToRate(f, v, d); },
+                &rate);
         }
     }
     out.result = FormatResult::Applied;

@@ -20,7 +20,10 @@ constexpr std::array kCodecs = {
 
 } // namespace
 
-std::span<const CodecEntry> CodecTable() { return kCodecs; }
+std::span<const CodecEntry> CodecTable()
+{
+    return kCodecs;
+}
 
 const CodecEntry *FindCodec(std::string_view name)
 {

@@ -82,11 +82,13 @@ bool InputIsOfType(const VideoInput &input, PhysicalConnector type)
     case PhysicalConnector::AudioTuner:
         return input.type == V4L2_INPUT_TYPE_TUNER && input.audioset != 0;
     case PhysicalConnector::VideoComposite:
-        return camera && (name.find("composite") != std::string::npos
-                          || name.find("cvbs") != std::string::npos);
+        return camera
+            && (name.find("composite") != std::string::npos
+                || name.find("cvbs") != std::string::npos);
     case PhysicalConnector::VideoSVideo:
-        return camera && (name.find("s-video") != std::string::npos
-                          || name.find("svideo") != std::string::npos);
+        return camera
+            && (name.find("s-video") != std::string::npos
+                || name.find("svideo") != std::string::npos);
     case PhysicalConnector::VideoDecoder:
     case PhysicalConnector::AudioDecoder:
         return false;

@@ -18,8 +18,7 @@ std::vector<std::string> LabelDevices(const std::vector<std::string> &names)
 }
 
 std::optional<size_t> SelectDevice(const std::vector<std::string> &names,
-                                   const std::vector<std::string> &labels,
-                                   std::string_view stored)
+                                   const std::vector<std::string> &labels, std::string_view stored)
 {
     for (size_t i = 0; i < labels.size() && i < names.size(); ++i) {
         if (labels[i] == stored)

@@ -22,7 +22,6 @@ std::vector<std::string> LabelDevices(const std::vector<std::string> &names);
 //    the one digit after the last "#" (so "Cam #2" keeps its camera after a rename);
 // 3. else the first device whose name contains it (an empty name binds the first device).
 std::optional<size_t> SelectDevice(const std::vector<std::string> &names,
-                                   const std::vector<std::string> &labels,
-                                   std::string_view stored);
+                                   const std::vector<std::string> &labels, std::string_view stored);
 
 } // namespace vorlund

@@ -68,7 +68,8 @@ MajorType MajorTypeOf(const GstStructure *structure)
         return MajorType::Other;
     const std::string_view name = gst_structure_get_name(structure);
     gboolean system = FALSE;
-    const bool systemStream = gst_structure_get_boolean(structure, "systemstream", &system) && system;
+    const bool systemStream
+        = gst_structure_get_boolean(structure, "systemstream", &system) && system;
     if (name == "video/x-dv")
         return systemStream ? MajorType::Interleaved : MajorType::Video;
     if (name == "video/mpegts" || name == "video/x-msvideo" || name == "video/quicktime"
@@ -143,7 +144,7 @@ std::string_view PackageForFactory(std::string_view factory)
         { "avimux", "gstreamer1.0-plugins-good" },
         { "mp4mux", "gstreamer1.0-plugins-good" },
         { "lamemp3enc", "gstreamer1.0-plugins-good" },
-        { "pulsesrc", "gstreamer1.0-pulseaudio" },
+        { "pulsesrc", "gstreamer1.0-plugins-good" },
         { "asfmux", "gstreamer1.0-plugins-bad" },
         { "x264enc", "gstreamer1.0-plugins-ugly" },
         { "avenc_msmpeg4", "gstreamer1.0-libav" },
@@ -176,8 +177,7 @@ CreatedFilter CreateFilter(std::string_view factory, GstBin *graph, std::string_
 {
     CreatedFilter out;
     const std::string factoryName(factory), elementName(name);
-    GstRef<GstElementFactory> found(gst_element_factory_find(factoryName.c_str()),
-                                    RefMode::HasRef);
+    GstRef<GstElementFactory> found(gst_element_factory_find(factoryName.c_str()), RefMode::HasRef);
     if (found) {
         out.element = ElementRef(gst_element_factory_create(found.get(), elementName.c_str()),
                                  RefMode::HasRef);
