@@ -1,5 +1,6 @@
 #include "CaptureDevices.h"
 
+#include "Codecs.h"
 #include "DeviceNames.h"
 
 #include <algorithm>
@@ -225,6 +226,12 @@ BoundDevice CaptureDevices::FindVideoDevice(std::string_view deviceName, const c
     if (!chosen)
         return {};
     return Bind(devices[*chosen], labels[*chosen], elementName);
+}
+
+bool CaptureDevices::ListCodecs()
+{
+    CodecNames = ListCompressors(CodecKind::Video);
+    return !CodecNames.empty();
 }
 
 void CaptureDevices::ListAudioDevices()

@@ -84,8 +84,12 @@ public:
     // Binds the audio device named exactly `audioDevice`; no element when none is.
     BoundDevice FindAudioDevice(std::string_view audioDevice, const char *elementName);
 
+    // Refills CodecNames with the installed video compressors (at most 39); false when none.
+    bool ListCodecs();
+
     std::vector<std::string> VideoDeviceNames;
     std::vector<std::string> AudioDeviceNames;
+    std::vector<std::string> CodecNames;
     bool AudioDevicePresent = false;
 
 private:

@@ -1,4 +1,5 @@
 #include "Codecs.h"
+#include "CaptureDevices.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,11 @@ TEST(Codecs, ListsOnlyWhatIsInstalled)
     EXPECT_NE(std::find(installed.begin(), installed.end(), "Microsoft MPEG-4 Video Codec V3"),
               installed.end());
     EXPECT_FALSE(FactoryInstalled("no_such_encoder"));
+
+    SystemDeviceEnumerator system;
+    CaptureDevices devices(system);
+    EXPECT_TRUE(devices.ListCodecs());
+    EXPECT_EQ(devices.CodecNames, installed);
 }
 
 TEST(Codecs, BindsTheEncoderOfThatKind)
