@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace vorlund;
 
