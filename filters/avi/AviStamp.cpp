@@ -44,7 +44,10 @@ const Glyph *FindGlyph(char ch)
     return nullptr;
 }
 
-std::uint8_t Clamp(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+std::uint8_t Clamp(int v)
+{
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
 
 } // namespace
 
@@ -56,9 +59,9 @@ bool FormatStampText(std::time_t when, char (&out)[kStampTextLength + 1])
     // Years beyond four digits would not fit the box; such a clock is broken anyway.
     if (local.tm_year + 1900 < 0 || local.tm_year + 1900 > 9999)
         return false;
-    const int n = std::snprintf(out, sizeof out, "%02d-%02d-%04d %02d:%02d:%02d",
-        local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min,
-        local.tm_sec);
+    const int n = std::snprintf(out, sizeof out, "%02d-%02d-%04d %02d:%02d:%02d", local.tm_mon + 1,
+                                local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min,
+                                local.tm_sec);
     return n == kStampTextLength;
 }
 
@@ -124,7 +127,7 @@ bool UpdateStamp(StampImage &image, std::time_t when)
 }
 
 void StampBgr(const StampImage &image, std::uint8_t *frame, int stride, int width, int height,
-    int x, int y)
+              int x, int y)
 {
     const int c0 = std::max(0, -x), c1 = std::min(kStampWidth, width - x);
     const int r0 = std::max(0, -y), r1 = std::min(kStampHeight, height - y);

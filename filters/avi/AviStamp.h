@@ -45,7 +45,7 @@ void ConvertStampToYuy2(const std::uint8_t *bgr, std::uint8_t *out, int width, i
 
 // Draws the box at picture position (x, y) of a BGR frame, clipped to the frame.
 void StampBgr(const StampImage &image, std::uint8_t *frame, int stride, int width, int height,
-    int x, int y);
+              int x, int y);
 
 // Copies the YUY2 strip over the top left of a YUY2 frame, clipped to the frame.
 void StampYuy2(const StampImage &image, std::uint8_t *frame, int stride, int width, int height);

@@ -32,8 +32,7 @@ enum {
 #define MAX_HEIGHT 576
 
 #define RAW_CAPS                                                                                   \
-    "video/x-raw, format=(string){ BGR, YUY2 }, width=(int)[ 1, 720 ], height=(int)[ 1, 576 ], "   \
-    "framerate=(fraction)[ 0/1, 2147483647/1 ]"
+    "video/x-raw, format=(string){ BGR, YUY2 }, width=(int)[ 1, 720 ], height=(int)[ 1, 576 ]"
 #define DV_CAPS "video/x-dv, systemstream=(boolean)true"
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
@@ -48,7 +47,8 @@ enum AviInput {
     AVI_INPUT_DV,
 };
 
-struct _VorlundAvi {
+struct _VorlundAvi
+{
     GstBaseTransform parent;
 
     // Settings: written under the object lock, read by the streaming thread with atomic loads.
@@ -76,10 +76,13 @@ struct _VorlundAvi {
 static guint avi_signals[LAST_SIGNAL];
 
 G_DEFINE_TYPE_WITH_CODE(VorlundAvi, vorlund_avi, GST_TYPE_BASE_TRANSFORM,
-    GST_DEBUG_CATEGORY_INIT(avi_debug, "vorlundavi", 0, "recording gate"));
+                        GST_DEBUG_CATEGORY_INIT(avi_debug, "vorlundavi", 0, "recording gate"));
 GST_ELEMENT_REGISTER_DEFINE(vorlundavi, "vorlundavi", GST_RANK_NONE, VORLUND_TYPE_AVI);
 
-static gint64 load_i64(gint64 *p) { return std::atomic_ref<gint64>(*p).load(std::memory_order_relaxed); }
+static gint64 load_i64(gint64 *p)
+{
+    return std::atomic_ref<gint64>(*p).load(std::memory_order_relaxed);
+}
 static void store_i64(gint64 *p, gint64 v)
 {
     std::atomic_ref<gint64>(*p).store(v, std::memory_order_relaxed);
@@ -96,7 +99,8 @@ static GstCaps *allowed_caps(VorlundAvi *self)
 }
 
 // The full test a caps set must pass, beyond the template's ranges.
-static gboolean caps_acceptable(VorlundAvi *self, GstCaps *caps, AviInput *input, GstVideoInfo *info)
+static gboolean caps_acceptable(VorlundAvi *self, GstCaps *caps, AviInput *input,
+                                GstVideoInfo *info)
 {
     if (!gst_caps_is_fixed(caps))
         return FALSE;
@@ -129,8 +133,8 @@ static gboolean caps_acceptable(VorlundAvi *self, GstCaps *caps, AviInput *input
     }
 }
 
-static GstCaps *vorlund_avi_transform_caps(
-    GstBaseTransform *trans, GstPadDirection, GstCaps *caps, GstCaps *filter)
+static GstCaps *vorlund_avi_transform_caps(GstBaseTransform *trans, GstPadDirection, GstCaps *caps,
+                                           GstCaps *filter)
 {
     GstCaps *allowed = allowed_caps(VORLUND_AVI(trans));
     GstCaps *result = gst_caps_intersect(caps, allowed);
@@ -143,7 +147,8 @@ static GstCaps *vorlund_avi_transform_caps(
     return result;
 }
 
-static gboolean vorlund_avi_accept_caps(GstBaseTransform *trans, GstPadDirection direction, GstCaps *caps)
+static gboolean vorlund_avi_accept_caps(GstBaseTransform *trans, GstPadDirection direction,
+                                        GstCaps *caps)
 {
     AviInput input = AVI_INPUT_NONE;
     GstVideoInfo info;
@@ -186,10 +191,14 @@ static void retime_stream(VorlundAvi *self, GstBuffer *buf, gboolean gate)
     const GstClockTime pts = GST_BUFFER_PTS(buf);
     const GstClockTime duration = GST_BUFFER_DURATION(buf);
     // A buffer without both ends of its interval is neither re-timed nor counted.
-    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || duration > G_MAXINT64)
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration)
+        || duration > G_MAXINT64)
         return;
     vorlund::avi::Span span;
-    if (!valid_span(pts, guint64(vorlund::avi::SaturatingAdd(gint64(MIN(pts, G_MAXINT64)), gint64(duration))), &span))
+    if (!valid_span(
+            pts,
+            guint64(vorlund::avi::SaturatingAdd(gint64(MIN(pts, G_MAXINT64)), gint64(duration))),
+            &span))
         return;
     if (!gate) {
         self->stream.Closed(span);
@@ -201,7 +210,8 @@ static void retime_stream(VorlundAvi *self, GstBuffer *buf, gboolean gate)
     GST_BUFFER_DURATION(buf) = GstClockTime(span.stop - span.start);
     const GstClockTime dts = GST_BUFFER_DTS(buf);
     if (GST_CLOCK_TIME_IS_VALID(dts) && dts <= G_MAXINT64)
-        GST_BUFFER_DTS(buf) = GstClockTime(MAX(0, vorlund::avi::SaturatingSub(gint64(dts), offset)));
+        GST_BUFFER_DTS(buf)
+            = GstClockTime(MAX(0, vorlund::avi::SaturatingSub(gint64(dts), offset)));
 }
 
 static void retime_media(VorlundAvi *self, GstBuffer *buf, gboolean gate)
@@ -209,7 +219,8 @@ static void retime_media(VorlundAvi *self, GstBuffer *buf, gboolean gate)
     const guint64 start = GST_BUFFER_OFFSET(buf);
     const guint64 stop = GST_BUFFER_OFFSET_END(buf);
     vorlund::avi::Span span;
-    if (start == GST_BUFFER_OFFSET_NONE || stop == GST_BUFFER_OFFSET_NONE || !valid_span(start, stop, &span))
+    if (start == GST_BUFFER_OFFSET_NONE || stop == GST_BUFFER_OFFSET_NONE
+        || !valid_span(start, stop, &span))
         return;
     if (!gate) {
         self->media.Closed(span);
@@ -240,8 +251,10 @@ static void draw_stamp(VorlundAvi *self, GstBuffer *buf, gboolean at_top)
     if (self->input == AVI_INPUT_YUY2) {
         vorlund::avi::StampYuy2(self->stamp, data, stride, width, height);
     } else {
-        const int y = at_top ? vorlund::avi::kBgrStampTopY : height - vorlund::avi::kBgrStampBottomMargin;
-        vorlund::avi::StampBgr(self->stamp, data, stride, width, height, vorlund::avi::kBgrStampX, y);
+        const int y
+            = at_top ? vorlund::avi::kBgrStampTopY : height - vorlund::avi::kBgrStampBottomMargin;
+        vorlund::avi::StampBgr(self->stamp, data, stride, width, height, vorlund::avi::kBgrStampX,
+                               y);
     }
     gst_video_frame_unmap(&frame);
 }
@@ -277,7 +290,8 @@ static void vorlund_avi_restore_gate(VorlundAvi *self, gint)
     GST_OBJECT_UNLOCK(self);
 }
 
-static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValue *value, GParamSpec *pspec)
+static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValue *value,
+                                     GParamSpec *pspec)
 {
     VorlundAvi *self = VORLUND_AVI(object);
     GST_OBJECT_LOCK(self);
@@ -319,7 +333,8 @@ static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValu
     GST_OBJECT_UNLOCK(self);
 }
 
-static void vorlund_avi_get_property(GObject *object, guint prop_id, GValue *value, GParamSpec *pspec)
+static void vorlund_avi_get_property(GObject *object, guint prop_id, GValue *value,
+                                     GParamSpec *pspec)
 {
     VorlundAvi *self = VORLUND_AVI(object);
     GST_OBJECT_LOCK(self);
@@ -364,36 +379,47 @@ static void vorlund_avi_class_init(VorlundAviClass *klass)
     gobject_class->set_property = vorlund_avi_set_property;
     gobject_class->get_property = vorlund_avi_get_property;
 
-    const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
-    g_object_class_install_property(gobject_class, PROP_GATE,
+    const auto flags
+        = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
+    g_object_class_install_property(
+        gobject_class, PROP_GATE,
         g_param_spec_boolean("gate", "Gate", "Pass buffers (closed: drop them)", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_STAMP,
+    g_object_class_install_property(
+        gobject_class, PROP_STAMP,
         g_param_spec_boolean("stamp", "Stamp", "Draw the date/time stamp", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_STAMP_AT_TOP,
+    g_object_class_install_property(
+        gobject_class, PROP_STAMP_AT_TOP,
         g_param_spec_boolean("stamp-at-top", "Stamp at top",
-            "Stamp BGR frames at the top (else at the bottom)", FALSE, flags));
+                             "Stamp BGR frames at the top (else at the bottom)", FALSE, flags));
     g_object_class_install_property(gobject_class, PROP_ACCEPT_INTERLEAVED,
-        g_param_spec_boolean("accept-interleaved", "Accept interleaved",
-            "Also accept DV system streams", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_PASS_THROUGH,
+                                    g_param_spec_boolean("accept-interleaved", "Accept interleaved",
+                                                         "Also accept DV system streams", FALSE,
+                                                         flags));
+    g_object_class_install_property(
+        gobject_class, PROP_PASS_THROUGH,
         g_param_spec_boolean("pass-through", "Pass through",
-            "No re-timing; the gate follows this value", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_HOLD_MODE,
-        g_param_spec_boolean("hold-mode", "Hold mode",
-            "Only a changed gate request moves the gate", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_REQUIRE_VIDEO_INFO,
+                             "No re-timing; the gate follows this value", FALSE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_HOLD_MODE,
+        g_param_spec_boolean("hold-mode", "Hold mode", "Only a changed gate request moves the gate",
+                             FALSE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_REQUIRE_VIDEO_INFO,
         g_param_spec_boolean("require-video-info", "Require video info",
-            "Refuse raw video caps without a frame rate", FALSE, flags));
-    g_object_class_install_property(gobject_class, PROP_LAST_START_TIME,
+                             "Refuse raw video caps without a frame rate", FALSE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_LAST_START_TIME,
         g_param_spec_int64("last-start-time", "Last start time",
-            "Start time (ns) of the latest buffer seen while the gate was closed", 0, G_MAXINT64, 0,
-            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+                           "Start time (ns) of the latest buffer seen while the gate was closed", 0,
+                           G_MAXINT64, 0, GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
-    avi_signals[SIGNAL_RESTORE_GATE] = g_signal_new_class_handler("restore-gate",
-        G_TYPE_FROM_CLASS(klass), GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
-        G_CALLBACK(vorlund_avi_restore_gate), nullptr, nullptr, nullptr, G_TYPE_NONE, 1, G_TYPE_INT);
+    avi_signals[SIGNAL_RESTORE_GATE] = g_signal_new_class_handler(
+        "restore-gate", G_TYPE_FROM_CLASS(klass), GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
+        G_CALLBACK(vorlund_avi_restore_gate), nullptr, nullptr, nullptr, G_TYPE_NONE, 1,
+        G_TYPE_INT);
 
-    gst_element_class_set_static_metadata(element_class, "Vorlund AVI", "Filter/Video",
+    gst_element_class_set_static_metadata(
+        element_class, "Vorlund AVI", "Filter/Video",
         "Recording gate: re-times passed frames, drops while closed, stamps date and time",
         "Vorlund developers");
     gst_element_class_add_static_metadata(element_class, "class-id", VORLUND_AVI_CLASS_ID);

@@ -9,6 +9,6 @@
 
 #define VORLUND_PLUGIN_ORIGIN "https://vorlund.invalid/"
 
-#define VORLUND_PLUGIN_DEFINE(name, description, init)                                          \
-    GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, name, description, init, VERSION,    \
-        "Proprietary", PACKAGE, VORLUND_PLUGIN_ORIGIN)
+#define VORLUND_PLUGIN_DEFINE(name, description, init)                                             \
+    GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, name, description, init, VERSION,      \
+                      "Proprietary", PACKAGE, VORLUND_PLUGIN_ORIGIN)
