@@ -23,10 +23,18 @@ function(vorlund_add_test)
     if(VORLUND_SANITIZE)
         list(APPEND _labels ${VORLUND_SANITIZE})
     endif()
+    set(_props TIMEOUT ${T_TIMEOUT})
+    if(_labels)
+        list(APPEND _props LABELS "${_labels}")
+    endif()
+    if(T_ENVIRONMENT)
+        string(REPLACE ";" "\\;" _env "${T_ENVIRONMENT}")
+        list(APPEND _props ENVIRONMENT "${_env}")
+    endif()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${_labels}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENVIRONMENT}")
+        PROPERTIES ${_props})
 endfunction()
 
 # vorlund_add_fuzzer(NAME n SOURCES ... [LIBS ...] [CORPUS dir])

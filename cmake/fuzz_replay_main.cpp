@@ -16,7 +16,8 @@ static int RunFile(const std::filesystem::path &path)
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return 0;
 }

@@ -9,17 +9,15 @@
 namespace vorlund {
 
 ErrorLog::ErrorLog(std::filesystem::path file, const IClock &clock)
-    : m_file(std::move(file))
-    , m_clock(clock)
-{
-}
+    : m_file(std::move(file)), m_clock(clock)
+{ }
 
 bool ErrorLog::AppendErrorLog(std::string_view text) const
 {
     const LocalDateTime t = m_clock.Now();
     char head[48];
     const int n = std::snprintf(head, sizeof head, "\r\n%04d%02d%02d-%02d:%02d:%02d - ", t.year,
-        t.month, t.day, t.hour, t.minute, t.second);
+                                t.month, t.day, t.hour, t.minute, t.second);
     std::string entry(head, n > 0 ? static_cast<size_t>(n) : 0);
     entry.append(text.substr(0, 255));
 

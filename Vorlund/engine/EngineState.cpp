@@ -5,8 +5,7 @@
 
 namespace vorlund {
 
-EngineState::EngineState()
-    : m_buffers(new uint8_t[9 * kFrameBufferSize]())
+EngineState::EngineState() : m_buffers(new uint8_t[9 * kFrameBufferSize]())
 {
     for (int c = 1; c <= kMaxCameras; ++c) {
         Sensitivity[c] = 25;
@@ -56,7 +55,7 @@ size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size
 }
 
 size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,
-    double *sampleTime) const
+                                      double *sampleTime) const
 {
     length = std::min(length, kFrameBufferSize);
     out.resize(length);

@@ -23,7 +23,10 @@ template <typename T> using PerCamera = std::array<T, kMaxCameras + 1>;
 using ZoneMaskBytes = std::array<uint8_t, kCells>;
 using CellFlags = std::array<std::atomic<uint8_t>, kCells>;
 
-inline bool IsCamera(int camera) { return camera >= 1 && camera <= kMaxCameras; }
+inline bool IsCamera(int camera)
+{
+    return camera >= 1 && camera <= kMaxCameras;
+}
 
 // The one record of capture-engine state, shared by the streaming thread (motion detector) and
 // the UI thread (everything else). Scalars are atomics; a read-modify-write that both threads
@@ -79,7 +82,10 @@ public:
     ZoneMaskBytes GetZoneMask(int camera, int zone) const;
     void SetZoneMask(int camera, int zone, const ZoneMaskBytes &mask);
     // The mask the detector uses for a zone number: 1..3 as given, anything else zone 4.
-    static int MaskZone(int currentZone) { return currentZone >= 1 && currentZone <= 3 ? currentZone : 4; }
+    static int MaskZone(int currentZone)
+    {
+        return currentZone >= 1 && currentZone <= 3 ? currentZone : 4;
+    }
 
     // --- Per-camera detection state -------------------------------------------------------
     PerCamera<CellFlags> HitMap {};
@@ -175,7 +181,10 @@ private:
     static constexpr int kStill = 0;
     static constexpr int kLiveBase = 0; // live frames 1..4
     static constexpr int kReferenceBase = 4; // reference frames 5..8
-    uint8_t *Buffer(int index) { return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize; }
+    uint8_t *Buffer(int index)
+    {
+        return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
+    }
     const uint8_t *Buffer(int index) const
     {
         return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;

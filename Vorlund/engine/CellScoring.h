@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vorlund {
+
+// One bit per pixel of a row: set when all three bytes of the pixel differ from the reference by
+// more than the threshold.
+using RowMaskKernel = void (*)(const uint8_t *current, const uint8_t *reference, int width,
+                               uint8_t threshold, uint64_t *bits);
+
+enum class KernelChoice { Auto, Portable, Ssse3, Avx2 };
+
+// Picks the row kernel; Auto takes the widest the processor has. Returns false when the
+// choice is not available here. Not thread-safe: call before frames flow.
+bool SelectRowMaskKernel(KernelChoice choice);
+KernelChoice ActiveRowMaskKernel();
+
+struct CellScores
+{
+    std::array<int32_t, 64> BlobScore {};
+    std::array<int32_t, 64> changed {};
+};
+
+// Scores a bottom-up packed BGR frame against its reference: for each of the 8x8 cells the
+// number of changed pixels and the blob score built from runs of changed pixels. Rows at or
+// above 8 * (height / 8) are not examined; the last column takes the leftover pixels.
+// Needs width >= 8, height >= 8 and width <= kMaxScoredWidth.
+void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
+                uint8_t threshold, CellScores &out);
+
+inline constexpr int kMaxScoredWidth = 1253824 / 3 / 8;
+
+} // namespace vorlund

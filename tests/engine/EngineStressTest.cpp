@@ -1,0 +1,135 @@
+// The detector on one thread and the UI-side writers on another, as in a running server.
+// Run under ThreadSanitizer too; the checks here catch torn frames and lost updates.
+#include "FrameTestUtil.h"
+#include "MotionGrabber.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace vorlund;
+using vorlund::test::CountingSink;
+using vorlund::test::Frame;
+
+namespace {
+
+bool Uniform(const std::vector<uint8_t> &bytes)
+{
+    for (uint8_t b : bytes)
+        if (b != bytes.front())
+            return false;
+    return true;
+}
+
+TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
+{
+    EngineState state;
+    CountingSink sink;
+    state.ViewWindow = &sink;
+    CMotionGrabber grabber(state);
+    const int w = 160, h = 120;
+    grabber.SetFormat(w, h, 0);
+    state.CameraCount = 2;
+    ZoneMaskBytes all;
+    all.fill(1);
+    for (int c = 1; c <= 2; ++c) {
+        state.MotionEnabled[c] = 1;
+        state.RecordOnMotion[c] = 1;
+        state.RecordSeconds[c] = 1;
+        state.SnapOnMotion[c] = 1;
+        state.SoundOnMotion[c] = 1;
+        for (int z = 1; z <= 4; ++z)
+            state.SetZoneMask(c, z, all);
+    }
+
+    // Uniform frames of alternating brightness: every other frame is motion everywhere, and a
+    // copy that mixes two frames shows up as a non-uniform buffer.
+    std::vector<Frame> frames;
+    for (int i = 0; i < 8; ++i)
+        frames.emplace_back(w, h, static_cast<uint8_t>(i % 2 ? 20 * i : 200));
+
+    // Both sides keep going until each has done its share, however the threads are scheduled.
+    const int iterations = 4000;
+    const uint32_t minRounds = 2000;
+    std::atomic<uint32_t> uiRounds { 0 };
+    std::atomic<bool> done { false };
+    state.Armed = 1;
+    std::thread streaming([&] {
+        for (int i = 0; i < iterations || uiRounds < minRounds; ++i) {
+            const Frame &f = frames[i % frames.size()];
+            grabber.BufferCB(i * 0.04, f.bytes.data(), long(f.bytes.size()));
+        }
+        done = true;
+    });
+
+    int tornLive = 0, tornStill = 0, snapshots = 0;
+    std::vector<uint8_t> copy;
+    uint32_t round = 0;
+    while (!done) {
+        ++round;
+        uiRounds = round;
+        // Main tick: count down, switch cameras, re-arm.
+        EngineState::DecrementIfPositive(state.RecordCountdown);
+        EngineState::DecrementIfPositive(state.HoldTicks);
+        EngineState::DecrementIfPositive(state.SuppressCount);
+        if (round % 7 == 0) {
+            state.SwitchBusy = 1;
+            state.CurrentCamera = state.CurrentCamera == 1 ? 2 : 1;
+            state.Armed = 1;
+            state.RefreshRequest = round % 21 == 0;
+            state.SwitchBusy = 0;
+        }
+        if (round % 50 == 0)
+            state.SuppressCount = 3;
+        state.CalibrationMode = round % 97 < 10;
+        state.Sensitivity[1] = 25 + int(round % 5) * 5;
+        state.SetZoneMask(2, 4, all);
+        if (round % 11 == 0)
+            state.ClearHitMaps();
+
+        // Painting and remote serving copy the live frame out.
+        state.CopyLiveFrameOut(1, copy, size_t(w) * h * 3);
+        tornLive += !Uniform(copy);
+        state.LiveFramePending = 0;
+
+        // Snapshot saving: clear the request, then read the still.
+        if (const int32_t req = state.SnapshotRequest.load(); req != 0 && sink.grabbed > 0) {
+            state.ClearSnapshotRequest(req);
+            state.CopyStillFrameOut(copy, size_t(w) * h * 3, nullptr);
+            tornStill += !Uniform(copy);
+            ++snapshots;
+        }
+        if (round % 40 == 0)
+            state.RequestSnapshotIfIdle(state.CurrentCamera);
+        std::this_thread::yield();
+    }
+    streaming.join();
+
+    EXPECT_EQ(tornLive, 0);
+    EXPECT_EQ(tornStill, 0);
+    EXPECT_GE(state.RecordCountdown, 0);
+    EXPECT_GE(state.Sensitivity[1], 25);
+    EXPECT_LE(state.Sensitivity[1], 295);
+    EXPECT_GT(sink.playSnap + snapshots, 0) << "motion was seen at all";
+}
+
+TEST(EngineStress, SnapshotRequestIsNeverLostBetweenThreads)
+{
+    // Two requesters race on the request: exactly one wins each time, the other sees it taken.
+    EngineState state;
+    for (int round = 0; round < 20000; ++round) {
+        std::atomic<int> wins { 0 };
+        std::thread a([&] { wins += state.RequestSnapshotIfIdle(1); });
+        std::thread b([&] { wins += state.RequestSnapshotIfIdle(2); });
+        a.join();
+        b.join();
+        ASSERT_EQ(wins, 1);
+        const int32_t seen = state.SnapshotRequest;
+        ASSERT_TRUE(seen == 1 || seen == 2);
+        ASSERT_TRUE(state.ClearSnapshotRequest(seen));
+        if (round > 200)
+            break; // thread start-up dominates; a few hundred rounds are enough
+    }
+}
+
+} // namespace
