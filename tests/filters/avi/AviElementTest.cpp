@@ -14,7 +14,7 @@ const gsize kBgrSize = FrameSize("BGR", 64, 48);
 
 struct Out
 {
-    GstClockTime pts, duration;
+    GstClockTime pts, dts, duration;
     guint64 offset, offsetEnd;
     bool discont;
 };
@@ -23,8 +23,8 @@ std::vector<Out> PullAll(GstHarness *h)
 {
     std::vector<Out> out;
     while (GstBuffer *b = gst_harness_try_pull(h)) {
-        out.push_back({ GST_BUFFER_PTS(b), GST_BUFFER_DURATION(b), GST_BUFFER_OFFSET(b),
-                        GST_BUFFER_OFFSET_END(b),
+        out.push_back({ GST_BUFFER_PTS(b), GST_BUFFER_DTS(b), GST_BUFFER_DURATION(b),
+                        GST_BUFFER_OFFSET(b), GST_BUFFER_OFFSET_END(b),
                         GST_BUFFER_FLAG_IS_SET(b, GST_BUFFER_FLAG_DISCONT) });
         gst_buffer_unref(b);
     }
@@ -34,6 +34,8 @@ std::vector<Out> PullAll(GstHarness *h)
 // Passed buffers form one timeline: each starts where the one before stopped.
 void ExpectContinuous(const std::vector<Out> &out)
 {
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_EQ(out[i].dts, out[i].pts) << "buffer " << i; // the decode time moves along
     for (size_t i = 1; i < out.size(); ++i) {
         ASSERT_EQ(out[i].pts, out[i - 1].pts + out[i - 1].duration) << "buffer " << i;
         ASSERT_EQ(out[i].offset, out[i - 1].offsetEnd) << "buffer " << i;

@@ -45,6 +45,7 @@ inline GstBuffer *MakeFrame(gsize size, guint64 index, guint8 fill = 0x40)
     GstBuffer *buf = gst_buffer_new_allocate(nullptr, size, nullptr);
     gst_buffer_memset(buf, 0, fill, size);
     GST_BUFFER_PTS(buf) = index * kFrame;
+    GST_BUFFER_DTS(buf) = index * kFrame;
     GST_BUFFER_DURATION(buf) = kFrame;
     GST_BUFFER_OFFSET(buf) = index;
     GST_BUFFER_OFFSET_END(buf) = index + 1;
