@@ -10,36 +10,11 @@
 
 namespace vorlund {
 
-MediaGuid MediaGuid::FromBytes(const std::array<uint8_t, 16> &b)
-{
-    MediaGuid g;
-    g.data1 = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-    g.data2 = uint16_t(b[4] | b[5] << 8);
-    g.data3 = uint16_t(b[6] | b[7] << 8);
-    for (size_t i = 0; i < 8; ++i)
-        g.data4[i] = b[8 + i];
-    return g;
-}
-
-std::array<uint8_t, 16> MediaGuid::ToBytes() const
-{
-    std::array<uint8_t, 16> b {};
-    for (size_t i = 0; i < 4; ++i)
-        b[i] = uint8_t(data1 >> (8 * i));
-    b[4] = uint8_t(data2);
-    b[5] = uint8_t(data2 >> 8);
-    b[6] = uint8_t(data3);
-    b[7] = uint8_t(data3 >> 8);
-    for (size_t i = 0; i < 8; ++i)
-        b[8 + i] = data4[i];
-    return b;
-}
-
-std::optional<SubtypeCaps> CapsForSubtype(const MediaGuid &subtype)
+std::optional<SubtypeCaps> CapsForSubtype(const Guid &subtype)
 {
     struct Row
     {
-        MediaGuid guid;
+        Guid guid;
         SubtypeCaps caps;
     };
     // RGB24 is stored bottom-up BGR; GStreamer's BGR is the same byte order.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineState.h"
+#include "MediaGuid.h"
 
 #include <array>
 #include <cstdint>
@@ -12,21 +13,6 @@ namespace vorlund {
 
 // Called with one line for the error log (a bad value read from a settings file, a failed write).
 using SettingsLogFunction = std::function<void(std::string_view)>;
-
-// The 16 bytes of a media subtype identifier; Data1..Data3 are stored little-endian.
-struct Guid
-{
-    uint32_t Data1 = 0;
-    uint16_t Data2 = 0;
-    uint16_t Data3 = 0;
-    std::array<uint8_t, 8> Data4 {};
-
-    bool operator==(const Guid &) const = default;
-};
-
-inline constexpr Guid kMediaSubtypeRgb24 {
-    0xe436eb7d, 0x524f, 0x11ce, { 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70 }
-};
 
 // From-hour, from-minute, to-hour, to-minute; 255 marks an unset window.
 struct TimeWindow
@@ -154,7 +140,7 @@ struct DeviceConfig
     int32_t Wmv9CbrQuality = 50;
     int32_t Wmv9Bitrate = 700000;
     int32_t Wmv9VbrQuality = 50;
-    Guid CaptureSubtype = kMediaSubtypeRgb24;
+    Guid CaptureSubtype = kSubtypeRgb24;
     int32_t TvFormat = -1;
 
     static PerCamera<PerCamera<uint8_t>> UniformZoneSensitivity(uint8_t value);

@@ -29,7 +29,7 @@ bool Equal(const GstCaps *a, const char *b)
     return gst_caps_is_equal(a, other.get());
 }
 
-StoredFormat Format(MediaGuid subtype, int w, int h, int64_t duration = 0)
+StoredFormat Format(Guid subtype, int w, int h, int64_t duration = 0)
 {
     StoredFormat f;
     f.subtype = subtype;
@@ -52,11 +52,11 @@ TEST(CaptureFormat, GuidsKeepTheFileLayout)
 {
     const std::array<uint8_t, 16> rgb24 { 0x7D, 0xEB, 0x36, 0xE4, 0x4F, 0x52, 0xCE, 0x11,
                                           0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70 };
-    EXPECT_EQ(MediaGuid::FromBytes(rgb24), kSubtypeRgb24);
+    EXPECT_EQ(Guid::FromBytes(rgb24), kSubtypeRgb24);
     EXPECT_EQ(kSubtypeRgb24.ToBytes(), rgb24);
     const std::array<uint8_t, 16> yuy2 { 'Y',  'U',  'Y',  '2',  0x00, 0x00, 0x10, 0x00,
                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71 };
-    EXPECT_EQ(MediaGuid::FromBytes(yuy2), kSubtypeYuy2);
+    EXPECT_EQ(Guid::FromBytes(yuy2), kSubtypeYuy2);
 }
 
 TEST(CaptureFormat, SubtypesMapToCaps)
@@ -66,7 +66,7 @@ TEST(CaptureFormat, SubtypesMapToCaps)
     EXPECT_STREQ(CapsForSubtype(kSubtypeIyuv)->format, "I420");
     EXPECT_STREQ(CapsForSubtype(kSubtypeMjpg)->media, "image/jpeg");
     EXPECT_FALSE(CapsForSubtype(kSubtypeDvsd)->sized);
-    EXPECT_FALSE(CapsForSubtype(MediaGuid {}).has_value());
+    EXPECT_FALSE(CapsForSubtype(Guid {}).has_value());
 }
 
 TEST(CaptureFormat, DurationsBecomeRates)
