@@ -3,7 +3,7 @@
 # A plugin is a PIC static library of element code (${TARGET}_element, linked by tests and by
 # sanitizer builds, which register the element directly) plus a thin MODULE that only
 # registers it. The modules land in ${VORLUND_PLUGIN_DIR}, which the server and the tests add
-# to the GStreamer registry.
+# to the GStreamer registry (vorlund::AddPluginFolder in filters/common/PluginFolder.h).
 set(VORLUND_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins CACHE INTERNAL "Folder of the built plugins")
 
 function(vorlund_add_gst_plugin)
@@ -13,8 +13,9 @@ function(vorlund_add_gst_plugin)
     target_include_directories(${P_TARGET}_element PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
     target_compile_definitions(${P_TARGET}_element PRIVATE PACKAGE="${P_NAME}"
         VERSION="${PROJECT_VERSION}")
+    # Every plugin gets GStreamer and filters/common (VorlundPluginDefine.h for its module).
     target_link_libraries(${P_TARGET}_element PRIVATE vorlund_options vorlund_warnings
-        PUBLIC ${P_LIBS})
+        PUBLIC PkgConfig::GST vorlund_filters_common ${P_LIBS})
     if(VORLUND_BUILD_PLUGIN_MODULES)
         add_library(${P_TARGET} MODULE ${P_PLUGIN})
         set_target_properties(${P_TARGET} PROPERTIES OUTPUT_NAME ${P_NAME} PREFIX "lib"

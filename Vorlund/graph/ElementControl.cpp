@@ -1,7 +1,6 @@
 #include "ElementControl.h"
 
 #include <cstring>
-#include <utility>
 
 namespace vorlund {
 
@@ -21,34 +20,14 @@ bool MadeBy(GstElement *element, const char *factoryName)
 ElementControl::ElementControl(GstElement *element, const char *factoryName)
 {
     if (MadeBy(element, factoryName))
-        m_element = GST_ELEMENT(gst_object_ref(element));
-}
-
-ElementControl::~ElementControl()
-{
-    if (m_element)
-        gst_object_unref(m_element);
-}
-
-ElementControl::ElementControl(ElementControl &&other) noexcept
-    : m_element(std::exchange(other.m_element, nullptr))
-{ }
-
-ElementControl &ElementControl::operator=(ElementControl &&other) noexcept
-{
-    if (this != &other) {
-        if (m_element)
-            gst_object_unref(m_element);
-        m_element = std::exchange(other.m_element, nullptr);
-    }
-    return *this;
+        m_element = ElementRef(element, RefMode::NeedsRef);
 }
 
 bool ElementControl::SetFlag(const char *property, long value)
 {
     if (!m_element)
         return false;
-    g_object_set(m_element, property, gboolean(value != 0), nullptr);
+    g_object_set(m_element.get(), property, gboolean(value != 0), nullptr);
     return true;
 }
 
@@ -56,7 +35,7 @@ bool ElementControl::SetInt64(const char *property, std::int64_t value)
 {
     if (!m_element)
         return false;
-    g_object_set(m_element, property, gint64(value), nullptr);
+    g_object_set(m_element.get(), property, gint64(value), nullptr);
     return true;
 }
 
@@ -65,7 +44,7 @@ std::int64_t ElementControl::GetInt64(const char *property) const
     if (!m_element)
         return 0;
     gint64 value = 0;
-    g_object_get(m_element, property, &value, nullptr);
+    g_object_get(m_element.get(), property, &value, nullptr);
     return value;
 }
 

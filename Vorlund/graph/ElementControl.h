@@ -2,6 +2,8 @@
 // known factory, and control settings carried out through that element's properties.
 #pragma once
 
+#include "GstHandles.h"
+
 #include <gst/gst.h>
 
 #include <cstdint>
@@ -11,18 +13,13 @@ namespace vorlund {
 class ElementControl
 {
 public:
-    bool IsValid() const { return m_element != nullptr; }
-    GstElement *Element() const { return m_element; }
+    bool IsValid() const { return static_cast<bool>(m_element); }
+    GstElement *Element() const { return m_element.get(); }
 
 protected:
     ElementControl() = default;
     // Takes its own reference; stays empty when `element` was not made by `factoryName`.
     ElementControl(GstElement *element, const char *factoryName);
-    ~ElementControl();
-    ElementControl(const ElementControl &) = delete;
-    ElementControl &operator=(const ElementControl &) = delete;
-    ElementControl(ElementControl &&other) noexcept;
-    ElementControl &operator=(ElementControl &&other) noexcept;
 
     // Each returns false only when there is no element to control.
     bool SetFlag(const char *property, long value);
@@ -31,7 +28,7 @@ protected:
     std::int64_t GetInt64(const char *property) const;
 
 private:
-    GstElement *m_element = nullptr;
+    ElementRef m_element;
 };
 
 } // namespace vorlund

@@ -2,16 +2,11 @@
 // that closed periods would leave. Streaming thread only.
 #pragma once
 
+#include "Span.h"
+
 #include <cstdint>
 
 namespace vorlund::audio {
-
-// A buffer's interval on one axis (nanoseconds, or sample offsets), both ends known.
-struct Interval
-{
-    std::int64_t start;
-    std::int64_t stop;
-};
 
 // One axis of the timeline. While nothing has been passed, `base` follows the stop of each
 // dropped buffer, so the first open period keeps its own times; after an open period it is the
@@ -21,9 +16,9 @@ class AudioTimeline
 {
 public:
     // Re-times a buffer that the gate passes.
-    void Open(Interval &interval);
+    void Open(Span &span);
     // Accounts for a buffer that the gate drops.
-    void Closed(const Interval &interval);
+    void Closed(const Span &span);
 
     std::int64_t lastStart() const { return lastStart_; }
     std::int64_t lastStop() const { return lastStop_; }

@@ -65,34 +65,34 @@ static guint64 not_negative(gint64 t)
     return t < 0 ? 0 : guint64(t);
 }
 
-static gboolean stream_interval(GstBuffer *buf, vorlund::audio::Interval *interval)
+static gboolean stream_span(GstBuffer *buf, vorlund::Span *span)
 {
     const GstClockTime pts = GST_BUFFER_PTS(buf);
     const GstClockTime duration = GST_BUFFER_DURATION(buf);
     if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || pts > G_MAXINT64
         || duration > G_MAXINT64 - pts)
         return FALSE;
-    *interval = { gint64(pts), gint64(pts + duration) };
+    *span = { gint64(pts), gint64(pts + duration) };
     return TRUE;
 }
 
-static gboolean media_interval(GstBuffer *buf, vorlund::audio::Interval *interval)
+static gboolean media_span(GstBuffer *buf, vorlund::Span *span)
 {
     const guint64 start = GST_BUFFER_OFFSET(buf);
     const guint64 stop = GST_BUFFER_OFFSET_END(buf);
     if (start == GST_BUFFER_OFFSET_NONE || stop == GST_BUFFER_OFFSET_NONE || start > G_MAXINT64
         || stop > G_MAXINT64)
         return FALSE;
-    *interval = { gint64(start), gint64(stop) };
+    *span = { gint64(start), gint64(stop) };
     return TRUE;
 }
 
-// A buffer without both ends of an interval is not re-timed on that axis and changes nothing.
+// A buffer without both ends of a span is not re-timed on that axis and changes nothing.
 static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
 {
     AudioState &state = self->state;
-    vorlund::audio::Interval t;
-    if (stream_interval(buf, &t)) {
+    vorlund::Span t;
+    if (stream_span(buf, &t)) {
         if (gate) {
             state.stream.Open(t);
             const guint64 start = not_negative(t.start);
@@ -107,7 +107,7 @@ static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
                 state.recordStart.store(t.start, std::memory_order_relaxed);
         }
     }
-    if (media_interval(buf, &t)) {
+    if (media_span(buf, &t)) {
         if (gate) {
             state.media.Open(t);
             GST_BUFFER_OFFSET(buf) = not_negative(t.start);

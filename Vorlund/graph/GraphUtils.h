@@ -1,0 +1,61 @@
+#pragma once
+
+#include "GstHandles.h"
+
+#include <string>
+#include <string_view>
+
+namespace vorlund {
+
+class INotifier;
+
+// The element of that instance name anywhere inside `bin` ("VorlundAVI", "InfTee", ...).
+ElementRef FindElementByName(GstBin *bin, std::string_view name);
+
+// The n-th pad (from 0) of that direction, linked or not; null when there is none.
+PadRef FindPinByDirection(GstElement *element, GstPadDirection direction, unsigned n);
+inline PadRef FindFirstPin(GstElement *element, GstPadDirection direction)
+{
+    return FindPinByDirection(element, direction, 0);
+}
+
+// The kind of stream a pad carries, from its caps.
+enum class MajorType {
+    Video, // raw or compressed pictures (video/..., image/...)
+    Audio,
+    Interleaved, // DV with sound and picture in one stream
+    Stream, // a multiplexed transport or program stream
+    Other,
+};
+MajorType MajorTypeOf(const GstStructure *structure);
+
+// The first pad of that direction carrying the major type: a linked pad by its negotiated
+// caps, an unlinked one by what it can carry.
+PadRef GetPinByMajorType(GstElement *element, GstPadDirection direction, MajorType type);
+
+// Unlinks and removes from their bins every element downstream of `element` (set to NULL
+// first). The element stays, unlinked on its output side; its request pads are released.
+void RemoveDownstreamFilters(GstElement *element);
+
+enum class CreateFilterStatus { Ok, MissingPlugin, AddFailed };
+
+struct CreatedFilter
+{
+    CreateFilterStatus status = CreateFilterStatus::MissingPlugin;
+    ElementRef element;
+    std::string error; // empty on success
+};
+
+// Creates an element of `factory` and adds it to `graph` under `name`. A missing factory
+// gives an error naming the element and the package that ships it; a name already taken
+// in the graph shows "CreateFilter: Failed to add filter!" (when a notifier is given).
+CreatedFilter CreateFilter(std::string_view factory, GstBin *graph, std::string_view name,
+                           INotifier *notifier = nullptr);
+
+// The Debian package that ships an element factory we use ("" when we don't know it).
+std::string_view PackageForFactory(std::string_view factory);
+
+// "The GStreamer element "x264enc" is not installed (Debian package ...)."
+std::string MissingElementMessage(std::string_view factory);
+
+} // namespace vorlund

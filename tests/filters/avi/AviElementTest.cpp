@@ -1,0 +1,267 @@
+// The gate element through GstHarness: re-timing, gating, settings and caps.
+#include "AviTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vorlund::test;
+
+namespace {
+
+const std::string kBgr = RawCaps("BGR", 64, 48);
+const gsize kBgrSize = FrameSize("BGR", 64, 48);
+
+struct Out
+{
+    GstClockTime pts, dts, duration;
+    guint64 offset, offsetEnd;
+    bool discont;
+};
+
+std::vector<Out> PullAll(GstHarness *h)
+{
+    std::vector<Out> out;
+    while (GstBuffer *b = gst_harness_try_pull(h)) {
+        out.push_back({ GST_BUFFER_PTS(b), GST_BUFFER_DTS(b), GST_BUFFER_DURATION(b),
+                        GST_BUFFER_OFFSET(b), GST_BUFFER_OFFSET_END(b),
+                        GST_BUFFER_FLAG_IS_SET(b, GST_BUFFER_FLAG_DISCONT) });
+        gst_buffer_unref(b);
+    }
+    return out;
+}
+
+// Passed buffers form one timeline: each starts where the one before stopped.
+void ExpectContinuous(const std::vector<Out> &out)
+{
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_EQ(out[i].dts, out[i].pts) << "buffer " << i; // the decode time moves along
+    for (size_t i = 1; i < out.size(); ++i) {
+        ASSERT_EQ(out[i].pts, out[i - 1].pts + out[i - 1].duration) << "buffer " << i;
+        ASSERT_EQ(out[i].offset, out[i - 1].offsetEnd) << "buffer " << i;
+    }
+}
+
+// Pushes frames first..last-1 with the gate as `open(index)` says.
+template <typename Open> void PushFrames(GstHarness *h, guint64 first, guint64 last, Open open)
+{
+    for (guint64 i = first; i < last; ++i) {
+        SetGate(h, open(i));
+        ASSERT_EQ(gst_harness_push(h, MakeFrame(kBgrSize, i)), GST_FLOW_OK);
+    }
+}
+
+} // namespace
+
+TEST(AviRetiming, ClosedPeriodsLeaveNoHole)
+{
+    Harness h = MakeAvi(kBgr);
+    PushFrames(h.get(), 0, 40, [](guint64 i) { return (i >= 10 && i < 20) || i >= 30; });
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 20u);
+    // The first open period keeps its own times.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(out[i].pts, (10 + i) * kFrame);
+        EXPECT_EQ(out[i].offset, guint64(10 + i));
+    }
+    // Frame 30 starts where frame 19 stopped.
+    EXPECT_EQ(out[10].pts, 20 * kFrame);
+    EXPECT_EQ(out[10].duration, kFrame);
+    EXPECT_EQ(out[10].offset, 20u);
+    ExpectContinuous(out);
+    // The first buffer after each closed period is marked as a discontinuity.
+    for (size_t i = 0; i < out.size(); ++i)
+        EXPECT_EQ(out[i].discont, i == 0 || i == 10) << i;
+    gint64 lastStart = 0;
+    g_object_get(h->element, "last-start-time", &lastStart, nullptr);
+    EXPECT_EQ(lastStart, gint64(29 * kFrame));
+}
+
+TEST(AviRetiming, GapSeenWhileClosedClampsTheOffsetAtZero)
+{
+    Harness h = MakeAvi(kBgr);
+    // Two dropped frames with a hole of 60 ms between them make the join negative.
+    GstBuffer *a = MakeFrame(kBgrSize, 0);
+    GstBuffer *b = MakeFrame(kBgrSize, 0);
+    GST_BUFFER_PTS(b) = 100 * GST_MSECOND;
+    GstBuffer *c = MakeFrame(kBgrSize, 0);
+    GST_BUFFER_PTS(c) = 140 * GST_MSECOND;
+    ASSERT_EQ(gst_harness_push(h.get(), a), GST_FLOW_OK);
+    ASSERT_EQ(gst_harness_push(h.get(), b), GST_FLOW_OK);
+    SetGate(h.get(), true);
+    ASSERT_EQ(gst_harness_push(h.get(), c), GST_FLOW_OK);
+    BufferPtr out(gst_harness_pull(h.get()));
+    EXPECT_EQ(GST_BUFFER_PTS(out.get()), 140 * GST_MSECOND);
+}
+
+TEST(AviRetiming, FirstOpenPeriodFromTheStartStillJoinsLaterOnes)
+{
+    Harness h = MakeAvi(kBgr);
+    PushFrames(h.get(), 0, 30, [](guint64 i) { return i < 10 || i >= 20; });
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 20u);
+    EXPECT_EQ(out[0].pts, 0u);
+    EXPECT_EQ(out[10].pts, 10 * kFrame);
+    ExpectContinuous(out);
+}
+
+TEST(AviRetiming, BuffersWithoutAnEndAreGatedButNotRetimedOrCounted)
+{
+    Harness h = MakeAvi(kBgr);
+    PushFrames(h.get(), 0, 5, [](guint64) { return false; });
+    GstBuffer *open = MakeFrame(kBgrSize, 7);
+    GST_BUFFER_DURATION(open) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_OFFSET_END(open) = GST_BUFFER_OFFSET_NONE;
+    SetGate(h.get(), true);
+    ASSERT_EQ(gst_harness_push(h.get(), open), GST_FLOW_OK);
+    SetGate(h.get(), false);
+    GstBuffer *closed = MakeFrame(kBgrSize, 8);
+    GST_BUFFER_DURATION(closed) = GST_CLOCK_TIME_NONE;
+    ASSERT_EQ(gst_harness_push(h.get(), closed), GST_FLOW_OK);
+    SetGate(h.get(), true);
+    ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, 5)), GST_FLOW_OK);
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pts, 7 * kFrame);
+    EXPECT_EQ(out[1].pts, 5 * kFrame);
+    gint64 lastStart = 0;
+    g_object_get(h->element, "last-start-time", &lastStart, nullptr);
+    EXPECT_EQ(lastStart, gint64(4 * kFrame));
+}
+
+TEST(AviRetiming, TimelineStaysContinuousWhileTheGateIsToggledConcurrently)
+{
+    Harness h = MakeAvi(kBgr);
+    GValue on = G_VALUE_INIT, off = G_VALUE_INIT;
+    g_value_init(&on, G_TYPE_BOOLEAN);
+    g_value_init(&off, G_TYPE_BOOLEAN);
+    g_value_set_boolean(&on, TRUE);
+    g_value_set_boolean(&off, FALSE);
+    GstHarnessThread *opener = gst_harness_stress_property_start_full(h.get(), "gate", &on, 0);
+    GstHarnessThread *closer = gst_harness_stress_property_start_full(h.get(), "gate", &off, 0);
+    for (guint64 i = 0; i < 20000; ++i)
+        ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, i)), GST_FLOW_OK);
+    gst_harness_stress_thread_stop(opener);
+    gst_harness_stress_thread_stop(closer);
+    g_value_unset(&on);
+    g_value_unset(&off);
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_FALSE(out.empty());
+    ExpectContinuous(out);
+}
+
+TEST(AviControl, PassThroughOpensTheGateAndLeavesTimesAlone)
+{
+    Harness h = MakeAvi(kBgr);
+    PushFrames(h.get(), 0, 5, [](guint64) { return false; });
+    g_object_set(h->element, "pass-through", TRUE, nullptr);
+    gboolean gate = FALSE;
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_TRUE(gate);
+    for (guint64 i = 9; i < 12; ++i)
+        ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, i)), GST_FLOW_OK);
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].pts, 9 * kFrame);
+    EXPECT_EQ(out[0].offset, 9u);
+
+    g_object_set(h->element, "pass-through", FALSE, nullptr);
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_FALSE(gate);
+    ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, 12)), GST_FLOW_OK);
+    EXPECT_EQ(gst_harness_buffers_in_queue(h.get()), 0u);
+}
+
+TEST(AviControl, HoldModeAndRestoreKeepTheGateOnTheLastRequest)
+{
+    Harness h = MakeAvi(kBgr);
+    g_object_set(h->element, "hold-mode", TRUE, nullptr);
+    gboolean gate = FALSE;
+    SetGate(h.get(), true);
+    SetGate(h.get(), true);
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_TRUE(gate);
+    g_signal_emit_by_name(h->element, "restore-gate", 0);
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_TRUE(gate);
+    SetGate(h.get(), false);
+    g_signal_emit_by_name(h->element, "restore-gate", 1);
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_FALSE(gate);
+    ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, 0)), GST_FLOW_OK);
+    EXPECT_EQ(gst_harness_buffers_in_queue(h.get()), 0u);
+}
+
+TEST(AviControl, ABufferSharedWithAnotherBranchIsNotModified)
+{
+    Harness h = MakeAvi(kBgr);
+    g_object_set(h->element, "stamp", TRUE, "stamp-at-top", TRUE, nullptr);
+    // Open, closed, then open again: the join moves the times of the shared buffer.
+    PushFrames(h.get(), 0, 4, [](guint64 i) { return i < 2; });
+    PullAll(h.get());
+    SetGate(h.get(), true);
+    GstBuffer *shared = MakeFrame(kBgrSize, 4, 0x40);
+    gst_buffer_ref(shared); // what a tee does for each branch
+    BufferPtr keep(shared);
+    ASSERT_EQ(gst_harness_push(h.get(), shared), GST_FLOW_OK);
+    BufferPtr out(gst_harness_pull(h.get()));
+    EXPECT_EQ(GST_BUFFER_PTS(keep.get()), 4 * kFrame);
+    EXPECT_EQ(GST_BUFFER_PTS(out.get()), 2 * kFrame);
+
+    GstMapInfo orig, stamped;
+    ASSERT_TRUE(gst_buffer_map(keep.get(), &orig, GST_MAP_READ));
+    ASSERT_TRUE(gst_buffer_map(out.get(), &stamped, GST_MAP_READ));
+    bool origUntouched = true, outStamped = false;
+    for (gsize i = 0; i < orig.size; ++i) {
+        origUntouched = origUntouched && orig.data[i] == 0x40;
+        outStamped = outStamped || stamped.data[i] != 0x40;
+    }
+    gst_buffer_unmap(keep.get(), &orig);
+    gst_buffer_unmap(out.get(), &stamped);
+    EXPECT_TRUE(origUntouched);
+    EXPECT_TRUE(outStamped);
+}
+
+namespace {
+
+GstFlowReturn PushWithCaps(const std::string &caps, gsize size, bool acceptInterleaved = false,
+                           bool requireVideoInfo = false)
+{
+    Harness h(gst_harness_new("vorlundavi"));
+    g_object_set(h->element, "gate", TRUE, "accept-interleaved", gboolean(acceptInterleaved),
+                 "require-video-info", gboolean(requireVideoInfo), nullptr);
+    gst_harness_set_src_caps_str(h.get(), caps.c_str());
+    return gst_harness_push(h.get(), MakeFrame(size, 0));
+}
+
+} // namespace
+
+TEST(AviCaps, RawVideoUpTo720x576InBgrOrYuy2)
+{
+    EXPECT_EQ(PushWithCaps(RawCaps("BGR", 720, 576), FrameSize("BGR", 720, 576)), GST_FLOW_OK);
+    EXPECT_EQ(PushWithCaps(RawCaps("YUY2", 720, 576), FrameSize("YUY2", 720, 576)), GST_FLOW_OK);
+    EXPECT_EQ(PushWithCaps(RawCaps("BGR", 720, 577), FrameSize("BGR", 720, 577)),
+              GST_FLOW_NOT_NEGOTIATED);
+    EXPECT_EQ(PushWithCaps(RawCaps("YUY2", 722, 576), FrameSize("YUY2", 722, 576)),
+              GST_FLOW_NOT_NEGOTIATED);
+    EXPECT_EQ(PushWithCaps(RawCaps("I420", 320, 240), FrameSize("I420", 320, 240)),
+              GST_FLOW_NOT_NEGOTIATED);
+    EXPECT_EQ(PushWithCaps(RawCaps("RGB", 320, 240), FrameSize("RGB", 320, 240)),
+              GST_FLOW_NOT_NEGOTIATED);
+}
+
+TEST(AviCaps, DvOnlyWhileInterleavedIsAccepted)
+{
+    const std::string dv = "video/x-dv,systemstream=true";
+    EXPECT_EQ(PushWithCaps(dv, 144000), GST_FLOW_NOT_NEGOTIATED);
+    EXPECT_EQ(PushWithCaps(dv, 144000, true), GST_FLOW_OK);
+}
+
+TEST(AviCaps, RequireVideoInfoRefusesCapsWithoutFrameRate)
+{
+    const std::string bare = "video/x-raw,format=YUY2,width=320,height=240";
+    const gsize size = FrameSize("YUY2", 320, 240);
+    EXPECT_EQ(PushWithCaps(bare, size), GST_FLOW_OK);
+    EXPECT_EQ(PushWithCaps(bare, size, false, true), GST_FLOW_NOT_NEGOTIATED);
+    EXPECT_EQ(PushWithCaps(RawCaps("YUY2", 320, 240), size, false, true), GST_FLOW_OK);
+}

@@ -1,0 +1,118 @@
+// A real recording: videotestsrc ! vorlundavi ! avimux ! filesink with the gate toggled while
+// the pipeline runs, then the file read back with avidemux.
+#include "AviTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+using namespace vorlund::test;
+
+namespace {
+
+struct ObjectDeleter
+{
+    void operator()(gpointer p) const { gst_object_unref(p); }
+};
+using Pipeline = std::unique_ptr<GstElement, ObjectDeleter>;
+
+struct Timeline
+{
+    std::mutex lock;
+    std::vector<std::pair<GstClockTime, GstClockTime>> spans; // pts, duration
+};
+
+GstPadProbeReturn Record(GstPad *, GstPadProbeInfo *info, gpointer data)
+{
+    auto *t = static_cast<Timeline *>(data);
+    GstBuffer *b = GST_PAD_PROBE_INFO_BUFFER(info);
+    std::lock_guard<std::mutex> guard(t->lock);
+    t->spans.emplace_back(GST_BUFFER_PTS(b), GST_BUFFER_DURATION(b));
+    return GST_PAD_PROBE_OK;
+}
+
+// Opens the gate for frames [10, 20), [30, 60) and [75, 100) of the source.
+GstPadProbeReturn DriveGate(GstPad *pad, GstPadProbeInfo *info, gpointer)
+{
+    const guint64 n = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
+    const bool open = (n >= 10 && n < 20) || (n >= 30 && n < 60) || (n >= 75 && n < 100);
+    GstElement *avi = gst_pad_get_parent_element(pad);
+    g_object_set(avi, "gate", gboolean(open), nullptr);
+    gst_object_unref(avi);
+    return GST_PAD_PROBE_OK;
+}
+
+void AddProbe(GstElement *pipeline, const char *element, const char *pad, GstPadProbeCallback cb,
+              gpointer data)
+{
+    GstElement *e = gst_bin_get_by_name(GST_BIN(pipeline), element);
+    ASSERT_NE(e, nullptr);
+    GstPad *p = gst_element_get_static_pad(e, pad);
+    gst_pad_add_probe(p, GST_PAD_PROBE_TYPE_BUFFER, cb, data, nullptr);
+    gst_object_unref(p);
+    gst_object_unref(e);
+}
+
+// Runs to EOS; false on an error or a timeout.
+bool RunToEos(GstElement *pipeline)
+{
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        return false;
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *msg = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool eos = msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS;
+    if (msg && !eos) {
+        GError *err = nullptr;
+        gst_message_parse_error(msg, &err, nullptr);
+        ADD_FAILURE() << err->message;
+        g_error_free(err);
+    }
+    if (msg)
+        gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return eos;
+}
+
+void ExpectGapless(const std::vector<std::pair<GstClockTime, GstClockTime>> &spans)
+{
+    for (size_t i = 1; i < spans.size(); ++i)
+        ASSERT_EQ(spans[i].first, spans[i - 1].first + spans[i - 1].second) << "frame " << i;
+}
+
+} // namespace
+
+TEST(AviPipeline, RecordingOfAToggledGateHasEveryPassedFrameAndNoGap)
+{
+    const std::filesystem::path file = std::filesystem::temp_directory_path()
+        / ("vorlundavi-" + std::to_string(getpid()) + ".avi");
+    const std::string launch = "videotestsrc name=src num-buffers=120 ! "
+                               "video/x-raw,format=BGR,width=320,height=240,framerate=25/1 ! "
+                               "vorlundavi name=avi stamp=true ! avimux ! filesink location="
+        + file.string();
+    Pipeline record(gst_parse_launch(launch.c_str(), nullptr));
+    ASSERT_TRUE(record);
+    Timeline passed;
+    AddProbe(record.get(), "avi", "sink", DriveGate, nullptr);
+    AddProbe(record.get(), "avi", "src", Record, &passed);
+    ASSERT_TRUE(RunToEos(record.get()));
+    ASSERT_EQ(passed.spans.size(), 65u);
+    EXPECT_EQ(passed.spans.front().first, 10 * kFrame);
+    ExpectGapless(passed.spans);
+
+    const std::string readBack
+        = "filesrc location=" + file.string() + " ! avidemux ! fakesink name=sink sync=false";
+    Pipeline play(gst_parse_launch(readBack.c_str(), nullptr));
+    ASSERT_TRUE(play);
+    Timeline read;
+    AddProbe(play.get(), "sink", "sink", Record, &read);
+    ASSERT_TRUE(RunToEos(play.get()));
+    std::filesystem::remove(file);
+    ASSERT_EQ(read.spans.size(), passed.spans.size());
+    ExpectGapless(read.spans);
+    EXPECT_EQ(read.spans.back().first + read.spans.back().second - read.spans.front().first,
+              65 * kFrame);
+}

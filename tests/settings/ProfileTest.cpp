@@ -1,0 +1,111 @@
+#include "Profile.h"
+#include "SettingsTestHelpers.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlund {
+namespace {
+
+using namespace vorlund::test;
+
+std::string ReadText(const std::filesystem::path &path)
+{
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteText(const std::filesystem::path &path, std::string_view text)
+{
+    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+TEST(Profile, MissingFileGivesTheDefaults)
+{
+    TempFolder dir;
+    const Profile profile(dir.path / "Vorlund.INI");
+    const ProfileSettings s = ReadStartupProfile(profile);
+    EXPECT_EQ(s.LastDevice, 112);
+    EXPECT_EQ(s.LastDeviceDesc, "");
+    EXPECT_EQ(s.DVVideoStandard, 2000);
+    EXPECT_EQ(s.OptimizePerformance, 0);
+    const FramePlacement frame = ReadFramePlacement(profile);
+    EXPECT_EQ(frame.Top, -1);
+    EXPECT_EQ(frame.Right, -1);
+}
+
+TEST(Profile, ReadsAnyCaseAndNumbersLikeTheProfileApi)
+{
+    TempFolder dir;
+    const auto path = dir.path / "Vorlund.INI";
+    WriteText(path,
+              "[VIDEO]\r\nlast device=114\r\nLast Device Desc=USB Camera #2\r\n"
+              "[settings]\r\nImageRotate=L\r\nOptimizePerformance=  7xyz\r\nWindowOnTop=on\r\n"
+              "TimeStampCorner=-2\r\n[Frame]\r\nTop=10\r\nLeft=20\r\nBottom=300\r\nRight=400\r\n");
+    const Profile profile(path);
+    const ProfileSettings s = ReadStartupProfile(profile);
+    EXPECT_EQ(s.LastDevice, 114);
+    EXPECT_EQ(s.LastDeviceDesc, "USB Camera #2");
+    EXPECT_EQ(s.ImageRotate, "L");
+    EXPECT_EQ(s.OptimizePerformance, 7);
+    EXPECT_EQ(s.WindowOnTop, 0); // no digits
+    EXPECT_EQ(s.TimeStampCorner, -2);
+    EXPECT_EQ(s.DVVideoStandard, 2000);
+    const FramePlacement frame = ReadFramePlacement(profile);
+    EXPECT_EQ(frame.Top, 10);
+    EXPECT_EQ(frame.Left, 20);
+    EXPECT_EQ(frame.Bottom, 300);
+    EXPECT_EQ(frame.Right, 400);
+}
+
+TEST(Profile, DeviceCommandOutsideTheMenuFallsBack)
+{
+    TempFolder dir;
+    const auto path = dir.path / "Vorlund.INI";
+    WriteText(path, "[Video]\nLast Device=99999999999\n");
+    EXPECT_EQ(ReadStartupProfile(Profile(path)).LastDevice, 112);
+}
+
+TEST(Profile, SaveWritesTheKeysAndKeepsOthers)
+{
+    TempFolder dir;
+    const auto path = dir.path / "Vorlund.INI";
+    WriteText(path, "[Settings]\nImageRotate=R\nAutoStartDetect=1\n");
+    {
+        Profile profile(path);
+        ProfileSettings values;
+        values.LastDevice = 113;
+        values.WindowOnTop = 1;
+        values.DVVideoStandard = 2001;
+        values.DVRGB219 = 1;
+        SetSaveProfile(profile, values, "Cam\nName");
+        ASSERT_EQ(profile.Save(), 0);
+        ASSERT_TRUE(WriteFramePlacement(profile, { 1, 2, 3, 4 }));
+        ASSERT_TRUE(WriteAutoStartDetect(profile, 0));
+    }
+    const std::string text = ReadText(path);
+    EXPECT_NE(text.find("[Video]\nLast Device=113\nLast Device Desc=Cam\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("ImageRotate=R\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DVRGB219=1\n"), std::string::npos) << text;
+
+    const Profile again(path);
+    const ProfileSettings s = ReadStartupProfile(again);
+    EXPECT_EQ(s.LastDevice, 113);
+    EXPECT_EQ(s.LastDeviceDesc, "Cam");
+    EXPECT_EQ(s.AutoStartDetect, 0);
+    EXPECT_EQ(s.WindowOnTop, 1);
+    EXPECT_EQ(s.DVVideoStandard, 2001);
+    EXPECT_EQ(s.ImageRotate, "R");
+    EXPECT_EQ(ReadFramePlacement(again).Right, 4);
+}
+
+TEST(Profile, FailedWriteIsReported)
+{
+    TempFolder dir;
+    Profile profile(dir.path / "missing-folder" / "Vorlund.INI");
+    EXPECT_FALSE(profile.WriteProfileInt("Settings", "WindowOnTop", 1));
+    EXPECT_EQ(profile.Save(), ENOENT);
+}
+
+} // namespace
+} // namespace vorlund
