@@ -1,6 +1,7 @@
-// The VorlundAudio and VorlundColorSpace modules loaded from the plugin folder: registered at
-// rank NONE with their identifiers, and working in a pipeline under the server's control.
+// The three plugin modules loaded from the plugin folder, as the server loads them: registered
+// at rank NONE with their identifiers, and working in a pipeline under the server's control.
 #include "AudioFilterControl.h"
+#include "AviFilterControl.h"
 #include "ColorSpaceFilterControl.h"
 #include "PluginFolder.h"
 
@@ -53,7 +54,9 @@ TEST_P(PluginModuleTest, LoadsFromThePluginFolderAtRankNone)
 
 INSTANTIATE_TEST_SUITE_P(
     Modules, PluginModuleTest,
-    ::testing::Values(Module { "VorlundAudio", IAudioFilterControl::kFactoryName, "Vorlund Audio",
+    ::testing::Values(Module { "VorlundAVI", IAviFilterControl::kFactoryName, "Vorlund AVI",
+                               IAviFilterControl::kClassId, IAviFilterControl::kInterfaceId },
+                      Module { "VorlundAudio", IAudioFilterControl::kFactoryName, "Vorlund Audio",
                                IAudioFilterControl::kClassId, IAudioFilterControl::kInterfaceId },
                       Module { "VorlundColorSpace", IColorSpaceFilterControl::kFactoryName,
                                "Vorlund ColorSpace", IColorSpaceFilterControl::kClassId,
@@ -85,6 +88,23 @@ void RunToEos(const char *description, const char *name, Setup setup)
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+TEST(PluginModulePipelines, AviGateRunsUnderTheServersControl)
+{
+    RunToEos<IAviFilterControl>("videotestsrc num-buffers=10 ! "
+                                "video/x-raw,format=YUY2,width=320,height=240 ! "
+                                "vorlundavi name=VorlundAVI ! fakesink",
+                                "VorlundAVI", [](IAviFilterControl &control) {
+                                    control.SetGateOpen(1);
+                                    control.SetStampEnabled(1);
+                                });
+}
+
+TEST(PluginModulePipelines, MissingFolderIsReported)
+{
+    EXPECT_FALSE(AddPluginFolder("/nonexistent/vorlund-plugins"));
+    EXPECT_FALSE(AddPluginFolder(""));
 }
 
 TEST(PluginModulePipelines, AudioGateRunsUnderTheServersControl)
