@@ -449,6 +449,8 @@ bool CHelpBalloon::eventFilter(QObject *watched, QEvent *event)
 
     switch (event->type()) {
     case QEvent::KeyPress:
+    // A key bound to a shortcut is offered as this and never arrives as a key press.
+    case QEvent::ShortcutOverride:
         if (m_options & BalloonOption::CloseOnKey)
             PostClose();
         break;

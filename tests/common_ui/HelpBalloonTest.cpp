@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -100,6 +101,19 @@ TEST_F(HelpBalloonTest, KeyClosesOnlyWhenAsked)
     QPointer<CHelpBalloon> keyed = Launch(kNoFade | BalloonOption::CloseOnKey, 0);
     QTest::keyClick(host->windowHandle(), Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return keyed.isNull(); }, 5000));
+}
+
+TEST_F(HelpBalloonTest, ShortcutKeyClosesToo)
+{
+    // A key taken by a shortcut never arrives as a key press, but the user pressed a key.
+    auto *refresh = new QShortcut(QKeySequence(Qt::Key_F5), host.get());
+    int refreshed = 0;
+    QObject::connect(refresh, &QShortcut::activated, [&] { ++refreshed; });
+    QPointer<CHelpBalloon> keyed = Launch(kNoFade | BalloonOption::CloseOnKey, 0);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_F5);
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keyed.isNull(); }, 2000));
 }
 
 TEST_F(HelpBalloonTest, DialogHelpWaitsForTheMouseThenTimesOut)
