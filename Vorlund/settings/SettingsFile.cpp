@@ -56,6 +56,7 @@ public:
     {
         m_out.insert(m_out.end(), { w.FromHour, w.FromMinute, w.ToHour, w.ToMinute });
     }
+    void SecondCopy(const Guid &g) { Field(g); }
 
 private:
     void Little(uint64_t v, int bytes)
@@ -118,6 +119,8 @@ public:
         if (const uint8_t *p = Take(4))
             w = { p[0], p[1], p[2], p[3] };
     }
+    // The value was read from its first copy, which is the one that counts.
+    void SecondCopy(const Guid &) { Take(16); }
 
 private:
     const uint8_t *Take(size_t n)
@@ -264,7 +267,8 @@ template <typename Io, typename Config> void VisitDeviceFile(Io &io, Config &c)
         io.Field(c.Wmv9VbrQuality);
     }
     if (io.Group(kSubtypeAfter)) {
-        io.Field(c.CaptureSubtype);
+        // The block's copy is applied last, so it wins over this one.
+        io.SecondCopy(c.CaptureSubtype);
         io.Field(c.TvFormat);
     }
 }

@@ -99,6 +99,23 @@ TEST(Profile, SaveWritesTheKeysAndKeepsOthers)
     EXPECT_EQ(ReadFramePlacement(again).Right, 4);
 }
 
+TEST(Profile, AProfileThatWasNotReadWholeIsNeverOverwritten)
+{
+    TempFolder dir;
+    const auto path = dir.path / "Vorlund.INI";
+    std::string text = "[Settings]\nImageRotate=R\n";
+    while (text.size() < (1u << 20))
+        text += "; padding comment line to make the profile too large to read\n";
+    text += "[Frame]\nTop=5\n";
+    WriteText(path, text);
+
+    Profile profile(path);
+    SetSaveProfile(profile, ProfileSettings {}, "Cam A");
+    EXPECT_NE(profile.Save(), 0);
+    EXPECT_FALSE(WriteFramePlacement(profile, { 1, 2, 3, 4 }));
+    EXPECT_TRUE(ReadText(path) == text); // the whole file, unchanged
+}
+
 TEST(Profile, FailedWriteIsReported)
 {
     TempFolder dir;

@@ -170,6 +170,19 @@ TEST(SettingsFile, EachOlderLayoutLoadsWhatItHoldsAndKeepsTheRest)
     }
 }
 
+TEST(SettingsFile, TheBlocksCaptureSubtypeIsTheOneApplied)
+{
+    // The two copies only differ in a damaged or hand-made file: the block's copy wins, as the
+    // block is applied after the fields that follow it.
+    const DeviceConfig unusual = UnusualConfig();
+    std::vector<uint8_t> bytes = WriteDeviceFile(unusual);
+    std::fill(bytes.begin() + 2485, bytes.begin() + 2501, 0x5a);
+    DeviceConfig read = DefaultConfig();
+    ASSERT_TRUE(ReadDeviceFile(bytes, read));
+    EXPECT_TRUE(read.CaptureSubtype == unusual.CaptureSubtype);
+    EXPECT_EQ(read.TvFormat, unusual.TvFormat);
+}
+
 TEST(SettingsFile, TooShortOrOddSizedFiles)
 {
     const std::vector<uint8_t> current = WriteDeviceFile(UnusualConfig());
