@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QObject>
 
+#include <atomic>
+
 namespace vorlund {
 
 // A private view message carried as a posted QEvent; the view's customEvent switches on
@@ -33,10 +35,19 @@ class QueuedEventSink : public IMessageSink
 {
 public:
     explicit QueuedEventSink(QObject *receiver) : m_receiver(receiver) { }
-    void PostMessage(uint32_t message) noexcept override;
+    using IMessageSink::PostMessage;
+    void PostMessage(uint32_t message, uintptr_t wParam) noexcept override;
+    // The receiver calls this when it takes a coalesced message out of its queue.
+    void Delivered(uint32_t message) noexcept;
 
 private:
+    // WM_FRAME_GRABBED and WM_PLAY_SNAP can be posted for every frame; one of each in the
+    // queue is enough, so a slow UI thread never builds a backlog.
+    std::atomic<bool> *Pending(uint32_t message) noexcept;
+
     QObject *m_receiver;
+    std::atomic<bool> m_frameGrabbedPending { false };
+    std::atomic<bool> m_playSnapPending { false };
 };
 
 } // namespace vorlund

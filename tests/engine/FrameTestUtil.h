@@ -41,7 +41,8 @@ ReferenceScores ScoreCellsPlain(const uint8_t *cur, const uint8_t *ref, int widt
 class CountingSink : public IMessageSink
 {
 public:
-    void PostMessage(uint32_t message) noexcept override
+    using IMessageSink::PostMessage;
+    void PostMessage(uint32_t message, uintptr_t) noexcept override
     {
         if (message == WM_FRAME_GRABBED)
             ++grabbed;

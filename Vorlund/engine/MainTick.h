@@ -1,0 +1,52 @@
+#pragma once
+
+#include "DeviceConfig.h"
+#include "ServerContext.h"
+
+#include <cstdint>
+
+namespace vorlund {
+
+// The engine's 15 ms clock (timer 130, UI thread): settle time, recording countdown and gates,
+// hold and switch, restart after an abort, calibration window and the slow work.
+class MainTick
+{
+public:
+    MainTick(ServerContext &context, ICaptureGraph &graph, IDevicePages &pages,
+             ICameraSwitch &cameras, IRunControl &run, IRemoteLink &remote, IMailer &mailer,
+             IRecycler &recycler, IDiskGuard &disk);
+
+    void OnMainTick();
+
+    // Opens or shuts both record gates and keeps GateOpen in step.
+    void SetGates(bool open);
+
+    // A new run: the first tick does the slow work at once and time rollover may fire again.
+    void ResetForStart();
+
+private:
+    void SlowWork();
+    void Rollover(const LocalDateTime &now);
+    void Schedules(int minuteOfDay);
+    void ApplySchedule(const TimeWindow &window, int minuteOfDay, bool tv);
+    void TimedZones(int hour);
+    bool RecordingWindowInForce() const;
+    void ClearHitMaps();
+
+    ServerContext &m_context;
+    ICaptureGraph &m_graph;
+    IDevicePages &m_pages;
+    ICameraSwitch &m_cameras;
+    IRunControl &m_run;
+    IRemoteLink &m_remote;
+    IMailer &m_mailer;
+    IRecycler &m_recycler;
+    IDiskGuard &m_disk;
+
+    bool m_inTick = false;
+    // Date and hour of the last time rollover (year * 1000000 + month * 10000 + day * 100 +
+    // hour), so one slot rolls over once.
+    int64_t m_lastRolloverSlot = -1;
+};
+
+} // namespace vorlund

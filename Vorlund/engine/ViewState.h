@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Profile.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace vorlund {
+
+// The view's fields that more than one topic touches. UI thread only: the streaming thread
+// never sees this record (what it shares lives in EngineState).
+struct ViewState
+{
+    // --- Run state -----------------------------------------------------------------------
+    bool Idle = true; // capture stopped
+    bool DeviceReady = false; // a device opened and its graph was built
+    bool ShuttingDown = false; // the window is closing: no restart, no new work
+    // Set when a graph abort asks for a restart; cleared by a manual Start or Stop and by the
+    // restart itself. RestartStamp is when it was asked for (the 30 s rule reads it too).
+    bool RestartPending = false;
+    uint32_t RestartStamp = 0;
+    // This run was started by the restart timer (cleared by StopCapture and the status tick).
+    bool RestartMark = false;
+    bool TvTimerSet = false; // a TV recording was started from the TV dialog
+
+    // --- Devices -------------------------------------------------------------------------
+    int DeviceCommandId = 112; // 112..115
+    int PreviousDeviceCommandId = 112;
+    std::array<std::string, 4> VideoDeviceNames {};
+    std::array<std::string, 4> AudioDeviceNames {};
+
+    // --- Folders -------------------------------------------------------------------------
+    std::filesystem::path WorkingFolder;
+    std::filesystem::path VideoFolder;
+
+    // --- Profile values read at start-up (and written back with every settings save) ---
+    ProfileSettings Startup;
+
+    // --- Dialogs -------------------------------------------------------------------------
+    bool CamSettingsOpen = false;
+    bool TimedZonesOpen = false;
+    int EditZone = 0; // zone shown in Timed Zones, 0 when none
+    bool PropertyPageOpen = false;
+    bool ConfigurationOpen = false;
+    bool AnyDialogOpen() const
+    {
+        return CamSettingsOpen || TimedZonesOpen || PropertyPageOpen || ConfigurationOpen;
+    }
+};
+
+} // namespace vorlund
