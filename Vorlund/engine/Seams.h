@@ -81,6 +81,33 @@ public:
     virtual void ShowTvTunerPage(bool deviceOnly) = 0;
 };
 
+// Routes the capture card's video decoder to one of its inputs (0-based). Failures are silent:
+// some drivers refuse while streaming.
+class IInputRouter
+{
+public:
+    virtual ~IInputRouter() = default;
+    virtual void RouteVideoInput(int input) = 0;
+};
+
+// One serial port, opened for one exchange and closed again.
+class ISerialLine
+{
+public:
+    virtual ~ISerialLine() = default;
+    // Opens a port by its settings name ("Com1"); on failure `errorText` says why.
+    virtual bool Open(std::string_view portName, std::string &errorText) = 0;
+    // `baud`, 8 data bits, no parity, one stop bit.
+    virtual bool SetLine(int baud) = 0;
+    // Drops unsent output and stale input, so a late reply cannot pass for the next one.
+    virtual void Purge() = 0;
+    // One byte per write, then flushed.
+    virtual bool WriteBytes(const uint8_t *bytes, size_t count) = 0;
+    // Reads `count` bytes: 0 when all arrived, -1 when the time limit passed first.
+    virtual int ReadSerialBytes(uint8_t *buffer, int count) = 0;
+    virtual void Close() = 0;
+};
+
 class ICameraSwitch
 {
 public:
@@ -142,6 +169,7 @@ public:
 
 // Null objects for topics that are not wired yet: they do nothing and claim nothing.
 struct NullTopics final : ICaptureGraph,
+                          IInputRouter,
                           IDevicePages,
                           ICameraSwitch,
                           IRunControl,
@@ -153,6 +181,7 @@ struct NullTopics final : ICaptureGraph,
     bool IsBuilt() const override { return false; }
     void SetGateOpen(bool) override { }
     std::filesystem::path RecordFile() const override { return {}; }
+    void RouteVideoInput(int) override { }
     void ShowTvTunerPage(bool) override { }
     void SwitchCamera(int) override { }
     void StartCapture() override { }

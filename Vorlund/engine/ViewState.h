@@ -30,6 +30,8 @@ struct ViewState
     int PreviousDeviceCommandId = 112;
     std::array<std::string, 4> VideoDeviceNames {};
     std::array<std::string, 4> AudioDeviceNames {};
+    // A serial switcher answered the probe, or the card's inputs do the switching.
+    bool SwitcherPresent = false;
 
     // --- Folders -------------------------------------------------------------------------
     std::filesystem::path WorkingFolder;

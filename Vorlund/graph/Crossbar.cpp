@@ -61,6 +61,16 @@ EnumInputStatus V4l2VideoInputs::EnumInput(uint32_t index, VideoInput &input)
     return EnumInputStatus::Ok;
 }
 
+bool V4l2VideoInputs::SetInput(uint32_t index)
+{
+    int value = int(index);
+    int rc;
+    do {
+        rc = ioctl(m_fd, VIDIOC_S_INPUT, &value);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
+}
+
 std::optional<int> SourceDeviceFd(GstElement *source)
 {
     if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "device-fd"))

@@ -35,6 +35,8 @@ class IVideoInputs
 public:
     virtual ~IVideoInputs() = default;
     virtual EnumInputStatus EnumInput(uint32_t index, VideoInput &input) = 0;
+    // Routes the device's decoder to input `index`; false when the driver refuses.
+    virtual bool SetInput(uint32_t index) = 0;
 };
 
 // VIDIOC_ENUMINPUT on an open V4L2 device (the fd stays the caller's).
@@ -43,6 +45,7 @@ class V4l2VideoInputs : public IVideoInputs
 public:
     explicit V4l2VideoInputs(int fd) : m_fd(fd) { }
     EnumInputStatus EnumInput(uint32_t index, VideoInput &input) override;
+    bool SetInput(uint32_t index) override;
 
 private:
     int m_fd;

@@ -28,6 +28,7 @@ public:
         input = inputs[index];
         return EnumInputStatus::Ok;
     }
+    bool SetInput(uint32_t) override { return false; }
     std::vector<VideoInput> inputs;
     bool failFirst = false;
     bool endless = false;
@@ -81,6 +82,7 @@ TEST(Crossbar, FailuresAndRunawayDrivers)
     V4l2VideoInputs notVideo(fd);
     VideoInput input;
     EXPECT_EQ(notVideo.EnumInput(0, input), EnumInputStatus::Failed);
+    EXPECT_FALSE(notVideo.SetInput(1)) << "a refused input change reports failure";
     EXPECT_EQ(FindCrossbarPin(notVideo, PhysicalConnector::VideoComposite, false), std::nullopt);
     close(fd);
 }

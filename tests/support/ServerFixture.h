@@ -78,6 +78,7 @@ public:
 
 // Every topic seam, recording what it is asked.
 class FakeTopics : public ICaptureGraph,
+                   public IInputRouter,
                    public IDevicePages,
                    public ICameraSwitch,
                    public IRunControl,
@@ -90,6 +91,7 @@ public:
     bool IsBuilt() const override { return built; }
     void SetGateOpen(bool open) override { gateCalls.push_back(open); }
     std::filesystem::path RecordFile() const override { return recordFile; }
+    void RouteVideoInput(int input) override { routes.push_back(input); }
     void ShowTvTunerPage(bool deviceOnly) override { tunerPages.push_back(deviceOnly); }
     void SwitchCamera(int camera) override { switches.push_back(camera); }
     void StartCapture() override { ++starts; }
@@ -116,6 +118,7 @@ public:
     std::filesystem::path recordFile;
     uint64_t fileBytes = 0;
     std::vector<bool> gateCalls;
+    std::vector<int> routes;
     std::vector<bool> tunerPages;
     std::vector<int> switches;
     int starts = 0, stops = 0, restarts = 0;
