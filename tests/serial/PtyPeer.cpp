@@ -48,9 +48,12 @@ void PtyPeer::Run()
         {
             std::lock_guard lock(m_lock);
             m_received.insert(m_received.end(), buffer, buffer + n);
-            // The line as the program had set it while it was talking.
-            m_baud = LineBaud();
-            m_8n1 = Line8N1();
+            // The line as the program had set it when it first spoke (it waits for the answer,
+            // so its end is still open).
+            if (m_baud < 0) {
+                m_baud = LineBaud();
+                m_8n1 = Line8N1();
+            }
         }
         pending.insert(pending.end(), buffer, buffer + n);
         const std::vector<uint8_t> answer = m_reply(pending);

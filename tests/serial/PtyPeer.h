@@ -26,7 +26,7 @@ public:
     const std::string &SlavePath() const { return m_slavePath; }
     std::vector<uint8_t> Received() const;
     void Send(const std::vector<uint8_t> &bytes);
-    // Line settings the program had set on its end when it last sent something.
+    // Line settings the program had set on its end when it first sent something.
     int Baud() const;
     bool Is8N1() const;
 
