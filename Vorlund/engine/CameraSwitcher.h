@@ -21,7 +21,7 @@ public:
 
     // Probes for the switcher and sets SwitcherPresent. Quiet probes (automatic restarts) only
     // log what went wrong.
-    void DetectSwitcher(bool quiet = false);
+    void DetectSwitcher(bool quiet = false) override;
 
     static constexpr std::array<uint8_t, 4> kProbe { 0x02, 0xFE, 0x00, 0x00 };
     static constexpr std::array<uint8_t, 13> kInitialise { 0x10, 0xFE, 0x09, 0x00, 0x01, 0x02, 0x03,

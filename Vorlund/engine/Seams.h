@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorlund {
 
@@ -60,17 +61,48 @@ public:
     virtual void PlaySound(std::string_view fileName) = 0;
 };
 
+// What a graph build came to: built; failed in a way that another device might not (the probe
+// moves on); no device in that slot; any other failure (reported by the builder).
+enum class BuildResult { Ok, Failed, NoDevice, Error };
+
+// A notification from the running pipeline, drained on WM_GRAPH_EVENT.
+struct GraphEvent
+{
+    enum class Kind { DeviceLost, Abort } kind = Kind::Abort;
+    uint32_t code = 0;
+};
+
 // The capture pipeline as the topics drive it.
 class ICaptureGraph
 {
 public:
     virtual ~ICaptureGraph() = default;
+    // A graph with its recording gate exists (built and not torn down).
     virtual bool IsBuilt() const = 0;
+    // Builds the whole graph for the current device. A probe reports failures by its result
+    // only, without boxes.
+    virtual BuildResult BuildCaptureGraph(bool probe) = 0;
+    // Tears down what the build added (the device stage too unless KeepDeviceFilter is set).
+    // Safe to call twice.
+    virtual void TearDownGraph() = 0;
+    // To PLAYING; false when the pipeline refuses.
+    virtual bool RunGraph() = 0;
+    // Gates shut, end of stream, a bounded wait, then stopped.
+    virtual void StopGraph() = 0;
     // Opens or shuts the recording gates of the video and (when present) the audio branch
     // together.
     virtual void SetGateOpen(bool open) = 0;
+    virtual void SetStamp(bool enabled, bool atTop) = 0;
+    // Restarts the audio branch's timing after a run begins.
+    virtual void SetAudioReferenceTime(int64_t time) = 0;
+    virtual std::vector<GraphEvent> TakeGraphEvents() = 0;
+    // Frames the grabber branch delivered since the graph was built.
+    virtual uint64_t FramesDelivered() const = 0;
     // The file being recorded now; empty while none is.
     virtual std::filesystem::path RecordFile() const = 0;
+    // Names of the video and audio capture devices, at most four each, the test sources last.
+    virtual std::vector<std::string> ListVideoDevices() = 0;
+    virtual std::vector<std::string> ListAudioDevices() = 0;
 };
 
 // The device's own pages, run with the device-only flag (no window) where the tick needs them.
@@ -79,6 +111,10 @@ class IDevicePages
 public:
     virtual ~IDevicePages() = default;
     virtual void ShowTvTunerPage(bool deviceOnly) = 0;
+    // The stored routing, standard and controls applied to the device without a window.
+    virtual void ShowCrossbarPage(bool deviceOnly) = 0;
+    virtual void ShowVideoCapturePage(bool deviceOnly) = 0;
+    virtual bool HasCrossbar() const = 0;
 };
 
 // Routes the capture card's video decoder to one of its inputs (0-based). Failures are silent:
@@ -112,8 +148,10 @@ class ICameraSwitch
 {
 public:
     virtual ~ICameraSwitch() = default;
-    // 0 = the next camera of the cycle; 1..4 = that camera.
+    // 0 = the next camera of the cycle; 1..4 = that camera; -1 initialises the switcher.
     virtual void SwitchCamera(int camera) = 0;
+    // Probes for the serial switcher; quiet probes only log.
+    virtual void DetectSwitcher(bool quiet) = 0;
 };
 
 class IRunControl
@@ -126,11 +164,26 @@ public:
     virtual void RestartCapture() = 0;
 };
 
+// The header the link libraries describe live frames with: the frame size, and the camera
+// count where a bitmap header has its bit count.
+struct RemoteHeader
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t cameraCount = 1;
+};
+
 // The server's side of the remote viewers and the relay.
 class IRemoteLink
 {
 public:
     virtual ~IRemoteLink() = default;
+    // Creates or destroys the listener and the relay client as the settings ask.
+    virtual void ApplyRemoteMode() = 0;
+    virtual void StartListening(const RemoteHeader &header) = 0;
+    virtual void StopListening() = 0;
+    // The stored-picture positions of the viewers restart at the cameras' snapshot numbers.
+    virtual void ResetStillCounters() = 0;
     // Answers pending viewer requests; camera 0 = the settle time after a switch.
     virtual void ServeRemoteRequests(int camera) = 0;
     // The slow pass's relay keep-alive: reconnect a lost relay, else ping it.
@@ -179,14 +232,32 @@ struct NullTopics final : ICaptureGraph,
                           IDiskGuard
 {
     bool IsBuilt() const override { return false; }
+    BuildResult BuildCaptureGraph(bool) override { return BuildResult::Error; }
+    void TearDownGraph() override { }
+    bool RunGraph() override { return false; }
+    void StopGraph() override { }
     void SetGateOpen(bool) override { }
+    void SetStamp(bool, bool) override { }
+    void SetAudioReferenceTime(int64_t) override { }
+    std::vector<GraphEvent> TakeGraphEvents() override { return {}; }
+    uint64_t FramesDelivered() const override { return 0; }
     std::filesystem::path RecordFile() const override { return {}; }
+    std::vector<std::string> ListVideoDevices() override { return {}; }
+    std::vector<std::string> ListAudioDevices() override { return {}; }
     void RouteVideoInput(int) override { }
     void ShowTvTunerPage(bool) override { }
+    void ShowCrossbarPage(bool) override { }
+    void ShowVideoCapturePage(bool) override { }
+    bool HasCrossbar() const override { return false; }
     void SwitchCamera(int) override { }
+    void DetectSwitcher(bool) override { }
     void StartCapture() override { }
     void StopCapture() override { }
     void RestartCapture() override { }
+    void ApplyRemoteMode() override { }
+    void StartListening(const RemoteHeader &) override { }
+    void StopListening() override { }
+    void ResetStillCounters() override { }
     void ServeRemoteRequests(int) override { }
     void KeepRelayAlive() override { }
     void SendAlertMail(int) override { }

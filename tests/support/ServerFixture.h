@@ -89,14 +89,53 @@ class FakeTopics : public ICaptureGraph,
 {
 public:
     bool IsBuilt() const override { return built; }
+    BuildResult BuildCaptureGraph(bool probe) override
+    {
+        builds.push_back(probe);
+        const BuildResult r = buildResults.empty() ? BuildResult::Ok : buildResults.front();
+        if (!buildResults.empty())
+            buildResults.erase(buildResults.begin());
+        built = r == BuildResult::Ok;
+        return r;
+    }
+    void TearDownGraph() override
+    {
+        ++teardowns;
+        built = false;
+    }
+    bool RunGraph() override
+    {
+        ++runs;
+        return runResult;
+    }
+    void StopGraph() override { ++graphStops; }
     void SetGateOpen(bool open) override { gateCalls.push_back(open); }
+    void SetStamp(bool enabled, bool atTop) override { stamp = { enabled, atTop }; }
+    void SetAudioReferenceTime(int64_t time) override { referenceTimes.push_back(time); }
+    std::vector<GraphEvent> TakeGraphEvents() override { return std::exchange(events, {}); }
+    uint64_t FramesDelivered() const override { return frames; }
     std::filesystem::path RecordFile() const override { return recordFile; }
+    std::vector<std::string> ListVideoDevices() override { return videoDevices; }
+    std::vector<std::string> ListAudioDevices() override { return audioDevices; }
     void RouteVideoInput(int input) override { routes.push_back(input); }
     void ShowTvTunerPage(bool deviceOnly) override { tunerPages.push_back(deviceOnly); }
+    void ShowCrossbarPage(bool deviceOnly) override { crossbarPages.push_back(deviceOnly); }
+    void ShowVideoCapturePage(bool deviceOnly) override { capturePages.push_back(deviceOnly); }
+    bool HasCrossbar() const override { return hasCrossbar; }
     void SwitchCamera(int camera) override { switches.push_back(camera); }
+    void DetectSwitcher(bool quiet) override
+    {
+        detections.push_back(quiet);
+        if (switcherAnswers)
+            *switcherPresent = true;
+    }
     void StartCapture() override { ++starts; }
     void StopCapture() override { ++stops; }
     void RestartCapture() override { ++restarts; }
+    void ApplyRemoteMode() override { ++remoteModes; }
+    void StartListening(const RemoteHeader &header) override { listening.push_back(header); }
+    void StopListening() override { ++listenStops; }
+    void ResetStillCounters() override { ++stillResets; }
     void ServeRemoteRequests(int camera) override { served.push_back(camera); }
     void KeepRelayAlive() override { ++relayPings; }
     void SendAlertMail(int code) override { mails.push_back(code); }
@@ -115,6 +154,23 @@ public:
         std::filesystem::path current;
     };
     bool built = true;
+    std::vector<BuildResult> buildResults; // consumed one per build; Ok when empty
+    std::vector<bool> builds;
+    int teardowns = 0, runs = 0, graphStops = 0;
+    bool runResult = true;
+    std::pair<bool, bool> stamp {};
+    std::vector<int64_t> referenceTimes;
+    std::vector<GraphEvent> events;
+    uint64_t frames = 0;
+    std::vector<std::string> videoDevices { "Vorlund Test Camera" };
+    std::vector<std::string> audioDevices { "Vorlund Test Audio" };
+    std::vector<bool> crossbarPages, capturePages;
+    bool hasCrossbar = false;
+    std::vector<bool> detections;
+    bool switcherAnswers = false;
+    bool *switcherPresent = nullptr; // set by the fixture
+    int remoteModes = 0, listenStops = 0, stillResets = 0;
+    std::vector<RemoteHeader> listening;
     std::filesystem::path recordFile;
     uint64_t fileBytes = 0;
     std::vector<bool> gateCalls;
@@ -176,7 +232,11 @@ struct ServerFixture
     FakeTimers timers;
     RecordingShell shell;
     RecordingSound sound;
-    FakeTopics topics;
+    FakeTopics topics = [this] {
+        FakeTopics t;
+        t.switcherPresent = &view.SwitcherPresent;
+        return t;
+    }();
     ServerContext context { engine, view, settings, profile, clock, notifier,
                             log,    sink, timers,   shell,   sound };
 };
