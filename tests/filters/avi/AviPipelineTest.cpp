@@ -116,3 +116,100 @@ TEST(AviPipeline, RecordingOfAToggledGateHasEveryPassedFrameAndNoGap)
     EXPECT_EQ(read.spans.back().first + read.spans.back().second - read.spans.front().first,
               65 * kFrame);
 }
+
+namespace {
+
+// A source that leaves durations out: strips them, and opens the gate for frames [10, 20)
+// and [30, 60) of 60.
+GstPadProbeReturn StripDurationAndDriveGate(GstPad *pad, GstPadProbeInfo *info, gpointer)
+{
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GST_BUFFER_DURATION(buffer) = GST_CLOCK_TIME_NONE;
+    const guint64 n = GST_BUFFER_OFFSET(buffer);
+    GstElement *avi = gst_pad_get_parent_element(pad);
+    g_object_set(avi, "gate", gboolean((n >= 10 && n < 20) || n >= 30), nullptr);
+    gst_object_unref(avi);
+    return GST_PAD_PROBE_OK;
+}
+
+bool HasElement(const char *factory)
+{
+    GstElementFactory *f = gst_element_factory_find(factory);
+    if (f)
+        gst_object_unref(f);
+    return f != nullptr;
+}
+
+} // namespace
+
+TEST(AviPipeline, FramesWithoutDurationsMakeAGapFreeMp4)
+{
+    if (!HasElement("x264enc") || !HasElement("mp4mux"))
+        GTEST_SKIP() << "x264enc or mp4mux not installed";
+    const std::filesystem::path file = std::filesystem::temp_directory_path()
+        / ("vorlundavi-" + std::to_string(getpid()) + ".mp4");
+    const std::string launch = "videotestsrc num-buffers=60 ! "
+                               "video/x-raw,format=BGR,width=160,height=120,framerate=25/1 ! "
+                               "vorlundavi name=avi ! videoconvert ! "
+                               "x264enc speed-preset=ultrafast bframes=0 ! mp4mux ! "
+                               "filesink location="
+        + file.string();
+    Pipeline record(gst_parse_launch(launch.c_str(), nullptr));
+    ASSERT_TRUE(record);
+    Timeline passed;
+    AddProbe(record.get(), "avi", "sink", StripDurationAndDriveGate, nullptr);
+    AddProbe(record.get(), "avi", "src", Record, &passed);
+    ASSERT_TRUE(RunToEos(record.get()));
+    ASSERT_EQ(passed.spans.size(), 40u);
+    ExpectGapless(passed.spans);
+
+    const std::string readBack
+        = "filesrc location=" + file.string() + " ! qtdemux ! fakesink name=sink sync=false";
+    Pipeline play(gst_parse_launch(readBack.c_str(), nullptr));
+    ASSERT_TRUE(play);
+    Timeline read;
+    AddProbe(play.get(), "sink", "sink", Record, &read);
+    ASSERT_TRUE(RunToEos(play.get()));
+    std::filesystem::remove(file);
+    ASSERT_EQ(read.spans.size(), 40u);
+    // Every frame lasts one frame time: the closed period left no long frame behind.
+    for (size_t i = 0; i < read.spans.size(); ++i) {
+        EXPECT_EQ(read.spans[i].first, read.spans[0].first + i * kFrame) << "frame " << i;
+        EXPECT_EQ(read.spans[i].second, kFrame) << "frame " << i;
+    }
+}
+
+// What a capture source offers beyond 720 x 576 reaches the gate when it fits its size rule.
+TEST(AviPipeline, NegotiatesBgrWithinTheByteLimitAndLargeYuy2)
+{
+    const struct
+    {
+        const char *caps;
+        bool negotiates;
+    } cases[] = {
+        { "video/x-raw,format=BGR,width=768,height=540", true },
+        { "video/x-raw,format=YUY2,width=1280,height=720", true },
+        { "video/x-raw,format=BGR,width=800,height=600", false },
+    };
+    for (const auto &c : cases) {
+        const std::string launch = std::string("videotestsrc num-buffers=2 ! ") + c.caps
+            + " ! vorlundavi gate=true stamp=true ! fakesink";
+        Pipeline pipeline(gst_parse_launch(launch.c_str(), nullptr));
+        ASSERT_TRUE(pipeline);
+        if (c.negotiates) {
+            EXPECT_TRUE(RunToEos(pipeline.get())) << c.caps;
+            continue;
+        }
+        ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
+                  GST_STATE_CHANGE_FAILURE);
+        GstBus *bus = gst_element_get_bus(pipeline.get());
+        GstMessage *msg = gst_bus_timed_pop_filtered(
+            bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        ASSERT_NE(msg, nullptr) << c.caps;
+        EXPECT_EQ(GST_MESSAGE_TYPE(msg), GST_MESSAGE_ERROR) << c.caps;
+        gst_message_unref(msg);
+        gst_object_unref(bus);
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    }
+}
