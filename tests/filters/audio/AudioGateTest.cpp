@@ -59,6 +59,14 @@ protected:
         for (guint64 n = first; n <= last; ++n)
             PushNumber(n);
     }
+    // Buffers 0 to 19 with the gate closed, open, closed and open for five buffers each.
+    void PushClosedOpenClosedOpen()
+    {
+        for (guint64 run = 0; run < 4; ++run) {
+            SetGate(run % 2 == 1);
+            PushNumbers(run * 5, run * 5 + 4);
+        }
+    }
     void Push(GstClockTime pts, GstClockTime duration, guint64 offset, guint64 offsetEnd,
               gsize samples = kBufferSamples)
     {
@@ -125,13 +133,7 @@ TEST_F(AudioGateTest, WithoutRetimingTheGateAloneDecides)
 TEST_F(AudioGateTest, ReopeningStartsExactlyAtTheLastStop)
 {
     SetRetiming(true);
-    PushNumbers(0, 4);
-    SetGate(true);
-    PushNumbers(5, 9);
-    SetGate(false);
-    PushNumbers(10, 14);
-    SetGate(true);
-    PushNumbers(15, 19);
+    PushClosedOpenClosedOpen();
 
     const std::vector<Passed> out = PullAll();
     ASSERT_EQ(out.size(), 10u);
@@ -150,13 +152,7 @@ TEST_F(AudioGateTest, BuffersWithoutADurationAreTimedFromTheirSamples)
 {
     SetRetiming(true);
     withDuration_ = false;
-    PushNumbers(0, 4);
-    SetGate(true);
-    PushNumbers(5, 9);
-    SetGate(false);
-    PushNumbers(10, 14);
-    SetGate(true);
-    PushNumbers(15, 19);
+    PushClosedOpenClosedOpen();
     // A half-size buffer lasts half as long.
     Push(20 * kBufferTime, GST_CLOCK_TIME_NONE, 20 * kBufferSamples, 21 * kBufferSamples,
          kBufferSamples / 2);
