@@ -1,9 +1,13 @@
 #include "gstvorlundaudio.h"
 
 #include "AudioTimeline.h"
+#include "StopTime.h"
+
+#include <gst/audio/audio.h>
 
 #include <atomic>
 #include <new>
+#include <optional>
 
 GST_DEBUG_CATEGORY_STATIC(audio_debug);
 #define GST_CAT_DEFAULT audio_debug
@@ -37,6 +41,10 @@ struct AudioState
     // Streaming thread only. Never reset: the timeline carries over stops and restarts.
     vorlund::audio::AudioTimeline stream; // PTS .. PTS + duration, nanoseconds
     vorlund::audio::AudioTimeline media; // offset .. offset end, samples
+    vorlund::StopTimeFill stops; // for buffers that come without a duration
+    // From the negotiated caps, to time buffers that come without a duration; 0: not known.
+    gint rate = 0;
+    gint bytesPerFrame = 0;
     bool droppedSincePass = false;
 };
 
@@ -65,14 +73,35 @@ static guint64 not_negative(gint64 t)
     return t < 0 ? 0 : guint64(t);
 }
 
-static gboolean stream_span(GstBuffer *buf, vorlund::Span *span)
+// How long the buffer's samples last at the negotiated rate; 0 when the caps do not say.
+static gint64 samples_duration(const AudioState &state, GstBuffer *buf)
+{
+    if (state.rate <= 0 || state.bytesPerFrame <= 0)
+        return 0;
+    const guint64 samples = gst_buffer_get_size(buf) / guint(state.bytesPerFrame);
+    return gint64(
+        MIN(gst_util_uint64_scale_int_round(samples, GST_SECOND, state.rate), guint64(G_MAXINT64)));
+}
+
+// A buffer without a start time has no span; one without a duration is taken to last as long
+// as its samples, or as the spacing of the buffers before it.
+static gboolean stream_span(AudioState &state, GstBuffer *buf, vorlund::Span *span)
 {
     const GstClockTime pts = GST_BUFFER_PTS(buf);
     const GstClockTime duration = GST_BUFFER_DURATION(buf);
-    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || pts > G_MAXINT64
-        || duration > G_MAXINT64 - pts)
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || pts > G_MAXINT64)
         return FALSE;
-    *span = { gint64(pts), gint64(pts + duration) };
+    std::optional<gint64> length;
+    if (GST_CLOCK_TIME_IS_VALID(duration)) {
+        if (duration > G_MAXINT64 - pts)
+            return FALSE;
+        length = gint64(duration);
+    }
+    const std::optional<gint64> stop
+        = state.stops.Stop(gint64(pts), length, length ? 0 : samples_duration(state, buf));
+    if (!stop)
+        return FALSE;
+    *span = { gint64(pts), *stop };
     return TRUE;
 }
 
@@ -92,7 +121,7 @@ static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
 {
     AudioState &state = self->state;
     vorlund::Span t;
-    if (stream_span(buf, &t)) {
+    if (stream_span(state, buf, &t)) {
         if (gate) {
             state.stream.Open(t);
             const guint64 start = not_negative(t.start);
@@ -134,6 +163,21 @@ static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuff
         self->state.droppedSincePass = false;
     }
     return GST_FLOW_OK;
+}
+
+static gboolean vorlund_audio_set_caps(GstBaseTransform *trans, GstCaps *incaps, GstCaps *)
+{
+    AudioState &state = VORLUND_AUDIO(trans)->state;
+    // Any raw audio passes; only buffers without a duration need the rate.
+    GstAudioInfo info;
+    if (gst_audio_info_from_caps(&info, incaps)) {
+        state.rate = GST_AUDIO_INFO_RATE(&info);
+        state.bytesPerFrame = GST_AUDIO_INFO_BPF(&info);
+    } else {
+        state.rate = 0;
+        state.bytesPerFrame = 0;
+    }
+    return TRUE;
 }
 
 // --- control ------------------------------------------------------------------------------
@@ -232,6 +276,7 @@ static void vorlund_audio_class_init(VorlundAudioClass *klass)
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
 
+    trans_class->set_caps = vorlund_audio_set_caps;
     trans_class->transform_ip = vorlund_audio_transform_ip;
     trans_class->passthrough_on_same_caps = FALSE;
 }

@@ -2,11 +2,14 @@
 
 #include "AviStamp.h"
 #include "AviTiming.h"
+#include "StopTime.h"
 
 #include <gst/video/video.h>
 
 #include <atomic>
 #include <ctime>
+#include <new>
+#include <optional>
 
 GST_DEBUG_CATEGORY_STATIC(avi_debug);
 #define GST_CAT_DEFAULT avi_debug
@@ -28,11 +31,12 @@ enum {
     LAST_SIGNAL,
 };
 
-#define MAX_WIDTH 720
-#define MAX_HEIGHT 576
+// Largest BGR frame taken: 720 x 576 x 3 bytes, in whatever shape. YUY2 has no limit; what
+// reaches the motion detector is bounded by the server's capsfilter, not here.
+#define MAX_BGR_FRAME_BYTES 1244160
 
 #define RAW_CAPS                                                                                   \
-    "video/x-raw, format=(string){ BGR, YUY2 }, width=(int)[ 1, 720 ], height=(int)[ 1, 576 ]"
+    "video/x-raw, format=(string){ BGR, YUY2 }, width=(int)[ 1, max ], height=(int)[ 1, max ]"
 #define DV_CAPS "video/x-dv, systemstream=(boolean)true"
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
@@ -69,6 +73,8 @@ struct _VorlundAvi
     // Streaming thread only. Never reset: the timeline carries over stops and restarts.
     vorlund::avi::StreamTiming stream;
     vorlund::avi::MediaTiming media;
+    vorlund::StopTimeFill stops; // for buffers that come without a duration
+    gint64 frame_duration; // from the negotiated frame rate; 0 when it gives none
     gboolean dropped_since_pass;
     AviInput input;
     GstVideoInfo info;
@@ -118,13 +124,14 @@ static gboolean caps_acceptable(VorlundAvi *self, GstCaps *caps, AviInput *input
     }
     if (!gst_video_info_from_caps(info, caps))
         return FALSE;
-    if (GST_VIDEO_INFO_WIDTH(info) > MAX_WIDTH || GST_VIDEO_INFO_HEIGHT(info) > MAX_HEIGHT)
-        return FALSE;
     // The full picture description includes the frame rate.
     if (g_atomic_int_get(&self->require_video_info) && !gst_structure_has_field(s, "framerate"))
         return FALSE;
     switch (GST_VIDEO_INFO_FORMAT(info)) {
     case GST_VIDEO_FORMAT_BGR:
+        if (gint64(GST_VIDEO_INFO_WIDTH(info)) * GST_VIDEO_INFO_HEIGHT(info) * 3
+            > MAX_BGR_FRAME_BYTES)
+            return FALSE;
         *input = AVI_INPUT_BGR;
         return TRUE;
     case GST_VIDEO_FORMAT_YUY2:
@@ -161,6 +168,16 @@ static gboolean vorlund_avi_accept_caps(GstBaseTransform *trans, GstPadDirection
     return GST_BASE_TRANSFORM_CLASS(vorlund_avi_parent_class)->accept_caps(trans, direction, caps);
 }
 
+// One frame at the caps' rate (DV caps may carry one too); 0 for 0/1 or no rate.
+static gint64 frame_duration(GstCaps *caps)
+{
+    gint num = 0, den = 0;
+    if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &num, &den)
+        || num <= 0 || den <= 0)
+        return 0;
+    return gint64(gst_util_uint64_scale_int_round(GST_SECOND, den, num));
+}
+
 static gboolean vorlund_avi_set_caps(GstBaseTransform *trans, GstCaps *incaps, GstCaps *)
 {
     VorlundAvi *self = VORLUND_AVI(trans);
@@ -174,6 +191,7 @@ static gboolean vorlund_avi_set_caps(GstBaseTransform *trans, GstCaps *incaps, G
     // The stamp's geometry follows from these on every frame.
     self->input = input;
     self->info = info;
+    self->frame_duration = frame_duration(incaps);
     return TRUE;
 }
 
@@ -192,15 +210,16 @@ static void retime_stream(VorlundAvi *self, GstBuffer *buf, gboolean gate)
 {
     const GstClockTime pts = GST_BUFFER_PTS(buf);
     const GstClockTime duration = GST_BUFFER_DURATION(buf);
-    // A buffer without both ends of its interval is neither re-timed nor counted.
-    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration)
-        || duration > G_MAXINT64)
+    // A buffer without a start time is neither re-timed nor counted; one without a duration
+    // is taken to last a frame at the negotiated rate, or as long as the spacing before it.
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || pts > G_MAXINT64)
         return;
+    std::optional<gint64> length;
+    if (GST_CLOCK_TIME_IS_VALID(duration))
+        length = gint64(MIN(duration, G_MAXINT64));
+    const std::optional<gint64> stop = self->stops.Stop(gint64(pts), length, self->frame_duration);
     vorlund::avi::Span span;
-    if (!valid_span(
-            pts,
-            guint64(vorlund::avi::SaturatingAdd(gint64(MIN(pts, G_MAXINT64)), gint64(duration))),
-            &span))
+    if (!stop || !valid_span(pts, guint64(*stop), &span))
         return;
     if (!gate) {
         self->stream.Closed(span);
@@ -431,6 +450,7 @@ static void vorlund_avi_init(VorlundAvi *self)
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), FALSE);
     gst_base_transform_set_qos_enabled(GST_BASE_TRANSFORM(self), FALSE);
     self->input = AVI_INPUT_NONE;
+    new (&self->stops) vorlund::StopTimeFill();
     gst_video_info_init(&self->info);
     self->stamp.second = -1;
 }

@@ -144,6 +144,35 @@ static GstFlowReturn vorlund_color_space_transform_frame(GstVideoFilter *filter,
     return GST_FLOW_OK;
 }
 
+// Maps both frames itself: GstVideoFilter would only warn about an input buffer too short for
+// the negotiated frame and still deliver the output frame, never written.
+static GstFlowReturn vorlund_color_space_transform(GstBaseTransform *trans, GstBuffer *inbuf,
+                                                   GstBuffer *outbuf)
+{
+    GstVideoFilter *filter = GST_VIDEO_FILTER(trans);
+    if (!filter->negotiated)
+        return GST_FLOW_NOT_NEGOTIATED;
+    GstVideoFrame in, out;
+    if (!gst_video_frame_map(
+            &in, &filter->in_info, inbuf,
+            GstMapFlags(int(GST_MAP_READ) | int(GST_VIDEO_FRAME_MAP_FLAG_NO_REF)))) {
+        GST_DEBUG_OBJECT(trans, "dropping a buffer of %" G_GSIZE_FORMAT " bytes: not a whole frame",
+                         gst_buffer_get_size(inbuf));
+        return GST_BASE_TRANSFORM_FLOW_DROPPED;
+    }
+    if (!gst_video_frame_map(
+            &out, &filter->out_info, outbuf,
+            GstMapFlags(int(GST_MAP_WRITE) | int(GST_VIDEO_FRAME_MAP_FLAG_NO_REF)))) {
+        gst_video_frame_unmap(&in);
+        GST_ELEMENT_ERROR(trans, CORE, FAILED, (nullptr), ("output frame not mapped"));
+        return GST_FLOW_ERROR;
+    }
+    const GstFlowReturn ret = vorlund_color_space_transform_frame(filter, &in, &out);
+    gst_video_frame_unmap(&out);
+    gst_video_frame_unmap(&in);
+    return ret;
+}
+
 static void vorlund_color_space_class_init(VorlundColorSpaceClass *klass)
 {
     GObjectClass *gobject_class = G_OBJECT_CLASS(klass);
@@ -178,7 +207,10 @@ static void vorlund_color_space_class_init(VorlundColorSpaceClass *klass)
 
     trans_class->transform_caps = vorlund_color_space_transform_caps;
     trans_class->passthrough_on_same_caps = FALSE;
+    trans_class->transform = vorlund_color_space_transform;
     filter_class->set_info = vorlund_color_space_set_info;
+    // Called from our own transform only, but its presence keeps the base class from
+    // switching the element to in-place.
     filter_class->transform_frame = vorlund_color_space_transform_frame;
 }
 

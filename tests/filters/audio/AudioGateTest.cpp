@@ -51,16 +51,26 @@ protected:
     // Buffer number n of a gap-free stream of 10 ms buffers.
     void PushNumber(guint64 n)
     {
-        Push(n * kBufferTime, kBufferTime, n * kBufferSamples, (n + 1) * kBufferSamples);
+        Push(n * kBufferTime, withDuration_ ? kBufferTime : GST_CLOCK_TIME_NONE, n * kBufferSamples,
+             (n + 1) * kBufferSamples);
     }
     void PushNumbers(guint64 first, guint64 last)
     {
         for (guint64 n = first; n <= last; ++n)
             PushNumber(n);
     }
-    void Push(GstClockTime pts, GstClockTime duration, guint64 offset, guint64 offsetEnd)
+    // Buffers 0 to 19 with the gate closed, open, closed and open for five buffers each.
+    void PushClosedOpenClosedOpen()
     {
-        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, kBufferSamples * 2, nullptr);
+        for (guint64 run = 0; run < 4; ++run) {
+            SetGate(run % 2 == 1);
+            PushNumbers(run * 5, run * 5 + 4);
+        }
+    }
+    void Push(GstClockTime pts, GstClockTime duration, guint64 offset, guint64 offsetEnd,
+              gsize samples = kBufferSamples)
+    {
+        GstBuffer *buffer = gst_buffer_new_allocate(nullptr, samples * 2, nullptr);
         GST_BUFFER_PTS(buffer) = pts;
         GST_BUFFER_DURATION(buffer) = duration;
         GST_BUFFER_OFFSET(buffer) = offset;
@@ -81,6 +91,7 @@ protected:
     }
 
     Harness h_;
+    bool withDuration_ = true;
 };
 
 TEST_F(AudioGateTest, NewGateIsClosedAndNotRetiming)
@@ -122,13 +133,7 @@ TEST_F(AudioGateTest, WithoutRetimingTheGateAloneDecides)
 TEST_F(AudioGateTest, ReopeningStartsExactlyAtTheLastStop)
 {
     SetRetiming(true);
-    PushNumbers(0, 4);
-    SetGate(true);
-    PushNumbers(5, 9);
-    SetGate(false);
-    PushNumbers(10, 14);
-    SetGate(true);
-    PushNumbers(15, 19);
+    PushClosedOpenClosedOpen();
 
     const std::vector<Passed> out = PullAll();
     ASSERT_EQ(out.size(), 10u);
@@ -138,6 +143,25 @@ TEST_F(AudioGateTest, ReopeningStartsExactlyAtTheLastStop)
         EXPECT_EQ(out[i].duration, kBufferTime) << i;
         EXPECT_EQ(out[i].offset, (5 + i) * kBufferSamples) << i;
         EXPECT_EQ(out[i].offsetEnd, (6 + i) * kBufferSamples) << i;
+    }
+    EXPECT_TRUE(out[5].discont);
+}
+
+// Sources that leave durations out: each buffer lasts as long as its samples at the rate.
+TEST_F(AudioGateTest, BuffersWithoutADurationAreTimedFromTheirSamples)
+{
+    SetRetiming(true);
+    withDuration_ = false;
+    PushClosedOpenClosedOpen();
+    // A half-size buffer lasts half as long.
+    Push(20 * kBufferTime, GST_CLOCK_TIME_NONE, 20 * kBufferSamples, 21 * kBufferSamples,
+         kBufferSamples / 2);
+
+    const std::vector<Passed> out = PullAll();
+    ASSERT_EQ(out.size(), 11u);
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].pts, (5 + i) * kBufferTime) << i;
+        EXPECT_EQ(out[i].duration, i < 10 ? kBufferTime : kBufferTime / 2) << i;
     }
     EXPECT_TRUE(out[5].discont);
 }

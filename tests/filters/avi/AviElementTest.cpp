@@ -105,24 +105,71 @@ TEST(AviRetiming, FirstOpenPeriodFromTheStartStillJoinsLaterOnes)
     ExpectContinuous(out);
 }
 
-TEST(AviRetiming, BuffersWithoutAnEndAreGatedButNotRetimedOrCounted)
+// Frames that carry a start time only, with the gate closed, open, closed, open.
+TEST(AviRetiming, FramesWithoutADurationAreTimedFromTheRateOrTheSpacing)
+{
+    for (const char *rate : { "25/1", "0/1" }) {
+        SCOPED_TRACE(rate);
+        Harness h
+            = MakeAvi("video/x-raw,format=BGR,width=64,height=48,framerate=" + std::string(rate));
+        for (guint64 i = 0; i < 40; ++i) {
+            SetGate(h.get(), (i >= 10 && i < 20) || i >= 30);
+            GstBuffer *frame = MakeFrame(kBgrSize, i);
+            GST_BUFFER_DURATION(frame) = GST_CLOCK_TIME_NONE;
+            ASSERT_EQ(gst_harness_push(h.get(), frame), GST_FLOW_OK);
+        }
+        const std::vector<Out> out = PullAll(h.get());
+        ASSERT_EQ(out.size(), 20u);
+        EXPECT_EQ(out[0].pts, 10 * kFrame);
+        EXPECT_EQ(out[10].pts, 20 * kFrame); // frame 30 starts where frame 19 stopped
+        for (const Out &o : out)
+            EXPECT_EQ(o.duration, kFrame);
+        ExpectContinuous(out);
+    }
+}
+
+// Without a rate the stop comes from the spacing of the two frames before; the first two
+// frames have none and, like a frame without a start time, are passed as they are.
+TEST(AviRetiming, WithoutARateTheSpacingBeforeGivesTheDuration)
+{
+    Harness h = MakeAvi("video/x-raw,format=BGR,width=64,height=48,framerate=0/1");
+    SetGate(h.get(), true);
+    const GstClockTime none = GST_CLOCK_TIME_NONE;
+    const GstClockTime in[] = { 0, 40 * GST_MSECOND, 100 * GST_MSECOND, none, 130 * GST_MSECOND };
+    const GstClockTime duration[] = { none, none, 40 * GST_MSECOND, none, 60 * GST_MSECOND };
+    for (const GstClockTime pts : in) {
+        GstBuffer *frame = MakeFrame(kBgrSize, 0);
+        GST_BUFFER_PTS(frame) = GST_BUFFER_DTS(frame) = pts;
+        GST_BUFFER_DURATION(frame) = GST_CLOCK_TIME_NONE;
+        ASSERT_EQ(gst_harness_push(h.get(), frame), GST_FLOW_OK);
+    }
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 5u);
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].pts, in[i]) << i;
+        EXPECT_EQ(out[i].duration, duration[i]) << i;
+    }
+}
+
+TEST(AviRetiming, BuffersWithoutAStartAreGatedButNotRetimedOrCounted)
 {
     Harness h = MakeAvi(kBgr);
     PushFrames(h.get(), 0, 5, [](guint64) { return false; });
     GstBuffer *open = MakeFrame(kBgrSize, 7);
-    GST_BUFFER_DURATION(open) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_PTS(open) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_OFFSET_END(open) = GST_BUFFER_OFFSET_NONE;
     SetGate(h.get(), true);
     ASSERT_EQ(gst_harness_push(h.get(), open), GST_FLOW_OK);
     SetGate(h.get(), false);
     GstBuffer *closed = MakeFrame(kBgrSize, 8);
-    GST_BUFFER_DURATION(closed) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_PTS(closed) = GST_CLOCK_TIME_NONE;
     ASSERT_EQ(gst_harness_push(h.get(), closed), GST_FLOW_OK);
     SetGate(h.get(), true);
     ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, 5)), GST_FLOW_OK);
     const std::vector<Out> out = PullAll(h.get());
     ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].pts, 7 * kFrame);
+    EXPECT_EQ(out[0].pts, GST_CLOCK_TIME_NONE);
+    EXPECT_EQ(out[0].offset, 7u);
     EXPECT_EQ(out[1].pts, 5 * kFrame);
     gint64 lastStart = 0;
     g_object_get(h->element, "last-start-time", &lastStart, nullptr);
@@ -236,18 +283,34 @@ GstFlowReturn PushWithCaps(const std::string &caps, gsize size, bool acceptInter
 
 } // namespace
 
-TEST(AviCaps, RawVideoUpTo720x576InBgrOrYuy2)
+// BGR up to 720 x 576 x 3 bytes in any shape (the product in 64 bits), YUY2 of any size.
+TEST(AviCaps, BgrUpToTheFrameByteLimitAndYuy2OfAnySize)
 {
-    EXPECT_EQ(PushWithCaps(RawCaps("BGR", 720, 576), FrameSize("BGR", 720, 576)), GST_FLOW_OK);
-    EXPECT_EQ(PushWithCaps(RawCaps("YUY2", 720, 576), FrameSize("YUY2", 720, 576)), GST_FLOW_OK);
-    EXPECT_EQ(PushWithCaps(RawCaps("BGR", 720, 577), FrameSize("BGR", 720, 577)),
-              GST_FLOW_NOT_NEGOTIATED);
-    EXPECT_EQ(PushWithCaps(RawCaps("YUY2", 722, 576), FrameSize("YUY2", 722, 576)),
-              GST_FLOW_NOT_NEGOTIATED);
-    EXPECT_EQ(PushWithCaps(RawCaps("I420", 320, 240), FrameSize("I420", 320, 240)),
-              GST_FLOW_NOT_NEGOTIATED);
-    EXPECT_EQ(PushWithCaps(RawCaps("RGB", 320, 240), FrameSize("RGB", 320, 240)),
-              GST_FLOW_NOT_NEGOTIATED);
+    const struct
+    {
+        const char *format;
+        int width, height;
+        bool accepted;
+    } cases[] = {
+        { "BGR", 720, 576, true },
+        { "BGR", 768, 540, true },
+        { "BGR", 414720, 1, true },
+        { "BGR", 720, 577, false },
+        { "BGR", 800, 600, false },
+        { "BGR", 65536, 21846, false }, // wraps to 131,072 bytes in 32 bits
+        { "YUY2", 720, 576, true },
+        { "YUY2", 722, 576, true },
+        { "YUY2", 1280, 720, true },
+        { "I420", 320, 240, false },
+        { "RGB", 320, 240, false },
+    };
+    for (const auto &c : cases) {
+        // Refused caps fail before the buffer is looked at.
+        const gsize size = c.accepted ? FrameSize(c.format, c.width, c.height) : 64;
+        EXPECT_EQ(PushWithCaps(RawCaps(c.format, c.width, c.height), size),
+                  c.accepted ? GST_FLOW_OK : GST_FLOW_NOT_NEGOTIATED)
+            << c.format << " " << c.width << "x" << c.height;
+    }
 }
 
 TEST(AviCaps, DvOnlyWhileInterleavedIsAccepted)

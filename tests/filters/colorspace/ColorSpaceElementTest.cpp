@@ -1,14 +1,20 @@
 // The element in a harness and in a real pipeline.
+#include "../PipelineRun.h"
 #include "Yuy2ToBgr.h"
 #include "gstvorlundcolorspace.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/check/gstharness.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace vorlund {
@@ -120,6 +126,63 @@ TEST(ColorSpaceElement, ControlSettingsAreKeptAndChangeNothing)
     EXPECT_EQ(std::vector<uint8_t>(map.data, map.data + 8 * 3), std::vector<uint8_t>(8 * 3, 255));
     gst_buffer_unmap(result, &map);
     gst_buffer_unref(result);
+}
+
+// A YUY2 frame of uniform white, `bytes` long (a whole frame or less).
+GstBuffer *WhiteYuy2(size_t bytes)
+{
+    std::vector<uint8_t> data(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        data[i] = i % 2 ? 128 : 235;
+    GstBuffer *buffer = bytes ? gst_buffer_new_memdup(data.data(), data.size()) : gst_buffer_new();
+    GST_BUFFER_PTS(buffer) = 0;
+    return buffer;
+}
+
+TEST(ColorSpaceElement, ShortOrEmptyInputDeliversNothingAndTheNextFrameConverts)
+{
+    const size_t frame = 8 * 2 * 2;
+    for (const size_t bytes : { size_t(0), size_t(1), frame - 4, frame - 1 }) {
+        Harness h = NewHarness(8, 2);
+        EXPECT_EQ(gst_harness_push(h.get(), WhiteYuy2(bytes)), GST_FLOW_OK) << bytes;
+        EXPECT_EQ(gst_harness_buffers_received(h.get()), 0u) << bytes;
+        ASSERT_EQ(gst_harness_push(h.get(), WhiteYuy2(frame)), GST_FLOW_OK) << bytes;
+        ASSERT_EQ(gst_harness_buffers_received(h.get()), 1u) << bytes;
+        GstBuffer *result = gst_harness_pull(h.get());
+        GstMapInfo map;
+        ASSERT_TRUE(gst_buffer_map(result, &map, GST_MAP_READ));
+        EXPECT_EQ(std::vector<uint8_t>(map.data, map.data + 8 * 3),
+                  std::vector<uint8_t>(8 * 3, 255));
+        gst_buffer_unmap(result, &map);
+        gst_buffer_unref(result);
+    }
+}
+
+// Short and empty buffers among whole frames: the file gets the whole frames only.
+TEST(ColorSpacePipeline, FileHoldsOnlyTheWholeFrames)
+{
+    const int width = 64, height = 48;
+    const size_t frame = size_t(width) * height * 2;
+    const std::filesystem::path file = std::filesystem::temp_directory_path()
+        / ("vorlundcolorspace-" + std::to_string(getpid()) + ".bgr");
+    const std::string launch = "appsrc name=src format=time caps=" + Caps("YUY2", width, height)
+        + " ! vorlundcolorspace ! filesink location=" + file.string();
+    GstElement *pipeline = gst_parse_launch(launch.c_str(), nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    // The source queues everything up to the end before the pipeline starts.
+    GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    for (const size_t bytes : { frame, size_t(0), frame / 2, frame - 1, frame })
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), WhiteYuy2(bytes)), GST_FLOW_OK);
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    const test::PipelineEnd end = test::RunPipeline(pipeline);
+    EXPECT_TRUE(end.eos) << end.error;
+    gst_object_unref(pipeline);
+
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> written { std::istreambuf_iterator<char>(in), {} };
+    std::filesystem::remove(file);
+    EXPECT_EQ(written, std::vector<uint8_t>(2 * size_t(width) * height * 3, 255));
 }
 
 // A white bar painted over the top rows of a black test picture, before the converter.

@@ -1,5 +1,6 @@
 // The three plugin modules loaded from the plugin folder, as the server loads them: registered
 // at rank NONE with their identifiers, and working in a pipeline under the server's control.
+#include "../PipelineRun.h"
 #include "AudioFilterControl.h"
 #include "AviFilterControl.h"
 #include "ColorSpaceFilterControl.h"
@@ -78,15 +79,8 @@ void RunToEos(const char *description, const char *name, Setup setup)
         setup(control);
     }
     gst_object_unref(element);
-    ASSERT_NE(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    GstBus *bus = gst_element_get_bus(pipeline);
-    GstMessage *msg = gst_bus_timed_pop_filtered(
-        bus, 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(GST_MESSAGE_TYPE(msg), GST_MESSAGE_EOS);
-    gst_message_unref(msg);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
+    const test::PipelineEnd end = test::RunPipeline(pipeline, 10 * GST_SECOND);
+    EXPECT_TRUE(end.eos) << end.error;
     gst_object_unref(pipeline);
 }
 
