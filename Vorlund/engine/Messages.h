@@ -29,6 +29,8 @@ inline constexpr int STATUS_TIMER = 132;
 inline constexpr int RESTART_TIMER = 133;
 inline constexpr int PTZ_STEP_TIMER = 129;
 inline constexpr int TIMELAPSE_TIMER = 123;
+// Checks that a started graph delivered its first frame.
+inline constexpr int FIRST_FRAME_TIMER = 134;
 
 // Where background code posts its messages. Post must not block and must be callable from any
 // thread; the production sink queues a QEvent to the view.

@@ -46,10 +46,7 @@ struct ViewState
     int EditZone = 0; // zone shown in Timed Zones, 0 when none
     bool PropertyPageOpen = false;
     bool ConfigurationOpen = false;
-    bool AnyDialogOpen() const
-    {
-        return CamSettingsOpen || TimedZonesOpen || PropertyPageOpen || ConfigurationOpen;
-    }
+    bool CodecDialogOpen = false;
 };
 
 } // namespace vorlund
