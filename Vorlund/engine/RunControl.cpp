@@ -77,6 +77,10 @@ bool RunControl::Start(bool automatic)
     }
 
     view.Idle = false;
+    view.IntroShown = false;
+    view.DisplayWidth = e.FrameWidth;
+    view.DisplayHeight = e.FrameHeight;
+    view.Grid = ComputeZoneGrid(e.FrameWidth, e.FrameHeight);
     const int cameras = std::clamp<int>(e.CameraCount, 1, kMaxCameras);
     c.shell.UpdateLayout(e.FrameWidth * (cameras > 1 ? 2 : 1),
                          e.FrameHeight * (cameras > 2 ? 2 : 1));

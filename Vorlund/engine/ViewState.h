@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Profile.h"
+#include "ZoneGrid.h"
 
 #include <array>
 #include <cstdint>
@@ -39,6 +40,18 @@ struct ViewState
 
     // --- Profile values read at start-up (and written back with every settings save) ---
     ProfileSettings Startup;
+
+    // --- Display -------------------------------------------------------------------------
+    // The picture size the tiles are drawn at: the capture size, or the intro picture's.
+    int DisplayWidth = 320;
+    int DisplayHeight = 240;
+    bool IntroShown = false;
+    // "FPS = ..." line of the filters balloon: the source's measured rate, or "FPS = na\n".
+    std::string FrameRateText = "FPS = na\n";
+    ZoneGrid Grid;
+    bool AudioDevicePresent = false;
+    bool HasVideoSettingsPage = false;
+    bool HasTvTuner = false;
 
     // --- Dialogs -------------------------------------------------------------------------
     bool CamSettingsOpen = false;

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Seams.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace vorlund {
+
+// The view's timers by id, one QTimer each, calling `onTimer(id)` on the owner's thread. Setting
+// a running id restarts it with the new interval; the 15 ms main tick is a precise timer.
+class QtTimers : public ITimers
+{
+public:
+    QtTimers(QObject *owner, std::function<void(int)> onTimer);
+
+    void SetTimer(int id, uint32_t milliseconds) override;
+    void KillTimer(int id) override;
+    bool IsTimerRunning(int id) const override;
+    void KillAll();
+
+private:
+    QObject *m_owner;
+    std::function<void(int)> m_onTimer;
+    std::map<int, std::unique_ptr<QTimer>> m_timers;
+};
+
+} // namespace vorlund

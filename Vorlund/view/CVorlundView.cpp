@@ -1,0 +1,182 @@
+#include "CVorlundView.h"
+
+#include "HelpBalloon.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace vorlund {
+
+CVorlundView::CVorlundView(Profile &profile, INotifier &notifier, const ViewCore::Options &options,
+                           QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    m_core = std::make_unique<ViewCore>(profile, notifier, *this, options);
+    const ViewState &view = m_core->View();
+    setFixedSize(view.DisplayWidth, view.DisplayHeight);
+}
+
+CVorlundView::~CVorlundView() = default;
+
+void CVorlundView::ShowBalloon(const BalloonRequest &b)
+{
+    const QPoint centre = mapToGlobal(rect().center());
+    LaunchBalloon(QString::fromStdString(b.title), QString::fromStdString(b.text), centre, b.icon,
+                  b.options, nullptr, QString(), b.milliseconds);
+}
+
+void CVorlundView::SetPaneText(int pane, std::string_view text)
+{
+    if (Hooks.setPaneText)
+        Hooks.setPaneText(pane, std::string(text));
+}
+
+void CVorlundView::RebuildCameraMenu()
+{
+    if (Hooks.rebuildCameraMenu)
+        Hooks.rebuildCameraMenu();
+}
+
+void CVorlundView::RebuildCommandMenu()
+{
+    if (Hooks.rebuildCommandMenu)
+        Hooks.rebuildCommandMenu();
+}
+
+void CVorlundView::RebuildDeviceMenu()
+{
+    if (Hooks.rebuildDeviceMenu)
+        Hooks.rebuildDeviceMenu();
+}
+
+void CVorlundView::UpdateLayout(int width, int height)
+{
+    const ViewState &view = m_core->View();
+    const int cameras = std::clamp<int>(m_core->Engine().CameraCount, 1, kMaxCameras);
+    if (width == 0 && height == 0) {
+        width = view.DisplayWidth * (cameras >= 2 ? 2 : 1);
+        height = view.DisplayHeight * (cameras >= 3 ? 2 : 1);
+    }
+    if (width <= 0 || height <= 0 || m_layoutDepth > 0)
+        return;
+    ++m_layoutDepth;
+    // The view's client area is the image; the frame adds its menu, toolbar and status bar.
+    setFixedSize(width, height);
+    if (QWidget *frame = window(); frame != this) {
+        const bool onTop = view.Startup.WindowOnTop != 0;
+        if (frame->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop) {
+            frame->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+            frame->show();
+        }
+        frame->adjustSize();
+    }
+    --m_layoutDepth;
+    update();
+}
+
+void CVorlundView::Repaint(int camera)
+{
+    const ViewState &view = m_core->View();
+    if (camera < 1 || camera > kMaxCameras) {
+        update();
+        return;
+    }
+    const int x = (camera == 2 || camera == 4) ? view.DisplayWidth : 0;
+    const int y = camera >= 3 ? view.DisplayHeight : 0;
+    update(x, y, view.DisplayWidth, view.DisplayHeight);
+}
+
+QImage CVorlundView::FrameImage(const std::vector<uint8_t> &frame, int width, int height)
+{
+    if (width <= 0 || height <= 0 || frame.size() < size_t(width) * height * 3)
+        return {};
+    // Rows are kept bottom-up; the image is upright.
+    return QImage(frame.data(), width, height, width * 3, QImage::Format_BGR888).mirrored();
+}
+
+void CVorlundView::PaintTile(QPainter &painter, int camera)
+{
+    EngineState &engine = m_core->Engine();
+    const ViewState &view = m_core->View();
+    const int w = view.DisplayWidth;
+    const int h = view.DisplayHeight;
+    const QRect tile((camera == 2 || camera == 4) ? w : 0, camera >= 3 ? h : 0, w, h);
+    engine.CopyLiveFrameOut(camera, m_scratch, size_t(w) * h * 3);
+    engine.FreshFrame[camera] = 0;
+    if (view.Idle && camera == 1 && !view.IntroShown && !engine.ReviewMode) {
+        // The last picture, dimmed in the copy: every other pixel black.
+        for (size_t i = 0; i + 3 <= m_scratch.size(); i += 6)
+            m_scratch[i] = m_scratch[i + 1] = m_scratch[i + 2] = 0;
+    }
+    const QImage image = FrameImage(m_scratch, w, h);
+    if (image.isNull())
+        painter.fillRect(tile, Qt::black);
+    else
+        painter.drawImage(tile.topLeft(), image);
+}
+
+void CVorlundView::PaintOverlays(QPainter &painter)
+{
+    EngineState &engine = m_core->Engine();
+    const ViewState &view = m_core->View();
+    if (!(view.TimedZonesOpen || view.CamSettingsOpen || engine.SnapshotRequest != 0
+          || engine.RecordCountdown > 0))
+        return;
+    const ZoneGrid &grid = view.Grid;
+    const auto box = [&](const GridRect &r) {
+        painter.drawRect(QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)));
+    };
+    const auto cross = [&](const GridRect &r) {
+        painter.drawLine(r.left, r.top, r.right, r.bottom);
+        painter.drawLine(r.left, r.bottom, r.right, r.top);
+    };
+    const int current = engine.CurrentCamera;
+    const auto hitBoxes = [&](const QColor &colour) {
+        if (!IsCamera(current))
+            return;
+        painter.setPen(QPen(colour, 3));
+        const ZoneMaskBytes hits = engine.GetHitMap(current);
+        for (int cell = 0; cell < kCells; ++cell)
+            if (hits[size_t(cell)])
+                box(grid.cells[current][size_t(cell)]);
+    };
+    painter.setPen(QPen(Qt::white, 3));
+    if (view.TimedZonesOpen) {
+        if (view.EditZone < 1 || view.EditZone > 4)
+            return;
+        const int cameras = std::clamp<int>(engine.CameraCount, 1, kMaxCameras);
+        for (int c = 1; c <= cameras; ++c) {
+            const ZoneMaskBytes mask = engine.GetZoneMask(c, view.EditZone);
+            for (int cell = 0; cell < kCells; ++cell) {
+                if (mask[size_t(cell)])
+                    box(grid.cells[c][size_t(cell)]);
+                else
+                    cross(grid.cells[c][size_t(cell)]);
+            }
+        }
+        if (view.CamSettingsOpen)
+            hitBoxes(Qt::cyan);
+        return;
+    }
+    if (!engine.ReviewMode)
+        hitBoxes(Qt::white);
+}
+
+void CVorlundView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const ViewState &view = m_core->View();
+    const int cameras = view.Idle && view.IntroShown
+        ? 1
+        : std::clamp<int>(m_core->Engine().CameraCount, 1, kMaxCameras);
+    painter.fillRect(rect(), Qt::black);
+    for (int c = 1; c <= cameras; ++c)
+        PaintTile(painter, c);
+    PaintOverlays(painter);
+}
+
+} // namespace vorlund

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "ViewCore.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vorlund {
+
+// What the view needs of its main frame; main.cpp connects these to the frame.
+struct FrameHooks
+{
+    std::function<void(int pane, const std::string &text)> setPaneText;
+    std::function<void()> rebuildCameraMenu;
+    std::function<void()> rebuildCommandMenu;
+    std::function<void()> rebuildDeviceMenu;
+};
+
+// The server's view: paints the camera tiles from copies of the engine's live frames and
+// carries the core that does the work.
+class CVorlundView : public QWidget, public IViewShell
+{
+public:
+    CVorlundView(Profile &profile, INotifier &notifier, const ViewCore::Options &options,
+                 QWidget *parent = nullptr);
+    ~CVorlundView() override;
+
+    ViewCore &Core() { return *m_core; }
+    FrameHooks Hooks;
+
+    // IViewShell
+    void ShowBalloon(const BalloonRequest &balloon) override;
+    void SetPaneText(int pane, std::string_view text) override;
+    void UpdateLayout(int width, int height) override;
+    void Repaint(int camera) override;
+    void RebuildCameraMenu() override;
+    void RebuildCommandMenu() override;
+    void RebuildDeviceMenu() override;
+
+    // The picture of camera `camera` as painted: upright RGB (for tests and the status tick).
+    static QImage FrameImage(const std::vector<uint8_t> &frame, int width, int height);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void PaintTile(QPainter &painter, int camera);
+    void PaintOverlays(QPainter &painter);
+
+    std::unique_ptr<ViewCore> m_core;
+    std::vector<uint8_t> m_scratch; // a copy of one live frame, drawn from outside the lock
+    int m_layoutDepth = 0;
+};
+
+} // namespace vorlund

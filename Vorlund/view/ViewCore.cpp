@@ -1,0 +1,276 @@
+#include "ViewCore.h"
+
+#include "ViewCommands.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <system_error>
+
+namespace vorlund {
+
+namespace {
+
+constexpr const char *kNoDevicesText
+    = "There are no video capture devices found on your system, or\nthese devices are in use "
+      "and no other devices are available.\nVorlund requires a video capture device(s), such as "
+      "a USB\ncamera, video capture board, TV card, DV camcorder, etc.";
+
+std::filesystem::path LogPath(const std::filesystem::path &folder)
+{
+    return folder.empty() ? std::filesystem::path() : folder / "vorlund.log";
+}
+
+} // namespace
+
+ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options)
+    : m_profile(profile), m_notifier(notifier), m_shell(shell), m_options(options),
+      m_log(LogPath(options.workingFolder), SystemClock::Instance()),
+      m_settings(options.workingFolder, m_engine, notifier,
+                 [this](std::string_view line) { m_log.AppendErrorLog(line); }),
+      m_context { m_engine, m_view,   m_settings, profile, SystemClock::Instance(), notifier, m_log,
+                  m_sink,   m_timers, shell,      m_silent },
+      m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
+      m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
+      m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
+      m_run(m_context, m_graph, m_switcher, m_null, m_null),
+      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_null, m_null)
+{
+    m_engine.ViewWindow = &m_sink;
+    PrepareFolders();
+    m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
+    m_run.OnPrime = [this] { m_tick.ResetForStart(); };
+}
+
+ViewCore::~ViewCore()
+{
+    m_timers.KillAll();
+    m_engine.ViewWindow = nullptr;
+}
+
+void ViewCore::PrepareFolders()
+{
+    const std::filesystem::path &folder = m_options.workingFolder;
+    // Never the file-system root: nothing is written there.
+    if (folder.empty() || folder == folder.root_path()) {
+        m_notifier.ShowMessage("Current working directory is invalid!", kPlainCaption);
+        return;
+    }
+    m_view.WorkingFolder = folder;
+    m_view.VideoFolder = folder / "CaptureData";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(m_view.VideoFolder, ec)
+        && !std::filesystem::create_directories(m_view.VideoFolder, ec))
+        m_log.AppendErrorLog("error creating CaptureData directory.");
+    m_settings.Config.VideoFolder = m_view.VideoFolder.string();
+}
+
+void ViewCore::OnInitialUpdate()
+{
+    m_view.Startup = ReadStartupProfile(m_profile);
+    const std::vector<std::string> video = m_graph.ListVideoDevices();
+    const std::vector<std::string> audio = m_graph.ListAudioDevices();
+    for (size_t i = 0; i < 4; ++i) {
+        m_view.VideoDeviceNames[i] = i < video.size() ? video[i] : std::string();
+        m_view.AudioDeviceNames[i] = i < audio.size() ? audio[i] : std::string();
+    }
+    m_view.AudioDevicePresent = !audio.empty();
+    m_view.DeviceCommandId
+        = ChooseStartupDevice(m_view.Startup.LastDevice, m_options.commandLineDevice,
+                              m_view.Startup.LastDeviceDesc, m_view.VideoDeviceNames);
+
+    const bool opened = m_run.OpenNextVideoDevice() == BuildResult::Ok;
+    if (opened)
+        m_run.ChangeVideoDevice(false);
+    if ((m_view.VideoDeviceNames[0].empty() && m_view.VideoDeviceNames[1].empty()) || !opened) {
+        m_view.VideoDeviceNames[0].clear();
+        m_view.VideoDeviceNames[1].clear();
+        m_view.DeviceReady = false;
+        m_notifier.ShowMessage(kNoDevicesText, "Vorlund - no devices");
+    } else if (m_view.Startup.AutoStartDetect) {
+        m_run.RestartCapture();
+    }
+    ShowIntroPicture();
+}
+
+void ViewCore::ShowIntroPicture()
+{
+    if (m_view.WorkingFolder.empty())
+        return;
+    QImage picture(QString::fromStdString((m_view.WorkingFolder / "vl_intro1.bmp").string()));
+    if (picture.isNull())
+        return;
+    // Any size or format: converted, and clipped to what the buffers hold.
+    picture = picture.convertToFormat(QImage::Format_BGR888);
+    const int width = std::min(picture.width(), kMaxFrameWidth);
+    const int height = std::min(picture.height(), kMaxFrameHeight);
+    std::vector<uint8_t> frame(size_t(width) * height * 3);
+    for (int row = 0; row < height; ++row) {
+        // Bottom-up rows, as the frames are kept.
+        const uint8_t *line = picture.constScanLine(height - 1 - row);
+        std::copy_n(line, size_t(width) * 3, frame.begin() + ptrdiff_t(row) * width * 3);
+    }
+    m_engine.WriteLiveFrame(1, frame.data(), frame.size());
+    m_view.DisplayWidth = width;
+    m_view.DisplayHeight = height;
+    m_view.IntroShown = true;
+    m_shell.UpdateLayout(width, height);
+    m_shell.Repaint(0);
+}
+
+void ViewCore::customEvent(QEvent *event)
+{
+    if (event->type() != ViewMessageEvent::kType)
+        return;
+    auto *message = static_cast<ViewMessageEvent *>(event);
+    m_sink.Delivered(message->message());
+    WindowProc(message->message(), message->wParam());
+}
+
+void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
+{
+    if (m_dispatchDepth > 0) {
+        // A nested event loop: handle it after the outer handler returns.
+        m_sink.PostMessage(message, wParam);
+        return;
+    }
+    ++m_dispatchDepth;
+    switch (message) {
+    case WM_GRAPH_EVENT:
+        m_run.OnGraphEvent();
+        break;
+    case WM_RESTART_CAPTURE:
+        m_run.RestartCapture();
+        break;
+    case WM_SHOW_FILTERS:
+        ShowFiltersBalloon();
+        break;
+    case WM_RECYCLE_DONE:
+        OnRecycleDone(wParam);
+        break;
+    case WM_SVC_CLOSE:
+        OnServiceClose();
+        break;
+    default:
+        // Handlers of topics not wired here yet take nothing.
+        break;
+    }
+    --m_dispatchDepth;
+}
+
+void ViewCore::OnTimer(int id)
+{
+    // A timer inside a nested event loop is dropped; the next one comes 15 ms later.
+    if (m_dispatchDepth > 0 && (id == MAIN_TICK_TIMER || id == STATUS_TIMER))
+        return;
+    ++m_dispatchDepth;
+    switch (id) {
+    case MAIN_TICK_TIMER:
+        m_tick.OnMainTick();
+        break;
+    case RESTART_TIMER:
+        m_run.OnRestartTimer();
+        break;
+    case FIRST_FRAME_TIMER:
+        m_run.OnFirstFrameTimer();
+        break;
+    default:
+        break;
+    }
+    --m_dispatchDepth;
+}
+
+void ViewCore::ShowFiltersBalloon()
+{
+    const DeviceConfig &config = m_settings.Config;
+    std::string text = "\nVideo: "
+        + (config.UseWmProfile == 0 ? config.CodecName : config.WmProfilePath) + "\nAudio: "
+        + (config.RecordAudio ? config.AudioDevice + " + " + config.AudioInput
+                              : std::string("<not enabled>"))
+        + "\n";
+    if (m_graph.IsBuilt())
+        text += m_view.FrameRateText;
+    m_shell.ShowBalloon({ "Video and Audio Filters in Use", text, 32516, 0x0540, 5000 });
+}
+
+void ViewCore::OnRecycleDone(uintptr_t result)
+{
+    m_shell.ShowBalloon({ "Video File Recycle",
+                          result == 0 ? " Successful.\n" : " Errors, see Error Log for details.\n",
+                          32516, 0x0400, 5000 });
+}
+
+void ViewCore::PickDevice(int id)
+{
+    m_view.PreviousDeviceCommandId = m_view.DeviceCommandId;
+    m_view.DeviceCommandId = id;
+    if (m_run.OpenNextVideoDevice() == BuildResult::Ok)
+        m_run.ChangeVideoDevice(true);
+}
+
+void ViewCore::OnCommand(int id)
+{
+    if (!IsCommandEnabled(id))
+        return;
+    switch (id) {
+    case ID_START:
+        m_run.OnStartCommand();
+        break;
+    case ID_STOP:
+        m_run.OnStopCommand();
+        break;
+    case ID_SHOW_FILTERS:
+        m_sink.PostMessage(WM_SHOW_FILTERS);
+        break;
+    case ID_ALWAYS_ON_TOP:
+        m_view.Startup.WindowOnTop = !m_view.Startup.WindowOnTop;
+        m_shell.UpdateLayout(0, 0);
+        break;
+    default:
+        if (id >= ID_DEVICE_FIRST && id <= ID_DEVICE_LAST && m_view.Idle)
+            PickDevice(id);
+        break;
+    }
+}
+
+bool ViewCore::IsCommandEnabled(int id) const
+{
+    CommandState state;
+    state.idle = m_view.Idle;
+    state.device = !m_view.VideoDeviceNames[0].empty() || !m_view.VideoDeviceNames[1].empty();
+    state.ready = m_view.DeviceReady;
+    state.tvMode = m_engine.TvMode != 0;
+    state.reviewMode = m_engine.ReviewMode != 0;
+    state.audioDevice = m_view.AudioDevicePresent;
+    state.camSettingsOpen = m_view.CamSettingsOpen;
+    state.timedZonesOpen = m_view.TimedZonesOpen;
+    return !ViewCommandDisabled(id, state);
+}
+
+void ViewCore::OnClose()
+{
+    m_view.ShuttingDown = true;
+    m_timers.KillAll();
+    m_run.OnStopCommand();
+    m_engine.KeepDeviceFilter = 0;
+    m_graph.TearDownGraph();
+}
+
+void ViewCore::OnDestroy()
+{
+    m_engine.KeepDeviceFilter = 0;
+    m_graph.TearDownGraph();
+    SaveDeviceSettings(m_context);
+    m_engine.ViewWindow = nullptr;
+}
+
+void ViewCore::OnServiceClose()
+{
+    SaveDeviceSettings(m_context);
+    m_run.OnStopCommand();
+    m_engine.KeepDeviceFilter = 0;
+    m_graph.TearDownGraph();
+    m_shell.SetPaneText(kPaneState, "SvcClose");
+}
+
+} // namespace vorlund

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "CameraSwitcher.h"
+#include "DeviceSettings.h"
+#include "MainTick.h"
+#include "QtTimers.h"
+#include "RunControl.h"
+#include "SerialLine.h"
+#include "ServerContext.h"
+#include "ViewMessageEvent.h"
+
+#include <QObject>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace vorlund {
+
+// Sounds that are not wired yet: silent.
+class SilentSound : public ISound
+{
+public:
+    void PlaySound(std::string_view) override { }
+};
+
+// The non-widget core of the server's view (UI thread): owns the engine, the settings and every
+// topic, dispatches the private messages (WindowProc) and timers (OnTimer), and runs start-up and
+// shutdown in their order.
+class ViewCore : public QObject
+{
+public:
+    struct Options
+    {
+        std::filesystem::path workingFolder; // empty when the current directory is unusable
+        int commandLineDevice = -1;
+        // Makes the capture graph over the core's context; none gives a graph that builds
+        // nothing.
+        std::function<std::unique_ptr<ICaptureGraph>(ServerContext &)> makeGraph;
+    };
+
+    ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
+    ~ViewCore() override;
+
+    void OnInitialUpdate();
+    void OnCommand(int id);
+    bool IsCommandEnabled(int id) const;
+    // Closing the window: capture stopped with its end of stream, the graph released.
+    void OnClose();
+    // The view goes away: the last save.
+    void OnDestroy();
+    // The service close signal: settings saved, capture stopped, the window stays.
+    void OnServiceClose();
+
+    void WindowProc(uint32_t message, uintptr_t wParam);
+    void OnTimer(int id);
+
+    EngineState &Engine() { return m_engine; }
+    ViewState &View() { return m_view; }
+    DeviceSettings &Settings() { return m_settings; }
+    IMessageSink &Sink() { return m_sink; }
+    RunControl &Run() { return m_run; }
+    ServerContext &Context() { return m_context; }
+
+protected:
+    void customEvent(QEvent *event) override;
+
+private:
+    void PrepareFolders();
+    void ShowIntroPicture();
+    void ShowFiltersBalloon();
+    void OnRecycleDone(uintptr_t result);
+    void PickDevice(int id);
+
+    Profile &m_profile;
+    INotifier &m_notifier;
+    IViewShell &m_shell;
+    Options m_options;
+
+    SilentSound m_silent;
+    NullTopics m_null;
+    EngineState m_engine;
+    ViewState m_view;
+    ErrorLog m_log;
+    DeviceSettings m_settings;
+    QueuedEventSink m_sink { this };
+    QtTimers m_timers { this, [this](int id) { OnTimer(id); } };
+    ServerContext m_context;
+
+    std::unique_ptr<ICaptureGraph> m_ownedGraph;
+    ICaptureGraph &m_graph;
+    SerialLine m_switcherPort;
+    CameraSwitcher m_switcher;
+    RunControl m_run;
+    MainTick m_tick;
+
+    int m_dispatchDepth = 0;
+};
+
+} // namespace vorlund

@@ -1,0 +1,171 @@
+#include "CVorlundView.h"
+#include "ServerFixture.h"
+
+#include <QApplication>
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace vorlund;
+
+namespace {
+
+struct ViewTest : ::testing::Test
+{
+    ViewTest()
+    {
+        options.workingFolder = folder.path;
+        options.makeGraph = [this](ServerContext &) {
+            auto graph = std::make_unique<test::FakeTopics>();
+            graph->built = false;
+            graph->videoDevices = devices;
+            fake = graph.get();
+            return std::unique_ptr<ICaptureGraph>(std::move(graph));
+        };
+    }
+    std::unique_ptr<CVorlundView> MakeView()
+    {
+        return std::make_unique<CVorlundView>(*profile, notifier, options);
+    }
+
+    test::TempFolder folder;
+    std::unique_ptr<Profile> profile = std::make_unique<Profile>(folder.path / "Vorlund.INI");
+    RecordingNotifier notifier;
+    ViewCore::Options options;
+    std::vector<std::string> devices { "Vorlund Test Camera" };
+    test::FakeTopics *fake = nullptr;
+};
+
+// Fills camera `camera`'s live frame with one colour and marks cells as hit.
+void Paint(EngineState &engine, int camera, int width, int height, uint8_t grey)
+{
+    std::vector<uint8_t> frame(size_t(width) * height * 3, grey);
+    engine.WriteLiveFrame(camera, frame.data(), frame.size());
+}
+
+TEST_F(ViewTest, StartupOpensTheDeviceOrSaysThereIsNone)
+{
+    auto view = MakeView();
+    view->Core().OnInitialUpdate();
+    EXPECT_TRUE(notifier.entries.empty());
+    EXPECT_TRUE(view->Core().View().DeviceReady);
+    EXPECT_EQ(view->Core().Settings().Config.DeviceName, "Vorlund Test Camera");
+    EXPECT_TRUE(view->Core().IsCommandEnabled(132));
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path / "CaptureData"));
+
+    devices.clear();
+    auto none = MakeView();
+    none->Core().OnInitialUpdate();
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].caption, "Vorlund - no devices");
+    EXPECT_FALSE(none->Core().IsCommandEnabled(132));
+}
+
+TEST_F(ViewTest, NoUsableWorkingFolderWritesNothing)
+{
+    options.workingFolder = "/";
+    auto view = MakeView();
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, "Current working directory is invalid!");
+    EXPECT_FALSE(std::filesystem::exists("/CaptureData"));
+}
+
+TEST_F(ViewTest, LayoutFollowsTheCameraCount)
+{
+    auto view = MakeView();
+    view->Core().View().DisplayWidth = 320;
+    view->Core().View().DisplayHeight = 240;
+    const std::pair<int, QSize> cases[]
+        = { { 1, { 320, 240 } }, { 2, { 640, 240 } }, { 3, { 640, 480 } }, { 4, { 640, 480 } } };
+    for (auto [cameras, size] : cases) {
+        view->Core().Engine().CameraCount = cameras;
+        view->UpdateLayout(0, 0);
+        EXPECT_EQ(view->size(), size) << cameras;
+    }
+}
+
+TEST_F(ViewTest, TilesAndOverlaysWhereTheGridPutsThem)
+{
+    auto view = MakeView();
+    ViewCore &core = view->Core();
+    ViewState &state = core.View();
+    EngineState &engine = core.Engine();
+    state.Idle = false;
+    state.DisplayWidth = 160;
+    state.DisplayHeight = 120;
+    state.Grid = ComputeZoneGrid(160, 120);
+    engine.CameraCount = 2;
+    view->UpdateLayout(0, 0);
+    Paint(engine, 1, 160, 120, 40);
+    Paint(engine, 2, 160, 120, 200);
+
+    // A countdown shows the current camera's hit cells as white boxes.
+    engine.CurrentCamera = 1;
+    engine.RecordCountdown = 10;
+    engine.HitMap[1][9] = 1;
+    QImage shot = view->grab().toImage();
+    const GridRect hit = state.Grid.cells[1][9];
+    const GridRect quiet = state.Grid.cells[1][20];
+    EXPECT_EQ(shot.pixelColor(hit.left, (hit.top + hit.bottom) / 2), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(quiet.left + 1, (quiet.top + quiet.bottom) / 2).red(), 40);
+    EXPECT_EQ(shot.pixelColor(240, 60).red(), 200) << "camera 2 drawn beside camera 1";
+
+    // Timed Zones: an unwatched cell is crossed, a watched one boxed.
+    engine.RecordCountdown = 0;
+    state.TimedZonesOpen = true;
+    state.EditZone = 2;
+    ZoneMaskBytes mask;
+    mask.fill(1);
+    mask[20] = 0;
+    engine.SetZoneMask(1, 2, mask);
+    shot = view->grab().toImage();
+    const QPoint centre((quiet.left + quiet.right) / 2, (quiet.top + quiet.bottom) / 2);
+    EXPECT_EQ(shot.pixelColor(centre), QColor(Qt::white)) << "cross through the centre";
+    const GridRect watched = state.Grid.cells[1][21];
+    EXPECT_NE(
+        shot.pixelColor((watched.left + watched.right) / 2, (watched.top + watched.bottom) / 2),
+        QColor(Qt::white));
+}
+
+TEST_F(ViewTest, StoppedPictureIsDimmedInACopyAndUpright)
+{
+    auto view = MakeView();
+    ViewCore &core = view->Core();
+    core.View().DisplayWidth = 64;
+    core.View().DisplayHeight = 48;
+    view->UpdateLayout(0, 0);
+    // Top rows red, the rest grey; rows are kept bottom-up.
+    std::vector<uint8_t> frame(64 * 48 * 3, 100);
+    for (int row = 40; row < 48; ++row)
+        for (int x = 0; x < 64; ++x)
+            frame[size_t(row * 64 + x) * 3 + 2] = 255, frame[size_t(row * 64 + x) * 3] = 0;
+    core.Engine().WriteLiveFrame(1, frame.data(), frame.size());
+    const QImage shot = view->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(1, 2), QColor(255, 100, 0)) << "red at the top";
+    EXPECT_EQ(shot.pixelColor(0, 20), QColor(Qt::black)) << "every other pixel dimmed";
+    EXPECT_EQ(shot.pixelColor(1, 20), QColor(100, 100, 100));
+    std::vector<uint8_t> after;
+    core.Engine().CopyLiveFrameOut(1, after, frame.size());
+    EXPECT_EQ(after, frame) << "the live frame itself is untouched";
+}
+
+TEST_F(ViewTest, IntroPictureOfAnySizeIsClipped)
+{
+    QImage intro(800, 600, QImage::Format_RGB32);
+    intro.fill(QColor(0, 0, 255));
+    intro.save(QString::fromStdString((folder.path / "vl_intro1.bmp").string()), "BMP");
+    auto view = MakeView();
+    view->Core().OnInitialUpdate();
+    EXPECT_EQ(view->Core().View().DisplayWidth, 720);
+    EXPECT_EQ(view->Core().View().DisplayHeight, 576);
+    EXPECT_EQ(view->size(), QSize(720, 576));
+    EXPECT_EQ(view->grab().toImage().pixelColor(700, 500), QColor(0, 0, 255)) << "undimmed";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
