@@ -230,6 +230,12 @@ void CVideoRecycler::Start(const std::filesystem::path &folder, int64_t limitMBy
         m_passDate = date;
 }
 
+void CVideoRecycler::OnAbandoned()
+{
+    // No WM_RECYCLE_DONE will carry this one to the log.
+    m_context.log.AppendErrorLog(Message());
+}
+
 void CVideoRecycler::OnRecycleDone(uintptr_t result)
 {
     BalloonRequest balloon;

@@ -52,6 +52,8 @@ public:
     }
 
 private:
+    void OnAbandoned() override;
+
     ServerContext &m_context;
     int64_t m_passDate = -1; // year * 10000 + month * 100 + day of the last pass started
     std::function<void(const WorkerControl &)> m_betweenFiles;

@@ -87,6 +87,7 @@ void CWorkerThread::Stop()
     m_thread.detach();
     m_shared = std::make_shared<WorkerShared>();
     SetMessage("The redir thread is dead\r\n");
+    OnAbandoned();
 }
 
 bool CWorkerThread::StartRoutine(Routine routine)

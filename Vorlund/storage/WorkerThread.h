@@ -72,6 +72,8 @@ protected:
     // Stop, then run `routine` on a new thread. False (with the error in the message) when
     // the thread cannot be created.
     bool StartRoutine(Routine routine);
+    // Called by Stop when the worker did not stop in time (its report will never come).
+    virtual void OnAbandoned() { }
 
     std::chrono::milliseconds m_interval { 100 };
 

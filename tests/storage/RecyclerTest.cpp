@@ -307,6 +307,7 @@ TEST_F(RecyclerThread, AWorkerThatDoesNotStopIsLeftToFinishAlone)
         recycler.Stop();
         EXPECT_EQ(recycler.Message(), "The redir thread is dead\r\n");
         EXPECT_FALSE(recycler.IsRunning());
+        EXPECT_NE(Log().find(" - The redir thread is dead\r\n"), std::string::npos);
     }
     // The owner is gone; the worker finishes on its own state and posts nothing.
     *release = true;
