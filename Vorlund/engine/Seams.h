@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,9 @@ public:
     virtual void RebuildCameraMenu() = 0;
     virtual void RebuildCommandMenu() = 0;
     virtual void RebuildDeviceMenu() = 0;
+    // The modeless notice box of the view; a second Show replaces the text of an open one.
+    virtual void ShowNotice(std::string_view text) = 0;
+    virtual void CloseNotice() = 0;
 };
 
 // Sounds from the working folder, played asynchronously; a missing file is silent.
@@ -188,6 +192,33 @@ public:
     virtual void ServeRemoteRequests(int camera) = 0;
     // The slow pass's relay keep-alive: reconnect a lost relay, else ping it.
     virtual void KeepRelayAlive() = 0;
+    // Starts (or restarts) the relay connection.
+    virtual void ConnectRelay() = 0;
+    // Viewers connected over the direct link now; 0 when there is no listener.
+    virtual int DirectViewerCount() const = 0;
+    enum class RelayState {
+        NoRelay, // no relay object (Manual mode or remote viewing off)
+        Offline, // the relay service is not reached
+        LoggingIn,
+        Online, // the relay service is reached, no viewer linked
+        PeerLinked, // a viewer is linked through the relay
+    };
+    virtual RelayState GetRelayState() const = 0;
+    // A relay error waiting to be shown: stops the relay connection, clears the error and
+    // returns its text; nullopt when there is none.
+    virtual std::optional<std::string> TakeRelayError() = 0;
+    // Restores the selected camera's motion enable saved for a remote move and releases the
+    // selection (SelectCamera of the selected camera).
+    virtual void ReleaseSelectedCamera() = 0;
+};
+
+// Pan/tilt/zoom commands the other topics send.
+class IPtzControl
+{
+public:
+    virtual ~IPtzControl() = default;
+    // The home action (preset 1 or pattern 1) sent when the last viewer leaves.
+    virtual void SendHomeCommand() = 0;
 };
 
 class IMailer
@@ -196,6 +227,8 @@ public:
     virtual ~IMailer() = default;
     // 0 sends the queued alert, if any.
     virtual void SendAlertMail(int code) = 0;
+    // Queues the low-disk warning with the free percentage of the recording drive.
+    virtual void QueueLowDiskMail(int percentFree) = 0;
 };
 
 class IRecycler
@@ -213,9 +246,11 @@ class IDiskGuard
 {
 public:
     virtual ~IDiskGuard() = default;
-    // Measures the free space and the current recording's size; may stop capture when the
-    // disk is nearly full.
+    // Measures the free space and the current recording's size (the main tick's slow pass).
     virtual void UpdateDiskSpace() = 0;
+    // Acts on the last measurement once per run: the low-disk mail, then stopping capture
+    // (the status tick).
+    virtual void GuardDiskSpace() = 0;
     // Bytes in the current recording file as of the last UpdateDiskSpace (0 when none).
     virtual uint64_t RecordFileBytes() const = 0;
 };
@@ -227,6 +262,7 @@ struct NullTopics final : ICaptureGraph,
                           ICameraSwitch,
                           IRunControl,
                           IRemoteLink,
+                          IPtzControl,
                           IMailer,
                           IRecycler,
                           IDiskGuard
@@ -260,9 +296,17 @@ struct NullTopics final : ICaptureGraph,
     void ResetStillCounters() override { }
     void ServeRemoteRequests(int) override { }
     void KeepRelayAlive() override { }
+    void ConnectRelay() override { }
+    int DirectViewerCount() const override { return 0; }
+    RelayState GetRelayState() const override { return RelayState::NoRelay; }
+    std::optional<std::string> TakeRelayError() override { return std::nullopt; }
+    void ReleaseSelectedCamera() override { }
+    void SendHomeCommand() override { }
     void SendAlertMail(int) override { }
+    void QueueLowDiskMail(int) override { }
     void Start(const std::filesystem::path &, int64_t, const std::filesystem::path &) override { }
     void UpdateDiskSpace() override { }
+    void GuardDiskSpace() override { }
     uint64_t RecordFileBytes() const override { return 0; }
 };
 

@@ -25,6 +25,9 @@ struct ViewState
     // This run was started by the restart timer (cleared by StopCapture and the status tick).
     bool RestartMark = false;
     bool TvTimerSet = false; // a TV recording was started from the TV dialog
+    // Disk action taken this run: 0 none, 1 low-space mail queued, 2 capture stopped.
+    // StartCapture resets it.
+    int DiskWarnedLevel = 0;
 
     // --- Devices -------------------------------------------------------------------------
     int DeviceCommandId = 112; // 112..115
@@ -52,6 +55,11 @@ struct ViewState
     bool AudioDevicePresent = false;
     bool HasVideoSettingsPage = false;
     bool HasTvTuner = false;
+
+    // --- Window ----------------------------------------------------------------------------
+    // Set by the View menu's toolbar and status bar toggles; the status tick redoes the layout.
+    bool ToolbarChanged = false;
+    bool StatusBarChanged = false;
 
     // --- Dialogs -------------------------------------------------------------------------
     bool CamSettingsOpen = false;

@@ -53,6 +53,25 @@ void CVorlundView::RebuildDeviceMenu()
         Hooks.rebuildDeviceMenu();
 }
 
+void CVorlundView::ShowNotice(std::string_view text)
+{
+    // Modeless: the ticks go on while it is open.
+    if (!m_notice) {
+        m_notice = new QMessageBox(QMessageBox::Information, "Vorlund", QString(),
+                                   QMessageBox::Ok, this);
+        m_notice->setAttribute(Qt::WA_DeleteOnClose);
+        m_notice->setModal(false);
+    }
+    m_notice->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    m_notice->show();
+}
+
+void CVorlundView::CloseNotice()
+{
+    if (m_notice)
+        m_notice->close();
+}
+
 void CVorlundView::UpdateLayout(int width, int height)
 {
     const ViewState &view = m_core->View();

@@ -2,6 +2,8 @@
 
 #include "ViewCore.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -40,6 +42,8 @@ public:
     void RebuildCameraMenu() override;
     void RebuildCommandMenu() override;
     void RebuildDeviceMenu() override;
+    void ShowNotice(std::string_view text) override;
+    void CloseNotice() override;
 
     // The picture of camera `camera` as painted: upright RGB (for tests and the status tick).
     static QImage FrameImage(const std::vector<uint8_t> &frame, int width, int height);
@@ -51,6 +55,7 @@ private:
     void PaintTile(QPainter &painter, int camera);
     void PaintOverlays(QPainter &painter);
 
+    QPointer<QMessageBox> m_notice;
     std::unique_ptr<ViewCore> m_core;
     std::vector<uint8_t> m_scratch; // a copy of one live frame, drawn from outside the lock
     int m_layoutDepth = 0;

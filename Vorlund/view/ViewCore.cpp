@@ -34,12 +34,18 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
       m_run(m_context, m_graph, m_switcher, m_null, m_null),
-      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_null, m_null)
+      m_disk(m_context, m_graph, m_run, m_null), m_recycler(m_context),
+      m_status(m_context, m_null, m_null, m_disk),
+      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_recycler, m_disk)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
     m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
-    m_run.OnPrime = [this] { m_tick.ResetForStart(); };
+    m_run.OnPrime = [this] {
+        m_tick.ResetForStart();
+        m_status.ResetForStart();
+        m_view.DiskWarnedLevel = 0;
+    };
 }
 
 ViewCore::~ViewCore()
@@ -146,7 +152,7 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
         ShowFiltersBalloon();
         break;
     case WM_RECYCLE_DONE:
-        OnRecycleDone(wParam);
+        m_recycler.OnRecycleDone(wParam);
         break;
     case WM_SVC_CLOSE:
         OnServiceClose();
@@ -167,6 +173,9 @@ void ViewCore::OnTimer(int id)
     switch (id) {
     case MAIN_TICK_TIMER:
         m_tick.OnMainTick();
+        break;
+    case STATUS_TIMER:
+        m_status.OnStatusTimer();
         break;
     case RESTART_TIMER:
         m_run.OnRestartTimer();
@@ -191,13 +200,6 @@ void ViewCore::ShowFiltersBalloon()
     if (m_graph.IsBuilt())
         text += m_view.FrameRateText;
     m_shell.ShowBalloon({ "Video and Audio Filters in Use", text, 32516, 0x0540, 5000 });
-}
-
-void ViewCore::OnRecycleDone(uintptr_t result)
-{
-    m_shell.ShowBalloon({ "Video File Recycle",
-                          result == 0 ? " Successful.\n" : " Errors, see Error Log for details.\n",
-                          32516, 0x0400, 5000 });
 }
 
 void ViewCore::PickDevice(int id)
@@ -261,6 +263,7 @@ void ViewCore::OnDestroy()
     m_engine.KeepDeviceFilter = 0;
     m_graph.TearDownGraph();
     SaveDeviceSettings(m_context);
+    m_recycler.Stop();
     m_engine.ViewWindow = nullptr;
 }
 

@@ -5,7 +5,10 @@
 #include "MainTick.h"
 #include "QtTimers.h"
 #include "RunControl.h"
+#include "Recycler.h"
 #include "SerialLine.h"
+#include "StatusTick.h"
+#include "DiskGuard.h"
 #include "ServerContext.h"
 #include "ViewMessageEvent.h"
 
@@ -69,7 +72,6 @@ private:
     void PrepareFolders();
     void ShowIntroPicture();
     void ShowFiltersBalloon();
-    void OnRecycleDone(uintptr_t result);
     void PickDevice(int id);
 
     Profile &m_profile;
@@ -92,6 +94,9 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     RunControl m_run;
+    DiskGuard m_disk;
+    CVideoRecycler m_recycler;
+    StatusTick m_status;
     MainTick m_tick;
 
     int m_dispatchDepth = 0;

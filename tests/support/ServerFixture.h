@@ -61,12 +61,25 @@ public:
     void RebuildCameraMenu() override { ++cameraMenus; }
     void RebuildCommandMenu() override { ++commandMenus; }
     void RebuildDeviceMenu() override { ++deviceMenus; }
+    void ShowNotice(std::string_view text) override
+    {
+        notices.emplace_back(text);
+        noticeOpen = true;
+    }
+    void CloseNotice() override
+    {
+        noticeOpen = false;
+        ++noticeCloses;
+    }
 
     std::vector<BalloonRequest> balloons;
     std::map<int, std::string> panes;
     std::vector<std::pair<int, int>> layouts;
     std::vector<int> repaints;
     int cameraMenus = 0, commandMenus = 0, deviceMenus = 0;
+    std::vector<std::string> notices;
+    bool noticeOpen = false;
+    int noticeCloses = 0;
 };
 
 class RecordingSound : public ISound
@@ -83,6 +96,7 @@ class FakeTopics : public ICaptureGraph,
                    public ICameraSwitch,
                    public IRunControl,
                    public IRemoteLink,
+                   public IPtzControl,
                    public IMailer,
                    public IRecycler,
                    public IDiskGuard
@@ -138,13 +152,21 @@ public:
     void ResetStillCounters() override { ++stillResets; }
     void ServeRemoteRequests(int camera) override { served.push_back(camera); }
     void KeepRelayAlive() override { ++relayPings; }
+    void ConnectRelay() override { ++relayConnects; }
+    int DirectViewerCount() const override { return viewers; }
+    RelayState GetRelayState() const override { return relay; }
+    std::optional<std::string> TakeRelayError() override { return std::exchange(relayError, {}); }
+    void ReleaseSelectedCamera() override { ++releases; }
+    void SendHomeCommand() override { ++homeCommands; }
     void SendAlertMail(int code) override { mails.push_back(code); }
+    void QueueLowDiskMail(int percentFree) override { lowDiskMails.push_back(percentFree); }
     void Start(const std::filesystem::path &folder, int64_t limit,
                const std::filesystem::path &current) override
     {
         recycles.push_back({ folder, limit, current });
     }
     void UpdateDiskSpace() override { ++diskChecks; }
+    void GuardDiskSpace() override { ++diskGuards; }
     uint64_t RecordFileBytes() const override { return fileBytes; }
 
     struct Recycle
@@ -180,9 +202,17 @@ public:
     int starts = 0, stops = 0, restarts = 0;
     std::vector<int> served;
     int relayPings = 0;
+    int relayConnects = 0;
+    int viewers = 0;
+    RelayState relay = RelayState::NoRelay;
+    std::optional<std::string> relayError;
+    int releases = 0;
+    int homeCommands = 0;
     std::vector<int> mails;
+    std::vector<int> lowDiskMails;
     std::vector<Recycle> recycles;
     int diskChecks = 0;
+    int diskGuards = 0;
 };
 
 class TempFolder
