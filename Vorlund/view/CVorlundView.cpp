@@ -16,6 +16,7 @@ CVorlundView::CVorlundView(Profile &profile, INotifier &notifier, const ViewCore
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     m_core = std::make_unique<ViewCore>(profile, notifier, *this, options);
+    m_core->DialogParent = this;
     const ViewState &view = m_core->View();
     setFixedSize(view.DisplayWidth, view.DisplayHeight);
 }
@@ -57,8 +58,8 @@ void CVorlundView::ShowNotice(std::string_view text)
 {
     // Modeless: the ticks go on while it is open.
     if (!m_notice) {
-        m_notice = new QMessageBox(QMessageBox::Information, "Vorlund", QString(),
-                                   QMessageBox::Ok, this);
+        m_notice = new QMessageBox(QMessageBox::Information, "Vorlund", QString(), QMessageBox::Ok,
+                                   this);
         m_notice->setAttribute(Qt::WA_DeleteOnClose);
         m_notice->setModal(false);
     }

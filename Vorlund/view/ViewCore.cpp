@@ -1,5 +1,6 @@
 #include "ViewCore.h"
 
+#include "PlayVideo.h"
 #include "ViewCommands.h"
 
 #include <QImage>
@@ -223,6 +224,9 @@ void ViewCore::OnCommand(int id)
         break;
     case ID_SHOW_FILTERS:
         m_sink.PostMessage(WM_SHOW_FILTERS);
+        break;
+    case ID_PLAY_VIDEO:
+        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier);
         break;
     case ID_ALWAYS_ON_TOP:
         m_view.Startup.WindowOnTop = !m_view.Startup.WindowOnTop;

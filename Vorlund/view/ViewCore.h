@@ -2,17 +2,19 @@
 
 #include "CameraSwitcher.h"
 #include "DeviceSettings.h"
+#include "DiskGuard.h"
 #include "MainTick.h"
 #include "QtTimers.h"
-#include "RunControl.h"
 #include "Recycler.h"
+#include "RunControl.h"
 #include "SerialLine.h"
-#include "StatusTick.h"
-#include "DiskGuard.h"
 #include "ServerContext.h"
+#include "StatusTick.h"
 #include "ViewMessageEvent.h"
 
 #include <QObject>
+
+class QWidget;
 
 #include <filesystem>
 #include <functional>
@@ -57,6 +59,9 @@ public:
 
     void WindowProc(uint32_t message, uintptr_t wParam);
     void OnTimer(int id);
+
+    // The window dialogs run over.
+    QWidget *DialogParent = nullptr;
 
     EngineState &Engine() { return m_engine; }
     ViewState &View() { return m_view; }

@@ -1,9 +1,17 @@
 #include "CVorlundView.h"
+#include "PlayVideo.h"
 #include "ServerFixture.h"
+#include "ServerNotifier.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QMessageBox>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace vorlund;
 
@@ -159,6 +167,70 @@ TEST_F(ViewTest, IntroPictureOfAnySizeIsClipped)
     EXPECT_EQ(view->Core().View().DisplayHeight, 576);
     EXPECT_EQ(view->size(), QSize(720, 576));
     EXPECT_EQ(view->grab().toImage().pixelColor(700, 500), QColor(0, 0, 255)) << "undimmed";
+}
+
+TEST_F(ViewTest, PlayVideoChecks)
+{
+    const auto make = [&](const char *name, size_t size) {
+        const std::filesystem::path path = folder.path / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path).close();
+        std::filesystem::resize_file(path, size);
+        return path;
+    };
+    const auto small = make("small.avi", 130564);
+    const auto big = make("big.avi", 130565);
+    make("noext.avi", 200000);
+    const auto dotted = make("a.b/clip", 200000);
+    const auto recording = make("v12-08-2026-2300.avi", 500000);
+
+    struct Case
+    {
+        std::filesystem::path path;
+        PlayVideoVerdict verdict;
+        std::filesystem::path tried;
+    };
+    const Case cases[] = {
+        { small, PlayVideoVerdict::NoVideo, small },
+        { big, PlayVideoVerdict::Play, big },
+        { folder.path.string() + "/noext", PlayVideoVerdict::Play, folder.path / "noext.avi" },
+        { dotted, PlayVideoVerdict::Play, dotted }, // a dot in a folder name counts
+        { recording, PlayVideoVerdict::InUse, recording },
+        { folder.path / "missing.avi", PlayVideoVerdict::CannotOpen, {} },
+    };
+    for (const Case &c : cases) {
+        std::filesystem::path path = c.path;
+        EXPECT_EQ(CheckVideoToPlay(path, recording), c.verdict) << c.path;
+        if (!c.tried.empty())
+            EXPECT_EQ(path, c.tried);
+    }
+    // A recorder holding its file locked (another open file description).
+    const int fd = open(big.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    std::filesystem::path path = big;
+    EXPECT_EQ(CheckVideoToPlay(path, {}), PlayVideoVerdict::InUse);
+    close(fd);
+    EXPECT_EQ(CheckVideoToPlay(path, {}), PlayVideoVerdict::Play);
+}
+
+TEST(ServerNotifier, MessagesNeverBlockAndAreNotRepeated)
+{
+    ServerNotifier notifier;
+    notifier.ShowMessage("Stopped due to serious error!", kErrorBoxCaption);
+    notifier.ShowMessage("Stopped due to serious error!", kErrorBoxCaption);
+    notifier.ShowMessage("Timedzones are not set properly.", kErrorBoxCaption);
+    EXPECT_EQ(notifier.OpenCount(), 2u) << "returned at once, the same text shown once";
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            box->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(notifier.OpenCount(), 0u);
+    notifier.ShowMessage("Stopped due to serious error!", kErrorBoxCaption);
+    EXPECT_EQ(notifier.OpenCount(), 1u) << "shown again once closed";
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            box->close();
+    QCoreApplication::processEvents();
 }
 
 } // namespace

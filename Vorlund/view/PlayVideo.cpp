@@ -1,0 +1,101 @@
+#include "PlayVideo.h"
+
+#include "Notifier.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QUrl>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorlund {
+
+namespace {
+
+constexpr off_t kMinimumVideoBytes = 130564;
+
+class CmyFileDialog : public QFileDialog
+{
+public:
+    CmyFileDialog(QWidget *parent, const std::filesystem::path &folder,
+                  const std::filesystem::path &recordingNow, INotifier &notifier)
+        : QFileDialog(parent, "Play Video", QString::fromStdString(folder.string()),
+                      "Video files (*.avi *.wmv *.mp4)"),
+          m_recordingNow(recordingNow), m_notifier(notifier)
+    {
+        setFileMode(QFileDialog::ExistingFile);
+        setOption(QFileDialog::DontUseNativeDialog);
+        setSizeGripEnabled(true);
+        resize(sizeHint() + QSize(120, 80));
+    }
+
+protected:
+    void accept() override
+    {
+        const QStringList chosen = selectedFiles();
+        if (chosen.isEmpty() || QFileInfo(chosen.first()).isDir()) {
+            QFileDialog::accept(); // into the folder
+            return;
+        }
+        std::filesystem::path path = chosen.first().toStdString();
+        switch (CheckVideoToPlay(path, m_recordingNow)) {
+        case PlayVideoVerdict::Play:
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+            break;
+        case PlayVideoVerdict::NoVideo:
+            m_notifier.ShowMessage(kNoVideoContentText, kPlainCaption);
+            break;
+        case PlayVideoVerdict::InUse:
+            m_notifier.ShowMessage(kVideoInUseText, kPlainCaption);
+            break;
+        case PlayVideoVerdict::CannotOpen:
+            break;
+        }
+        // The dialog stays open for the next video.
+    }
+
+private:
+    std::filesystem::path m_recordingNow;
+    INotifier &m_notifier;
+};
+
+} // namespace
+
+PlayVideoVerdict CheckVideoToPlay(std::filesystem::path &path,
+                                  const std::filesystem::path &recordingNow)
+{
+    if (path.string().find('.') == std::string::npos)
+        path += ".avi";
+    std::error_code ec;
+    if (!recordingNow.empty() && std::filesystem::equivalent(path, recordingNow, ec))
+        return PlayVideoVerdict::InUse;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return PlayVideoVerdict::CannotOpen;
+    // A recorder holds its file locked while it grows.
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        return PlayVideoVerdict::InUse;
+    }
+    struct stat info
+    {
+    };
+    const bool sized = fstat(fd, &info) == 0;
+    close(fd);
+    if (!sized || !S_ISREG(info.st_mode))
+        return PlayVideoVerdict::CannotOpen;
+    return info.st_size > kMinimumVideoBytes ? PlayVideoVerdict::Play : PlayVideoVerdict::NoVideo;
+}
+
+void RunPlayVideoDialog(QWidget *parent, const std::filesystem::path &videoFolder,
+                        const std::filesystem::path &recordingNow, INotifier &notifier)
+{
+    CmyFileDialog dialog(parent, videoFolder, recordingNow, notifier);
+    dialog.exec();
+}
+
+} // namespace vorlund
