@@ -65,6 +65,7 @@ struct ViewState
     bool CamSettingsOpen = false;
     bool TimedZonesOpen = false;
     int EditZone = 0; // zone shown in Timed Zones, 0 when none
+    int ReviewCamera = 1; // the camera whose stored pictures review mode shows
     bool PropertyPageOpen = false;
     bool ConfigurationOpen = false;
     bool CodecDialogOpen = false;

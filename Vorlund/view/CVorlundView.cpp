@@ -2,6 +2,7 @@
 
 #include "HelpBalloon.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -184,6 +185,13 @@ void CVorlundView::PaintOverlays(QPainter &painter)
     }
     if (!engine.ReviewMode)
         hitBoxes(Qt::white);
+}
+
+void CVorlundView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_core->OnLButtonDown(event->position().toPoint().x(), event->position().toPoint().y());
+    QWidget::mousePressEvent(event);
 }
 
 void CVorlundView::paintEvent(QPaintEvent *)

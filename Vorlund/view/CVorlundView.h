@@ -50,6 +50,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     void PaintTile(QPainter &painter, int camera);

@@ -1,6 +1,7 @@
 #include "ViewCore.h"
 
 #include "PlayVideo.h"
+#include "TimedZonesDialog.h"
 #include "ViewCommands.h"
 
 #include <QImage>
@@ -37,7 +38,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_run(m_context, m_graph, m_switcher, m_null, m_null),
       m_disk(m_context, m_graph, m_run, m_null), m_recycler(m_context),
       m_status(m_context, m_null, m_null, m_disk),
-      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_recycler, m_disk)
+      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_recycler, m_disk),
+      m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
@@ -51,6 +53,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
 
 ViewCore::~ViewCore()
 {
+    m_zonesDialog.reset();
     m_timers.KillAll();
     m_engine.ViewWindow = nullptr;
 }
@@ -203,6 +206,23 @@ void ViewCore::ShowFiltersBalloon()
     m_shell.ShowBalloon({ "Video and Audio Filters in Use", text, 32516, 0x0540, 5000 });
 }
 
+void ViewCore::OpenTimedZones()
+{
+    if (!m_zonesDialog) {
+        m_zonesDialog = std::make_unique<CTimedZones>(DialogParent);
+        m_zonesDialog->OnNext = [this](bool shift, TimedZoneEditor::Hours entered) {
+            const TimedZoneEditor::Hours hours = m_zones.NextZone(shift, entered);
+            m_zonesDialog->SetZone(m_zones.ZoneLabel(), hours);
+        };
+        m_zonesDialog->OnClosed
+            = [this](bool ok, TimedZoneEditor::Hours entered) { m_zones.Close(ok, entered); };
+    }
+    const TimedZoneEditor::Hours hours = m_zones.Open();
+    m_zonesDialog->SetZone(m_zones.ZoneLabel(), hours);
+    m_zonesDialog->show();
+    m_zonesDialog->raise();
+}
+
 void ViewCore::PickDevice(int id)
 {
     m_view.PreviousDeviceCommandId = m_view.DeviceCommandId;
@@ -224,6 +244,9 @@ void ViewCore::OnCommand(int id)
         break;
     case ID_SHOW_FILTERS:
         m_sink.PostMessage(WM_SHOW_FILTERS);
+        break;
+    case ID_TIMED_ZONES:
+        OpenTimedZones();
         break;
     case ID_PLAY_VIDEO:
         RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier);

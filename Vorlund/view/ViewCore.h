@@ -10,6 +10,7 @@
 #include "SerialLine.h"
 #include "ServerContext.h"
 #include "StatusTick.h"
+#include "TimedZones.h"
 #include "ViewMessageEvent.h"
 
 #include <QObject>
@@ -58,6 +59,7 @@ public:
     void OnServiceClose();
 
     void WindowProc(uint32_t message, uintptr_t wParam);
+    void OnLButtonDown(int x, int y) { m_zones.OnLButtonDown(x, y); }
     void OnTimer(int id);
 
     // The window dialogs run over.
@@ -78,6 +80,7 @@ private:
     void ShowIntroPicture();
     void ShowFiltersBalloon();
     void PickDevice(int id);
+    void OpenTimedZones();
 
     Profile &m_profile;
     INotifier &m_notifier;
@@ -103,6 +106,8 @@ private:
     CVideoRecycler m_recycler;
     StatusTick m_status;
     MainTick m_tick;
+    TimedZoneEditor m_zones;
+    std::unique_ptr<class CTimedZones> m_zonesDialog;
 
     int m_dispatchDepth = 0;
 };
