@@ -43,11 +43,14 @@ public:
         m_socket.connectToHost(QString::fromStdString(host), port);
     }
 
-    // The request replaces whatever was not yet handed to the socket.
+    // Requests made before the link is up wait behind the login (which must go first) as far
+    // as the buffer holds them; once up, each goes to the socket at once.
     void SetRequest(const std::string &request)
     {
-        std::memcpy(m_send.data(), request.data(), request.size());
-        m_pending = int(request.size());
+        if (size_t(m_pending) + request.size() > m_send.size())
+            return;
+        std::memcpy(m_send.data() + m_pending, request.data(), request.size());
+        m_pending += int(request.size());
         SelectWrite();
     }
 

@@ -47,7 +47,8 @@ public:
     bool LookupHost(std::string_view id);
     void CloseLink();
 
-    // Without a socket these do nothing. A request replaces one not yet handed to the socket.
+    // Without a socket these do nothing. None replaces another: one made while the connect
+    // is pending goes out after the login.
     void SendPassword(std::string_view text);
     void RequestLiveFrame(uint8_t camera, uint8_t value);
     void RequestStoredFrame(uint8_t camera, char step);

@@ -187,7 +187,9 @@ TEST(HostConnection, AutomaticLoginCarriesTheIdAndAPasswordIsAccepted)
     TestServer server;
     Fixture f;
     ASSERT_TRUE(f.conn.ConnectHost("127.0.0.1", server.Port(), 90, 64, "me+cams@example.org"));
+    f.conn.SendKeepAlive(); // while the connect is pending: goes after the login
     EXPECT_EQ(server.Take(27), "586?" + Bytes({ 90, 64 }) + "me+cams@example.org\r\n");
+    EXPECT_EQ(server.Take(5), ">PN\r\n");
     server.Send(Hello('N', '2', '0', 640, 480, 2, Bytes({ 0, 1, 0, 0 })));
     ASSERT_TRUE(f.WaitForMessage(WM_NEED_PASSWORD));
     f.conn.SendPassword("");
