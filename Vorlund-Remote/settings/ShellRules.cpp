@@ -18,6 +18,17 @@ void PushHost(std::array<QString, 3> &hosts, const QString &host)
     hosts[0] = host;
 }
 
+void ApplyConfiguration(ViewerSettings &settings, const ConfigurationValues &values)
+{
+    settings.mode = values.mode == 0 ? 0 : 1;
+    if (settings.mode == 1) {
+        PushHost(settings.hosts, values.host);
+        settings.port = values.port;
+    }
+    settings.quality = ConfiguredQuality(values.quality);
+    settings.beep = values.beep;
+}
+
 std::optional<QString> WorkingFolder(const QString &currentFolder)
 {
     QString folder = currentFolder;

@@ -9,6 +9,20 @@
 namespace vorlund::viewer {
 
 struct FrameRect;
+struct ViewerSettings;
+
+// What the Configuration dialog gives back after OK.
+struct ConfigurationValues
+{
+    QString host;
+    int port = 0;
+    int quality = 0;
+    int mode = 0;
+    bool beep = false;
+};
+// The mode; in Manual mode the host (to the front of the list) and the port; the quality by
+// ConfiguredQuality; beep on motion.
+void ApplyConfiguration(ViewerSettings &settings, const ConfigurationValues &values);
 
 // Manual host list after OK, most recent first: the first again changes nothing, the second
 // swaps with the first, anything else shifts the list down and drops the third.
