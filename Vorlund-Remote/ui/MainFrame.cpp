@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 
@@ -151,6 +152,19 @@ void CMainFrame::CreateMenusAndToolBar()
                             136,
                             137,
                             138 };
+    // Small pictures as on the original bitmap toolbar; the cameras by their number.
+    const std::pair<int, QStyle::StandardPixmap> icons[]
+        = { { ID_HOST_CONNECT, QStyle::SP_DialogYesButton },
+            { ID_HOST_DISCONNECT, QStyle::SP_DialogNoButton },
+            { ID_CONFIGURE, QStyle::SP_FileDialogDetailedView },
+            { ID_SLIDESHOW, QStyle::SP_MediaSeekForward },
+            { ID_GO_LIVE, QStyle::SP_MediaPlay },
+            { ID_REVIEW, QStyle::SP_MediaSeekBackward },
+            { ID_TOOLBAR_BUTTON_A, QStyle::SP_ArrowLeft },
+            { ID_TOOLBAR_BUTTON_B, QStyle::SP_ArrowRight } };
+    for (auto [id, pixmap] : icons)
+        m_actions[id]->setIcon(style()->standardIcon(pixmap));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     for (int id : buttons) {
         if (id == 0) {
             m_toolBar->addSeparator();
@@ -158,9 +172,7 @@ void CMainFrame::CreateMenusAndToolBar()
         }
         QAction *a = m_actions[id];
         if (id >= 135 && id <= 138)
-            a->setIconText(QStringLiteral("Cam%1").arg(id - 134));
-        else if (!a->toolTip().isEmpty())
-            a->setIconText(a->toolTip());
+            a->setIconText(QString::number(id - 134));
         m_toolBar->addAction(a);
     }
 }
