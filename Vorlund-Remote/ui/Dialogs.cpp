@@ -54,6 +54,25 @@ bool HasControlCharacters(const QString &text)
     return false;
 }
 
+// The one text field of the login and password dialogs.
+QLineEdit *TextField(QDialog *dialog, int id, int maxLength)
+{
+    auto *edit = new QLineEdit(dialog);
+    edit->setObjectName(QString::number(id));
+    edit->setMaxLength(maxLength);
+    edit->setValidator(NoControlCharacters(edit));
+    return edit;
+}
+
+// OK takes the text unless it holds control characters (pasted past the validator).
+bool TakeText(const QLineEdit *edit, QString &field)
+{
+    if (HasControlCharacters(edit->text()))
+        return false;
+    field = edit->text();
+    return true;
+}
+
 } // namespace
 
 CConfiguration::CConfiguration(INotifier &notifier, QWidget *parent)
@@ -173,10 +192,7 @@ CLogin::CLogin(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("107"));
     setWindowTitle(QStringLiteral("Vorlund Remote Login"));
-    m_edit = new QLineEdit(this);
-    m_edit->setObjectName(QStringLiteral("1008"));
-    m_edit->setMaxLength(51);
-    m_edit->setValidator(NoControlCharacters(m_edit));
+    m_edit = TextField(this, 1008, 51);
     auto *text = new QLabel(
         QStringLiteral("Enter the email address you used for Vorlund Remote Login Credentials."),
         this);
@@ -196,21 +212,16 @@ void CLogin::showEvent(QShowEvent *event)
 
 void CLogin::accept()
 {
-    if (HasControlCharacters(m_edit->text()))
-        return;
-    m_LoginId = m_edit->text();
-    QDialog::accept();
+    if (TakeText(m_edit, m_LoginId))
+        QDialog::accept();
 }
 
 CPassword::CPassword(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("105"));
     setWindowTitle(QStringLiteral("Password required"));
-    m_edit = new QLineEdit(this);
-    m_edit->setObjectName(QStringLiteral("1006"));
-    m_edit->setMaxLength(15);
+    m_edit = TextField(this, 1006, 15);
     m_edit->setEchoMode(QLineEdit::Password);
-    m_edit->setValidator(NoControlCharacters(m_edit));
     auto *layout = new QVBoxLayout(this);
     auto *label = new QLabel(QStringLiteral("Enter password:"), this);
     label->setBuddy(m_edit);
@@ -221,10 +232,8 @@ CPassword::CPassword(QWidget *parent) : QDialog(parent)
 
 void CPassword::accept()
 {
-    if (HasControlCharacters(m_edit->text()))
-        return;
-    m_Password = m_edit->text();
-    QDialog::accept();
+    if (TakeText(m_edit, m_Password))
+        QDialog::accept();
 }
 
 CmyHelp::CmyHelp(QWidget *parent) : QDialog(parent)
