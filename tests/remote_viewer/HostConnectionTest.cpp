@@ -302,10 +302,12 @@ TEST(HostConnection, FailedConnectsShowTheirMessageThenClose)
 TEST(HostConnection, LookupSendsTheGetLineAndTakesTheAddress)
 {
     TestServer lookup;
+    TestServer relay;
     Fixture f;
     LinkSettings settings;
     settings.lookupHost = "127.0.0.1";
     settings.lookupPort = lookup.Port();
+    settings.relayPort = relay.Port();
     f.conn.SetSettings(settings);
     f.conn.SetLookedUpAddress("old");
     ASSERT_TRUE(f.conn.LookupHost("me+cams@example.org"));
@@ -324,7 +326,12 @@ TEST(HostConnection, LookupSendsTheGetLineAndTakesTheAddress)
     ASSERT_TRUE(f.WaitForMessage(WM_LINK_CLOSED));
     EXPECT_EQ(f.conn.LookedUpAddress(), "127.0.0.1");
     EXPECT_TRUE(f.notifier.entries.empty());
-    EXPECT_EQ(f.conn.Settings().relayPort, 443);
+
+    // The view's hand-over: the looked-up address on the relay port, with the id.
+    f.conn.CloseLink();
+    ASSERT_TRUE(f.conn.ConnectHost(f.conn.LookedUpAddress(), f.conn.Settings().relayPort, 45, 32,
+                                   "me+cams@example.org"));
+    EXPECT_EQ(relay.Take(27), "586?" + Bytes({ 45, 32 }) + "me+cams@example.org\r\n");
 }
 
 TEST(HostConnection, ClosedLinkReportsNothingMore)
