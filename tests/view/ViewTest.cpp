@@ -1,11 +1,16 @@
 #include "CVorlundView.h"
+#include "IdleDlg.h"
 #include "PlayVideo.h"
 #include "ServerFixture.h"
 #include "ServerNotifier.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -211,6 +216,55 @@ TEST_F(ViewTest, PlayVideoChecks)
     EXPECT_EQ(CheckVideoToPlay(path, {}), PlayVideoVerdict::InUse);
     close(fd);
     EXPECT_EQ(CheckVideoToPlay(path, {}), PlayVideoVerdict::Play);
+}
+
+TEST_F(ViewTest, TimedZonesDialogEditsAndCancelRestores)
+{
+    auto view = MakeView();
+    ViewCore &core = view->Core();
+    ViewState &state = core.View();
+    EngineState &engine = core.Engine();
+    state.Idle = false;
+    state.DeviceReady = true;
+    state.VideoDeviceNames[0] = "Vorlund Test Camera";
+    state.DisplayWidth = 160;
+    state.DisplayHeight = 120;
+    state.Grid = ComputeZoneGrid(160, 120);
+    engine.CurrentZone = 2;
+    ZoneMaskBytes all;
+    all.fill(1);
+    engine.SetZoneMask(1, 2, all);
+    engine.SetZoneMask(1, 3, all);
+    view->UpdateLayout(0, 0);
+
+    core.OnCommand(144);
+    CIdleDlg *dialog = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == "142" && w->isVisible())
+            dialog = qobject_cast<CIdleDlg *>(w);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(engine.ZoneEditing);
+    EXPECT_EQ(qobject_cast<QSpinBox *>(dialog->Control(1005))->value(), 6);
+
+    // A click on a cell centre in the view toggles it in the current zone.
+    const GridRect cell = state.Grid.cells[1][12];
+    QMouseEvent press(QEvent::MouseButtonPress,
+                      QPointF((cell.left + cell.right) / 2.0, (cell.top + cell.bottom) / 2.0),
+                      QPointF(), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &press);
+    EXPECT_EQ(engine.ZoneMask[1][2][12], 0);
+
+    qobject_cast<QPushButton *>(dialog->Control(1007))->click();
+    EXPECT_EQ(engine.CurrentZone, 3);
+    EXPECT_EQ(qobject_cast<QLabel *>(dialog->Control(1004))->text(), "Zone 3");
+    QApplication::sendEvent(view.get(), &press);
+    EXPECT_EQ(engine.ZoneMask[1][3][12], 0);
+
+    dialog->reject();
+    EXPECT_EQ(engine.ZoneMask[1][2][12], 1);
+    EXPECT_EQ(engine.ZoneMask[1][3][12], 1);
+    EXPECT_FALSE(engine.ZoneEditing);
+    EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST(ServerNotifier, MessagesNeverBlockAndAreNotRepeated)
