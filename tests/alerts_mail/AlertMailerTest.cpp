@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 using namespace vorlund;
@@ -181,6 +182,13 @@ TEST_F(AlertMailerTest, EachKindOfMailArrivesAsQueued)
               mailer->QueueAlert(4, picture);
           },
           "\"Motion on Camera 4\"", kFrom, kTo, "\"\"", "0" },
+        // A picture gone before the send: the alert still goes, and the log says why.
+        { "alert whose picture is gone",
+          [&] {
+              f.settings.Config.Block.AttachPicture = 1;
+              mailer->QueueAlert(2, f.view.VideoFolder / "gone.jpg");
+          },
+          "\"Motion on Camera 2\"", kFrom, kTo, "\"\"", "0" },
         // The stored server is unreachable: the dialog's own is used. The alert's picture,
         // with attachments on again, is never carried into the test mail.
         { "test mail replacing an alert",
@@ -210,6 +218,9 @@ TEST_F(AlertMailerTest, EachKindOfMailArrivesAsQueued)
         EXPECT_EQ(m["body"], c.body);
         EXPECT_EQ(m["attachments"], c.attachments);
     }
+    std::ifstream log(f.log.Path());
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(logged.find("email picture not attached: "), std::string::npos) << logged;
     // The test mail left the stored settings as they were.
     EXPECT_EQ(f.settings.Config.MailFrom, kFrom);
     EXPECT_EQ(f.settings.Config.MailTo, kTo);

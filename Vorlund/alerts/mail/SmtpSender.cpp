@@ -201,7 +201,6 @@ SmtpResult SmtpSender::Send(const SmtpJob &job)
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CheckAbort);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &m_abort);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
-        curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
 
     const CURLcode code = curl_easy_perform(c);
     if (code == CURLE_OK) {
