@@ -18,6 +18,8 @@ inline constexpr uint32_t WM_NEXT_ZONE = 0x8028;
 inline constexpr uint32_t WM_CAMERA_SETTINGS = 0x802D;
 inline constexpr uint32_t WM_LIVE_SETTING = 0x802E;
 inline constexpr uint32_t WM_TEST_EMAIL = 0x8159;
+// The mail worker finished a send (successfully or not); the view calls AlertMailer::OnMailDone.
+inline constexpr uint32_t WM_MAIL_DONE = 0x8210;
 inline constexpr uint32_t WM_RELAY_RECONNECT = 0x1088;
 inline constexpr uint32_t WM_RELAY_RESUME = 0x108F;
 inline constexpr uint32_t WM_RECYCLE_DONE = 0x1515;

@@ -221,14 +221,26 @@ public:
     virtual void SendHomeCommand() = 0;
 };
 
+// The values typed into the e-mail settings dialog, sent with once by its Test button.
+struct TestMailValues
+{
+    std::string MailFrom;
+    std::string SmtpServer;
+    std::string MailTo;
+};
+
 class IMailer
 {
 public:
     virtual ~IMailer() = default;
-    // 0 sends the queued alert, if any.
+    // -1 readies the mailer once at start; 0 sends the queued mail, if any.
     virtual void SendAlertMail(int code) = 0;
-    // Queues the low-disk warning with the free percentage of the recording drive.
-    virtual void QueueLowDiskMail(int percentFree) = 0;
+    // Queues the motion alert of `camera` with its snapshot; replaces a mail not sent yet.
+    virtual void QueueAlert(int camera, const std::filesystem::path &picture) = 0;
+    // Queues the low-disk warning with the free percentage; replaces a mail not sent yet.
+    virtual void QueueLowDiskMail(int freePercent) = 0;
+    // Sends a test mail with these values at once; the stored settings stay as they are.
+    virtual void SendTestMail(const TestMailValues &values) = 0;
 };
 
 class IRecycler
@@ -303,7 +315,9 @@ struct NullTopics final : ICaptureGraph,
     void ReleaseSelectedCamera() override { }
     void SendHomeCommand() override { }
     void SendAlertMail(int) override { }
+    void QueueAlert(int, const std::filesystem::path &) override { }
     void QueueLowDiskMail(int) override { }
+    void SendTestMail(const TestMailValues &) override { }
     void Start(const std::filesystem::path &, int64_t, const std::filesystem::path &) override { }
     void UpdateDiskSpace() override { }
     void GuardDiskSpace() override { }

@@ -36,14 +36,15 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
       m_run(m_context, m_graph, m_switcher, m_null, m_null),
-      m_disk(m_context, m_graph, m_run, m_null), m_recycler(m_context),
+      m_mailer(m_context), m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_null, m_null, m_disk),
-      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_null, m_recycler, m_disk),
+      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_mailer, m_recycler, m_disk),
       m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
     m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
+    m_mailer.SendAlertMail(-1);
     m_run.OnPrime = [this] {
         m_tick.ResetForStart();
         m_status.ResetForStart();
@@ -157,6 +158,9 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
         break;
     case WM_RECYCLE_DONE:
         m_recycler.OnRecycleDone(wParam);
+        break;
+    case WM_MAIL_DONE:
+        m_mailer.OnMailDone();
         break;
     case WM_SVC_CLOSE:
         OnServiceClose();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlertMailer.h"
 #include "CameraSwitcher.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
@@ -102,6 +103,7 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     RunControl m_run;
+    AlertMailer m_mailer;
     DiskGuard m_disk;
     CVideoRecycler m_recycler;
     StatusTick m_status;

@@ -159,7 +159,12 @@ public:
     void ReleaseSelectedCamera() override { ++releases; }
     void SendHomeCommand() override { ++homeCommands; }
     void SendAlertMail(int code) override { mails.push_back(code); }
-    void QueueLowDiskMail(int percentFree) override { lowDiskMails.push_back(percentFree); }
+    void QueueAlert(int camera, const std::filesystem::path &picture) override
+    {
+        alerts.emplace_back(camera, picture);
+    }
+    void QueueLowDiskMail(int freePercent) override { lowDiskMails.push_back(freePercent); }
+    void SendTestMail(const TestMailValues &values) override { testMails.push_back(values); }
     void Start(const std::filesystem::path &folder, int64_t limit,
                const std::filesystem::path &current) override
     {
@@ -209,7 +214,9 @@ public:
     int releases = 0;
     int homeCommands = 0;
     std::vector<int> mails;
+    std::vector<std::pair<int, std::filesystem::path>> alerts;
     std::vector<int> lowDiskMails;
+    std::vector<TestMailValues> testMails;
     std::vector<Recycle> recycles;
     int diskChecks = 0;
     int diskGuards = 0;
