@@ -206,8 +206,9 @@ TEST_F(ViewTest, PlayVideoChecks)
     for (const Case &c : cases) {
         std::filesystem::path path = c.path;
         EXPECT_EQ(CheckVideoToPlay(path, recording), c.verdict) << c.path;
-        if (!c.tried.empty())
+        if (!c.tried.empty()) {
             EXPECT_EQ(path, c.tried);
+        }
     }
     // A recorder holding its file locked (another open file description).
     const int fd = open(big.c_str(), O_RDONLY);
