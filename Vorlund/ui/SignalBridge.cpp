@@ -11,9 +11,6 @@ namespace vorlund {
 
 namespace {
 
-constexpr char kServiceCloseByte = 1;
-constexpr char kSnapshotByte = 2;
-
 // The only state a signal handler may touch.
 std::atomic<int> g_writeEnd { -1 };
 
@@ -22,7 +19,7 @@ void OnSignal(int signal)
     const int saved = errno;
     const int fd = g_writeEnd.load(std::memory_order_relaxed);
     if (fd >= 0) {
-        const char byte = signal == SIGUSR1 ? kServiceCloseByte : kSnapshotByte;
+        const char byte = static_cast<char>(signal);
         // A full pipe already holds enough wake-ups; the byte may go.
         [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
     }
@@ -31,14 +28,14 @@ void OnSignal(int signal)
 
 } // namespace
 
-SignalBridge::SignalBridge(std::function<void()> onServiceClose,
-                           std::function<void()> onSnapshotRequest, QObject *parent)
-    : QObject(parent), m_onServiceClose(std::move(onServiceClose)),
-      m_onSnapshotRequest(std::move(onSnapshotRequest))
+SignalBridge::SignalBridge(Handlers handlers, QObject *parent)
+    : QObject(parent), m_handlers(std::move(handlers))
 {
-    if (g_writeEnd.load() >= 0 || ::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    int expected = -1;
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    g_writeEnd.store(m_pipe[1]);
+    if (!g_writeEnd.compare_exchange_strong(expected, m_pipe[1]))
+        return;
 
     struct sigaction action
     {
@@ -46,15 +43,12 @@ SignalBridge::SignalBridge(std::function<void()> onServiceClose,
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGUSR1, &action, &m_oldUsr1) != 0) {
-        g_writeEnd.store(-1);
-        return;
-    }
-    if (::sigaction(SIGUSR2, &action, &m_oldUsr2) != 0) {
-        ::sigaction(SIGUSR1, &m_oldUsr1, nullptr);
-        g_writeEnd.store(-1);
-        return;
-    }
+    for (size_t i = 0; i < kSignals.size(); ++i)
+        if (::sigaction(kSignals[i], &action, &m_old[i]) != 0) {
+            Restore(i);
+            g_writeEnd.store(-1);
+            return;
+        }
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalBridge::OnReadable);
     m_installed = true;
@@ -63,8 +57,7 @@ SignalBridge::SignalBridge(std::function<void()> onServiceClose,
 SignalBridge::~SignalBridge()
 {
     if (m_installed) {
-        ::sigaction(SIGUSR1, &m_oldUsr1, nullptr);
-        ::sigaction(SIGUSR2, &m_oldUsr2, nullptr);
+        Restore(kSignals.size());
         g_writeEnd.store(-1);
     }
     delete m_notifier;
@@ -73,11 +66,18 @@ SignalBridge::~SignalBridge()
             ::close(fd);
 }
 
+void SignalBridge::Restore(size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        ::sigaction(kSignals[i], &m_old[i], nullptr);
+}
+
 void SignalBridge::OnReadable()
 {
     char bytes[64];
     bool serviceClose = false;
     bool snapshot = false;
+    bool terminate = false;
     for (;;) {
         const ssize_t n = ::read(m_pipe[0], bytes, sizeof bytes);
         if (n < 0 && errno == EINTR)
@@ -85,15 +85,18 @@ void SignalBridge::OnReadable()
         if (n <= 0)
             break;
         for (ssize_t i = 0; i < n; ++i) {
-            serviceClose |= bytes[i] == kServiceCloseByte;
-            snapshot |= bytes[i] == kSnapshotByte;
+            serviceClose |= bytes[i] == SIGUSR1;
+            snapshot |= bytes[i] == SIGUSR2;
+            terminate |= bytes[i] == SIGTERM || bytes[i] == SIGINT;
         }
     }
-    // Signals that arrived together count once each.
-    if (serviceClose && m_onServiceClose)
-        m_onServiceClose();
-    if (snapshot && m_onSnapshotRequest)
-        m_onSnapshotRequest();
+    // Signals that arrived together count once each; closing comes last.
+    if (serviceClose && m_handlers.serviceClose)
+        m_handlers.serviceClose();
+    if (snapshot && m_handlers.snapshotRequest)
+        m_handlers.snapshotRequest();
+    if (terminate && m_handlers.terminate)
+        m_handlers.terminate();
 }
 
 } // namespace vorlund

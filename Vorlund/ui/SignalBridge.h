@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <array>
 #include <csignal>
 #include <functional>
 
@@ -9,14 +10,21 @@ class QSocketNotifier;
 
 namespace vorlund {
 
-// Turns SIGUSR1 (service close) and SIGUSR2 (snapshot request) into calls on the UI thread:
-// the handler only writes one byte to a pipe, whose reading end the event loop watches.
-// One bridge per process; the old handlers come back when it goes.
+// Turns signals into calls on the UI thread: SIGUSR1 (service close), SIGUSR2 (snapshot
+// request), and SIGTERM or SIGINT (close the program the way its window closes, so recordings
+// end properly). The handler only writes one byte to a pipe whose reading end the event loop
+// watches. One bridge per process; the old handlers come back when it goes.
 class SignalBridge : public QObject
 {
 public:
-    SignalBridge(std::function<void()> onServiceClose, std::function<void()> onSnapshotRequest,
-                 QObject *parent = nullptr);
+    struct Handlers
+    {
+        std::function<void()> serviceClose;
+        std::function<void()> snapshotRequest;
+        std::function<void()> terminate;
+    };
+
+    explicit SignalBridge(Handlers handlers, QObject *parent = nullptr);
     ~SignalBridge() override;
     SignalBridge(const SignalBridge &) = delete;
     SignalBridge &operator=(const SignalBridge &) = delete;
@@ -25,18 +33,15 @@ public:
     bool IsInstalled() const { return m_installed; }
 
 private:
-    void OnReadable();
+    static constexpr std::array<int, 4> kSignals { SIGUSR1, SIGUSR2, SIGTERM, SIGINT };
 
-    std::function<void()> m_onServiceClose;
-    std::function<void()> m_onSnapshotRequest;
+    void OnReadable();
+    void Restore(size_t count);
+
+    Handlers m_handlers;
     int m_pipe[2] = { -1, -1 };
     QSocketNotifier *m_notifier = nullptr;
-    struct sigaction m_oldUsr1
-    {
-    };
-    struct sigaction m_oldUsr2
-    {
-    };
+    std::array<struct sigaction, kSignals.size()> m_old {};
     bool m_installed = false;
 };
 

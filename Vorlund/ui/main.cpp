@@ -63,8 +63,9 @@ int main(int argc, char **argv)
     vorlund::CMainFrame frame(profile, launchers);
     auto *view = new vorlund::PlaceholderView; // the frame owns its widget
     frame.SetClient(view);
-    vorlund::SignalBridge signals_([&frame] { frame.OnServiceClose(); },
-                                   [&frame] { frame.OnSnapshotRequest(); });
+    vorlund::SignalBridge bridge({ [&frame] { frame.OnServiceClose(); },
+                                   [&frame] { frame.OnSnapshotRequest(); },
+                                   [&frame] { frame.close(); } });
     frame.show();
     const int rc = QApplication::exec();
     gst_deinit();
