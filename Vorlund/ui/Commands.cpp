@@ -208,6 +208,43 @@ constexpr PromptRow kPrompts[] = {
     { Cmd::ViewStatusBar, { "Show or hide the status bar", "Toggle StatusBar" } },
 };
 
+// The commands the frame routes or whose state it knows; every other command is the view's.
+struct CommandRule
+{
+    int id;
+    CommandRoute route;
+    CommandState state;
+};
+
+constexpr CommandRule kRules[] = {
+    { Cmd::PlayVideo, CommandRoute::View, CommandState::Enabled },
+    { Cmd::ShowFilters, CommandRoute::View, CommandState::Enabled },
+    { Cmd::ViewErrorLog, CommandRoute::ViewErrorLog, CommandState::Enabled },
+    { Cmd::RepairVideo, CommandRoute::RunRepairUtility, CommandState::Enabled },
+    { Cmd::ConfigureService, CommandRoute::RunServanto, CommandState::Enabled },
+    { Cmd::ViewToolbar, CommandRoute::ToggleToolbar, CommandState::ToolbarShown },
+    { Cmd::ViewStatusBar, CommandRoute::ToggleStatusBar, CommandState::StatusBarShown },
+    { Cmd::About, CommandRoute::About, CommandState::Enabled },
+    { Cmd::OnlineHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
+    { Cmd::DefaultHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
+    { Cmd::Help, CommandRoute::Help, CommandState::Enabled },
+    { Cmd::ContextHelp, CommandRoute::ContextHelp, CommandState::Enabled },
+    { Cmd::Exit, CommandRoute::Exit, CommandState::Enabled },
+    { Cmd::FileNew, CommandRoute::Disabled, CommandState::Disabled },
+    { Cmd::FileSave, CommandRoute::Disabled, CommandState::Disabled },
+    { Cmd::PrintSetup, CommandRoute::Disabled, CommandState::Disabled },
+    { Cmd::Print, CommandRoute::Disabled, CommandState::Disabled },
+    { Cmd::PrintPreview, CommandRoute::Disabled, CommandState::Disabled },
+};
+
+const CommandRule *FindRule(int id)
+{
+    for (const CommandRule &rule : kRules)
+        if (rule.id == id)
+            return &rule;
+    return nullptr;
+}
+
 } // namespace
 
 std::string_view PaneWidthText(int pane)
@@ -226,69 +263,15 @@ std::string_view PaneWidthText(int pane)
 
 CommandRoute RouteCommand(int id)
 {
-    switch (id) {
-    case Cmd::ViewErrorLog:
-        return CommandRoute::ViewErrorLog;
-    case Cmd::RepairVideo:
-        return CommandRoute::RunRepairUtility;
-    case Cmd::ConfigureService:
-        return CommandRoute::RunServanto;
-    case Cmd::ViewToolbar:
-        return CommandRoute::ToggleToolbar;
-    case Cmd::ViewStatusBar:
-        return CommandRoute::ToggleStatusBar;
-    case Cmd::About:
-        return CommandRoute::About;
-    case Cmd::OnlineHelp:
-    case Cmd::DefaultHelp:
-        return CommandRoute::OnlineHelp;
-    case Cmd::Help:
-        return CommandRoute::Help;
-    case Cmd::ContextHelp:
-        return CommandRoute::ContextHelp;
-    case Cmd::Exit:
-        return CommandRoute::Exit;
-    case Cmd::FileNew:
-    case Cmd::FileSave:
-    case Cmd::PrintSetup:
-    case Cmd::Print:
-    case Cmd::PrintPreview:
-        return CommandRoute::Disabled;
-    default:
-        // Cameras (WM_CAMERA_SETTINGS), devices, Play Video, Always on Top, Show Filters and
-        // the view's own commands.
-        return CommandRoute::View;
-    }
+    const CommandRule *rule = FindRule(id);
+    // Cameras (WM_CAMERA_SETTINGS), devices and the view's own commands go to the view.
+    return rule ? rule->route : CommandRoute::View;
 }
 
 CommandState CommandStateRule(int id)
 {
-    switch (id) {
-    case Cmd::ViewErrorLog:
-    case Cmd::PlayVideo:
-    case Cmd::ConfigureService:
-    case Cmd::RepairVideo:
-    case Cmd::ShowFilters:
-    case Cmd::About:
-    case Cmd::Exit:
-    case Cmd::OnlineHelp:
-    case Cmd::DefaultHelp:
-    case Cmd::Help:
-    case Cmd::ContextHelp:
-        return CommandState::Enabled;
-    case Cmd::ViewToolbar:
-        return CommandState::ToolbarShown;
-    case Cmd::ViewStatusBar:
-        return CommandState::StatusBarShown;
-    case Cmd::FileNew:
-    case Cmd::FileSave:
-    case Cmd::PrintSetup:
-    case Cmd::Print:
-    case Cmd::PrintPreview:
-        return CommandState::Disabled;
-    default:
-        return CommandState::FromView;
-    }
+    const CommandRule *rule = FindRule(id);
+    return rule ? rule->state : CommandState::FromView;
 }
 
 bool CameraCommandEnabled(int id, int cameraCount, bool reviewMode)

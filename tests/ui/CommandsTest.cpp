@@ -40,44 +40,28 @@ TEST(CommandLine, DeviceSwitchTable)
     }
 }
 
-TEST(Commands, RoutingAndStateTable)
+TEST(Commands, RoutingAndState)
 {
-    struct Case
-    {
-        int id;
-        CommandRoute route;
-        CommandState state;
-    };
-    const Case cases[] = {
-        { Cmd::Camera1, CommandRoute::View, CommandState::FromView },
-        { Cmd::Camera4, CommandRoute::View, CommandState::FromView },
-        { Cmd::Device1, CommandRoute::View, CommandState::FromView },
-        { Cmd::Start, CommandRoute::View, CommandState::FromView },
-        { Cmd::Review, CommandRoute::View, CommandState::FromView },
-        { Cmd::AlwaysOnTop, CommandRoute::View, CommandState::FromView },
-        { Cmd::ShowFilters, CommandRoute::View, CommandState::Enabled },
-        { Cmd::PlayVideo, CommandRoute::View, CommandState::Enabled },
-        { Cmd::ViewErrorLog, CommandRoute::ViewErrorLog, CommandState::Enabled },
-        { Cmd::ConfigureService, CommandRoute::RunServanto, CommandState::Enabled },
-        { Cmd::RepairVideo, CommandRoute::RunRepairUtility, CommandState::Enabled },
-        { Cmd::FileNew, CommandRoute::Disabled, CommandState::Disabled },
-        { Cmd::FileSave, CommandRoute::Disabled, CommandState::Disabled },
-        { Cmd::PrintSetup, CommandRoute::Disabled, CommandState::Disabled },
-        { Cmd::Print, CommandRoute::Disabled, CommandState::Disabled },
-        { Cmd::PrintPreview, CommandRoute::Disabled, CommandState::Disabled },
-        { Cmd::ViewToolbar, CommandRoute::ToggleToolbar, CommandState::ToolbarShown },
-        { Cmd::ViewStatusBar, CommandRoute::ToggleStatusBar, CommandState::StatusBarShown },
-        { Cmd::About, CommandRoute::About, CommandState::Enabled },
-        { Cmd::OnlineHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
-        { Cmd::DefaultHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
-        { Cmd::Help, CommandRoute::Help, CommandState::Enabled },
-        { Cmd::ContextHelp, CommandRoute::ContextHelp, CommandState::Enabled },
-        { Cmd::Exit, CommandRoute::Exit, CommandState::Enabled },
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(RouteCommand(c.id), c.route) << c.id;
-        EXPECT_EQ(CommandStateRule(c.id), c.state) << c.id;
+    // New, Save, Print, Print Setup and Print Preview can never run.
+    for (int id : { Cmd::FileNew, Cmd::FileSave, Cmd::PrintSetup, Cmd::Print, Cmd::PrintPreview }) {
+        EXPECT_EQ(RouteCommand(id), CommandRoute::Disabled) << id;
+        EXPECT_EQ(CommandStateRule(id), CommandState::Disabled) << id;
     }
+    // Cameras, devices and the view's own commands go to the view, which decides their state;
+    // Play Video and Show Filters go there too but are always enabled.
+    for (int id : { Cmd::Camera1, Cmd::Camera4, Cmd::Device1, Cmd::Start, Cmd::AlwaysOnTop,
+                    Cmd::AudioRecording }) {
+        EXPECT_EQ(RouteCommand(id), CommandRoute::View) << id;
+        EXPECT_EQ(CommandStateRule(id), CommandState::FromView) << id;
+    }
+    for (int id : { Cmd::PlayVideo, Cmd::ShowFilters }) {
+        EXPECT_EQ(RouteCommand(id), CommandRoute::View) << id;
+        EXPECT_EQ(CommandStateRule(id), CommandState::Enabled) << id;
+    }
+    // Both help ids open the tutorial.
+    EXPECT_EQ(RouteCommand(Cmd::OnlineHelp), CommandRoute::OnlineHelp);
+    EXPECT_EQ(RouteCommand(Cmd::DefaultHelp), CommandRoute::OnlineHelp);
+    EXPECT_EQ(CommandStateRule(Cmd::ViewToolbar), CommandState::ToolbarShown);
 }
 
 TEST(Commands, CameraAndDeviceRules)
