@@ -119,6 +119,8 @@ void Profile::SetProfileString(std::string_view section, std::string_view key,
 
 int Profile::Save()
 {
+    if (m_file.empty())
+        return ENOENT; // a profile kept in memory only
     // Start from the file as it is now, so that keys written by anyone else since we read it
     // survive; only our own changes go over it.
     auto merged = std::make_unique<Ini>();

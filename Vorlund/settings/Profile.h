@@ -19,7 +19,8 @@ inline constexpr std::string_view kProfileFileName = "Vorlund.INI";
 class Profile : public IProfileStore
 {
 public:
-    // Loads `file` if it exists; later writes go to the same file.
+    // Loads `file` if it exists; later writes go to the same file. An empty path keeps the
+    // profile in memory: every save fails with ENOENT.
     explicit Profile(std::filesystem::path file);
     ~Profile() override;
     Profile(const Profile &) = delete;

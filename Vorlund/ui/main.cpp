@@ -38,9 +38,19 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
 
 int main(int argc, char **argv)
 {
-    gst_init(&argc, &argv);
+    GError *gstError = nullptr;
+    const bool gstReady = gst_init_check(&argc, &argv, &gstError);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vorlund");
+    vorlund::QtNotifier notifier;
+    if (!gstReady) {
+        // Without GStreamer there is no capture at all: say why and end.
+        vorlund::ShowErrorBox(notifier,
+                              std::string("GStreamer could not be initialised: ")
+                                  + (gstError && gstError->message ? gstError->message : "?"));
+        g_clear_error(&gstError);
+        return 1;
+    }
 
     vorlund::CVorlundApp theApp;
     theApp.ProgramFolder = FromQString(QCoreApplication::applicationDirPath());
@@ -53,9 +63,11 @@ int main(int argc, char **argv)
     theApp.Device = vorlund::ParseDeviceSwitch(args);
     theApp.WorkingFolder = vorlund::WorkingFolderFrom(QDir::currentPath().toStdString());
 
-    // The one profile of the process.
-    vorlund::Profile profile(theApp.WorkingFolder / vorlund::kProfileFileName);
-    vorlund::QtNotifier notifier;
+    // The one profile of the process; with no usable working folder (the view says so) it
+    // stays in memory rather than land in the root folder.
+    vorlund::Profile profile(theApp.WorkingFolder.empty()
+                                 ? std::filesystem::path()
+                                 : theApp.WorkingFolder / vorlund::kProfileFileName);
     vorlund::QtDesktop desktop;
     vorlund::ToolLaunchers launchers(theApp.WorkingFolder, theApp.ProgramFolder, notifier, desktop,
                                      VORLUND_TUTORIAL_PAGE);

@@ -165,6 +165,11 @@ TEST(Profile, FailedWriteIsReported)
     Profile profile(dir.path / "missing-folder" / "Vorlund.INI");
     EXPECT_FALSE(profile.WriteProfileInt("Settings", "WindowOnTop", 1));
     EXPECT_EQ(profile.Save(), ENOENT);
+
+    Profile inMemory { std::filesystem::path() };
+    inMemory.SetProfileInt("Settings", "WindowOnTop", 1);
+    EXPECT_EQ(inMemory.Save(), ENOENT);
+    EXPECT_EQ(inMemory.GetProfileInt("Settings", "WindowOnTop", 0), 1);
 }
 
 } // namespace
