@@ -528,8 +528,9 @@ bool CMainFrame::HandleHelpClick(QObject *watched, QEvent *event)
 
 void CMainFrame::OnServiceClose()
 {
-    if (m_client)
-        m_client->OnServiceClose();
+    if (!m_client)
+        return;
+    m_client->OnServiceClose();
     SetPaneText(101, "SvcClose");
 }
 
