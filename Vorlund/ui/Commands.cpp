@@ -213,28 +213,28 @@ struct CommandRule
 {
     int id;
     CommandRoute route;
-    CommandState state;
+    CommandUi state;
 };
 
 constexpr CommandRule kRules[] = {
-    { Cmd::PlayVideo, CommandRoute::View, CommandState::Enabled },
-    { Cmd::ShowFilters, CommandRoute::View, CommandState::Enabled },
-    { Cmd::ViewErrorLog, CommandRoute::ViewErrorLog, CommandState::Enabled },
-    { Cmd::RepairVideo, CommandRoute::RunRepairUtility, CommandState::Enabled },
-    { Cmd::ConfigureService, CommandRoute::RunServanto, CommandState::Enabled },
-    { Cmd::ViewToolbar, CommandRoute::ToggleToolbar, CommandState::ToolbarShown },
-    { Cmd::ViewStatusBar, CommandRoute::ToggleStatusBar, CommandState::StatusBarShown },
-    { Cmd::About, CommandRoute::About, CommandState::Enabled },
-    { Cmd::OnlineHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
-    { Cmd::DefaultHelp, CommandRoute::OnlineHelp, CommandState::Enabled },
-    { Cmd::Help, CommandRoute::Help, CommandState::Enabled },
-    { Cmd::ContextHelp, CommandRoute::ContextHelp, CommandState::Enabled },
-    { Cmd::Exit, CommandRoute::Exit, CommandState::Enabled },
-    { Cmd::FileNew, CommandRoute::Disabled, CommandState::Disabled },
-    { Cmd::FileSave, CommandRoute::Disabled, CommandState::Disabled },
-    { Cmd::PrintSetup, CommandRoute::Disabled, CommandState::Disabled },
-    { Cmd::Print, CommandRoute::Disabled, CommandState::Disabled },
-    { Cmd::PrintPreview, CommandRoute::Disabled, CommandState::Disabled },
+    { Cmd::PlayVideo, CommandRoute::View, CommandUi::Enabled },
+    { Cmd::ShowFilters, CommandRoute::View, CommandUi::Enabled },
+    { Cmd::ViewErrorLog, CommandRoute::ViewErrorLog, CommandUi::Enabled },
+    { Cmd::RepairVideo, CommandRoute::RunRepairUtility, CommandUi::Enabled },
+    { Cmd::ConfigureService, CommandRoute::RunServanto, CommandUi::Enabled },
+    { Cmd::ViewToolbar, CommandRoute::ToggleToolbar, CommandUi::ToolbarShown },
+    { Cmd::ViewStatusBar, CommandRoute::ToggleStatusBar, CommandUi::StatusBarShown },
+    { Cmd::About, CommandRoute::About, CommandUi::Enabled },
+    { Cmd::OnlineHelp, CommandRoute::OnlineHelp, CommandUi::Enabled },
+    { Cmd::DefaultHelp, CommandRoute::OnlineHelp, CommandUi::Enabled },
+    { Cmd::Help, CommandRoute::Help, CommandUi::Enabled },
+    { Cmd::ContextHelp, CommandRoute::ContextHelp, CommandUi::Enabled },
+    { Cmd::Exit, CommandRoute::Exit, CommandUi::Enabled },
+    { Cmd::FileNew, CommandRoute::Disabled, CommandUi::Disabled },
+    { Cmd::FileSave, CommandRoute::Disabled, CommandUi::Disabled },
+    { Cmd::PrintSetup, CommandRoute::Disabled, CommandUi::Disabled },
+    { Cmd::Print, CommandRoute::Disabled, CommandUi::Disabled },
+    { Cmd::PrintPreview, CommandRoute::Disabled, CommandUi::Disabled },
 };
 
 const CommandRule *FindRule(int id)
@@ -268,10 +268,10 @@ CommandRoute RouteCommand(int id)
     return rule ? rule->route : CommandRoute::View;
 }
 
-CommandState CommandStateRule(int id)
+CommandUi CommandUiRule(int id)
 {
     const CommandRule *rule = FindRule(id);
-    return rule ? rule->state : CommandState::FromView;
+    return rule ? rule->state : CommandUi::FromView;
 }
 
 bool CameraCommandEnabled(int id, int cameraCount, bool reviewMode)

@@ -73,14 +73,14 @@ enum class CommandRoute {
 CommandRoute RouteCommand(int id);
 
 // How a command's menu item and button get their state.
-enum class CommandState {
+enum class CommandUi {
     Enabled,
     Disabled,
     FromView, // IFrameClient::IsCommandEnabled / IsCommandChecked
     ToolbarShown, // enabled, checked while the toolbar shows
     StatusBarShown,
 };
-CommandState CommandStateRule(int id);
+CommandUi CommandUiRule(int id);
 
 // The document's rules the view applies for cameras and devices.
 bool CameraCommandEnabled(int id, int cameraCount, bool reviewMode);

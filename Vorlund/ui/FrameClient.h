@@ -19,7 +19,7 @@ public:
     // devices 112-115, Play Video, Always on Top, Show Filters, and the Toolbar and Status Bar
     // items (before the frame toggles the bar).
     virtual void OnCommand(int id) = 0;
-    // State of the commands whose rule is the view's (CommandState::FromView).
+    // State of the commands whose rule is the view's (CommandUi::FromView).
     virtual bool IsCommandEnabled(int id) const = 0;
     virtual bool IsCommandChecked(int id) const { return (void)id, false; }
 

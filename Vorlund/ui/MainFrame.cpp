@@ -358,21 +358,21 @@ void CMainFrame::UpdateCommandUI()
     for (const auto &[id, action] : m_actions) {
         bool enabled = false;
         bool checked = false;
-        switch (CommandStateRule(id)) {
-        case CommandState::Enabled:
+        switch (CommandUiRule(id)) {
+        case CommandUi::Enabled:
             enabled = true;
             break;
-        case CommandState::Disabled:
+        case CommandUi::Disabled:
             break;
-        case CommandState::ToolbarShown:
+        case CommandUi::ToolbarShown:
             enabled = true;
             checked = IsToolbarShown();
             break;
-        case CommandState::StatusBarShown:
+        case CommandUi::StatusBarShown:
             enabled = true;
             checked = IsStatusBarShown();
             break;
-        case CommandState::FromView:
+        case CommandUi::FromView:
             enabled = m_client && m_client->IsCommandEnabled(id);
             checked = m_client && m_client->IsCommandChecked(id);
             break;

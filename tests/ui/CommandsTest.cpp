@@ -45,23 +45,23 @@ TEST(Commands, RoutingAndState)
     // New, Save, Print, Print Setup and Print Preview can never run.
     for (int id : { Cmd::FileNew, Cmd::FileSave, Cmd::PrintSetup, Cmd::Print, Cmd::PrintPreview }) {
         EXPECT_EQ(RouteCommand(id), CommandRoute::Disabled) << id;
-        EXPECT_EQ(CommandStateRule(id), CommandState::Disabled) << id;
+        EXPECT_EQ(CommandUiRule(id), CommandUi::Disabled) << id;
     }
     // Cameras, devices and the view's own commands go to the view, which decides their state;
     // Play Video and Show Filters go there too but are always enabled.
     for (int id : { Cmd::Camera1, Cmd::Camera4, Cmd::Device1, Cmd::Start, Cmd::AlwaysOnTop,
                     Cmd::AudioRecording }) {
         EXPECT_EQ(RouteCommand(id), CommandRoute::View) << id;
-        EXPECT_EQ(CommandStateRule(id), CommandState::FromView) << id;
+        EXPECT_EQ(CommandUiRule(id), CommandUi::FromView) << id;
     }
     for (int id : { Cmd::PlayVideo, Cmd::ShowFilters }) {
         EXPECT_EQ(RouteCommand(id), CommandRoute::View) << id;
-        EXPECT_EQ(CommandStateRule(id), CommandState::Enabled) << id;
+        EXPECT_EQ(CommandUiRule(id), CommandUi::Enabled) << id;
     }
     // Both help ids open the tutorial.
     EXPECT_EQ(RouteCommand(Cmd::OnlineHelp), CommandRoute::OnlineHelp);
     EXPECT_EQ(RouteCommand(Cmd::DefaultHelp), CommandRoute::OnlineHelp);
-    EXPECT_EQ(CommandStateRule(Cmd::ViewToolbar), CommandState::ToolbarShown);
+    EXPECT_EQ(CommandUiRule(Cmd::ViewToolbar), CommandUi::ToolbarShown);
 }
 
 TEST(Commands, CameraAndDeviceRules)
