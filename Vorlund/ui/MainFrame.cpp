@@ -543,7 +543,9 @@ void CMainFrame::OnSnapshotRequest()
 ScreenMetrics CMainFrame::Metrics() const
 {
     ScreenMetrics m;
-    QScreen *s = isVisible() && screen() ? screen() : QGuiApplication::primaryScreen();
+    // Stored rectangles are relative to the primary screen's work area, on saving and on
+    // restoring alike.
+    QScreen *s = QGuiApplication::primaryScreen();
     if (!s)
         return m;
     const QRect g = s->geometry();
