@@ -21,7 +21,6 @@ constexpr int kLastDeviceCommand = 115;
 
 constexpr const char *kVideo = "Video";
 constexpr const char *kSettings = "Settings";
-constexpr const char *kFrame = "Frame";
 
 int ParseProfileInt(std::string_view text)
 {
@@ -41,6 +40,15 @@ int ParseProfileInt(std::string_view text)
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
+// Section and key names compare as the profile API compares them: ASCII letters without case.
+bool SameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x))
+                   == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 } // namespace
 
 struct Profile::Ini
@@ -48,23 +56,29 @@ struct Profile::Ini
     CSimpleIniA ini { false, false, false }; // no UTF-8 conversion, single keys, no multi-line
 };
 
+int Profile::Load(const std::filesystem::path &file, Ini &ini)
+{
+    ini.ini.SetSpaces(false);
+    std::vector<uint8_t> bytes;
+    uint64_t size = 0;
+    const int rc = ReadFileStart(file, kMaxProfileBytes, bytes, size);
+    if (rc != 0)
+        return rc;
+    if (size > kMaxProfileBytes)
+        return EFBIG;
+    if (!bytes.empty()
+        && ini.ini.LoadData(reinterpret_cast<const char *>(bytes.data()), bytes.size()) < 0)
+        return EIO;
+    return 0;
+}
+
 Profile::Profile(std::filesystem::path file)
     : m_file(std::move(file)), m_ini(std::make_unique<Ini>())
 {
+    // What cannot be read gives the defaults; Save finds out again before it writes.
+    if (Load(m_file, *m_ini) != 0)
+        m_ini = std::make_unique<Ini>();
     m_ini->ini.SetSpaces(false);
-    std::vector<uint8_t> bytes;
-    uint64_t size = 0;
-    const int rc = ReadFileStart(m_file, kMaxProfileBytes, bytes, size);
-    if (rc != 0) {
-        m_loadError = rc == ENOENT ? 0 : rc;
-        return;
-    }
-    if (size > kMaxProfileBytes) {
-        m_loadError = EFBIG;
-        return;
-    }
-    if (!bytes.empty())
-        m_ini->ini.LoadData(reinterpret_cast<const char *>(bytes.data()), bytes.size());
 }
 
 Profile::~Profile() = default;
@@ -95,17 +109,36 @@ void Profile::SetProfileString(std::string_view section, std::string_view key,
     // A line break would split the entry; the profile API stores one line per key.
     std::string text(value.substr(0, value.find_first_of("\r\n")));
     m_ini->ini.SetValue(std::string(section).c_str(), std::string(key).c_str(), text.c_str());
+    for (Change &c : m_changes)
+        if (SameName(c.section, section) && SameName(c.key, key)) {
+            c.value = std::move(text);
+            return;
+        }
+    m_changes.push_back({ std::string(section), std::string(key), std::move(text) });
 }
 
 int Profile::Save()
 {
-    if (m_loadError != 0)
-        return m_loadError;
+    if (m_file.empty())
+        return ENOENT; // a profile kept in memory only
+    // Start from the file as it is now, so that keys written by anyone else since we read it
+    // survive; only our own changes go over it.
+    auto merged = std::make_unique<Ini>();
+    const int rc = Load(m_file, *merged);
+    if (rc != 0 && rc != ENOENT)
+        return rc;
+    for (const Change &c : m_changes)
+        merged->ini.SetValue(c.section.c_str(), c.key.c_str(), c.value.c_str());
     std::string data;
-    if (m_ini->ini.Save(data) < 0)
+    if (merged->ini.Save(data) < 0)
         return EIO;
-    return WriteFileAtomically(
+    const int written = WriteFileAtomically(
         m_file, { reinterpret_cast<const uint8_t *>(data.data()), data.size() }, 0644);
+    if (written != 0)
+        return written;
+    m_ini = std::move(merged);
+    m_changes.clear();
+    return 0;
 }
 
 bool Profile::WriteProfileInt(std::string_view section, std::string_view key, int value)
@@ -156,25 +189,6 @@ void SetSaveProfile(Profile &profile, const ProfileSettings &values, std::string
 bool WriteAutoStartDetect(Profile &profile, int value)
 {
     return profile.WriteProfileInt(kSettings, "AutoStartDetect", value);
-}
-
-FramePlacement ReadFramePlacement(const Profile &profile)
-{
-    FramePlacement p;
-    p.Top = profile.GetProfileInt(kFrame, "Top", -1);
-    p.Left = profile.GetProfileInt(kFrame, "Left", -1);
-    p.Bottom = profile.GetProfileInt(kFrame, "Bottom", -1);
-    p.Right = profile.GetProfileInt(kFrame, "Right", -1);
-    return p;
-}
-
-bool WriteFramePlacement(Profile &profile, const FramePlacement &placement)
-{
-    profile.SetProfileInt(kFrame, "Top", placement.Top);
-    profile.SetProfileInt(kFrame, "Left", placement.Left);
-    profile.SetProfileInt(kFrame, "Bottom", placement.Bottom);
-    profile.SetProfileInt(kFrame, "Right", placement.Right);
-    return profile.Save() == 0;
 }
 
 } // namespace vorlund

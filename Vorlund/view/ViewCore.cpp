@@ -35,8 +35,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
-      m_run(m_context, m_graph, m_switcher, m_null, m_null),
-      m_mailer(m_context), m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
+      m_run(m_context, m_graph, m_switcher, m_null, m_null), m_mailer(m_context),
+      m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_null, m_null, m_disk),
       m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_mailer, m_recycler, m_disk),
       m_zones(m_context)
@@ -278,6 +278,16 @@ bool ViewCore::IsCommandEnabled(int id) const
     state.camSettingsOpen = m_view.CamSettingsOpen;
     state.timedZonesOpen = m_view.TimedZonesOpen;
     return !ViewCommandDisabled(id, state);
+}
+
+bool ViewCore::IsCommandChecked(int id) const
+{
+    return id == ID_ALWAYS_ON_TOP && m_view.Startup.WindowOnTop != 0;
+}
+
+std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &)
+{
+    return nullptr;
 }
 
 void ViewCore::OnClose()

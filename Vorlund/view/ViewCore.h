@@ -25,6 +25,9 @@ class QWidget;
 namespace vorlund {
 
 // Sounds that are not wired yet: silent.
+// The production capture graph over the core's context.
+std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context);
+
 class SilentSound : public ISound
 {
 public:
@@ -52,6 +55,8 @@ public:
     void OnInitialUpdate();
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
+    bool IsCommandChecked(int id) const;
+    bool HasCrossbar() const { return false; }
     // Closing the window: capture stopped with its end of stream, the graph released.
     void OnClose();
     // The view goes away: the last save.

@@ -126,6 +126,9 @@ QSize CaptionButtonSize(const QStyle *style)
 CHelpBalloon::CHelpBalloon()
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Outside its rounded shape the balloon is see-through, also where no window mask
+    // exists (some platforms, grab()).
+    setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
 
@@ -333,6 +336,9 @@ QRect CHelpBalloon::CloseButtonRect() const
 void CHelpBalloon::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
+    // Only the shape is painted: the mask alone leaves square corners where masks are not
+    // honoured.
+    p.setClipRegion(m_region);
     p.fillRect(rect(), m_background);
 
     if (m_options & BalloonOption::Embossed) {

@@ -316,6 +316,29 @@ TEST_F(HelpBalloonTest, PaintsFrameTitleAndText)
     EXPECT_EQ(inkIn(QRect(client.left(), client.bottom() + 2, client.width(), 3)), 0);
 }
 
+TEST_F(HelpBalloonTest, PaintsNothingOutsideItsRoundedShape)
+{
+    QPointer<CHelpBalloon> balloon
+        = Launch(kNoFade | BalloonOption::CloseButton, 0, QPoint(200, 150));
+    ASSERT_TRUE(balloon);
+    const QImage image = balloon->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const BalloonPlacement &p = balloon->Placement();
+    const QRgb background = QToolTip::palette().color(QPalette::ToolTipBase).rgb();
+    // The body's four corners lie outside the rounded rectangle; the tail band beside the
+    // tail is outside too. Inside, the body is filled.
+    const QPoint outside[] = {
+        { p.body.left, p.body.top },
+        { p.body.right - 1, p.body.top },
+        { p.body.left, p.body.bottom - 1 },
+        { p.body.right - 1, p.body.bottom - 1 },
+        { 1, p.tailOnTop ? 2 : image.height() - 3 },
+    };
+    for (const QPoint &at : outside)
+        EXPECT_EQ(qAlpha(image.pixel(at)), 0) << at.x() << "," << at.y();
+    const QRect client = balloon->ClientRect();
+    EXPECT_EQ(image.pixel(client.left(), client.bottom()), background);
+}
+
 } // namespace
 } // namespace vorlund
 

@@ -116,12 +116,60 @@ TEST(Profile, AProfileThatWasNotReadWholeIsNeverOverwritten)
     EXPECT_TRUE(ReadText(path) == text); // the whole file, unchanged
 }
 
+TEST(Profile, SaveWritesOnlyItsOwnChangesOverTheFileAsItIsNow)
+{
+    TempFolder dir;
+    const auto path = dir.path / "Vorlund.INI";
+    WriteText(path, "[Settings]\nWindowOnTop=0\nImageRotate=L\n");
+    Profile server(path);
+    Profile other(path); // another part of the program with its own copy
+    // Meanwhile: another writer and a hand edit.
+    ASSERT_TRUE(WriteAutoStartDetect(other, 1));
+    WriteText(path, ReadText(path) + "[Hand]\nEdited=yes\n");
+    std::string edited = ReadText(path);
+    edited.replace(edited.find("ImageRotate=L"), 13, "ImageRotate=R");
+    WriteText(path, edited);
+
+    server.SetProfileInt("settings", "windowontop", 1); // names match without case
+    ASSERT_EQ(server.Save(), 0);
+    const Profile after(path);
+    const ProfileSettings s = ReadStartupProfile(after);
+    EXPECT_EQ(s.WindowOnTop, 1);
+    EXPECT_EQ(s.AutoStartDetect, 1);
+    EXPECT_EQ(s.ImageRotate, "R");
+    EXPECT_EQ(after.GetProfileString("Hand", "Edited", ""), "yes");
+    EXPECT_EQ(ReadText(path).find("windowontop"), std::string::npos) << ReadText(path);
+    // The saver now reads what the file holds.
+    EXPECT_EQ(server.GetProfileInt("Settings", "AutoStartDetect", 0), 1);
+
+    // Nothing pending: a second save changes nothing someone else wrote.
+    ASSERT_TRUE(WriteAutoStartDetect(other, 0));
+    ASSERT_EQ(server.Save(), 0);
+    EXPECT_EQ(ReadStartupProfile(Profile(path)).AutoStartDetect, 0);
+}
+
+TEST(Profile, ChangesStayPendingUntilASaveSucceeds)
+{
+    TempFolder dir;
+    const auto folder = dir.path / "later";
+    Profile profile(folder / "Vorlund.INI");
+    EXPECT_FALSE(WriteFramePlacement(profile, { 1, 2, 3, 4 }));
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(profile.Save(), 0);
+    EXPECT_EQ(ReadFramePlacement(Profile(folder / "Vorlund.INI")), (FramePlacement { 1, 2, 3, 4 }));
+}
+
 TEST(Profile, FailedWriteIsReported)
 {
     TempFolder dir;
     Profile profile(dir.path / "missing-folder" / "Vorlund.INI");
     EXPECT_FALSE(profile.WriteProfileInt("Settings", "WindowOnTop", 1));
     EXPECT_EQ(profile.Save(), ENOENT);
+
+    Profile inMemory { std::filesystem::path() };
+    inMemory.SetProfileInt("Settings", "WindowOnTop", 1);
+    EXPECT_EQ(inMemory.Save(), ENOENT);
+    EXPECT_EQ(inMemory.GetProfileInt("Settings", "WindowOnTop", 0), 1);
 }
 
 } // namespace

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Notifier.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace vorlund {
+
+// How the launchers reach the desktop; tests record instead.
+class IDesktop
+{
+public:
+    virtual ~IDesktop() = default;
+    // Opens a document with the user's program for it.
+    virtual bool OpenDocument(const std::filesystem::path &file) = 0;
+    // Starts a program with no arguments, without waiting, in `workingFolder`.
+    virtual bool StartDetached(const std::filesystem::path &program,
+                               const std::filesystem::path &workingFolder)
+        = 0;
+};
+
+class QtDesktop : public IDesktop
+{
+public:
+    bool OpenDocument(const std::filesystem::path &file) override;
+    bool StartDetached(const std::filesystem::path &program,
+                       const std::filesystem::path &workingFolder) override;
+};
+
+inline constexpr std::string_view kErrorLogFileName = "vorlund.log";
+inline constexpr std::string_view kRepairProgram = "Mendrel";
+inline constexpr std::string_view kServiceProgram = "Servanto";
+
+// The error log viewer, the repair tool and the service configuration program.
+class ToolLaunchers
+{
+public:
+    ToolLaunchers(std::filesystem::path workingFolder, std::filesystem::path programFolder,
+                  INotifier &notifier, IDesktop &desktop, std::filesystem::path tutorialPage = {});
+
+    void ViewErrorLog();
+    void RunRepairUtility();
+    void RunServanto();
+    // The online tutorial, opened with the user's viewer; nothing when there is none.
+    void OpenOnlineHelp();
+
+    // A program is looked for in the working folder, then beside the server's executable,
+    // then (in the build tree) in its own build folder next to the server's.
+    static std::optional<std::filesystem::path>
+    FindProgram(std::string_view name, const std::filesystem::path &workingFolder,
+                const std::filesystem::path &programFolder);
+
+private:
+    void Run(std::string_view name, std::string_view missingText);
+
+    std::filesystem::path m_workingFolder;
+    std::filesystem::path m_programFolder;
+    INotifier &m_notifier;
+    IDesktop &m_desktop;
+    std::filesystem::path m_tutorialPage;
+};
+
+} // namespace vorlund

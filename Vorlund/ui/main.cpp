@@ -1,0 +1,130 @@
+// The server program: application, profile, plugin folder, signals, main frame and view.
+
+#include "CVorlundView.h"
+#include "Commands.h"
+#include "Launchers.h"
+#include "MainFrame.h"
+#include "PluginFolder.h"
+#include "Profile.h"
+#include "QtNotifier.h"
+#include "ServerNotifier.h"
+#include "SignalBridge.h"
+#include "VorlundApp.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <gst/gst.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::filesystem::path FromQString(const QString &s)
+{
+    return std::filesystem::path(s.toStdString());
+}
+
+// The build's plugins lie in build/plugins beside build/Vorlund; an installed program finds
+// them under lib/vorlund/plugins next to its bin folder.
+void AddOwnPlugins(const std::filesystem::path &programFolder)
+{
+    const std::filesystem::path root = programFolder.parent_path();
+    for (const std::filesystem::path &folder : { root / "plugins", root / "lib/vorlund/plugins" })
+        vorlund::AddPluginFolder(folder.string());
+}
+
+// The server's view as the main frame hosts it.
+class ViewClient : public vorlund::IFrameClient
+{
+public:
+    explicit ViewClient(vorlund::CVorlundView &view) : m_view(view) { }
+    QWidget *Widget() override { return &m_view; }
+    void OnCommand(int id) override { m_view.Core().OnCommand(id); }
+    bool IsCommandEnabled(int id) const override { return m_view.Core().IsCommandEnabled(id); }
+    bool IsCommandChecked(int id) const override { return m_view.Core().IsCommandChecked(id); }
+    void OnServiceClose() override { m_view.Core().OnServiceClose(); }
+    void OnSnapshotRequest() override
+    {
+        m_view.Core().Sink().PostMessage(vorlund::WM_REQUEST_SNAPSHOT);
+    }
+    void OnClose() override { m_view.Core().OnClose(); }
+
+private:
+    vorlund::CVorlundView &m_view;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    GError *gstError = nullptr;
+    const bool gstReady = gst_init_check(&argc, &argv, &gstError);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vorlund");
+    vorlund::QtNotifier notifier;
+    if (!gstReady) {
+        // Without GStreamer there is no capture at all: say why and end.
+        vorlund::ShowErrorBox(notifier,
+                              std::string("GStreamer could not be initialised: ")
+                                  + (gstError && gstError->message ? gstError->message : "?"));
+        g_clear_error(&gstError);
+        return 1;
+    }
+
+    vorlund::CVorlundApp theApp;
+    theApp.ProgramFolder = FromQString(QCoreApplication::applicationDirPath());
+    AddOwnPlugins(theApp.ProgramFolder);
+
+    std::vector<std::string> args;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        args.push_back(arguments[i].toStdString());
+    theApp.Device = vorlund::ParseDeviceSwitch(args);
+    theApp.WorkingFolder = vorlund::WorkingFolderFrom(QDir::currentPath().toStdString());
+
+    // The one profile of the process; with no usable working folder (the view says so) it
+    // stays in memory rather than land in the root folder.
+    vorlund::Profile profile(theApp.WorkingFolder.empty()
+                                 ? std::filesystem::path()
+                                 : theApp.WorkingFolder / vorlund::kProfileFileName);
+    vorlund::QtDesktop desktop;
+    vorlund::ToolLaunchers launchers(theApp.WorkingFolder, theApp.ProgramFolder, notifier, desktop,
+                                     VORLUND_TUTORIAL_PAGE);
+
+    vorlund::CMainFrame frame(profile, launchers);
+    vorlund::ServerNotifier serverNotifier(&frame);
+    vorlund::ViewCore::Options options;
+    options.workingFolder = theApp.WorkingFolder;
+    options.commandLineDevice = theApp.Device;
+    options.makeGraph = vorlund::MakeCaptureGraph;
+    auto *view = new vorlund::CVorlundView(profile, serverNotifier, options); // the frame owns it
+    ViewClient client(*view);
+    view->Hooks.setPaneText = [&frame](int pane, const std::string &text) {
+        frame.SetPaneText(pane, QString::fromStdString(text));
+    };
+    view->Hooks.rebuildCameraMenu
+        = [&frame, view] { frame.RebuildCameraMenu(view->Core().Engine().CameraCount); };
+    view->Hooks.rebuildCommandMenu = [&frame, view] {
+        const vorlund::ViewState &state = view->Core().View();
+        frame.RebuildCommandMenu(view->Core().HasCrossbar(), state.HasVideoSettingsPage,
+                                 state.HasTvTuner, state.AudioDevicePresent);
+    };
+    view->Hooks.rebuildDeviceMenu = [&frame, view] {
+        const auto &names = view->Core().View().VideoDeviceNames;
+        frame.SetVideoDeviceMenu(std::vector<std::string>(names.begin(), names.end()));
+    };
+    frame.SetClient(&client);
+    view->Core().OnInitialUpdate();
+    vorlund::SignalBridge bridge({ [&frame] { frame.OnServiceClose(); },
+                                   [&frame] { frame.OnSnapshotRequest(); },
+                                   [&frame] { frame.close(); } });
+    frame.show();
+    const int rc = QApplication::exec();
+    view->Core().OnDestroy();
+    frame.SetClient(nullptr);
+    delete view;
+    gst_deinit();
+    return rc;
+}
