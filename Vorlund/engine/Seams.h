@@ -210,6 +210,9 @@ public:
     // Restores the selected camera's motion enable saved for a remote move and releases the
     // selection (SelectCamera of the selected camera).
     virtual void ReleaseSelectedCamera() = 0;
+    // Holds the server on camera 1..4 for a viewer or the local user; the selected camera
+    // again releases it.
+    virtual void SelectCamera(int camera) = 0;
 };
 
 // Pan/tilt/zoom commands the other topics send.
@@ -219,6 +222,10 @@ public:
     virtual ~IPtzControl() = default;
     // The home action (preset 1 or pattern 1) sent when the last viewer leaves.
     virtual void SendHomeCommand() = 0;
+    // A viewer's command: the movement bits, 0 = stop. Failures are logged, never shown.
+    virtual void SendPtzCommand(int code) = 0;
+    // Click-to-move of the selected camera: centre offset x, y in pixels and a zoom amount.
+    virtual void StartPtzMove(int x, int y, int zoom) = 0;
 };
 
 class IMailer
@@ -301,7 +308,10 @@ struct NullTopics final : ICaptureGraph,
     RelayState GetRelayState() const override { return RelayState::NoRelay; }
     std::optional<std::string> TakeRelayError() override { return std::nullopt; }
     void ReleaseSelectedCamera() override { }
+    void SelectCamera(int) override { }
     void SendHomeCommand() override { }
+    void SendPtzCommand(int) override { }
+    void StartPtzMove(int, int, int) override { }
     void SendAlertMail(int) override { }
     void QueueLowDiskMail(int) override { }
     void Start(const std::filesystem::path &, int64_t, const std::filesystem::path &) override { }

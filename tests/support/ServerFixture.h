@@ -7,6 +7,7 @@
 #include "Profile.h"
 #include "ServerContext.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -157,7 +158,10 @@ public:
     RelayState GetRelayState() const override { return relay; }
     std::optional<std::string> TakeRelayError() override { return std::exchange(relayError, {}); }
     void ReleaseSelectedCamera() override { ++releases; }
+    void SelectCamera(int camera) override { selections.push_back(camera); }
     void SendHomeCommand() override { ++homeCommands; }
+    void SendPtzCommand(int code) override { ptzCommands.push_back(code); }
+    void StartPtzMove(int x, int y, int zoom) override { ptzMoves.push_back({ x, y, zoom }); }
     void SendAlertMail(int code) override { mails.push_back(code); }
     void QueueLowDiskMail(int percentFree) override { lowDiskMails.push_back(percentFree); }
     void Start(const std::filesystem::path &folder, int64_t limit,
@@ -207,7 +211,10 @@ public:
     RelayState relay = RelayState::NoRelay;
     std::optional<std::string> relayError;
     int releases = 0;
+    std::vector<int> selections;
     int homeCommands = 0;
+    std::vector<int> ptzCommands;
+    std::vector<std::array<int, 3>> ptzMoves;
     std::vector<int> mails;
     std::vector<int> lowDiskMails;
     std::vector<Recycle> recycles;
