@@ -35,17 +35,22 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
-      m_run(m_context, m_graph, m_switcher, m_null, m_null), m_mailer(m_context),
+      m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
+      m_ptzPort(profile), m_ptz(m_context, m_ptzPort, m_null, m_remote),
+      m_remote(m_context, m_switcher, m_ptz, *m_links),
+      m_run(m_context, m_graph, m_switcher, m_null, m_remote), m_mailer(m_context),
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
-      m_status(m_context, m_null, m_null, m_disk),
-      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_null, m_mailer, m_recycler, m_disk),
+      m_status(m_context, m_remote, m_ptz, m_disk),
+      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_remote, m_mailer, m_recycler, m_disk),
       m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
     m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
     m_mailer.SendAlertMail(-1);
+    m_ptz.RunCommand = [this](int id) { OnCommand(id); };
     m_run.OnPrime = [this] {
+        m_ptz.ResetKeys();
         m_tick.ResetForStart();
         m_status.ResetForStart();
         m_view.DiskWarnedLevel = 0;
@@ -159,6 +164,12 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
     case WM_RECYCLE_DONE:
         m_recycler.OnRecycleDone(wParam);
         break;
+    case WM_RELAY_RECONNECT:
+        m_remote.ConnectRelay();
+        break;
+    case WM_RELAY_RESUME:
+        m_remote.OnRelayResume();
+        break;
     case WM_MAIL_DONE:
         m_mailer.OnMailDone();
         break;
@@ -184,6 +195,9 @@ void ViewCore::OnTimer(int id)
         break;
     case STATUS_TIMER:
         m_status.OnStatusTimer();
+        break;
+    case PTZ_STEP_TIMER:
+        m_ptz.OnPtzStepTimer();
         break;
     case RESTART_TIMER:
         m_run.OnRestartTimer();
@@ -278,6 +292,12 @@ bool ViewCore::IsCommandEnabled(int id) const
     state.camSettingsOpen = m_view.CamSettingsOpen;
     state.timedZonesOpen = m_view.TimedZonesOpen;
     return !ViewCommandDisabled(id, state);
+}
+
+void ViewCore::OnLButtonDown(int x, int y)
+{
+    m_ptz.OnLButtonDown(x, y);
+    m_zones.OnLButtonDown(x, y);
 }
 
 bool ViewCore::IsCommandChecked(int id) const

@@ -5,8 +5,10 @@
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
 #include "MainTick.h"
+#include "Ptz.h"
 #include "QtTimers.h"
 #include "Recycler.h"
+#include "RemoteServing.h"
 #include "RunControl.h"
 #include "SerialLine.h"
 #include "ServerContext.h"
@@ -28,6 +30,14 @@ namespace vorlund {
 // The production capture graph over the core's context.
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context);
 
+// No remote viewing: the factory makes no link objects.
+class NoLinks : public ILinkFactory
+{
+public:
+    std::unique_ptr<IDirectLink> MakeDirect() override { return nullptr; }
+    std::unique_ptr<IRelayLink> MakeRelay(IMessageSink &) override { return nullptr; }
+};
+
 class SilentSound : public ISound
 {
 public:
@@ -47,6 +57,8 @@ public:
         // Makes the capture graph over the core's context; none gives a graph that builds
         // nothing.
         std::function<std::unique_ptr<ICaptureGraph>(ServerContext &)> makeGraph;
+        // Makes the remote link libraries' objects; none means no remote viewing.
+        std::function<std::unique_ptr<ILinkFactory>()> makeLinks;
     };
 
     ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
@@ -65,7 +77,13 @@ public:
     void OnServiceClose();
 
     void WindowProc(uint32_t message, uintptr_t wParam);
-    void OnLButtonDown(int x, int y) { m_zones.OnLButtonDown(x, y); }
+    void OnLButtonDown(int x, int y);
+    void OnMouseMove(int x, int y, bool leftButtonDown) { m_ptz.OnMouseMove(x, y, leftButtonDown); }
+    void OnLButtonUp(int x, int y) { m_ptz.OnLButtonUp(x, y); }
+    void OnKeyDown(int key, bool ctrl) { m_ptz.OnKeyDown(key, ctrl); }
+    void OnKeyUp(int key) { m_ptz.OnKeyUp(key); }
+    const Ptz &PanTiltZoom() const { return m_ptz; }
+    RemoteServing &Remote() { return m_remote; }
     void OnTimer(int id);
 
     // The window dialogs run over.
@@ -107,6 +125,10 @@ private:
     ICaptureGraph &m_graph;
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
+    std::unique_ptr<ILinkFactory> m_links;
+    SerialLine m_ptzPort;
+    Ptz m_ptz;
+    RemoteServing m_remote;
     RunControl m_run;
     AlertMailer m_mailer;
     DiskGuard m_disk;
