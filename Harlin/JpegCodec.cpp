@@ -1,0 +1,110 @@
+#include "JpegCodec.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vorlund::link {
+
+JpegCodec::JpegCodec() : m_compressor(tjInitCompress()), m_decompressor(tjInitDecompress()) { }
+
+JpegCodec::~JpegCodec()
+{
+    if (m_compressor)
+        tjDestroy(m_compressor);
+    if (m_decompressor)
+        tjDestroy(m_decompressor);
+}
+
+void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottomUp, uint8_t *dst,
+                 int dstWidth, int dstHeight)
+{
+    const size_t srcStride = static_cast<size_t>(srcWidth) * 3;
+    auto row = [&](int y) {
+        return src + static_cast<size_t>(srcBottomUp ? srcHeight - 1 - y : y) * srcStride;
+    };
+    // 16.16 fixed point, sampling at pixel centres.
+    const int64_t stepX = (int64_t(srcWidth) << 16) / dstWidth;
+    const int64_t stepY = (int64_t(srcHeight) << 16) / dstHeight;
+    for (int y = 0; y < dstHeight; ++y) {
+        int64_t fy = ((2 * y + 1) * stepY) / 2 - (1 << 15);
+        fy = std::clamp<int64_t>(fy, 0, (int64_t(srcHeight - 1) << 16));
+        const int y0 = static_cast<int>(fy >> 16);
+        const int y1 = std::min(y0 + 1, srcHeight - 1);
+        const int wy = static_cast<int>((fy >> 8) & 0xFF);
+        const uint8_t *r0 = row(y0);
+        const uint8_t *r1 = row(y1);
+        uint8_t *out = dst + static_cast<size_t>(y) * dstWidth * 3;
+        for (int x = 0; x < dstWidth; ++x) {
+            int64_t fx = ((2 * x + 1) * stepX) / 2 - (1 << 15);
+            fx = std::clamp<int64_t>(fx, 0, (int64_t(srcWidth - 1) << 16));
+            const int x0 = static_cast<int>(fx >> 16);
+            const int x1 = std::min(x0 + 1, srcWidth - 1);
+            const int wx = static_cast<int>((fx >> 8) & 0xFF);
+            for (int c = 0; c < 3; ++c) {
+                const int top = r0[x0 * 3 + c] * (256 - wx) + r0[x1 * 3 + c] * wx;
+                const int bottom = r1[x0 * 3 + c] * (256 - wx) + r1[x1 * 3 + c] * wx;
+                out[x * 3 + c] = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+            }
+        }
+    }
+}
+
+bool JpegCodec::Compress(int width, int height, int quality, std::vector<uint8_t> &out)
+{
+    if (!m_compressor)
+        return false;
+    unsigned char *jpeg = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(m_compressor, m_scaled.data(), width, width * 3, height, TJPF_BGR,
+                               &jpeg, &size, TJSAMP_420, quality, TJFLAG_FASTDCT);
+    const bool ok = rc == 0 && jpeg && size > 0;
+    if (ok)
+        out.assign(jpeg, jpeg + size);
+    tjFree(jpeg);
+    return ok;
+}
+
+bool JpegCodec::EncodeFrame(const uint8_t *bgrBottomUp, int srcWidth, int srcHeight, int width,
+                            int height, int quality, std::vector<uint8_t> &out)
+{
+    if (!bgrBottomUp || srcWidth < 1 || srcHeight < 1 || width < 1 || height < 1)
+        return false;
+    m_scaled.resize(static_cast<size_t>(width) * height * 3);
+    ResampleBgr(bgrBottomUp, srcWidth, srcHeight, true, m_scaled.data(), width, height);
+    return Compress(width, height, quality, out);
+}
+
+bool JpegCodec::Reencode(std::span<const uint8_t> jpeg, int width, int height, int quality,
+                         std::vector<uint8_t> &out)
+{
+    if (!m_decompressor || jpeg.empty() || width < 1 || height < 1)
+        return false;
+    int srcWidth = 0, srcHeight = 0, subsampling = 0, colourspace = 0;
+    auto *data = const_cast<unsigned char *>(jpeg.data());
+    if (tjDecompressHeader3(m_decompressor, data, jpeg.size(), &srcWidth, &srcHeight, &subsampling,
+                            &colourspace)
+        != 0)
+        return false;
+    if (srcWidth < 1 || srcHeight < 1 || srcWidth > kMaxDecodeSide || srcHeight > kMaxDecodeSide)
+        return false;
+    m_decoded.resize(static_cast<size_t>(srcWidth) * srcHeight * 3);
+    if (tjDecompress2(m_decompressor, data, jpeg.size(), m_decoded.data(), srcWidth, srcWidth * 3,
+                      srcHeight, TJPF_BGR, 0)
+        != 0)
+        return false;
+    m_scaled.resize(static_cast<size_t>(width) * height * 3);
+    ResampleBgr(m_decoded.data(), srcWidth, srcHeight, false, m_scaled.data(), width, height);
+    return Compress(width, height, quality, out);
+}
+
+bool JpegCodec::EncodeBlank(int width, int height, int quality, std::vector<uint8_t> &out)
+{
+    if (width < 1 || height < 1)
+        return false;
+    m_scaled.assign(static_cast<size_t>(width) * height * 3, 0x20);
+    return Compress(width, height, quality, out);
+}
+
+} // namespace vorlund::link
