@@ -40,7 +40,8 @@ public:
         connect(&m_poll, &QTimer::timeout, this, [this] { m_hub.Poll(); });
         m_reconnect.setParent(this);
         m_reconnect.setSingleShot(true);
-        connect(&m_reconnect, &QTimer::timeout, this, [this] { m_view.PostMessage(WM_RELAY_RECONNECT); });
+        connect(&m_reconnect, &QTimer::timeout, this,
+                [this] { m_view.PostMessage(WM_RELAY_RECONNECT); });
         m_backoffMs = m_options.reconnectMinMs;
     }
 
@@ -150,10 +151,11 @@ public:
                 [this, socket] { return m_relay != socket; });
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { Lost(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError e) {
-            if (e != QAbstractSocket::RemoteHostClosedError)
-                Lost(socket);
-        });
+        connect(socket, &QTcpSocket::errorOccurred, this,
+                [this, socket](QAbstractSocket::SocketError e) {
+                    if (e != QAbstractSocket::RemoteHostClosedError)
+                        Lost(socket);
+                });
         m_state = LinkState::Connecting;
         socket->connectToHost(QString::fromStdString(host), static_cast<quint16>(m_port));
         m_poll.start(m_options.pollMs);
@@ -183,7 +185,8 @@ public:
     void WriteRelay(const std::vector<uint8_t> &bytes)
     {
         if (m_relay && m_relay->state() == QAbstractSocket::ConnectedState)
-            m_relay->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size()));
+            m_relay->write(reinterpret_cast<const char *>(bytes.data()),
+                           static_cast<qint64>(bytes.size()));
     }
 
     void TakeRelayBytes(std::span<const uint8_t> bytes)
@@ -218,7 +221,8 @@ public:
         case FrameType::Open: {
             CloseChannel(frame.channel);
             auto transport = std::make_unique<ChannelTransport>(*this, frame.channel);
-            const int id = m_hub.Open(*transport, std::string(frame.payload.begin(), frame.payload.end()));
+            const int id
+                = m_hub.Open(*transport, std::string(frame.payload.begin(), frame.payload.end()));
             if (id == 0) {
                 SendChannelClose(frame.channel);
                 return;
@@ -377,8 +381,7 @@ public:
         int session = 0;
         std::unique_ptr<ChannelTransport> transport;
     };
-    enum class LinkState
-    {
+    enum class LinkState {
         Idle,
         Connecting,
         LoggingIn,
@@ -489,7 +492,9 @@ bool CDoDirect::SendStillOut(const std::string &path)
 
 int CDoDirect::LoginState() const
 {
-    return d->m_state == Impl::LinkState::LoggingIn || d->m_state == Impl::LinkState::Connecting ? 1 : 0;
+    return d->m_state == Impl::LinkState::LoggingIn || d->m_state == Impl::LinkState::Connecting
+        ? 1
+        : 0;
 }
 
 uint8_t CDoDirect::ErrorFlag() const

@@ -88,8 +88,7 @@ public:
     const std::string &ErrorText() const;
     int32_t Status() const;
 
-    enum : int32_t
-    {
+    enum : int32_t {
         StatusLookupFailed = 1,
         StatusConnectFailed = 2,
         StatusLoginRefused = 3,

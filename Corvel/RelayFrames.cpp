@@ -54,7 +54,8 @@ size_t FrameReader::Append(std::span<const uint8_t> bytes)
         m_start = 0;
     }
     const size_t take = std::min(bytes.size(), kReaderCapacity - m_buffer.size());
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    m_buffer.insert(m_buffer.end(), bytes.begin(),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(take));
     return take;
 }
 
@@ -63,7 +64,7 @@ ReadResult FrameReader::Next(Frame &out)
     const size_t available = m_buffer.size() - m_start;
     if (available < kFrameHeader)
         return available > 0 && !IsKnownType(m_buffer[m_start]) ? ReadResult::Invalid
-                                                                  : ReadResult::NeedMore;
+                                                                : ReadResult::NeedMore;
     const uint8_t *at = m_buffer.data() + m_start;
     if (!IsKnownType(at[0]))
         return ReadResult::Invalid;
@@ -87,7 +88,8 @@ bool SplitLogin(std::span<const uint8_t> payload, std::string &login, std::strin
     login.assign(payload.begin(), nul);
     password.assign(nul + 1, payload.end());
     auto printable = [](const std::string &s) {
-        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x20; });
+        return std::all_of(s.begin(), s.end(),
+                           [](char c) { return static_cast<uint8_t>(c) >= 0x20; });
     };
     return !login.empty() && login.size() <= kMaxCredential && password.size() <= kMaxCredential
         && printable(login) && printable(password);

@@ -16,8 +16,7 @@ inline constexpr size_t kFrameHeader = 4;
 inline constexpr size_t kMaxPayload = 16384;
 inline constexpr size_t kMaxCredential = 51;
 
-enum class FrameType : uint8_t
-{
+enum class FrameType : uint8_t {
     Login = 'L', // server: login NUL password
     Accepted = 'A', // relay: the login is good
     Refused = 'R', // relay: it is not; the relay closes
@@ -41,8 +40,7 @@ void AppendFrame(std::vector<uint8_t> &out, FrameType type, uint8_t channel,
 // Appends channel data cut into frames.
 void AppendData(std::vector<uint8_t> &out, uint8_t channel, std::span<const uint8_t> bytes);
 
-enum class ReadResult : uint8_t
-{
+enum class ReadResult : uint8_t {
     NeedMore,
     Frame,
     Invalid,

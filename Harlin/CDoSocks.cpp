@@ -129,7 +129,8 @@ CDoSocks::CDoSocks(LinkOptions options) : d(std::make_unique<Impl>(std::move(opt
 
 CDoSocks::~CDoSocks() = default;
 
-bool CDoSocks::StartListening(const ConnInfo &iConn, const ImageHeader &header, const PtzFlags &ptzFlags)
+bool CDoSocks::StartListening(const ConnInfo &iConn, const ImageHeader &header,
+                              const PtzFlags &ptzFlags)
 {
     return d->Start(iConn, header, ptzFlags);
 }

@@ -45,7 +45,8 @@ void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottom
             for (int c = 0; c < 3; ++c) {
                 const int top = r0[x0 * 3 + c] * (256 - wx) + r0[x1 * 3 + c] * wx;
                 const int bottom = r1[x0 * 3 + c] * (256 - wx) + r1[x1 * 3 + c] * wx;
-                out[x * 3 + c] = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+                out[x * 3 + c]
+                    = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
             }
         }
     }

@@ -21,8 +21,8 @@ public:
     JpegCodec &operator=(const JpegCodec &) = delete;
 
     // A frame in the server's layout: bottom-up BGR rows of srcWidth × 3 bytes, no padding.
-    bool EncodeFrame(const uint8_t *bgrBottomUp, int srcWidth, int srcHeight, int width,
-                     int height, int quality, std::vector<uint8_t> &out);
+    bool EncodeFrame(const uint8_t *bgrBottomUp, int srcWidth, int srcHeight, int width, int height,
+                     int quality, std::vector<uint8_t> &out);
     // A stored JPEG, decoded and encoded again at the session's size and quality.
     bool Reencode(std::span<const uint8_t> jpeg, int width, int height, int quality,
                   std::vector<uint8_t> &out);

@@ -11,7 +11,8 @@ constexpr int kGracefulCloseMs = 5000;
 void SocketTransport::Write(std::span<const uint8_t> bytes)
 {
     if (!m_closing)
-        m_socket->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size()));
+        m_socket->write(reinterpret_cast<const char *>(bytes.data()),
+                        static_cast<qint64>(bytes.size()));
 }
 
 size_t SocketTransport::Backlog() const

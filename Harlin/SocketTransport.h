@@ -33,7 +33,8 @@ template <typename Feed, typename Stop> void DrainSocket(QTcpSocket &socket, Fee
         const qint64 n = socket.read(chunk, sizeof chunk);
         if (n <= 0)
             break;
-        feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(chunk), static_cast<size_t>(n)));
+        feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(chunk),
+                                      static_cast<size_t>(n)));
     }
 }
 

@@ -81,8 +81,9 @@ int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress
 {
     if (!m_configured)
         return 0;
-    const auto handshaking = std::count_if(m_sessions.begin(), m_sessions.end(),
-                                           [](const auto &e) { return e.second.state != State::Ready; });
+    const auto handshaking = std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
+        return e.second.state != State::Ready;
+    });
     if (static_cast<size_t>(handshaking) >= m_limits.maxHandshaking)
         return 0;
     const int id = m_nextId++;
@@ -232,9 +233,10 @@ uint32_t ViewerHub::RefusalDelay(const std::string &peer)
 {
     const uint32_t now = m_clock.TickCount();
     if (m_backoff.size() >= kMaxBackoffEntries && !m_backoff.count(peer)) {
-        auto oldest = std::min_element(m_backoff.begin(), m_backoff.end(), [now](const auto &a, const auto &b) {
-            return now - a.second.lastAt > now - b.second.lastAt;
-        });
+        auto oldest = std::min_element(m_backoff.begin(), m_backoff.end(),
+                                       [now](const auto &a, const auto &b) {
+                                           return now - a.second.lastAt > now - b.second.lastAt;
+                                       });
         m_backoff.erase(oldest);
     }
     Backoff &b = m_backoff[peer];
@@ -310,8 +312,9 @@ void ViewerHub::Poll()
         s.awaitingAnswer = false;
         if (m_answerTarget == id)
             m_answerTarget = 0;
-        const bool queued = std::any_of(m_queue.begin(), m_queue.end(),
-                                        [id](const Pending &p) { return p.session == id && p.code != -1; });
+        const bool queued = std::any_of(m_queue.begin(), m_queue.end(), [id](const Pending &p) {
+            return p.session == id && p.code != -1;
+        });
         if (!queued)
             m_queue.push_front({ id, s.handedCode, 0 });
     }
@@ -321,8 +324,9 @@ void ViewerHub::Poll()
 
 int ViewerHub::ReadyCount() const
 {
-    return static_cast<int>(std::count_if(m_sessions.begin(), m_sessions.end(),
-                                          [](const auto &e) { return e.second.state == State::Ready; }));
+    return static_cast<int>(std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
+        return e.second.state == State::Ready;
+    }));
 }
 
 int8_t ViewerHub::CheckRequestQueue(uint8_t *buffer, size_t length)
@@ -372,7 +376,8 @@ bool ViewerHub::SendNoPicture(int id)
     Session *s = Find(id);
     if (!s || !m_codec.EncodeBlank(s->size.width, s->size.height, s->quality, m_jpeg))
         return false;
-    return Write(id, BuildFrameHeader(0, static_cast<uint32_t>(m_jpeg.size()))) && Write(id, m_jpeg);
+    return Write(id, BuildFrameHeader(0, static_cast<uint32_t>(m_jpeg.size())))
+        && Write(id, m_jpeg);
 }
 
 bool ViewerHub::SendImageOut(const uint8_t *frame, size_t length, int camera)
@@ -409,7 +414,8 @@ bool ViewerHub::SendStillOut(const std::string &path)
     if (read) {
         m_file.resize(size);
         std::ifstream in(path, std::ios::binary);
-        read = in && in.read(reinterpret_cast<char *>(m_file.data()), static_cast<std::streamsize>(size))
+        read = in
+            && in.read(reinterpret_cast<char *>(m_file.data()), static_cast<std::streamsize>(size))
             && static_cast<uint64_t>(in.gcount()) == size;
     }
     if (!read || !m_codec.Reencode(m_file, s->size.width, s->size.height, s->quality, m_jpeg)) {

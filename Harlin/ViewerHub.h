@@ -94,8 +94,7 @@ public:
     std::function<void()> onReoffer;
 
 private:
-    enum class State : uint8_t
-    {
+    enum class State : uint8_t {
         AwaitLogin,
         AwaitPassword,
         Refusing, // a wrong password; the refusal goes out at refuseAt

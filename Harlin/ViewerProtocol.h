@@ -26,8 +26,7 @@ inline constexpr int kMaxQuality = 100;
 
 struct ViewerRequest
 {
-    enum class Kind : uint8_t
-    {
+    enum class Kind : uint8_t {
         Login, // a = quality, b = size code, text = login id (may be empty)
         Password, // text = the password
         Live, // a = camera, b = value (size code or quality)
@@ -42,15 +41,13 @@ struct ViewerRequest
 };
 
 // What the parser accepts next; the session moves it on.
-enum class ParseStage : uint8_t
-{
+enum class ParseStage : uint8_t {
     Login,
     Password,
     Requests,
 };
 
-enum class ParseResult : uint8_t
-{
+enum class ParseResult : uint8_t {
     NeedMore,
     Request,
     Invalid, // the link is to be closed

@@ -76,7 +76,8 @@ struct RelayService::Viewer
     qint64 stalledSince = 0;
 };
 
-bool LoadUsers(const std::string &path, std::map<std::string, std::string> &users, std::string &error)
+bool LoadUsers(const std::string &path, std::map<std::string, std::string> &users,
+               std::string &error)
 {
     std::ifstream in(path);
     if (!in) {
@@ -264,9 +265,11 @@ void RelayService::BecomeViewer(QTcpSocket *socket, Pending &p)
     if (p.parser.Buffered() == 0 && p.parser.Append(p.bytes) != p.bytes.size())
         return Forget(socket);
     char chunk[512];
-    const qint64 n = socket->read(chunk, static_cast<qint64>(link::kMaxLoginLength - p.parser.Buffered()));
+    const qint64 n
+        = socket->read(chunk, static_cast<qint64>(link::kMaxLoginLength - p.parser.Buffered()));
     if (n > 0)
-        p.parser.Append(std::span(reinterpret_cast<const uint8_t *>(chunk), static_cast<size_t>(n)));
+        p.parser.Append(
+            std::span(reinterpret_cast<const uint8_t *>(chunk), static_cast<size_t>(n)));
     link::ViewerRequest login;
     const link::ParseResult result = p.parser.Next(login);
     if (result == link::ParseResult::Invalid)
@@ -274,8 +277,9 @@ void RelayService::BecomeViewer(QTcpSocket *socket, Pending &p)
     if (result == link::ParseResult::NeedMore)
         return;
 
-    auto server = std::find_if(m_servers.begin(), m_servers.end(),
-                               [&](const auto &e) { return !login.text.empty() && e.second->login == login.text; });
+    auto server = std::find_if(m_servers.begin(), m_servers.end(), [&](const auto &e) {
+        return !login.text.empty() && e.second->login == login.text;
+    });
     if (server == m_servers.end())
         return Refuse(socket, link::kErrorRefused);
     Server &s = *server->second;
@@ -293,7 +297,8 @@ void RelayService::BecomeViewer(QTcpSocket *socket, Pending &p)
     forward.push_back('\n');
     std::vector<uint8_t> out;
     const std::string peer = socket->peerAddress().toString().toStdString();
-    AppendFrame(out, FrameType::Open, channel, std::span(reinterpret_cast<const uint8_t *>(peer.data()), peer.size()));
+    AppendFrame(out, FrameType::Open, channel,
+                std::span(reinterpret_cast<const uint8_t *>(peer.data()), peer.size()));
     AppendData(out, channel, forward);
     m_pending.erase(socket);
     socket->disconnect(this);

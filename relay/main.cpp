@@ -15,10 +15,12 @@ int main(int argc, char **argv)
     parser.setApplicationDescription("Lookup and relay service for Vorlund remote viewing.");
     parser.addHelpOption();
     const QCommandLineOption users("users", "Relay logins, one \"login:password\" a line.", "file");
-    const QCommandLineOption address("address", "The address the lookup answers (at most 19 characters).",
-                                     "address");
-    const QCommandLineOption lookupPort("lookup-port", "Port of the web lookup (0 = any).", "port", "80");
-    const QCommandLineOption relayPort("relay-port", "Port for servers and viewers (0 = any).", "port", "443");
+    const QCommandLineOption address(
+        "address", "The address the lookup answers (at most 19 characters).", "address");
+    const QCommandLineOption lookupPort("lookup-port", "Port of the web lookup (0 = any).", "port",
+                                        "80");
+    const QCommandLineOption relayPort("relay-port", "Port for servers and viewers (0 = any).",
+                                       "port", "443");
     const QCommandLineOption bind("bind", "Listen on this address only.", "address");
     parser.addOptions({ users, address, lookupPort, relayPort, bind });
     parser.process(app);

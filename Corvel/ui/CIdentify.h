@@ -17,8 +17,7 @@ class CIdentify : public CIdleDlg
 
 public:
     static constexpr int kMaxLength = 51;
-    enum ControlId
-    {
+    enum ControlId {
         IdLogin = 1000,
         IdPassword = 1001,
     };
