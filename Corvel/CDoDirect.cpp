@@ -477,6 +477,11 @@ int CDoDirect::CheckPTZQueue(int32_t &, int32_t &, int32_t &)
 
 int8_t CDoDirect::CheckRequestQueue(uint8_t *buffer, size_t length)
 {
+    // All viewers share the one link: while the relay is not taking what was sent, requests
+    // wait rather than pile more onto it (the relay drops a viewer that stalls it).
+    if (d->m_relay
+        && static_cast<size_t>(d->m_relay->bytesToWrite()) > d->m_options.holdRequestsAbove)
+        return 0;
     return d->m_hub.CheckRequestQueue(buffer, length);
 }
 

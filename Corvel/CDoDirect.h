@@ -35,12 +35,16 @@ struct DirectOptions
     int reconnectMinMs = 1000; // first wait before WM_RELAY_RECONNECT; doubles up to the max
     int reconnectMaxMs = 60000;
     int lookupTimeoutMs = 10000;
+    // Requests are not handed to the server while more than this waits for the relay.
+    size_t holdRequestsAbove = 1u << 20;
 
     // Over the relay a request the server held back is offered again after a while.
     static link::LinkLimits RelayLimits()
     {
         link::LinkLimits limits;
         limits.reofferAfterMs = 1500;
+        // The backlog is the shared link's; requests are held back long before this.
+        limits.maxBacklog = 8u << 20;
         return limits;
     }
 };

@@ -27,7 +27,7 @@ struct RelayConfig
     int refusalDelayMs = 1000;
     size_t highWater = 256 * 1024; // stop reading the other side above this backlog ...
     size_t lowWater = 64 * 1024; // ... and go on below this
-    int stallTimeoutMs = 15000; // a viewer that takes nothing this long is dropped
+    int stallTimeoutMs = 5000; // a viewer that takes nothing this long is dropped
     int maxViewersPerServer = 6;
     int maxPending = 64; // connections that have not said who they are
 };

@@ -139,8 +139,13 @@ bool RawClient::ReadFrame(uint8_t &camera, std::vector<uint8_t> &jpeg)
 
 std::vector<uint8_t> RawClient::Login(uint8_t quality, uint8_t sizeCode, std::string_view id)
 {
-    std::vector<uint8_t> bytes { '5', '8', '6', '?', quality, sizeCode };
-    bytes.insert(bytes.end(), id.begin(), id.end());
+    std::vector<uint8_t> bytes;
+    bytes.reserve(8 + id.size());
+    for (const uint8_t b :
+         { uint8_t('5'), uint8_t('8'), uint8_t('6'), uint8_t('?'), quality, sizeCode })
+        bytes.push_back(b);
+    for (const char c : id)
+        bytes.push_back(static_cast<uint8_t>(c));
     bytes.push_back('\r');
     bytes.push_back('\n');
     return bytes;

@@ -41,6 +41,11 @@ protected:
         ASSERT_TRUE(folder.isValid());
         frame = test::RedOverBlueFrame(320, 240);
         StartRelay(0, 0);
+        MakeDirect();
+    }
+
+    void MakeDirect()
+    {
         DirectOptions options;
         options.lookupHost = "127.0.0.1";
         options.lookupPort = relay->LookupPort();
@@ -50,7 +55,7 @@ protected:
         direct = std::make_unique<CDoDirect>(sink, options);
     }
 
-    void StartRelay(uint16_t lookupPort, uint16_t relayPort)
+    void StartRelay(uint16_t lookupPort, uint16_t relayPort, int stallTimeoutMs = 5000)
     {
         relay::RelayConfig config;
         config.bindAddress = "127.0.0.1";
@@ -59,6 +64,7 @@ protected:
         config.publicAddress = "127.0.0.1";
         config.users = { { kLogin, kPassword }, { "other@example.org", "x" } };
         config.refusalDelayMs = 10;
+        config.stallTimeoutMs = stallTimeoutMs;
         relay = std::make_unique<relay::RelayService>();
         std::string error;
         ASSERT_TRUE(relay->Start(config, error)) << error;
@@ -109,9 +115,10 @@ protected:
         return direct->StartConnection(oConn, header);
     }
 
-    std::unique_ptr<RawClient> Viewer()
+    std::unique_ptr<RawClient> Viewer(int receiveBuffer = 0)
     {
-        return std::make_unique<RawClient>(relay->RelayPort(), [this] { Pump(); });
+        return std::make_unique<RawClient>(
+            relay->RelayPort(), [this] { Pump(); }, receiveBuffer);
     }
 
     bool ViewerGetsFrames(RawClient &viewer, int frames)
@@ -249,6 +256,40 @@ TEST_F(RelayTest, HeldBackRequestIsOfferedAgainWithResume)
     Bytes jpeg;
     ASSERT_TRUE(viewer->ReadFrame(camera, jpeg));
     EXPECT_EQ(camera, 1);
+}
+
+TEST_F(RelayTest, ViewerThatNeverReadsIsDroppedAndTheOtherGoesOn)
+{
+    direct.reset();
+    relay.reset();
+    StartRelay(0, 0, 300);
+    MakeDirect();
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<uint8_t>((i * 2654435761u) >> 13); // large JPEGs
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
+    auto good = Viewer();
+    ASSERT_TRUE(ViewerGetsFrames(*good, 1));
+    auto stuck = Viewer(4096);
+    Bytes hello;
+    ASSERT_TRUE(stuck->Send(RawClient::Login(100, 64, kLogin)));
+    ASSERT_TRUE(stuck->Read(22, hello));
+    int frames = 0;
+    while (relay->ViewerCount() == 2) {
+        stuck->Send(RawClient::Request('c', 1, 100));
+        uint8_t camera = 0;
+        Bytes jpeg;
+        ASSERT_TRUE(good->Send(RawClient::Request('c', 2, 50)));
+        ASSERT_TRUE(good->ReadFrame(camera, jpeg));
+        ASSERT_LT(++frames, 1000) << "the stuck viewer was never dropped";
+    }
+    for (int i = 0; i < 20; ++i) {
+        uint8_t camera = 0;
+        Bytes jpeg;
+        ASSERT_TRUE(good->Send(RawClient::Request('c', 2, 50)));
+        ASSERT_TRUE(good->ReadFrame(camera, jpeg));
+    }
+    EXPECT_TRUE(PumpUntil([&] { return direct->GotConnection() == 1; }));
 }
 
 TEST_F(RelayTest, ServiceProgramRunsOnFreePorts)
