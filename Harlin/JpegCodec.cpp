@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vorlund::link {
 
@@ -24,27 +25,37 @@ void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottom
     auto row = [&](int y) {
         return src + static_cast<size_t>(srcBottomUp ? srcHeight - 1 - y : y) * srcStride;
     };
-    // 16.16 fixed point, sampling at pixel centres.
-    const int64_t stepX = (int64_t(srcWidth) << 16) / dstWidth;
-    const int64_t stepY = (int64_t(srcHeight) << 16) / dstHeight;
+    // Sample positions in 16.16 fixed point at pixel centres; 8-bit weights.
+    struct Tap
+    {
+        int first, second, weight;
+    };
+    auto taps = [](int srcSize, int dstSize, int stride) {
+        std::vector<Tap> out(static_cast<size_t>(dstSize));
+        const int64_t step = (int64_t(srcSize) << 16) / dstSize;
+        for (int i = 0; i < dstSize; ++i) {
+            int64_t f = ((2 * i + 1) * step) / 2 - (1 << 15);
+            f = std::clamp<int64_t>(f, 0, int64_t(srcSize - 1) << 16);
+            const int a = static_cast<int>(f >> 16);
+            out[static_cast<size_t>(i)] = { a * stride, std::min(a + 1, srcSize - 1) * stride,
+                                            static_cast<int>((f >> 8) & 0xFF) };
+        }
+        return out;
+    };
+    const std::vector<Tap> xs = taps(srcWidth, dstWidth, 3);
+    const std::vector<Tap> ys = taps(srcHeight, dstHeight, 1);
     for (int y = 0; y < dstHeight; ++y) {
-        int64_t fy = ((2 * y + 1) * stepY) / 2 - (1 << 15);
-        fy = std::clamp<int64_t>(fy, 0, (int64_t(srcHeight - 1) << 16));
-        const int y0 = static_cast<int>(fy >> 16);
-        const int y1 = std::min(y0 + 1, srcHeight - 1);
-        const int wy = static_cast<int>((fy >> 8) & 0xFF);
-        const uint8_t *r0 = row(y0);
-        const uint8_t *r1 = row(y1);
+        const Tap &ty = ys[static_cast<size_t>(y)];
+        const uint8_t *r0 = row(ty.first);
+        const uint8_t *r1 = row(ty.second);
+        const int wy = ty.weight;
         uint8_t *out = dst + static_cast<size_t>(y) * dstWidth * 3;
         for (int x = 0; x < dstWidth; ++x) {
-            int64_t fx = ((2 * x + 1) * stepX) / 2 - (1 << 15);
-            fx = std::clamp<int64_t>(fx, 0, (int64_t(srcWidth - 1) << 16));
-            const int x0 = static_cast<int>(fx >> 16);
-            const int x1 = std::min(x0 + 1, srcWidth - 1);
-            const int wx = static_cast<int>((fx >> 8) & 0xFF);
+            const Tap &tx = xs[static_cast<size_t>(x)];
+            const int wx = tx.weight;
             for (int c = 0; c < 3; ++c) {
-                const int top = r0[x0 * 3 + c] * (256 - wx) + r0[x1 * 3 + c] * wx;
-                const int bottom = r1[x0 * 3 + c] * (256 - wx) + r1[x1 * 3 + c] * wx;
+                const int top = r0[tx.first + c] * (256 - wx) + r0[tx.second + c] * wx;
+                const int bottom = r1[tx.first + c] * (256 - wx) + r1[tx.second + c] * wx;
                 out[x * 3 + c]
                     = static_cast<uint8_t>((top * (256 - wy) + bottom * wy + 32768) >> 16);
             }
@@ -52,14 +63,17 @@ void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottom
     }
 }
 
-bool JpegCodec::Compress(int width, int height, int quality, std::vector<uint8_t> &out)
+bool JpegCodec::Compress(int width, int height, int quality, std::vector<uint8_t> &out,
+                         const uint8_t *bottomUp)
 {
     if (!m_compressor)
         return false;
     unsigned char *jpeg = nullptr;
     unsigned long size = 0;
-    const int rc = tjCompress2(m_compressor, m_scaled.data(), width, width * 3, height, TJPF_BGR,
-                               &jpeg, &size, TJSAMP_420, quality, TJFLAG_FASTDCT);
+    const int flags = TJFLAG_FASTDCT | (bottomUp ? TJFLAG_BOTTOMUP : 0);
+    const int rc
+        = tjCompress2(m_compressor, bottomUp ? bottomUp : m_scaled.data(), width, width * 3, height,
+                      TJPF_BGR, &jpeg, &size, TJSAMP_420, quality, flags);
     const bool ok = rc == 0 && jpeg && size > 0;
     if (ok)
         out.assign(jpeg, jpeg + size);
@@ -72,6 +86,8 @@ bool JpegCodec::EncodeFrame(const uint8_t *bgrBottomUp, int srcWidth, int srcHei
 {
     if (!bgrBottomUp || srcWidth < 1 || srcHeight < 1 || width < 1 || height < 1)
         return false;
+    if (srcWidth == width && srcHeight == height) // same size: the encoder turns it upright
+        return Compress(width, height, quality, out, bgrBottomUp);
     m_scaled.resize(static_cast<size_t>(width) * height * 3);
     ResampleBgr(bgrBottomUp, srcWidth, srcHeight, true, m_scaled.data(), width, height);
     return Compress(width, height, quality, out);

@@ -30,7 +30,9 @@ public:
     bool EncodeBlank(int width, int height, int quality, std::vector<uint8_t> &out);
 
 private:
-    bool Compress(int width, int height, int quality, std::vector<uint8_t> &out);
+    // Compresses m_scaled (top-down), or the given bottom-up rows of the same size.
+    bool Compress(int width, int height, int quality, std::vector<uint8_t> &out,
+                  const uint8_t *bottomUp = nullptr);
 
     void *m_compressor = nullptr;
     void *m_decompressor = nullptr;

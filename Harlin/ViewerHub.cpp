@@ -137,7 +137,6 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
                 Drop(id, true);
             return;
         }
-        s.viewer = viewer;
         s.size = SizeFromCode(request.b);
         s.quality = ClampQuality(request.a);
         HelloFields hello;
@@ -151,6 +150,7 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
             s.state = State::AwaitPassword;
             s.parser.SetStage(ParseStage::Password);
         } else {
+            s.viewer = viewer;
             s.state = State::Ready;
             s.parser.SetStage(ParseStage::Requests);
         }
@@ -160,6 +160,14 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
     case Kind::Password:
         if (SamePassword(request.text, m_setup.password)) {
             ForgetFailures(s.peer);
+            // Numbers go to viewers that got in, so strangers cannot hold them.
+            const int viewer = FreeViewerNumber();
+            if (viewer < 0) {
+                if (Write(id, BuildError(kErrorInUse)))
+                    Drop(id, true);
+                return;
+            }
+            s.viewer = viewer;
             s.state = State::Ready;
             s.parser.SetStage(ParseStage::Requests);
             Write(id, BuildAccept());

@@ -59,7 +59,8 @@ bool IsUsableHeader(const ImageHeader &header);
 // the same thread).
 //
 // Sessions: await login → hello → await password (when one is set) → ready. At most two
-// sessions hold a viewer number (0, 1) at once; a further login gets ">ERR" 2. Frame requests
+// ready sessions hold a viewer number (0, 1) at once; a further login, or a right password
+// while both are taken, gets ">ERR" 2. Frame requests
 // are answered one at a time: CheckRequestQueue hands the oldest request over and marks its
 // viewer as the one the next SendImageOut / SendStillOut answers.
 class ViewerHub

@@ -302,6 +302,26 @@ TEST_F(HubTest, ThirdViewerIsToldTheLinkIsInUse)
     EXPECT_EQ(hub->ReadyCount(), 2);
 }
 
+TEST_F(HubTest, ViewerNumbersGoOnlyToViewersThatGotIn)
+{
+    Configure("pw");
+    const Bytes right = Cat(B({ '>', 'p', 2 }), "pw", B({ 13, 10 }));
+    FakeTransport t[3];
+    int ids[3];
+    for (int i = 0; i < 3; ++i) {
+        ids[i] = Login(t[i]);
+        EXPECT_EQ(t[i].Take().size(), kHelloLength);
+    }
+    hub->Feed(ids[0], right);
+    hub->Feed(ids[1], right);
+    hub->Feed(ids[2], right);
+    EXPECT_EQ(t[0].Take(), B({ '>', 'A', 'O', 'K', 0, 0, 0, 0 }));
+    EXPECT_EQ(t[1].Take(), B({ '>', 'A', 'O', 'K', 0, 0, 0, 0 }));
+    EXPECT_EQ(t[2].Take(), B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
+    EXPECT_TRUE(t[2].closed);
+    EXPECT_EQ(hub->ReadyCount(), 2);
+}
+
 TEST_F(HubTest, RequestsMapToCodes)
 {
     struct
@@ -499,22 +519,32 @@ TEST_F(HubTest, ViewerFarBehindIsDropped)
     EXPECT_EQ(hub->SessionCount(), 0);
 }
 
-TEST(JpegCodec, FramesAreUprightInTheirColours)
+TEST(JpegCodec, FramesAreUprightInTheirColoursAtEverySize)
 {
+    struct
+    {
+        int srcWidth, srcHeight, width, height;
+    } cases[] = { { 720, 576, 160, 120 },
+                  { 640, 480, 640, 480 },
+                  { 176, 144, 640, 480 },
+                  { 320, 240, 400, 300 } };
     JpegCodec codec;
-    Bytes jpeg, bgr;
-    ASSERT_TRUE(
-        codec.EncodeFrame(test::RedOverBlueFrame(720, 576).data(), 720, 576, 160, 120, 90, jpeg));
-    int w = 0, h = 0;
-    ASSERT_TRUE(test::DecodeJpeg(jpeg, w, h, bgr));
-    ASSERT_EQ(w, 160);
-    ASSERT_EQ(h, 120);
-    const uint8_t *top = &bgr[(10 * 160 + 80) * 3];
-    const uint8_t *bottom = &bgr[(110 * 160 + 80) * 3];
-    EXPECT_GT(top[2], 200);
-    EXPECT_LT(top[0], 60);
-    EXPECT_GT(bottom[0], 200);
-    EXPECT_LT(bottom[2], 60);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.srcWidth);
+        Bytes jpeg, bgr;
+        ASSERT_TRUE(codec.EncodeFrame(test::RedOverBlueFrame(c.srcWidth, c.srcHeight).data(),
+                                      c.srcWidth, c.srcHeight, c.width, c.height, 90, jpeg));
+        int w = 0, h = 0;
+        ASSERT_TRUE(test::DecodeJpeg(jpeg, w, h, bgr));
+        ASSERT_EQ(w, c.width);
+        ASSERT_EQ(h, c.height);
+        const uint8_t *top = &bgr[(static_cast<size_t>(h / 8) * w + w / 2) * 3];
+        const uint8_t *bottom = &bgr[(static_cast<size_t>(h * 7 / 8) * w + w / 2) * 3];
+        EXPECT_GT(top[2], 200);
+        EXPECT_LT(top[0], 60);
+        EXPECT_GT(bottom[0], 200);
+        EXPECT_LT(bottom[2], 60);
+    }
 }
 
 } // namespace
