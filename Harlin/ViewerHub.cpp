@@ -15,18 +15,6 @@ constexpr size_t kMaxBackoffEntries = 256;
 constexpr uint32_t kBackoffMemoryMs = 10 * 60 * 1000;
 constexpr size_t kFeedChunk = 256;
 
-// Compares every byte whatever the first difference, so the time taken tells nothing.
-bool SamePassword(const std::string &given, const std::string &wanted)
-{
-    uint8_t diff = given.size() != wanted.size() ? 1 : 0;
-    for (size_t i = 0; i < kMaxPasswordLength; ++i) {
-        const uint8_t a = i < given.size() ? static_cast<uint8_t>(given[i]) : 0;
-        const uint8_t b = i < wanted.size() ? static_cast<uint8_t>(wanted[i]) : 0;
-        diff |= static_cast<uint8_t>(a ^ b);
-    }
-    return diff == 0;
-}
-
 bool IsCamera(int camera)
 {
     return camera >= 1 && camera <= 4;
@@ -158,7 +146,7 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
         return;
     }
     case Kind::Password:
-        if (SamePassword(request.text, m_setup.password)) {
+        if (SameSecret(request.text, m_setup.password, kMaxPasswordLength)) {
             ForgetFailures(s.peer);
             // Numbers go to viewers that got in, so strangers cannot hold them.
             const int viewer = FreeViewerNumber();

@@ -165,6 +165,17 @@ int ClampQuality(int quality)
     return std::clamp(quality, kMinQuality, kMaxQuality);
 }
 
+bool SameSecret(std::string_view given, std::string_view wanted, size_t width)
+{
+    uint8_t diff = given.size() != wanted.size() ? 1 : 0;
+    for (size_t i = 0; i < width; ++i) {
+        const uint8_t a = i < given.size() ? static_cast<uint8_t>(given[i]) : 0;
+        const uint8_t b = i < wanted.size() ? static_cast<uint8_t>(wanted[i]) : 0;
+        diff |= static_cast<uint8_t>(a ^ b);
+    }
+    return diff == 0;
+}
+
 void PutLe32(uint8_t *at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)

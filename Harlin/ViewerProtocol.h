@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorlund::link {
@@ -104,6 +105,9 @@ std::array<uint8_t, kHelloLength> BuildHello(const HelloFields &fields);
 std::array<uint8_t, kReplyLength> BuildAccept();
 std::array<uint8_t, kReplyLength> BuildError(uint8_t code);
 std::array<uint8_t, kReplyLength> BuildFrameHeader(uint8_t camera, uint32_t bodyLength);
+
+// Compares two secrets of at most `width` bytes, taking the same time wherever they differ.
+bool SameSecret(std::string_view given, std::string_view wanted, size_t width);
 
 void PutLe32(uint8_t *at, uint32_t value);
 uint32_t GetLe32(const uint8_t *at);

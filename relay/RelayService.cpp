@@ -21,17 +21,6 @@ constexpr qint64 kServerReadBuffer = 64 * 1024;
 constexpr qint64 kViewerReadBuffer = 4096;
 constexpr int kGracefulCloseMs = 5000;
 
-bool SameSecret(const std::string &given, const std::string &wanted)
-{
-    uint8_t diff = given.size() != wanted.size() ? 1 : 0;
-    for (size_t i = 0; i < kMaxCredential; ++i) {
-        const auto a = static_cast<uint8_t>(i < given.size() ? given[i] : 0);
-        const auto b = static_cast<uint8_t>(i < wanted.size() ? wanted[i] : 0);
-        diff |= static_cast<uint8_t>(a ^ b);
-    }
-    return diff == 0;
-}
-
 void CloseGracefully(QTcpSocket *socket)
 {
     QTimer::singleShot(kGracefulCloseMs, socket, [socket] { socket->abort(); });
@@ -346,7 +335,8 @@ void RelayService::BecomeServer(QTcpSocket *socket, Pending &p)
         || !SplitLogin(frame.payload, login, password))
         return Forget(socket);
     auto user = m_config.users.find(login);
-    const bool good = user != m_config.users.end() && SameSecret(password, user->second);
+    const bool good
+        = user != m_config.users.end() && link::SameSecret(password, user->second, kMaxCredential);
     if (!good) {
         m_pending.erase(socket);
         socket->disconnect(this);

@@ -73,6 +73,20 @@ protected:
         return client;
     }
 
+    // Login, hello, password; the reply to the password (to the close when untilClosed).
+    bool TryPassword(RawClient &client, const std::string &password, Bytes &reply,
+                     bool untilClosed = false)
+    {
+        std::string text = ">p";
+        text += static_cast<char>(password.size());
+        text += password + "\r\n";
+        const Bytes request(text.begin(), text.end());
+        if (!client.Send(RawClient::Login(50, 32)) || !client.Read(22, reply)
+            || !client.Send(request))
+            return false;
+        return untilClosed ? client.ReadUntilClosed(reply) : client.Read(8, reply);
+    }
+
     // A frame request answered; returns the decoded size and the camera byte.
     bool Frame(RawClient &client, uint8_t camera, uint8_t value, int &w, int &h, Bytes &bgr,
                size_t *jpegSize = nullptr)
@@ -131,17 +145,11 @@ TEST_F(DirectLinkTest, PasswordWrongThenRight)
     Start("letmein");
     auto wrong = Connect();
     Bytes reply;
-    ASSERT_TRUE(wrong->Send(RawClient::Login(50, 32)));
-    ASSERT_TRUE(wrong->Read(22, reply));
-    ASSERT_TRUE(wrong->Send(Bytes { '>', 'p', 6, 'l', 'e', 't', 'm', 'e', 'i', '\r', '\n' }));
-    ASSERT_TRUE(wrong->ReadUntilClosed(reply));
+    ASSERT_TRUE(TryPassword(*wrong, "letmei", reply, true));
     EXPECT_EQ(reply, (Bytes { '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
 
     auto right = Connect();
-    ASSERT_TRUE(right->Send(RawClient::Login(50, 32)));
-    ASSERT_TRUE(right->Read(22, reply));
-    ASSERT_TRUE(right->Send(Bytes { '>', 'p', 7, 'l', 'e', 't', 'm', 'e', 'i', 'n', '\r', '\n' }));
-    ASSERT_TRUE(right->Read(8, reply));
+    ASSERT_TRUE(TryPassword(*right, "letmein", reply));
     EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
     EXPECT_EQ(socks->GotConnection(), 1);
     int w = 0, h = 0;
@@ -228,10 +236,8 @@ TEST_F(DirectLinkTest, HostileViewersAreCutOffAndOthersServed)
     Start("pw");
     auto good = Connect();
     Bytes reply;
-    ASSERT_TRUE(good->Send(RawClient::Login(50, 32)));
-    ASSERT_TRUE(good->Read(22, reply));
-    ASSERT_TRUE(good->Send(Bytes { '>', 'p', 2, 'p', 'w', '\r', '\n' }));
-    ASSERT_TRUE(good->Read(8, reply));
+    ASSERT_TRUE(TryPassword(*good, "pw", reply));
+    ASSERT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
 
     const Bytes login = RawClient::Login(50, 32);
     auto withLogin = [&](Bytes tail) {
