@@ -75,7 +75,10 @@ public:
             if (e != QAbstractSocket::RemoteHostClosedError)
                 EndLookup(false);
         });
-        QTimer::singleShot(m_options.lookupTimeoutMs, socket, [this] { EndLookup(false); });
+        QTimer::singleShot(m_options.lookupTimeoutMs, socket, [this, socket] {
+            if (m_lookup == socket)
+                EndLookup(false);
+        });
         socket->connectToHost(QString::fromStdString(m_options.lookupHost), m_options.lookupPort);
     }
 

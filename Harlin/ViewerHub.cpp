@@ -14,6 +14,7 @@ constexpr size_t kMaxFrameBody = 921600;
 constexpr size_t kMaxBackoffEntries = 256;
 constexpr uint32_t kBackoffMemoryMs = 10 * 60 * 1000;
 constexpr size_t kFeedChunk = 256;
+constexpr int kMaxRefusing = 16;
 
 bool IsCamera(int camera)
 {
@@ -69,8 +70,9 @@ int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress
 {
     if (!m_configured)
         return 0;
+    // Refusals being delayed do not count: they must not keep viewers out.
     const auto handshaking = std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
-        return e.second.state != State::Ready;
+        return e.second.state == State::AwaitLogin || e.second.state == State::AwaitPassword;
     });
     if (static_cast<size_t>(handshaking) >= m_limits.maxHandshaking)
         return 0;
@@ -159,6 +161,8 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
             s.state = State::Ready;
             s.parser.SetStage(ParseStage::Requests);
             Write(id, BuildAccept());
+        } else if (RefusingCount() >= kMaxRefusing) {
+            Drop(id, false); // too many guesses at once: no answer, no wait
         } else {
             s.state = State::Refusing;
             s.refuseAt = m_clock.TickCount() + RefusalDelay(s.peer);
@@ -316,6 +320,13 @@ void ViewerHub::Poll()
     }
     if (!reoffered.empty() && onReoffer)
         onReoffer();
+}
+
+int ViewerHub::RefusingCount() const
+{
+    return static_cast<int>(std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
+        return e.second.state == State::Refusing;
+    }));
 }
 
 int ViewerHub::ReadyCount() const

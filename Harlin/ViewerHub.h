@@ -136,6 +136,7 @@ private:
     bool SendFrame(int id, uint8_t camera, const std::vector<uint8_t> &jpeg);
     bool SendNoPicture(int id);
     int FreeViewerNumber() const;
+    int RefusingCount() const;
     uint32_t RefusalDelay(const std::string &peer);
     void ForgetFailures(const std::string &peer);
     int TakeAnswerTarget();

@@ -66,6 +66,8 @@ public:
     size_t Append(std::span<const uint8_t> bytes);
     ParseResult Next(ViewerRequest &out);
     size_t Buffered() const { return m_length; }
+    // The bytes taken but not yet cut into a request.
+    std::span<const uint8_t> BufferedBytes() const { return { m_buffer.data(), m_length }; }
 
 private:
     ParseResult ParseLogin(ViewerRequest &out);

@@ -284,6 +284,8 @@ void RelayService::BecomeViewer(QTcpSocket *socket, Pending &p)
     forward.insert(forward.end(), login.text.begin(), login.text.end());
     forward.push_back('\r');
     forward.push_back('\n');
+    const auto rest = p.parser.BufferedBytes();
+    forward.insert(forward.end(), rest.begin(), rest.end());
     std::vector<uint8_t> out;
     const std::string peer = socket->peerAddress().toString().toStdString();
     AppendFrame(out, FrameType::Open, channel,

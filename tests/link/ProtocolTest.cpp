@@ -276,6 +276,21 @@ TEST_F(HubTest, WrongPasswordIsAnsweredLateAndLaterEachTime)
     EXPECT_TRUE(again.closed);
 }
 
+TEST_F(HubTest, DelayedRefusalsNeitherBlockNewViewersNorPileUp)
+{
+    Configure("secret");
+    const Bytes wrong = Cat(B({ '>', 'p', 1 }), "x", B({ 13, 10 }));
+    std::vector<FakeTransport> t(17);
+    for (size_t i = 0; i < t.size(); ++i)
+        hub->Feed(Login(t[i], 32, "10.0.1." + std::to_string(i)), wrong);
+    for (size_t i = 0; i < 16; ++i)
+        EXPECT_FALSE(t[i].closed);
+    EXPECT_TRUE(t[16].closed);
+    EXPECT_FALSE(t[16].closedGracefully);
+    FakeTransport next;
+    EXPECT_NE(Open(next), 0);
+}
+
 TEST_F(HubTest, HandshakesAreFewAndTimed)
 {
     FakeTransport t[5];

@@ -205,6 +205,18 @@ TEST_F(RelayTest, ViewerReachesTheServerByIdAndUnknownIdsAreRefused)
         ASSERT_TRUE(stranger->ReadUntilClosed(reply));
         EXPECT_EQ(reply, (Bytes { '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
     }
+    // A login and a request in one write both reach the server.
+    auto eager = Viewer();
+    Bytes both = RawClient::Login(50, 16, kLogin);
+    const Bytes request = RawClient::Request('c', 1, 50);
+    both.insert(both.end(), request.begin(), request.end());
+    ASSERT_TRUE(eager->Send(both));
+    Bytes hello, jpeg;
+    uint8_t camera = 0;
+    ASSERT_TRUE(eager->Read(22, hello));
+    ASSERT_TRUE(eager->ReadFrame(camera, jpeg));
+    EXPECT_EQ(camera, 1);
+    eager->Abort();
     viewer->Abort();
     ASSERT_TRUE(PumpUntil([&] { return direct->GotPeer() == 0 && relay->ViewerCount() == 0; }));
 }
