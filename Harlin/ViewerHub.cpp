@@ -316,7 +316,7 @@ void ViewerHub::Poll()
             return p.session == id && p.code != -1;
         });
         if (!queued)
-            m_queue.push_front({ id, s.handedCode, 0 });
+            m_queue.push_front({ id, s.handedCode, s.handedArg });
     }
     if (!reoffered.empty() && onReoffer)
         onReoffer();
@@ -351,6 +351,7 @@ int8_t ViewerHub::CheckRequestQueue(uint8_t *buffer, size_t length)
         s->awaitingAnswer = true;
         s->handedAt = m_clock.TickCount();
         s->handedCode = p.code;
+        s->handedArg = p.arg;
         m_answerTarget = p.session;
     }
     return p.code;

@@ -115,6 +115,7 @@ private:
         bool awaitingAnswer = false; // a frame request was handed over
         uint32_t handedAt = 0;
         int8_t handedCode = 0;
+        uint8_t handedArg = 0;
     };
     struct Pending
     {

@@ -513,9 +513,18 @@ TEST_F(HubTest, UnansweredRequestIsOfferedAgainWhenAsked)
     EXPECT_EQ(offers, 1);
     ASSERT_EQ(Next(viewer, arg), 1);
     EXPECT_TRUE(hub->SendImageOut(frame.data(), frame.size(), 1));
+    // A stored-picture request comes back with its step.
+    hub->Feed(id, B({ '>', 's', 2, '-', 13, 10 }));
+    ASSERT_EQ(Next(viewer, arg), 34);
+    clock.Advance(1500);
+    hub->Poll();
+    EXPECT_EQ(offers, 2);
+    ASSERT_EQ(Next(viewer, arg), 34);
+    EXPECT_EQ(arg, '-');
+    hub->SendStillOut("/nonexistent/p001.jpg");
     clock.Advance(5000);
     hub->Poll();
-    EXPECT_EQ(offers, 1);
+    EXPECT_EQ(offers, 2);
 }
 
 TEST_F(HubTest, ViewerFarBehindIsDropped)
