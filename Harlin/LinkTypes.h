@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vorlund {
+
+// The server's start record for the direct link ("iConn", 24 bytes).
+struct ConnInfo
+{
+    char RemotePassword[16] {}; // NUL-terminated; empty = none
+    int32_t CameraPriority = 0; // non-zero: camera 1 has priority (hello byte 7)
+    int32_t RemotePort = 49330; // 0 = any free port
+};
+static_assert(sizeof(ConnInfo) == 24);
+
+// The header that describes the frames handed to SendImageOut. Laid out like the
+// platform's bitmap info header; BitCount carries the number of cameras, not the pixel depth:
+// every frame is 24-bit BGR, rows bottom-up, no padding.
+struct ImageHeader
+{
+    uint32_t Size = 40;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    uint16_t Planes = 0;
+    uint16_t BitCount = 1; // camera count
+    uint32_t Compression = 0;
+    uint32_t SizeImage = 0;
+    int32_t XPelsPerMeter = 0;
+    int32_t YPelsPerMeter = 0;
+    uint32_t ClrUsed = 0;
+    uint32_t ClrImportant = 0;
+};
+static_assert(sizeof(ImageHeader) == 40);
+
+// One byte per camera 1..4, non-zero when it takes pan/tilt/zoom commands.
+using PtzFlags = std::array<uint8_t, 4>;
+
+} // namespace vorlund
