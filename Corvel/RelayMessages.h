@@ -1,11 +1,6 @@
 #pragma once
 
-#include <cstdint>
-
-namespace vorlund {
-
-// Messages the relay link posts to the server's view.
-inline constexpr uint32_t WM_RELAY_RECONNECT = 0x1088; // connect to the relay again
-inline constexpr uint32_t WM_RELAY_RESUME = 0x108F; // a held-back request was offered again
-
-} // namespace vorlund
+// The relay link posts WM_RELAY_RECONNECT (connect to the relay again) and WM_RELAY_RESUME (a
+// held-back request was offered again) to the server's view; their numbers are in the view's
+// message table.
+#include "Messages.h"

@@ -1,8 +1,10 @@
 // The server program: application, profile, plugin folder, signals, main frame and view.
 
+#include "CIdentify.h"
 #include "CVorlundView.h"
 #include "Commands.h"
 #include "Launchers.h"
+#include "LinkLibraries.h"
 #include "MainFrame.h"
 #include "PluginFolder.h"
 #include "Profile.h"
@@ -13,6 +15,8 @@
 
 #include <QApplication>
 #include <QDir>
+
+#include <algorithm>
 
 #include <gst/gst.h>
 
@@ -99,6 +103,12 @@ int main(int argc, char **argv)
     options.workingFolder = theApp.WorkingFolder;
     options.commandLineDevice = theApp.Device;
     options.makeGraph = vorlund::MakeCaptureGraph;
+    // The relay's web lookup; the suite's relay service answers it.
+    vorlund::LookupAddress lookup;
+    lookup.host = profile.GetProfileString("Settings", "RelayLookupHost", lookup.host);
+    lookup.port = uint16_t(
+        std::clamp(profile.GetProfileInt("Settings", "RelayLookupPort", lookup.port), 1, 65535));
+    options.makeLinks = [lookup] { return std::make_unique<vorlund::LinkLibraries>(lookup); };
     auto *view = new vorlund::CVorlundView(profile, serverNotifier, options); // the frame owns it
     ViewClient client(*view);
     view->Hooks.setPaneText = [&frame](int pane, const std::string &text) {
@@ -115,6 +125,19 @@ int main(int argc, char **argv)
         const auto &names = view->Core().View().VideoDeviceNames;
         frame.SetVideoDeviceMenu(std::vector<std::string>(names.begin(), names.end()));
     };
+    view->Core().Remote().AskCredentials
+        = [&frame](const std::string &login, const std::string &password,
+                   vorlund::RemoteServing::CredentialsDone done) {
+              auto *dialog = new vorlund::CIdentify(&frame);
+              dialog->setAttribute(Qt::WA_DeleteOnClose);
+              dialog->m_Login = QString::fromStdString(login);
+              dialog->m_Password = QString::fromStdString(password);
+              QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done](int result) {
+                  done(result == QDialog::Accepted, dialog->m_Login.toStdString(),
+                       dialog->m_Password.toStdString());
+              });
+              dialog->open();
+          };
     frame.SetClient(&client);
     view->Core().OnInitialUpdate();
     vorlund::SignalBridge bridge({ [&frame] { frame.OnServiceClose(); },

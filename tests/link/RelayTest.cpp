@@ -29,7 +29,8 @@ constexpr char kPassword[] = "relay pw";
 class RecordingSink : public IMessageSink
 {
 public:
-    void PostMessage(uint32_t message) noexcept override { messages.push_back(message); }
+    using IMessageSink::PostMessage;
+    void PostMessage(uint32_t message, uintptr_t) noexcept override { messages.push_back(message); }
     std::vector<uint32_t> messages;
 };
 
