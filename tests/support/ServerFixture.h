@@ -98,6 +98,10 @@ public:
     void ServeRemoteRequests(int camera) override { served.push_back(camera); }
     void KeepRelayAlive() override { ++relayPings; }
     void SendAlertMail(int code) override { mails.push_back(code); }
+    void QueueMotionAlert(int camera, const std::filesystem::path &picture) override
+    {
+        alerts.emplace_back(camera, picture);
+    }
     void Start(const std::filesystem::path &folder, int64_t limit,
                const std::filesystem::path &current) override
     {
@@ -122,6 +126,7 @@ public:
     std::vector<int> served;
     int relayPings = 0;
     std::vector<int> mails;
+    std::vector<std::pair<int, std::filesystem::path>> alerts;
     std::vector<Recycle> recycles;
     int diskChecks = 0;
 };
