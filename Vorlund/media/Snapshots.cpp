@@ -64,7 +64,7 @@ bool TimeLapseWindowOpen(const TimeWindow &w, int minuteOfDay)
 Snapshots::Snapshots(ServerContext &context, IMailer &mailer) : m_context(context), m_mailer(mailer)
 {
     // Taking the still must not allocate: it runs under the engine lock.
-    m_still.reserve(kFrameBufferSize);
+    m_still.reserve(kFrameBufferSize + kTurnSlack);
 }
 
 int Snapshots::SaveSnapshot()
@@ -72,29 +72,29 @@ int Snapshots::SaveSnapshot()
     StillInfo still;
     if (!m_context.engine.TakeStillFrame(m_still, still))
         return 0; // a repeated announcement of a still already saved
+    const int camera = still.Camera;
+    const bool timeLapse = still.TimeLapse;
 
-    StillImage image;
     try {
-        if (!IsCamera(still.Camera)
-            || !image.Load(m_still.data(), m_still.size(), still.Width, still.Height)) {
+        const bool valid = IsCamera(camera) && m_image.Adopt(m_still, still.Width, still.Height);
+        // The buffer handed back is the next still's; growing it here keeps the lock short.
+        m_still.reserve(kFrameBufferSize + kTurnSlack);
+        if (!valid) {
             m_context.notifier.ShowMessage(kImageNotValid, kPlainCaption);
             return -1;
         }
-        Stamp(image);
+        Stamp(m_image);
+        if (!timeLapse)
+            m_image.Rotate(RotationFromSetting(m_context.view.Startup.ImageRotate));
     } catch (const std::bad_alloc &) {
         m_context.notifier.ShowMessage(kMemoryAllocFailed, kPlainCaption);
         return -1;
     }
 
-    const int camera = still.Camera;
-    const bool timeLapse = still.TimeLapse;
     const std::filesystem::path file = timeLapse ? TimeLapseFile(camera) : MotionFile(camera);
-    if (!timeLapse)
-        image.Rotate(RotationFromSetting(m_context.view.Startup.ImageRotate));
-
     const char *failure = timeLapse ? "Save time-lapse image failed:\n%x - %s"
                                     : "Save snapshot image failed:\n%x - %s";
-    if (!m_encoder.Encode(image, m_context.settings.Config.Block.JpegQuality[camera], m_jpeg))
+    if (!m_encoder.Encode(m_image, m_context.settings.Config.Block.JpegQuality[camera], m_jpeg))
         return Fail(failure, EIO, m_encoder.LastError());
     if (const int rc = WriteFileAtomically(file, m_jpeg, kPictureMode); rc != 0)
         return Fail(failure, rc, std::strerror(rc));

@@ -59,6 +59,7 @@ private:
     IMailer &m_mailer;
     StampFont m_font;
     JpegEncoder m_encoder;
+    StillImage m_image;
     std::vector<uint8_t> m_still;
     std::vector<uint8_t> m_jpeg;
 };

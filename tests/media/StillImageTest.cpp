@@ -13,8 +13,7 @@ namespace {
 // Pixel (x, y) counted from the top-left corner of a bottom-up BGR picture.
 const uint8_t *At(const StillImage &image, int x, int y)
 {
-    return image.Pixels().data()
-        + (size_t(image.Height() - 1 - y) * size_t(image.Width()) + size_t(x)) * 3;
+    return image.Data() + (size_t(image.Height() - 1 - y) * size_t(image.Width()) + size_t(x)) * 3;
 }
 
 TEST(StillImage, RotationSettingAndStampText)
@@ -67,7 +66,29 @@ TEST(StillImage, QuarterTurnsMoveEveryPixel)
     StillImage same;
     ASSERT_TRUE(same.Load(frame.data(), frame.size(), w, h));
     same.Rotate(Rotation::None);
-    EXPECT_EQ(same.Pixels(), source.Pixels());
+    EXPECT_TRUE(std::ranges::equal(same.Pixels(), source.Pixels()));
+}
+
+TEST(StillImage, FastTurnEqualsPlainTurn)
+{
+    for (const auto &[w, h] : { std::pair { 720, 576 },
+                                { 644, 483 },
+                                { 37, 70 },
+                                { 5, 3 },
+                                { 4, 4 },
+                                { 1, 1 },
+                                { 3, 9 } }) {
+        std::vector<uint8_t> src(size_t(w) * h * 3 + kTurnSlack);
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = uint8_t(i * 13 + i / 253);
+        for (const bool left : { true, false }) {
+            std::vector<uint8_t> plain(size_t(w) * h * 3), fast(plain.size());
+            TurnPlain(src.data(), plain.data(), w, h, left);
+            if (!TurnFast(src.data(), fast.data(), w, h, left))
+                GTEST_SKIP() << "no SSSE3 here";
+            EXPECT_EQ(plain, fast) << w << "x" << h << (left ? " left" : " right");
+        }
+    }
 }
 
 TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
