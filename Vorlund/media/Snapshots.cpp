@@ -3,6 +3,7 @@
 #include "DeviceSettings.h"
 #include "FileIo.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
