@@ -46,14 +46,7 @@ const std::vector<uint8_t> &Scene()
 
 LocalDateTime Now(int second)
 {
-    LocalDateTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 8;
-    t.hour = 23;
-    t.minute = 59;
-    t.second = second % 60;
-    return t;
+    return { 2026, 12, 8, 23, 59, second % 60, 2 };
 }
 
 void BM_BareEncode(benchmark::State &st)

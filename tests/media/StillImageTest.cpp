@@ -27,13 +27,7 @@ TEST(StillImage, RotationSettingAndStampText)
     for (const auto &c : cases)
         EXPECT_EQ(RotationFromSetting(c.setting), c.rotation) << c.setting;
 
-    LocalDateTime t;
-    t.year = 2006;
-    t.month = 7;
-    t.day = 4;
-    t.hour = 13;
-    t.minute = 5;
-    t.second = 9;
+    const LocalDateTime t { 2006, 7, 4, 13, 5, 9, 2 };
     EXPECT_EQ(StampText(t), "07-04-2006 13:05:09");
 }
 
