@@ -181,14 +181,26 @@ __attribute__((target("ssse3"))) static inline __m128 WidenFour(const uint8_t *p
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), widen));
 }
 
+// Packs four 32-bit lanes back to 3-byte pixels and writes exactly 12 bytes.
+__attribute__((target("ssse3"))) static inline void StoreTwelve(uint8_t *out, __m128i lanes,
+                                                                __m128i pack)
+{
+    const __m128i v = _mm_shuffle_epi8(lanes, pack);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), v);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+    std::memcpy(out + 8, &tail, 4);
+}
+
+template <bool Left>
 __attribute__((target("ssse3"))) static void TurnSsse3(const uint8_t *src, uint8_t *dst, int w,
-                                                       int h, bool left)
+                                                       int h)
 {
     const size_t srcStride = size_t(w) * 3, dstStride = size_t(h) * 3;
     const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const __m128i packReversed
-        = _mm_setr_epi8(12, 13, 14, 8, 9, 10, 4, 5, 6, 0, 1, 2, -1, -1, -1, -1);
+    // Left: the four source rows land right to left in the output row; right: left to right.
+    const __m128i pack = Left
+        ? _mm_setr_epi8(12, 13, 14, 8, 9, 10, 4, 5, 6, 0, 1, 2, -1, -1, -1, -1)
+        : _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const int w4 = w & ~3, h4 = h & ~3;
     constexpr int kTile = 16;
     for (int r0 = 0; r0 < h4; r0 += kTile) {
@@ -202,25 +214,21 @@ __attribute__((target("ssse3"))) static void TurnSsse3(const uint8_t *src, uint8
                     __m128 a2 = WidenFour(in + 2 * srcStride, widen);
                     __m128 a3 = WidenFour(in + 3 * srcStride, widen);
                     _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-                    const __m128 columns[4] = { a0, a1, a2, a3 };
-                    for (int j = 0; j < 4; ++j) {
-                        const __m128i lanes = _mm_castps_si128(columns[j]);
-                        uint8_t *out = left
-                            ? dst + size_t(x + j) * dstStride + size_t(h - 4 - r) * 3
-                            : dst + size_t(w - 1 - x - j) * dstStride + size_t(r) * 3;
-                        const __m128i v = _mm_shuffle_epi8(lanes, left ? packReversed : pack);
-                        _mm_storel_epi64(reinterpret_cast<__m128i *>(out), v);
-                        const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(v, 8));
-                        std::memcpy(out + 8, &tail, 4);
-                    }
+                    uint8_t *out = Left ? dst + size_t(x) * dstStride + size_t(h - 4 - r) * 3
+                                        : dst + size_t(w - 1 - x) * dstStride + size_t(r) * 3;
+                    const ptrdiff_t step = Left ? ptrdiff_t(dstStride) : -ptrdiff_t(dstStride);
+                    StoreTwelve(out, _mm_castps_si128(a0), pack);
+                    StoreTwelve(out + step, _mm_castps_si128(a1), pack);
+                    StoreTwelve(out + 2 * step, _mm_castps_si128(a2), pack);
+                    StoreTwelve(out + 3 * step, _mm_castps_si128(a3), pack);
                 }
             }
         }
     }
     for (int r = 0; r < h; ++r) {
         for (int x = r < h4 ? w4 : 0; x < w; ++x) {
-            const size_t row = left ? size_t(x) : size_t(w - 1 - x);
-            const size_t column = left ? size_t(h - 1 - r) : size_t(r);
+            const size_t row = Left ? size_t(x) : size_t(w - 1 - x);
+            const size_t column = Left ? size_t(h - 1 - r) : size_t(r);
             std::memcpy(dst + (row * h + column) * 3, src + (size_t(r) * w + x) * 3, 3);
         }
     }
@@ -232,7 +240,10 @@ bool TurnFast(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3) {
-        TurnSsse3(src, dst, w, h, left);
+        if (left)
+            TurnSsse3<true>(src, dst, w, h);
+        else
+            TurnSsse3<false>(src, dst, w, h);
         return true;
     }
 #endif
