@@ -116,9 +116,8 @@ public:
     virtual ~IMailer() = default;
     // 0 sends the queued alert, if any.
     virtual void SendAlertMail(int code) = 0;
-    // Queues the motion alert "Motion on Camera <camera>" with `picture` attached; an alert
-    // that has not gone out yet is replaced, so only the newest picture is sent.
-    virtual void QueueMotionAlert(int camera, const std::filesystem::path &picture) = 0;
+    // Queues the motion alert of `camera` with its snapshot; replaces a mail not sent yet.
+    virtual void QueueAlert(int camera, const std::filesystem::path &picture) = 0;
 };
 
 class IRecycler
@@ -164,7 +163,7 @@ struct NullTopics final : ICaptureGraph,
     void ServeRemoteRequests(int) override { }
     void KeepRelayAlive() override { }
     void SendAlertMail(int) override { }
-    void QueueMotionAlert(int, const std::filesystem::path &) override { }
+    void QueueAlert(int, const std::filesystem::path &) override { }
     void Start(const std::filesystem::path &, int64_t, const std::filesystem::path &) override { }
     void UpdateDiskSpace() override { }
     uint64_t RecordFileBytes() const override { return 0; }

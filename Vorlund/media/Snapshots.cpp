@@ -103,7 +103,7 @@ int Snapshots::SaveSnapshot()
     if (timeLapse)
         return 0;
     if (m_context.engine.MailOnMotion[camera].load())
-        m_mailer.QueueMotionAlert(camera, file);
+        m_mailer.QueueAlert(camera, file);
     m_context.shell.SetPaneText(kPaneCamera, std::to_string(camera));
     return 0;
 }

@@ -98,7 +98,7 @@ public:
     void ServeRemoteRequests(int camera) override { served.push_back(camera); }
     void KeepRelayAlive() override { ++relayPings; }
     void SendAlertMail(int code) override { mails.push_back(code); }
-    void QueueMotionAlert(int camera, const std::filesystem::path &picture) override
+    void QueueAlert(int camera, const std::filesystem::path &picture) override
     {
         alerts.emplace_back(camera, picture);
     }
