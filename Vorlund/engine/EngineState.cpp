@@ -66,6 +66,55 @@ size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,
     return length;
 }
 
+bool EngineState::ServeStillRequest(int camera, int width, int height, const uint8_t *data,
+                                    size_t length, double sampleTime)
+{
+    length = std::min(length, kFrameBufferSize);
+    std::lock_guard lock(m_bufferLock);
+    // Requests are set without the lock, but every clear happens under it: the check here and
+    // the copy cannot straddle a clear by the saver.
+    if (SnapshotRequest.load() != camera)
+        return false;
+    std::memcpy(Buffer(kStill), data, length);
+    StillSampleTime.store(sampleTime);
+    m_still = { camera, TimeLapseShot.load() != 0, width, height, length, sampleTime };
+    m_stillFresh = true;
+    return true;
+}
+
+bool EngineState::TakeStillFrame(std::vector<uint8_t> &out, StillInfo &info)
+{
+    std::lock_guard lock(m_bufferLock);
+    if (!m_stillFresh)
+        return false;
+    info = m_still;
+    out.resize(info.Length);
+    std::memcpy(out.data(), Buffer(kStill), info.Length);
+    m_stillFresh = false;
+    // Clear the request this still answered, not one of another camera or kind set since.
+    if (SnapshotRequest.load() == info.Camera && (TimeLapseShot.load() != 0) == info.TimeLapse) {
+        SnapshotRequest.store(0);
+        TimeLapseShot.store(0);
+    }
+    return true;
+}
+
+void EngineState::RequestTimeLapseShot(int camera)
+{
+    std::lock_guard lock(m_bufferLock);
+    TimeLapseShot.store(1);
+    SnapshotRequest.store(camera);
+}
+
+bool EngineState::DropSnapshotRequest(int32_t seen)
+{
+    std::lock_guard lock(m_bufferLock);
+    if (!SnapshotRequest.compare_exchange_strong(seen, 0))
+        return false;
+    TimeLapseShot.store(0);
+    return true;
+}
+
 ZoneMaskBytes EngineState::GetZoneMask(int camera, int zone) const
 {
     ZoneMaskBytes out {};

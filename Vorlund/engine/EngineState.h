@@ -20,6 +20,20 @@ inline constexpr int kMaxFrameHeight = 576;
 
 // Per-camera arrays are indexed by the camera number 1..4; entry 0 is unused.
 template <typename T> using PerCamera = std::array<T, kMaxCameras + 1>;
+
+// What a still frame is: the camera and kind of the request it answered, and its geometry, as
+// the detector copied it. Kept with the buffer under the same lock, so a picture is filed under
+// the camera and kind it was taken for even when the current camera or the request changed
+// since.
+struct StillInfo
+{
+    int32_t Camera = 0;
+    bool TimeLapse = false;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    size_t Length = 0;
+    double SampleTime = 0.0;
+};
 using ZoneMaskBytes = std::array<uint8_t, kCells>;
 using CellFlags = std::array<std::atomic<uint8_t>, kCells>;
 
@@ -53,6 +67,20 @@ public:
     // (at most the buffer size); out is resized to that.
     size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const;
     size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
+
+    // The still hand-over. The detector serves the request for `camera`: under the lock, and
+    // only while the request still names that camera, the frame is copied with the request's
+    // kind and marked fresh. Returns false when the request has gone or changed meanwhile.
+    bool ServeStillRequest(int camera, int width, int height, const uint8_t *data, size_t length,
+                           double sampleTime);
+    // The saver takes a fresh still once: copies it out with what it is, and clears the request
+    // it answered (unless a newer request replaced it). False when no fresh still waits.
+    bool TakeStillFrame(std::vector<uint8_t> &out, StillInfo &info);
+    // A time-lapse request names the camera and the kind together.
+    void RequestTimeLapseShot(int camera);
+    // The detector drops a request for a camera that is no longer current; a dropped time-lapse
+    // request takes its kind with it. False when the request changed meanwhile.
+    bool DropSnapshotRequest(int32_t seen);
 
     // --- Frame geometry ------------------------------------------------------------------
     std::atomic<int32_t> FrameWidth { 0 };
@@ -118,6 +146,8 @@ public:
     std::atomic<int32_t> RecordCountdown { 0 };
     std::atomic<int32_t> HoldTicks { 0 };
     std::atomic<uint8_t> GateOpen { 0 };
+    // Set by the requesters; cleared only under the buffer lock (the saver, the detector's
+    // drop), so the detector's check-and-copy of a still never straddles a clear.
     std::atomic<int32_t> SnapshotRequest { 0 };
     std::atomic<uint8_t> TimeLapseShot { 0 };
 
@@ -168,6 +198,7 @@ public:
     // Clears the request only if it still holds the value the caller read.
     bool ClearSnapshotRequest(int32_t seen)
     {
+        std::lock_guard lock(m_bufferLock);
         return SnapshotRequest.compare_exchange_strong(seen, 0);
     }
 
@@ -192,6 +223,8 @@ private:
 
     std::unique_ptr<uint8_t[]> m_buffers; // nine buffers, allocated once
     mutable std::mutex m_bufferLock; // held only while a live or still frame is copied
+    StillInfo m_still; // guarded by m_bufferLock
+    bool m_stillFresh = false; // guarded by m_bufferLock: a served still not taken yet
 };
 
 } // namespace vorlund

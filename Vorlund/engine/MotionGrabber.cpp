@@ -77,10 +77,10 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     // Still hand-over: while a request is pending no frame is examined.
     if (const int32_t request = s.SnapshotRequest.load(); request != 0) {
         if (request == c) {
-            s.WriteStillFrame(pBuffer, length, SampleTime);
-            s.Post(WM_FRAME_GRABBED);
+            if (s.ServeStillRequest(c, FrameWidth, FrameHeight, pBuffer, length, SampleTime))
+                s.Post(WM_FRAME_GRABBED);
         } else {
-            s.ClearSnapshotRequest(request);
+            s.DropSnapshotRequest(request);
         }
         return 0;
     }

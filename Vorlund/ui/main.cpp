@@ -11,6 +11,7 @@
 #include "QtNotifier.h"
 #include "ServerNotifier.h"
 #include "SignalBridge.h"
+#include "SoundPlayer.h"
 #include "VorlundApp.h"
 
 #include <QApplication>
@@ -103,6 +104,9 @@ int main(int argc, char **argv)
     options.workingFolder = theApp.WorkingFolder;
     options.commandLineDevice = theApp.Device;
     options.makeGraph = vorlund::MakeCaptureGraph;
+    options.makeSound = [](const std::filesystem::path &folder) {
+        return std::make_unique<vorlund::SoundPlayer>(folder);
+    };
     // The relay's web lookup; the suite's relay service answers it.
     vorlund::LookupAddress lookup;
     lookup.host = profile.GetProfileString("Settings", "RelayLookupHost", lookup.host);

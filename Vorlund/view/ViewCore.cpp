@@ -27,11 +27,23 @@ std::filesystem::path LogPath(const std::filesystem::path &folder)
 
 ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options)
     : m_profile(profile), m_notifier(notifier), m_shell(shell), m_options(options),
+      m_sound(options.makeSound && !options.workingFolder.empty()
+                  ? options.makeSound(options.workingFolder)
+                  : nullptr),
       m_log(LogPath(options.workingFolder), SystemClock::Instance()),
       m_settings(options.workingFolder, m_engine, notifier,
                  [this](std::string_view line) { m_log.AppendErrorLog(line); }),
-      m_context { m_engine, m_view,   m_settings, profile, SystemClock::Instance(), notifier, m_log,
-                  m_sink,   m_timers, shell,      m_silent },
+      m_context { m_engine,
+                  m_view,
+                  m_settings,
+                  profile,
+                  SystemClock::Instance(),
+                  notifier,
+                  m_log,
+                  m_sink,
+                  m_timers,
+                  shell,
+                  m_sound ? *m_sound : static_cast<ISound &>(m_silent) },
       m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
@@ -42,7 +54,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
       m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_remote, m_mailer, m_recycler, m_disk),
-      m_zones(m_context)
+      m_snapshots(m_context, m_mailer), m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
@@ -152,6 +164,15 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
     }
     ++m_dispatchDepth;
     switch (message) {
+    case WM_FRAME_GRABBED:
+        m_snapshots.SaveSnapshot();
+        break;
+    case WM_REQUEST_SNAPSHOT:
+        m_snapshots.RequestSnapshot();
+        break;
+    case WM_PLAY_SNAP:
+        m_snapshots.PlaySnapSound();
+        break;
     case WM_GRAPH_EVENT:
         m_run.OnGraphEvent();
         break;
@@ -195,6 +216,9 @@ void ViewCore::OnTimer(int id)
         break;
     case STATUS_TIMER:
         m_status.OnStatusTimer();
+        break;
+    case TIMELAPSE_TIMER:
+        m_snapshots.OnTimeLapseTimer(1);
         break;
     case PTZ_STEP_TIMER:
         m_ptz.OnPtzStepTimer();

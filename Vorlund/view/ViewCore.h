@@ -12,6 +12,7 @@
 #include "RunControl.h"
 #include "SerialLine.h"
 #include "ServerContext.h"
+#include "Snapshots.h"
 #include "StatusTick.h"
 #include "TimedZones.h"
 #include "ViewMessageEvent.h"
@@ -59,6 +60,8 @@ public:
         std::function<std::unique_ptr<ICaptureGraph>(ServerContext &)> makeGraph;
         // Makes the remote link libraries' objects; none means no remote viewing.
         std::function<std::unique_ptr<ILinkFactory>()> makeLinks;
+        // Plays the working folder's sounds; none keeps the server silent.
+        std::function<std::unique_ptr<ISound>(const std::filesystem::path &folder)> makeSound;
     };
 
     ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
@@ -112,6 +115,7 @@ private:
     Options m_options;
 
     SilentSound m_silent;
+    std::unique_ptr<ISound> m_sound;
     NullTopics m_null;
     EngineState m_engine;
     ViewState m_view;
@@ -135,6 +139,7 @@ private:
     CVideoRecycler m_recycler;
     StatusTick m_status;
     MainTick m_tick;
+    Snapshots m_snapshots;
     TimedZoneEditor m_zones;
     std::unique_ptr<class CTimedZones> m_zonesDialog;
 

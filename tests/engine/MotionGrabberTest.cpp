@@ -457,6 +457,64 @@ TEST_F(DetectorTest, SnapshotRequestsForOtherCamerasAreDroppedAndNeverOverwritte
     EXPECT_EQ(state.SnapshotRequest, 3);
 }
 
+TEST_F(DetectorTest, StillCarriesItsCameraAndKind)
+{
+    state.CameraCount = 4;
+    std::vector<uint8_t> out;
+    StillInfo info;
+
+    // Served for camera 2, taken after the switch to camera 3: still camera 2, a motion picture.
+    state.CurrentCamera = 2;
+    ASSERT_TRUE(state.RequestSnapshotIfIdle(2));
+    Feed(Motion({ 8 }));
+    state.CurrentCamera = 3;
+    ASSERT_TRUE(state.TakeStillFrame(out, info));
+    EXPECT_EQ(info.Camera, 2);
+    EXPECT_FALSE(info.TimeLapse);
+    EXPECT_EQ(info.Width, 720);
+    EXPECT_EQ(info.Height, 576);
+    EXPECT_EQ(out.size(), base.bytes.size());
+    EXPECT_EQ(state.SnapshotRequest, 0);
+    EXPECT_FALSE(state.TakeStillFrame(out, info)) << "a repeated message finds nothing";
+
+    // A time-lapse still keeps its kind; taking it clears request and kind.
+    state.CurrentCamera = 1;
+    state.RequestTimeLapseShot(1);
+    Feed(base);
+    ASSERT_TRUE(state.TakeStillFrame(out, info));
+    EXPECT_TRUE(info.TimeLapse);
+    EXPECT_EQ(state.SnapshotRequest, 0);
+    EXPECT_EQ(state.TimeLapseShot, 0);
+
+    // A dropped time-lapse request never turns the next motion still into a time-lapse one.
+    state.RequestTimeLapseShot(1);
+    state.CurrentCamera = 2;
+    Feed(base);
+    EXPECT_EQ(state.SnapshotRequest, 0);
+    EXPECT_EQ(state.TimeLapseShot, 0);
+    ASSERT_TRUE(state.RequestSnapshotIfIdle(2));
+    Feed(base);
+    ASSERT_TRUE(state.TakeStillFrame(out, info));
+    EXPECT_FALSE(info.TimeLapse);
+
+    // A motion still taken after a time-lapse request replaced it leaves that request pending.
+    state.CurrentCamera = 1;
+    ASSERT_TRUE(state.RequestSnapshotIfIdle(1));
+    Feed(base);
+    state.RequestTimeLapseShot(1);
+    ASSERT_TRUE(state.TakeStillFrame(out, info));
+    EXPECT_FALSE(info.TimeLapse);
+    EXPECT_EQ(state.SnapshotRequest, 1);
+    EXPECT_EQ(state.TimeLapseShot, 1);
+
+    // A request cleared before the frame arrives is not served.
+    state.DropSnapshotRequest(1);
+    const int grabbed = sink.grabbed;
+    EXPECT_FALSE(state.ServeStillRequest(1, 720, 576, base.bytes.data(), base.bytes.size(), 0));
+    EXPECT_EQ(sink.grabbed, grabbed);
+    EXPECT_FALSE(state.TakeStillFrame(out, info));
+}
+
 TEST_F(DetectorTest, SkippedFrames)
 {
     state.SwitchBusy = 1;

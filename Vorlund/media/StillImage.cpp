@@ -1,0 +1,311 @@
+#include "StillImage.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+#include <cstdio>
+#include <cstring>
+
+namespace vorlund {
+
+Rotation RotationFromSetting(std::string_view imageRotate)
+{
+    if (imageRotate.find('L') != std::string_view::npos)
+        return Rotation::Left;
+    if (imageRotate.find('R') != std::string_view::npos)
+        return Rotation::Right;
+    return Rotation::None;
+}
+
+std::string StampText(const LocalDateTime &now)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d:%02d:%02d", now.month, now.day, now.year,
+                  now.hour, now.minute, now.second);
+    return text;
+}
+
+// --- Stamp font -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kCellHeight = 15;
+constexpr int kWeight = 600;
+
+} // namespace
+
+struct StampFont::Font
+{
+    QFont font;
+    int ascent = 0;
+    int height = 0;
+};
+
+StampFont::StampFont()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    auto font = std::make_unique<Font>();
+    font->font = QFont(QStringLiteral("courier"));
+    font->font.setStyleHint(QFont::TypeWriter, QFont::NoAntialias);
+    font->font.setWeight(static_cast<QFont::Weight>(kWeight));
+    // The size is the text cell's height (ascent and descent together), as the stamp has
+    // always been drawn; Qt's pixel size is the em, so shrink it until the cell fits.
+    for (int pixels = kCellHeight; pixels > 4; --pixels) {
+        font->font.setPixelSize(pixels);
+        if (QFontMetrics(font->font).height() <= kCellHeight)
+            break;
+    }
+    const QFontMetrics metrics(font->font);
+    font->ascent = metrics.ascent();
+    font->height = metrics.height();
+    m_font = std::move(font);
+}
+
+StampFont::~StampFont() = default;
+
+TextMask StampFont::Render(std::string_view text)
+{
+    TextMask mask;
+    if (!m_font || text.empty())
+        return mask;
+    const QString string = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    const int width = QFontMetrics(m_font->font).horizontalAdvance(string);
+    if (width <= 0 || m_font->height <= 0)
+        return mask;
+    QImage image(width, m_font->height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(m_font->font);
+        painter.setPen(Qt::black);
+        painter.drawText(0, m_font->ascent, string);
+    }
+    mask.width = width;
+    mask.height = m_font->height;
+    mask.coverage.resize(size_t(width) * size_t(mask.height));
+    for (int y = 0; y < mask.height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            mask.coverage[size_t(y) * width + x] = qAlpha(line[x]) != 0 ? 255 : 0;
+    }
+    return mask;
+}
+
+// --- Image ----------------------------------------------------------------------------------
+
+bool StillImage::Load(const uint8_t *bottomUpBgr, size_t length, int width, int height)
+{
+    if (!bottomUpBgr || !Fits(length, width, height))
+        return false;
+    m_pixels.assign(bottomUpBgr, bottomUpBgr + length);
+    return Adopt(m_pixels, width, height);
+}
+
+bool StillImage::Fits(size_t length, int width, int height)
+{
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide
+        && length >= size_t(width) * size_t(height) * 3;
+}
+
+bool StillImage::Adopt(std::vector<uint8_t> &pixels, int width, int height)
+{
+    if (!Fits(pixels.size(), width, height))
+        return false;
+    if (&pixels != &m_pixels)
+        m_pixels.swap(pixels);
+    m_width = width;
+    m_height = height;
+    m_pixels.resize(size_t(width) * size_t(height) * 3 + kTurnSlack);
+    return true;
+}
+
+void StillImage::DrawMask(const TextMask &mask, int x, int bottomRow)
+{
+    const int top = bottomRow - mask.height + 1;
+    for (int my = 0; my < mask.height; ++my) {
+        const int row = top + my; // from the top of the picture
+        if (row < 0 || row >= m_height)
+            continue;
+        uint8_t *line = m_pixels.data() + size_t(m_height - 1 - row) * size_t(m_width) * 3;
+        const uint8_t *cover = mask.coverage.data() + size_t(my) * mask.width;
+        for (int mx = 0; mx < mask.width; ++mx) {
+            const int column = x + mx;
+            if (cover[mx] && column >= 0 && column < m_width)
+                std::memset(line + size_t(column) * 3, 0, 3);
+        }
+    }
+}
+
+void TurnPlain(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+{
+    // Source row r, column x lands on row x, column h - 1 - r (left) or on row w - 1 - x,
+    // column r (right); rows count from the bottom. Tiles keep both sides in the cache.
+    constexpr int kTile = 16;
+    const size_t srcStride = size_t(w) * 3, dstStride = size_t(h) * 3;
+    for (int r0 = 0; r0 < h; r0 += kTile) {
+        const int r1 = std::min(r0 + kTile, h);
+        for (int x0 = 0; x0 < w; x0 += kTile) {
+            const int x1 = std::min(x0 + kTile, w);
+            for (int r = r0; r < r1; ++r) {
+                const uint8_t *in = src + size_t(r) * srcStride + size_t(x0) * 3;
+                for (int x = x0; x < x1; ++x, in += 3) {
+                    const size_t row = left ? size_t(x) : size_t(w - 1 - x);
+                    const size_t column = left ? size_t(h - 1 - r) : size_t(r);
+                    std::memcpy(dst + row * dstStride + column * 3, in, 3);
+                }
+            }
+        }
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Blocks of 4 x 4 pixels: each row of four widened to 32-bit lanes, the block transposed as
+// floats, the lanes packed back to 3 bytes and written as exactly 12 bytes. The edges that do
+// not fill a block go the plain way. Reads may run up to 4 bytes past a row's last pixel, so
+// the source needs kTurnSlack bytes after the picture.
+__attribute__((target("ssse3"))) static inline __m128 WidenFour(const uint8_t *p, __m128i widen)
+{
+    return _mm_castsi128_ps(
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), widen));
+}
+
+// Packs four 32-bit lanes back to 3-byte pixels and writes exactly 12 bytes.
+__attribute__((target("ssse3"))) static inline void StoreTwelve(uint8_t *out, __m128i lanes,
+                                                                __m128i pack)
+{
+    const __m128i v = _mm_shuffle_epi8(lanes, pack);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), v);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+    std::memcpy(out + 8, &tail, 4);
+}
+
+template <bool Left>
+__attribute__((target("ssse3"))) static void TurnSsse3(const uint8_t *src, uint8_t *dst, int w,
+                                                       int h)
+{
+    const size_t srcStride = size_t(w) * 3, dstStride = size_t(h) * 3;
+    const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    // Left: the four source rows land right to left in the output row; right: left to right.
+    const __m128i pack = Left
+        ? _mm_setr_epi8(12, 13, 14, 8, 9, 10, 4, 5, 6, 0, 1, 2, -1, -1, -1, -1)
+        : _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const int w4 = w & ~3, h4 = h & ~3;
+    constexpr int kTile = 16;
+    for (int r0 = 0; r0 < h4; r0 += kTile) {
+        const int r1 = std::min(r0 + kTile, h4);
+        for (int x0 = 0; x0 < w4; x0 += kTile) {
+            const int x1 = std::min(x0 + kTile, w4);
+            for (int r = r0; r < r1; r += 4) {
+                for (int x = x0; x < x1; x += 4) {
+                    const uint8_t *in = src + size_t(r) * srcStride + size_t(x) * 3;
+                    __m128 a0 = WidenFour(in, widen), a1 = WidenFour(in + srcStride, widen);
+                    __m128 a2 = WidenFour(in + 2 * srcStride, widen);
+                    __m128 a3 = WidenFour(in + 3 * srcStride, widen);
+                    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+                    uint8_t *out = Left ? dst + size_t(x) * dstStride + size_t(h - 4 - r) * 3
+                                        : dst + size_t(w - 1 - x) * dstStride + size_t(r) * 3;
+                    const ptrdiff_t step = Left ? ptrdiff_t(dstStride) : -ptrdiff_t(dstStride);
+                    StoreTwelve(out, _mm_castps_si128(a0), pack);
+                    StoreTwelve(out + step, _mm_castps_si128(a1), pack);
+                    StoreTwelve(out + 2 * step, _mm_castps_si128(a2), pack);
+                    StoreTwelve(out + 3 * step, _mm_castps_si128(a3), pack);
+                }
+            }
+        }
+    }
+    for (int r = 0; r < h; ++r) {
+        for (int x = r < h4 ? w4 : 0; x < w; ++x) {
+            const size_t row = Left ? size_t(x) : size_t(w - 1 - x);
+            const size_t column = Left ? size_t(h - 1 - r) : size_t(r);
+            std::memcpy(dst + (row * h + column) * 3, src + (size_t(r) * w + x) * 3, 3);
+        }
+    }
+}
+#endif
+
+bool TurnFast(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        if (left)
+            TurnSsse3<true>(src, dst, w, h);
+        else
+            TurnSsse3<false>(src, dst, w, h);
+        return true;
+    }
+#endif
+    (void)src, (void)dst, (void)w, (void)h, (void)left;
+    return false;
+}
+
+void StillImage::Rotate(Rotation rotation)
+{
+    if (rotation == Rotation::None || m_pixels.empty())
+        return;
+    m_turned.resize(m_pixels.size());
+    // A left turn is anticlockwise: the top edge becomes the left edge.
+    const bool left = rotation == Rotation::Left;
+    if (!TurnFast(m_pixels.data(), m_turned.data(), m_width, m_height, left))
+        TurnPlain(m_pixels.data(), m_turned.data(), m_width, m_height, left);
+    m_pixels.swap(m_turned);
+    std::swap(m_width, m_height);
+}
+
+// --- JPEG -----------------------------------------------------------------------------------
+
+JpegEncoder::JpegEncoder() : m_handle(tjInitCompress()) { }
+
+JpegEncoder::~JpegEncoder()
+{
+    if (m_handle)
+        tjDestroy(static_cast<tjhandle>(m_handle));
+}
+
+bool JpegEncoder::Encode(const uint8_t *bottomUpBgr, int width, int height, int quality,
+                         std::vector<uint8_t> &jpeg)
+{
+    jpeg.clear();
+    if (!m_handle) {
+        m_error = "JPEG encoder not available";
+        return false;
+    }
+    if (!bottomUpBgr || width <= 0 || height <= 0) {
+        m_error = "no image";
+        return false;
+    }
+    const unsigned long capacity = tjBufSize(width, height, TJSAMP_420);
+    if (capacity == static_cast<unsigned long>(-1)) {
+        m_error = tjGetErrorStr2(static_cast<tjhandle>(m_handle));
+        return false;
+    }
+    // Encoding into a kept buffer of the worst-case size: the library never reallocates it,
+    // and it is not cleared again for every picture.
+    if (m_buffer.size() < capacity)
+        m_buffer.resize(capacity);
+    unsigned char *out = m_buffer.data();
+    unsigned long size = capacity;
+    if (tjCompress2(static_cast<tjhandle>(m_handle), bottomUpBgr, width, width * 3, height,
+                    TJPF_BGR, &out, &size, TJSAMP_420, std::clamp(quality, 1, 100),
+                    TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC)
+        != 0) {
+        m_error = tjGetErrorStr2(static_cast<tjhandle>(m_handle));
+        return false;
+    }
+    jpeg.assign(m_buffer.data(), m_buffer.data() + size);
+    return true;
+}
+
+} // namespace vorlund

@@ -1,0 +1,142 @@
+#include "StillImage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+using namespace vorlund;
+
+namespace {
+
+// Pixel (x, y) counted from the top-left corner of a bottom-up BGR picture.
+const uint8_t *At(const StillImage &image, int x, int y)
+{
+    return image.Data() + (size_t(image.Height() - 1 - y) * size_t(image.Width()) + size_t(x)) * 3;
+}
+
+TEST(StillImage, RotationSettingAndStampText)
+{
+    const struct
+    {
+        const char *setting;
+        Rotation rotation;
+    } cases[] = { { "", Rotation::None },   { "L", Rotation::Left },  { "R", Rotation::Right },
+                  { "LR", Rotation::Left }, { "RL", Rotation::Left }, { "x", Rotation::None } };
+    for (const auto &c : cases)
+        EXPECT_EQ(RotationFromSetting(c.setting), c.rotation) << c.setting;
+
+    const LocalDateTime t { 2006, 7, 4, 13, 5, 9, 2 };
+    EXPECT_EQ(StampText(t), "07-04-2006 13:05:09");
+}
+
+TEST(StillImage, QuarterTurnsMoveEveryPixel)
+{
+    // A 37 x 70 picture (not a multiple of the tile) whose pixels all differ.
+    const int w = 37, h = 70;
+    std::vector<uint8_t> frame(size_t(w) * h * 3);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = uint8_t(i * 7 + i / 251);
+    StillImage source;
+    ASSERT_TRUE(source.Load(frame.data(), frame.size(), w, h));
+
+    for (Rotation rotation : { Rotation::Left, Rotation::Right }) {
+        StillImage turned;
+        ASSERT_TRUE(turned.Load(frame.data(), frame.size(), w, h));
+        turned.Rotate(rotation);
+        ASSERT_EQ(turned.Width(), h);
+        ASSERT_EQ(turned.Height(), w);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                // Left: the top edge becomes the left edge; right: the right edge.
+                const int tx = rotation == Rotation::Left ? y : h - 1 - y;
+                const int ty = rotation == Rotation::Left ? w - 1 - x : x;
+                ASSERT_EQ(std::memcmp(At(source, x, y), At(turned, tx, ty), 3), 0)
+                    << int(rotation) << " " << x << "," << y;
+            }
+        }
+    }
+    StillImage same;
+    ASSERT_TRUE(same.Load(frame.data(), frame.size(), w, h));
+    same.Rotate(Rotation::None);
+    EXPECT_TRUE(std::ranges::equal(same.Pixels(), source.Pixels()));
+}
+
+TEST(StillImage, FastTurnEqualsPlainTurn)
+{
+    for (const auto &[w, h] : { std::pair { 720, 576 },
+                                { 644, 483 },
+                                { 37, 70 },
+                                { 5, 3 },
+                                { 4, 4 },
+                                { 1, 1 },
+                                { 3, 9 } }) {
+        std::vector<uint8_t> src(size_t(w) * h * 3 + kTurnSlack);
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = uint8_t(i * 13 + i / 253);
+        for (const bool left : { true, false }) {
+            std::vector<uint8_t> plain(size_t(w) * h * 3), fast(plain.size());
+            TurnPlain(src.data(), plain.data(), w, h, left);
+            if (!TurnFast(src.data(), fast.data(), w, h, left))
+                GTEST_SKIP() << "no SSSE3 here";
+            EXPECT_EQ(plain, fast) << w << "x" << h << (left ? " left" : " right");
+        }
+    }
+}
+
+TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
+{
+    std::vector<uint8_t> frame(100 * 10 * 3);
+    StillImage image;
+    EXPECT_TRUE(image.Load(frame.data(), frame.size(), 100, 10));
+    EXPECT_FALSE(image.Load(frame.data(), frame.size() - 1, 100, 10));
+    EXPECT_FALSE(image.Load(frame.data(), frame.size(), 0, 10));
+    EXPECT_FALSE(image.Load(frame.data(), frame.size(), 100, -1));
+    EXPECT_FALSE(image.Load(nullptr, frame.size(), 100, 10));
+}
+
+TEST(StillImage, StampLiesInTheRowsGiven)
+{
+    StampFont font;
+    const TextMask mask = font.Render("07-04-2006 13:05:09");
+    ASSERT_GT(mask.width, 100) << "the stamp font renders";
+    ASSERT_LE(mask.height, 15);
+
+    const int w = 320, h = 240;
+    std::vector<uint8_t> white(size_t(w) * h * 3, 255);
+    for (const int bottomRow : { h - 5, 15 }) {
+        StillImage image;
+        ASSERT_TRUE(image.Load(white.data(), white.size(), w, h));
+        image.DrawMask(mask, 5, bottomRow);
+        int top = h, bottom = -1, left = w, right = -1, dark = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const uint8_t *p = At(image, x, y);
+                if (p[0] == 255 && p[1] == 255 && p[2] == 255)
+                    continue;
+                ASSERT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 0) << "black or untouched";
+                ++dark;
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+        EXPECT_GT(dark, 100) << bottomRow;
+        EXPECT_LE(bottom, bottomRow) << "nothing below the stamp's lowest row";
+        EXPECT_GE(bottom, bottomRow - 5) << "the glyphs sit on it";
+        EXPECT_GT(top, bottomRow - 15);
+        EXPECT_GE(left, 5);
+        EXPECT_LT(right, 5 + mask.width);
+    }
+
+    // Clipped at the picture's edges, never written past them.
+    StillImage tiny;
+    ASSERT_TRUE(tiny.Load(white.data(), 40 * 8 * 3, 40, 8));
+    tiny.DrawMask(mask, 5, 3);
+    tiny.DrawMask(mask, -20, 20);
+    EXPECT_EQ(tiny.Pixels().size(), size_t(40 * 8 * 3));
+}
+
+} // namespace
