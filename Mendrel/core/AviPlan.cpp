@@ -139,6 +139,21 @@ std::vector<uint8_t> StandardIndex(std::span<const DataChunk> chunks, uint16_t s
     return out;
 }
 
+// The patches every plan ends with: JUNK over bytes that are no chunk, the tail, the appended
+// chunks; then the new size.
+void Finish(RepairPlan &plan, ByteSource &damaged, const WalkResult &walk,
+            const std::vector<Patch> &tail, uint64_t appendAt, std::vector<uint8_t> appended)
+{
+    for (const JunkRun &run : walk.junk)
+        AddJunk(plan.patches, damaged, run);
+    plan.patches.insert(plan.patches.end(), tail.begin(), tail.end());
+    const uint64_t newEnd = appendAt + appended.size();
+    if (!appended.empty())
+        plan.patches.push_back({ appendAt, std::move(appended) });
+    plan.newSize = std::max(plan.oldSize, newEnd);
+    plan.status = PlanStatus::Ok;
+}
+
 struct SuperEntry
 {
     uint64_t offset = 0;
@@ -301,7 +316,6 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
     if (newEnd - 8 <= kMax32)
         PutLe32(h + 4, uint32_t(newEnd - 8));
 
-    plan.patches.clear();
     AddDiff(plan.patches, 0, original, image);
     if (!rebuilt.empty()) {
         // The header's size word claims the whole room; the entries in use follow it.
@@ -309,13 +323,7 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
         PutLe32(ix.data() + 4, fixed::kFirstIndexRoom - 8);
         plan.patches.push_back({ fixed::kFirstIndex, std::move(ix) });
     }
-    for (const JunkRun &run : walk.junk)
-        AddJunk(plan.patches, damaged, run);
-    plan.patches.insert(plan.patches.end(), patches.begin(), patches.end());
-    if (!appended.empty())
-        plan.patches.push_back({ appendAt, std::move(appended) });
-    plan.newSize = std::max(plan.oldSize, newEnd);
-    plan.status = PlanStatus::Ok;
+    Finish(plan, damaged, walk, patches, appendAt, std::move(appended));
     return plan;
 }
 
@@ -584,13 +592,7 @@ RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &pro
     }
 
     AddDiff(plan.patches, 0, original, image);
-    for (const JunkRun &run : walk.junk)
-        AddJunk(plan.patches, damaged, run);
-    plan.patches.insert(plan.patches.end(), patches.begin(), patches.end());
-    if (!appended.empty())
-        plan.patches.push_back({ appendAt, std::move(appended) });
-    plan.newSize = std::max(plan.oldSize, newEnd);
-    plan.status = PlanStatus::Ok;
+    Finish(plan, damaged, walk, patches, appendAt, std::move(appended));
     return plan;
 }
 

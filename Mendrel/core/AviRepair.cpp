@@ -2,6 +2,7 @@
 
 #include "AviHeader.h"
 #include "AviWalk.h"
+#include "PosixIo.h"
 #include "UndoJournal.h"
 
 #include <cerrno>
@@ -62,21 +63,6 @@ private:
     uint64_t m_size = 0;
 };
 
-bool PWriteAll(int fd, const std::vector<uint8_t> &bytes, uint64_t offset)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put
-            = ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(offset + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += size_t(put);
-    }
-    return true;
-}
-
 bool IsNoSpace(int error)
 {
     return error == ENOSPC || error == EFBIG || error == EDQUOT;
@@ -133,7 +119,8 @@ RepairOutcome Apply(LockedFile &file, UndoJournal &journal, const RepairPlan &pl
             = ::posix_fallocate(file.Fd(), off_t(plan.oldSize), off_t(plan.newSize - plan.oldSize));
     }
     for (size_t i = 0; error == 0 && i < plan.patches.size(); ++i) {
-        if (!PWriteAll(file.Fd(), plan.patches[i].bytes, plan.patches[i].offset))
+        const Patch &patch = plan.patches[i];
+        if (!PWriteAll(file.Fd(), patch.bytes.data(), patch.bytes.size(), patch.offset))
             error = errno != 0 ? errno : EIO;
     }
     if (error == 0 && ::fsync(file.Fd()) != 0)
