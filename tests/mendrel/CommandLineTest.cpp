@@ -48,7 +48,6 @@ TEST(MendrelCommandLine, RepairsAndReportsByExitCode)
         { "--repair " + dir + "text.avi " + dir + "good.avi", 1, "Ready.\nWorking.\nFinished.\n" },
         { "--repair " + dir + "missing.avi " + dir + "good.avi", 1, "Ready.\n" },
         { "--repair " + dir + "damaged.avi", 2, "" },
-        { "", 2, "" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);

@@ -61,7 +61,7 @@ TEST(MendrelEntry, AddsAviExtensionOnlyToNamesWithoutDot)
 
 // ---- reserved-index layout ------------------------------------------------------------------
 
-const StrictExpect kFixed { .fixedLayout = true, .videoKey = [](uint64_t) { return true; } };
+const StrictExpect kFixed = FixedLayoutExpect();
 
 struct FixedCase
 {

@@ -27,6 +27,12 @@ struct StrictResult
     uint64_t riffs = 0;
 };
 
+// Files in the reserved-index layout hold raw frames: every one is a key frame.
+inline StrictExpect FixedLayoutExpect()
+{
+    return { .fixedLayout = true, .videoKey = [](uint64_t) { return true; } };
+}
+
 StrictResult StrictCheck(const std::filesystem::path &path, const StrictExpect &expect = {});
 
 } // namespace mendrel::test
