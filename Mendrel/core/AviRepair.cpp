@@ -20,7 +20,7 @@ namespace {
 class LockedFile
 {
 public:
-    LockedFile(const std::string &path, int flags)
+    LockedFile(const std::string &path, int flags, bool lock = true)
     {
         m_fd = ::open(path.c_str(), flags | O_CLOEXEC);
         if (m_fd < 0)
@@ -29,7 +29,7 @@ public:
         {
         };
         if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)
-            || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            || (lock && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0)) {
             ::close(m_fd);
             m_fd = -1;
             return;
@@ -147,7 +147,8 @@ std::string WithAviExtension(std::string path)
 
 EntryCheck CheckDamagedFile(const std::string &path)
 {
-    LockedFile file(path, O_RDONLY);
+    // Not locked here: a file being recorded gets its message when the repair locks it.
+    LockedFile file(path, O_RDONLY, false);
     if (!file.IsOpen())
         return EntryCheck::CantOpen;
     if (file.Size() >= fixed::kMinimumSize)

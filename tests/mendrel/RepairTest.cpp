@@ -131,6 +131,11 @@ TEST(MendrelFixedLayout, FilesBelow65537BytesHaveNoVideo)
         bytes.resize(size_t(size), 0);
         WriteAll(damaged, bytes);
         const bool accepted = size == 65537;
+        // The entry check reads a locked file too; only the repair needs it to itself.
+        const int holder = ::open(damaged.c_str(), O_RDONLY);
+        ::flock(holder, LOCK_EX);
+        EXPECT_EQ(CheckDamagedFile(damaged), accepted ? EntryCheck::Ok : EntryCheck::NoVideo);
+        ::close(holder);
         EXPECT_EQ(CheckDamagedFile(damaged), accepted ? EntryCheck::Ok : EntryCheck::NoVideo);
         const RepairRun run = Repair(damaged, good);
         if (accepted) {
