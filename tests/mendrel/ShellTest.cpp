@@ -155,6 +155,15 @@ TEST(MendrelShellFolders, WorkingFolderAndCaptureFolder)
     CMendrelView view(notifier, chooser);
     EXPECT_EQ(view.CaptureFolder(), dir + "/CaptureData");
     EXPECT_TRUE(notifier.entries.empty());
+
+    // A folder that is gone cannot be the working folder.
+    fs::create_directory(tmp / "gone");
+    QDir::setCurrent(dir + "/gone");
+    fs::remove(tmp / "gone");
+    CMendrelView lost(notifier, chooser);
+    EXPECT_TRUE(lost.CaptureFolder().isEmpty());
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, "Current working directory is invalid!");
     QDir::setCurrent(old);
 }
 
