@@ -169,12 +169,3 @@ TEST(MendrelShellFolders, WorkingFolderAndCaptureFolder)
 
 } // namespace
 } // namespace mendrel::test
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
