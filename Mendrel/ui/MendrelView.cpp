@@ -51,7 +51,9 @@ CMendrelView::CMendrelView(vorlund::INotifier &notifier, IFileChooser &chooser, 
 
 CMendrelView::~CMendrelView()
 {
-    WaitForRepair();
+    // Only wait: the queued status calls die with the view.
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 QString CMendrelView::WorkingFolderFrom(const QString &currentDirectory)
