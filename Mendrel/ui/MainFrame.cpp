@@ -1,0 +1,143 @@
+#include "MainFrame.h"
+
+#include "MendrelView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("100"));
+    setWindowTitle(QStringLiteral("About Mendrel"));
+    auto *icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+    auto *text = new QLabel(QStringLiteral("Mendrel Version 1.0"), this);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(icon);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+}
+
+CMainFrame::CMainFrame(vorlund::INotifier &notifier, IFileChooser &chooser)
+    : m_view(new CMendrelView(notifier, chooser, this))
+{
+    // The caption is the program's name only, never a document's.
+    setWindowTitle(QStringLiteral("Mendrel"));
+    resize(640, 480);
+    setCentralWidget(m_view);
+    CreateActions();
+    statusBar()->showMessage(QStringLiteral("Ready"));
+}
+
+QAction *CMainFrame::Command(int id) const
+{
+    return findChild<QAction *>(QString::number(id));
+}
+
+void CMainFrame::CreateActions()
+{
+    auto make
+        = [this](int id, const QString &text, const QString &tip, QList<QKeySequence> keys = {}) {
+              auto *action = new QAction(text, this);
+              action->setObjectName(QString::number(id));
+              action->setShortcuts(keys);
+              action->setStatusTip(tip);
+              action->setEnabled(false); // commands without a handler stay disabled
+              return action;
+          };
+    QAction *fileNew
+        = make(57600, tr("&New"), tr("Create a new document\nNew"), { QKeySequence::New });
+    // The menu shows Ctrl+R; Ctrl+O reaches the same command.
+    QAction *repair = make(57601, tr("&Repair Avi..."), tr("Open an existing document\nOpen"),
+                           { QKeySequence(tr("Ctrl+R")), QKeySequence(tr("Ctrl+O")) });
+    QAction *save
+        = make(57603, tr("&Save"), tr("Save the active document\nSave"), { QKeySequence::Save });
+    QAction *saveAs
+        = make(57604, tr("Save &As..."), tr("Save the active document with a new name\nSave As"));
+    QAction *recent = make(57616, tr("Recent File"), tr("Open this document"));
+    QAction *exit
+        = make(57665, tr("E&xit"), tr("Quit the application; prompts to save documents\nExit"));
+    QAction *undo = make(57643, tr("&Undo"), tr("Undo the last action\nUndo"),
+                         { QKeySequence(tr("Ctrl+Z")), QKeySequence(tr("Alt+Backspace")) });
+    QAction *cut = make(57635, tr("Cu&t"), tr("Cut the selection and put it on the Clipboard\nCut"),
+                        { QKeySequence(tr("Ctrl+X")), QKeySequence(tr("Shift+Del")) });
+    QAction *copy
+        = make(57634, tr("&Copy"), tr("Copy the selection and put it on the Clipboard\nCopy"),
+               { QKeySequence(tr("Ctrl+C")), QKeySequence(tr("Ctrl+Ins")) });
+    QAction *paste = make(57637, tr("&Paste"), tr("Insert Clipboard contents\nPaste"),
+                          { QKeySequence(tr("Ctrl+V")), QKeySequence(tr("Shift+Ins")) });
+    QAction *print = make(57607, tr("&Print..."), tr("Print the active document\nPrint"));
+    QAction *toolbar = make(59392, tr("&Toolbar"), tr("Show or hide the toolbar\nToggle ToolBar"));
+    QAction *statusbar
+        = make(59393, tr("&Status Bar"), tr("Show or hide the status bar\nToggle StatusBar"));
+    QAction *about = make(57664, tr("&About Mendrel..."),
+                          tr("Display program information, version number and copyright\nAbout"));
+    undo->setShortcutContext(Qt::WindowShortcut);
+
+    for (QAction *a : { fileNew, repair, exit, toolbar, statusbar, about })
+        a->setEnabled(true);
+    connect(fileNew, &QAction::triggered, this, &CMainFrame::OnFileNew);
+    connect(repair, &QAction::triggered, m_view, &CMendrelView::OnRepairAvi);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+    // A repair is started once at a time.
+    connect(m_view, &CMendrelView::RepairRunning, repair,
+            [repair](bool running) { repair->setEnabled(!running); });
+
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    file->addActions({ fileNew, repair, save, saveAs });
+    file->addSeparator();
+    file->addAction(recent);
+    file->addSeparator();
+    file->addAction(exit);
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addActions({ undo });
+    edit->addSeparator();
+    edit->addActions({ cut, copy, paste });
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    view->addActions({ toolbar, statusbar });
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(about);
+
+    m_toolBar = addToolBar(tr("Toolbar"));
+    m_toolBar->setObjectName(QStringLiteral("128"));
+    m_toolBar->addActions({ fileNew, repair, save });
+    m_toolBar->addSeparator();
+    m_toolBar->addActions({ cut, copy, paste });
+    m_toolBar->addSeparator();
+    m_toolBar->addActions({ print, about });
+
+    toolbar->setCheckable(true);
+    toolbar->setChecked(true);
+    connect(toolbar, &QAction::toggled, m_toolBar, &QWidget::setVisible);
+    statusbar->setCheckable(true);
+    statusbar->setChecked(true);
+    connect(statusbar, &QAction::toggled, statusBar(), &QWidget::setVisible);
+}
+
+void CMainFrame::OnFileNew()
+{
+    // The document holds nothing; a new one changes nothing.
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent *event)
+{
+    // A repair runs to its end before the window goes.
+    m_view->WaitForRepair();
+    event->accept();
+}

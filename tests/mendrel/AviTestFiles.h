@@ -1,0 +1,74 @@
+// Test recordings made on the spot: files in the reserved-index layout, GStreamer avimux
+// recordings killed mid-capture or stopped by a full disk, and sparse files past 1 GB.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mendrel::test {
+
+namespace fs = std::filesystem;
+
+// A scratch folder removed with the object.
+class TempFolder
+{
+public:
+    TempFolder();
+    ~TempFolder();
+    const fs::path &Path() const { return m_path; }
+    fs::path operator/(const std::string &name) const { return m_path / name; }
+
+private:
+    fs::path m_path;
+};
+
+std::vector<uint8_t> ReadAll(const fs::path &path);
+void WriteAll(const fs::path &path, const std::vector<uint8_t> &bytes);
+
+// ---- reserved-index layout -----------------------------------------------------------------
+// Raw 40x31 BGR frames of 3720 bytes, so chunks stay on 16-byte boundaries without padding.
+constexpr int kFixedWidth = 40;
+constexpr int kFixedHeight = 31;
+constexpr uint32_t kFixedFrameBytes = kFixedWidth * kFixedHeight * 3;
+
+struct FixedSpec
+{
+    int frames = 60;
+    uint32_t frameBytes = kFixedFrameBytes;
+    // Frames per index chunk after the room at 0x8000 (0: every frame belongs to that room).
+    int perIndex = 0;
+    // How many index segments were finished (their index written, 0x8000 first); -1: all.
+    int finishedSegments = -1;
+    bool finished = true; // header counts, super index and legacy index written at the end
+    bool zeroHeader = false; // the header past the first 224 bytes was never written
+    uint64_t cutBytes = 0; // bytes lost from the end
+};
+
+// Writes a file in that layout; gives each frame chunk's offset in `frameOffsets`.
+void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
+                    std::vector<uint64_t> *frameOffsets = nullptr);
+
+// ---- GStreamer avimux recordings ------------------------------------------------------------
+constexpr int kGop = 10; // key frame every kGop frames
+
+struct RecordSpec
+{
+    bool audio = true;
+    uint64_t killAtBytes = 0; // SIGKILL the recorder once the file is this long (0: run to EOS)
+    uint64_t fileSizeLimit = 0; // RLIMIT_FSIZE of the recorder: a full disk
+    int frames = 60; // when it runs to the end
+};
+
+// Records with gst-launch-1.0 in a child process; false when the recording did not happen.
+bool RecordAvimux(const fs::path &path, const RecordSpec &spec);
+
+// An OpenDML file as avimux leaves it when killed in its second RIFF: raw frames of
+// `frameBytes`, the first RIFF complete (ix00, idx1), the AVIX with sizes never written.
+// The frame data is left as holes, so the file takes no disk space.
+void WriteSparseBigFile(const fs::path &path, uint32_t frameBytes, int framesFirst,
+                        int framesSecond, uint64_t cutInLastFrame);
+
+} // namespace mendrel::test

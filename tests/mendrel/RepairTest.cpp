@@ -1,0 +1,421 @@
+// The repair on real files: the reserved-index layout made by the generator, and avimux
+// recordings killed mid-capture or stopped by a full disk.
+#include "AviRepair.h"
+#include "AviTestFiles.h"
+#include "DemuxCheck.h"
+#include "StrictAvi.h"
+#include "UndoJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace mendrel::test {
+namespace {
+
+std::string Join(const std::vector<std::string> &lines)
+{
+    std::string out;
+    for (const std::string &l : lines)
+        out += l + "; ";
+    return out;
+}
+
+struct RepairRun
+{
+    RepairOutcome outcome;
+    std::string status; // the status lines
+};
+
+RepairRun Repair(const fs::path &damaged, const fs::path &good)
+{
+    RepairRun run;
+    run.outcome = RepairAviFile(damaged, good, [&](std::string_view l) { run.status += l; });
+    return run;
+}
+
+std::string StatusFor(uint64_t frames)
+{
+    return "Working.\nBuilding frame index...\nframes = " + std::to_string(frames)
+        + "\nFinished.\n";
+}
+
+TEST(MendrelEntry, AddsAviExtensionOnlyToNamesWithoutDot)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        { "/rec/cam1", "/rec/cam1.avi" },
+        { "/rec.d/cam1", "/rec.d/cam1.avi" },
+        { "/rec/cam1.avi", "/rec/cam1.avi" },
+        { "cam1.AVI", "cam1.AVI" },
+        { "cam1", "cam1.avi" },
+    };
+    for (const auto &[in, want] : cases)
+        EXPECT_EQ(WithAviExtension(in), want) << in;
+}
+
+// ---- reserved-index layout ------------------------------------------------------------------
+
+const StrictExpect kFixed = FixedLayoutExpect();
+
+struct FixedCase
+{
+    const char *name;
+    FixedSpec spec;
+    uint64_t frames;
+};
+
+TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    const FixedCase cases[] = {
+        { "first index never written", { .finishedSegments = 0, .finished = false }, 60 },
+        { "cut mid-chunk", { .finishedSegments = 0, .finished = false, .cutBytes = 1000 }, 59 },
+        { "unindexed tail", { .perIndex = 20, .finishedSegments = 2, .finished = false }, 60 },
+        { "indexes present", { .perIndex = 20, .finished = false }, 60 },
+        { "header never written",
+          { .perIndex = 25, .finishedSegments = 1, .finished = false, .zeroHeader = true },
+          60 },
+        { "more frames than the first room",
+          { .frames = 4100, .finishedSegments = 0, .finished = false },
+          4100 },
+        { "intact", {}, 60 },
+    };
+    for (const FixedCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = tmp / "damaged.avi";
+        WriteFixedFile(damaged, c.spec);
+        const std::vector<uint8_t> before = ReadAll(damaged);
+        const bool intact = c.spec.finished && c.spec.cutBytes == 0;
+        EXPECT_EQ(StrictCheck(damaged, kFixed).problems.empty(), intact);
+
+        const RepairRun run = Repair(damaged, good);
+        ASSERT_EQ(run.outcome.status, RepairStatus::Repaired) << run.outcome.message;
+        EXPECT_EQ(run.outcome.layout, Layout::Fixed);
+        EXPECT_EQ(run.status, StatusFor(c.frames));
+        const StrictResult strict = StrictCheck(damaged, kFixed);
+        EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
+        EXPECT_EQ(strict.videoChunks, c.frames);
+        if (intact) {
+            EXPECT_EQ(ReadAll(damaged), before);
+        }
+        EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+        if (c.frames == 60 && c.spec.perIndex == 20 && c.spec.finishedSegments == 2) {
+            const DemuxResult demux = Demux(damaged, false);
+            EXPECT_TRUE(demux.finished);
+            EXPECT_EQ(demux.videoBuffers, 60u);
+        }
+    }
+}
+
+TEST(MendrelFixedLayout, FilesBelow65537BytesHaveNoVideo)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    // One 504-byte frame at 0xFE00 ends the file at 65,536 bytes; one more byte makes 65,537.
+    for (const uint64_t size : { 65536u, 65537u }) {
+        SCOPED_TRACE(size);
+        const fs::path damaged = tmp / "short.avi";
+        WriteFixedFile(
+            damaged, { .frames = 1, .frameBytes = 504, .finishedSegments = 0, .finished = false });
+        std::vector<uint8_t> bytes = ReadAll(damaged);
+        ASSERT_EQ(bytes.size(), 65536u);
+        bytes.resize(size_t(size), 0);
+        WriteAll(damaged, bytes);
+        const bool accepted = size == 65537;
+        // The entry check reads a locked file too; only the repair needs it to itself.
+        const int holder = ::open(damaged.c_str(), O_RDONLY);
+        ::flock(holder, LOCK_EX);
+        EXPECT_EQ(CheckDamagedFile(damaged), accepted ? EntryCheck::Ok : EntryCheck::NoVideo);
+        ::close(holder);
+        EXPECT_EQ(CheckDamagedFile(damaged), accepted ? EntryCheck::Ok : EntryCheck::NoVideo);
+        const RepairRun run = Repair(damaged, good);
+        if (accepted) {
+            EXPECT_EQ(run.outcome.status, RepairStatus::Repaired);
+            EXPECT_EQ(run.outcome.frames, 1u);
+            EXPECT_TRUE(StrictCheck(damaged, kFixed).problems.empty());
+        } else {
+            EXPECT_EQ(run.outcome.status, RepairStatus::NoVideo);
+            EXPECT_EQ(run.outcome.message, kNoVideo);
+            EXPECT_EQ(ReadAll(damaged), bytes);
+        }
+    }
+}
+
+// ---- avimux recordings -----------------------------------------------------------------------
+
+class MendrelAvimux : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_tmp = new TempFolder;
+        ASSERT_TRUE(RecordAvimux(*s_tmp / "good.avi", { .frames = 30 }));
+        ASSERT_TRUE(RecordAvimux(*s_tmp / "good-video.avi", { .audio = false, .frames = 30 }));
+        ASSERT_TRUE(RecordAvimux(*s_tmp / "killed.avi", { .killAtBytes = 300000 }));
+        ASSERT_TRUE(
+            RecordAvimux(*s_tmp / "killed-video.avi", { .audio = false, .killAtBytes = 200000 }));
+        ASSERT_TRUE(RecordAvimux(*s_tmp / "full.avi", { .fileSizeLimit = 200000, .frames = 600 }));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_tmp;
+        s_tmp = nullptr;
+    }
+    static fs::path Copy(const std::string &from, const std::string &to)
+    {
+        fs::copy_file(*s_tmp / from, *s_tmp / to, fs::copy_options::overwrite_existing);
+        return *s_tmp / to;
+    }
+    static TempFolder *s_tmp;
+};
+TempFolder *MendrelAvimux::s_tmp = nullptr;
+
+constexpr uint64_t kMoviHeaderEnd = 0x59e; // avimux's header with one audio stream
+
+struct AvimuxCase
+{
+    const char *name;
+    const char *recording;
+    const char *good;
+    std::function<void(std::vector<uint8_t> &)> damage;
+    bool keysByGop = true;
+};
+
+TEST_F(MendrelAvimux, RepairsKilledAndFullDiskRecordings)
+{
+    const AvimuxCase cases[] = {
+        { "killed mid-capture", "killed.avi", "good.avi", nullptr },
+        { "killed, video only", "killed-video.avi", "good-video.avi", nullptr },
+        { "full disk", "full.avi", "good.avi", nullptr },
+        { "header unreadable", "killed.avi", "good.avi",
+          [](std::vector<uint8_t> &b) { std::fill(b.begin(), b.begin() + 0x580, 0); } },
+        { "chunk header smashed", "killed.avi", "good.avi",
+          [](std::vector<uint8_t> &b) {
+              // Somewhere past the first frames, a chunk header turns to garbage.
+              for (size_t p = 0x8000; p + 8 < b.size(); ++p) {
+                  if (b[p] == '0' && b[p + 1] == '0' && b[p + 2] == 'd' && b[p + 3] == 'b') {
+                      std::fill(b.begin() + ptrdiff_t(p), b.begin() + ptrdiff_t(p + 8), 0xEE);
+                      break;
+                  }
+              }
+          },
+          false },
+    };
+    for (const AvimuxCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = Copy(c.recording, "damaged.avi");
+        if (c.damage) {
+            std::vector<uint8_t> bytes = ReadAll(damaged);
+            c.damage(bytes);
+            WriteAll(damaged, bytes);
+        }
+        const StrictResult was = StrictCheck(damaged);
+        EXPECT_FALSE(was.problems.empty());
+
+        const RepairRun run = Repair(damaged, *s_tmp / c.good);
+        ASSERT_EQ(run.outcome.status, RepairStatus::Repaired) << run.outcome.message;
+        EXPECT_EQ(run.outcome.layout, Layout::Riff);
+        EXPECT_EQ(run.status, StatusFor(run.outcome.frames));
+        StrictExpect expect;
+        if (c.keysByGop)
+            expect.videoKey = [](uint64_t n) { return n % kGop == 0; };
+        const StrictResult strict = StrictCheck(damaged, expect);
+        EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
+        EXPECT_EQ(strict.videoChunks, run.outcome.frames);
+        EXPECT_GT(strict.videoChunks, uint64_t(kGop));
+
+        // The demuxer takes the index as it is (a scan would call every frame a key frame).
+        const DemuxResult play = Demux(damaged, false);
+        EXPECT_TRUE(play.finished);
+        EXPECT_EQ(play.videoBuffers, strict.videoChunks);
+        if (c.keysByGop) {
+            EXPECT_EQ(play.videoKeys, (strict.videoChunks + kGop - 1) / kGop);
+        }
+        EXPECT_EQ(play.audioBuffers > 0, strict.audioChunks > 0);
+        const DemuxResult seek = Demux(damaged, true);
+        EXPECT_TRUE(seek.seeked);
+        EXPECT_TRUE(seek.finished);
+        EXPECT_GT(seek.firstVideoAfterSeek, 0u);
+        EXPECT_LE(seek.firstVideoAfterSeek, seek.duration / 2);
+
+        // A repaired file needs no second repair.
+        const std::vector<uint8_t> once = ReadAll(damaged);
+        EXPECT_EQ(Repair(damaged, *s_tmp / c.good).outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(ReadAll(damaged), once);
+    }
+}
+
+TEST_F(MendrelAvimux, RefusedFilesStayByteIdentical)
+{
+    struct Refusal
+    {
+        const char *name;
+        std::function<fs::path()> damaged;
+        std::function<fs::path()> good;
+        RepairStatus status;
+        std::string message;
+    };
+    int locked = -1;
+    const Refusal cases[] = {
+        { "header only",
+          [] {
+              const fs::path p = Copy("killed.avi", "damaged.avi");
+              fs::resize_file(p, kMoviHeaderEnd);
+              return p;
+          },
+          [] { return *s_tmp / "good.avi"; }, RepairStatus::NoVideo, std::string(kNoVideo) },
+        { "not an AVI file",
+          [] {
+              WriteAll(*s_tmp / "text.avi", std::vector<uint8_t>(100000, 'x'));
+              return *s_tmp / "text.avi";
+          },
+          [] { return *s_tmp / "good.avi"; }, RepairStatus::NotRepairable,
+          std::string(kNotRepairable) },
+        { "unreadable header, good file of other streams",
+          [] {
+              const fs::path p = Copy("killed.avi", "damaged.avi");
+              std::vector<uint8_t> b = ReadAll(p);
+              std::fill(b.begin(), b.begin() + 0x580, 0);
+              WriteAll(p, b);
+              return p;
+          },
+          [] { return *s_tmp / "good-video.avi"; }, RepairStatus::NotRepairable,
+          std::string(kNotRepairable) },
+        { "short good file",
+          [] {
+              WriteFixedFile(*s_tmp / "fixed.avi",
+                             { .finishedSegments = 0, .finished = false, .zeroHeader = true });
+              return *s_tmp / "fixed.avi";
+          },
+          [] {
+              WriteAll(*s_tmp / "short.avi", std::vector<uint8_t>(100, 0));
+              return *s_tmp / "short.avi";
+          },
+          RepairStatus::NotRepairable, std::string(kNotRepairable) },
+        { "being recorded (locked)",
+          [&] {
+              const fs::path p = Copy("killed.avi", "damaged.avi");
+              locked = ::open(p.c_str(), O_RDONLY);
+              ::flock(locked, LOCK_EX);
+              return p;
+          },
+          [] { return *s_tmp / "good.avi"; }, RepairStatus::CantOpenDamaged,
+          std::string(kCantOpenDamaged) },
+        { "good file missing", [] { return Copy("killed.avi", "damaged.avi"); },
+          [] { return *s_tmp / "missing.avi"; }, RepairStatus::CantOpenGood,
+          std::string(kCantOpenGood) },
+        { "good file is the damaged file", [] { return Copy("killed.avi", "damaged.avi"); },
+          [] { return *s_tmp / "damaged.avi"; }, RepairStatus::CantOpenGood,
+          std::string(kCantOpenGood) },
+    };
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = c.damaged();
+        const fs::path good = c.good();
+        const std::vector<uint8_t> before = ReadAll(damaged);
+        const RepairRun run = Repair(damaged, good);
+        EXPECT_EQ(run.outcome.status, c.status);
+        EXPECT_EQ(run.outcome.message, c.message);
+        EXPECT_EQ(ReadAll(damaged), before);
+        EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+        if (locked >= 0) {
+            ::close(locked);
+            locked = -1;
+        }
+    }
+    EXPECT_EQ(Repair(*s_tmp / "missing.avi", *s_tmp / "good.avi").outcome.message,
+              kCantOpenDamaged);
+    EXPECT_EQ(CheckDamagedFile(*s_tmp / "missing.avi"), EntryCheck::CantOpen);
+}
+
+TEST_F(MendrelAvimux, CrashMidRepairIsUndoneAtTheNextStart)
+{
+    const fs::path reference = Copy("killed.avi", "reference.avi");
+    ASSERT_EQ(Repair(reference, *s_tmp / "good.avi").outcome.status, RepairStatus::Repaired);
+
+    for (const bool tornJournal : { false, true }) {
+        SCOPED_TRACE(tornJournal ? "journal torn" : "journal complete");
+        const fs::path damaged = Copy("killed.avi", "damaged.avi");
+        const std::vector<uint8_t> original = ReadAll(damaged);
+        const int fd = ::open(damaged.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        FileSource d(fd, original.size());
+        const int gfd = ::open((*s_tmp / "good.avi").c_str(), O_RDONLY);
+        FileSource g(gfd, fs::file_size(*s_tmp / "good.avi"));
+        const RepairPlan plan = PlanRepair(d, g, nullptr);
+        ::close(gfd);
+        ASSERT_EQ(plan.status, PlanStatus::Ok);
+        UndoJournal journal(UndoJournal::PathFor(damaged));
+        ASSERT_EQ(journal.Save(fd, plan), 0);
+        if (tornJournal) {
+            // The crash came while the journal itself was being written: nothing else was.
+            fs::resize_file(journal.Path(), fs::file_size(journal.Path()) - 3);
+        } else {
+            // The crash came halfway through the writes.
+            for (size_t i = 0; i < plan.patches.size() / 2 + 1; ++i)
+                ASSERT_EQ(::pwrite(fd, plan.patches[i].bytes.data(), plan.patches[i].bytes.size(),
+                                   off_t(plan.patches[i].offset)),
+                          ssize_t(plan.patches[i].bytes.size()));
+            ASSERT_NE(ReadAll(damaged), original);
+        }
+        ::close(fd);
+
+        EXPECT_EQ(Repair(damaged, *s_tmp / "good.avi").outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(ReadAll(damaged), ReadAll(reference));
+        EXPECT_FALSE(fs::exists(journal.Path()));
+    }
+}
+
+TEST_F(MendrelAvimux, NoRoomForTheIndexLeavesTheFileAlone)
+{
+    const fs::path damaged = Copy("killed.avi", "damaged.avi");
+    const std::vector<uint8_t> before = ReadAll(damaged);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The appended index does not fit under this limit, like on a full disk.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit { rlim_t(before.size()), rlim_t(before.size()) };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const RepairOutcome out = RepairAviFile(damaged, *s_tmp / "good.avi", nullptr);
+        ::_exit(out.status == RepairStatus::NoSpace && out.message == kNoSpace ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadAll(damaged), before);
+    EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+}
+
+TEST(MendrelBigFile, KilledInTheSecondRiffPastOneGigabyte)
+{
+    TempFolder tmp;
+    const fs::path damaged = tmp / "big.avi";
+    constexpr uint32_t kFrame = 720 * 576 * 3;
+    WriteSparseBigFile(damaged, kFrame, 863, 40, 1000);
+    ASSERT_GT(fs::file_size(damaged), uint64_t(1) << 30);
+    EXPECT_FALSE(StrictCheck(damaged).problems.empty());
+    const RepairRun run = Repair(damaged, damaged.string() + ".none");
+    // The good file is not needed when the damaged header is readable, but it must open.
+    EXPECT_EQ(run.outcome.status, RepairStatus::CantOpenGood);
+    WriteSparseBigFile(tmp / "good.avi", kFrame, 2, 0, 0);
+    const RepairRun fixed = Repair(damaged, tmp / "good.avi");
+    ASSERT_EQ(fixed.outcome.status, RepairStatus::Repaired) << fixed.outcome.message;
+    EXPECT_EQ(fixed.outcome.frames, 863u + 39u);
+    const StrictResult strict = StrictCheck(damaged);
+    EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
+    EXPECT_EQ(strict.riffs, 2u);
+    EXPECT_EQ(strict.videoChunks, 863u + 39u);
+}
+
+} // namespace
+} // namespace mendrel::test

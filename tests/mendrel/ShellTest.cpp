@@ -1,0 +1,171 @@
+// The window: the repair command with two chosen files, off the UI thread, with the status
+// lines in the view; cancelled dialogs; the capture folder; closing waits for a repair.
+#include "AviRepair.h"
+#include "AviTestFiles.h"
+#include "MainFrame.h"
+#include "MendrelView.h"
+#include "Notifier.h"
+#include "StrictAvi.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenuBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace mendrel::test {
+namespace {
+
+class ScriptedChooser : public IFileChooser
+{
+public:
+    std::optional<QString> ChooseAvi(QWidget *, const QString &title,
+                                     const QString &folder) override
+    {
+        asked.push_back({ title, folder });
+        if (answers.empty())
+            return std::nullopt;
+        const QString next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    std::deque<QString> answers; // the files chosen, in turn; then the dialog is cancelled
+    std::vector<std::pair<QString, QString>> asked;
+};
+
+class MendrelShell : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_oldCwd = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(m_tmp.Path().string()));
+        fs::create_directory(m_tmp / "CaptureData");
+        WriteFixedFile(m_tmp / "CaptureData/good.avi", FixedSpec { .frames = 30 });
+        WriteFixedFile(m_tmp / "CaptureData/damaged.avi",
+                       { .finishedSegments = 0, .finished = false });
+    }
+    void TearDown() override
+    {
+        QDir::setCurrent(m_oldCwd);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty());
+    }
+    QString Path(const std::string &name) const
+    {
+        return QString::fromStdString((m_tmp / name).string());
+    }
+
+    TempFolder m_tmp;
+    QString m_oldCwd;
+    vorlund::RecordingNotifier m_notifier;
+    ScriptedChooser m_chooser;
+};
+
+TEST_F(MendrelShell, RepairCommandRepairsAndShowsTheStatusLines)
+{
+    CMainFrame frame(m_notifier, m_chooser);
+    EXPECT_EQ(frame.windowTitle(), "Mendrel");
+    QAction *repair = frame.Command(57601);
+    ASSERT_NE(repair, nullptr);
+    EXPECT_EQ(repair->shortcuts(),
+              (QList<QKeySequence> { QKeySequence("Ctrl+R"), QKeySequence("Ctrl+O") }));
+    EXPECT_FALSE(frame.Command(57616)->isEnabled()); // "Recent File" stays a disabled item
+    EXPECT_EQ(frame.View()->StatusText(), "Ready.\n");
+
+    // The name without extension gets ".avi".
+    m_chooser.answers = { Path("CaptureData/damaged"), Path("CaptureData/good.avi") };
+    repair->trigger();
+    ASSERT_EQ(m_chooser.asked.size(), 2u);
+    EXPECT_EQ(m_chooser.asked[0], std::make_pair(QString("Repair Avi File"), Path("CaptureData")));
+    EXPECT_EQ(m_chooser.asked[1],
+              std::make_pair(QString("Select good Avi File"), Path("CaptureData/damaged.avi")));
+    ASSERT_EQ(m_notifier.entries.size(), 1u);
+    EXPECT_EQ(m_notifier.entries[0].text, kSelectGood);
+
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return frame.View()->StatusText().endsWith("Finished.\n"); }, 20000));
+    EXPECT_EQ(frame.View()->StatusText(),
+              "Ready.\nWorking.\nBuilding frame index...\nframes = 60\nFinished.\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return repair->isEnabled(); }, 20000));
+    const StrictResult strict = StrictCheck(m_tmp / "CaptureData/damaged.avi", FixedLayoutExpect());
+    EXPECT_TRUE(strict.problems.empty());
+    EXPECT_EQ(m_notifier.entries.size(), 1u);
+}
+
+TEST_F(MendrelShell, CancelledDialogsDoNothing)
+{
+    const std::vector<uint8_t> before = ReadAll(m_tmp / "CaptureData/damaged.avi");
+    for (const int cancelAt : { 0, 1 }) {
+        SCOPED_TRACE(cancelAt);
+        CMainFrame frame(m_notifier, m_chooser);
+        m_notifier.entries.clear();
+        m_chooser.asked.clear();
+        m_chooser.answers.clear();
+        if (cancelAt == 1)
+            m_chooser.answers = { Path("CaptureData/damaged.avi") };
+        frame.Command(57601)->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(m_chooser.asked.size(), size_t(cancelAt + 1));
+        EXPECT_EQ(m_notifier.entries.size(), size_t(cancelAt));
+        EXPECT_EQ(frame.View()->StatusText(), "Ready.\n");
+        EXPECT_TRUE(frame.Command(57601)->isEnabled());
+    }
+    EXPECT_EQ(ReadAll(m_tmp / "CaptureData/damaged.avi"), before);
+}
+
+TEST_F(MendrelShell, ClosingWaitsForARunningRepair)
+{
+    WriteFixedFile(m_tmp / "CaptureData/damaged.avi",
+                   { .frames = 3000, .finishedSegments = 0, .finished = false });
+    {
+        CMainFrame frame(m_notifier, m_chooser);
+        frame.show();
+        m_chooser.answers = { Path("CaptureData/damaged.avi"), Path("CaptureData/good.avi") };
+        frame.Command(57601)->trigger();
+        QCoreApplication::sendPostedEvents(frame.View(), QEvent::Type(WM_REPAIR_START));
+        EXPECT_FALSE(frame.Command(57601)->isEnabled());
+        frame.close();
+        EXPECT_TRUE(frame.View()->StatusText().endsWith("Finished.\n"));
+    }
+    EXPECT_TRUE(
+        StrictCheck(m_tmp / "CaptureData/damaged.avi", FixedLayoutExpect()).problems.empty());
+}
+
+TEST(MendrelShellFolders, WorkingFolderAndCaptureFolder)
+{
+    TempFolder tmp;
+    const QString dir = QString::fromStdString(tmp.Path().string());
+    const std::pair<QString, QString> cases[] = {
+        { dir, dir }, { dir + "/", dir }, { dir + "//", dir },
+        { "/", "/" }, { "", "" },         { dir + "/missing", "" },
+    };
+    for (const auto &[cwd, want] : cases)
+        EXPECT_EQ(CMendrelView::WorkingFolderFrom(cwd), want) << cwd.toStdString();
+
+    // Started in a folder, the first dialog opens in its CaptureData.
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir);
+    vorlund::RecordingNotifier notifier;
+    ScriptedChooser chooser;
+    CMendrelView view(notifier, chooser);
+    EXPECT_EQ(view.CaptureFolder(), dir + "/CaptureData");
+    EXPECT_TRUE(notifier.entries.empty());
+
+    // A folder that is gone cannot be the working folder.
+    fs::create_directory(tmp / "gone");
+    QDir::setCurrent(dir + "/gone");
+    fs::remove(tmp / "gone");
+    CMendrelView lost(notifier, chooser);
+    EXPECT_TRUE(lost.CaptureFolder().isEmpty());
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, "Current working directory is invalid!");
+    QDir::setCurrent(old);
+}
+
+} // namespace
+} // namespace mendrel::test
