@@ -2,6 +2,7 @@
 
 #include "HelpBalloon.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -15,6 +16,7 @@ CVorlundView::CVorlundView(Profile &profile, INotifier &notifier, const ViewCore
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
     m_core = std::make_unique<ViewCore>(profile, notifier, *this, options);
     m_core->DialogParent = this;
@@ -189,9 +191,51 @@ void CVorlundView::PaintOverlays(QPainter &painter)
 
 void CVorlundView::mousePressEvent(QMouseEvent *event)
 {
+    const QPoint p = event->position().toPoint();
     if (event->button() == Qt::LeftButton)
-        m_core->OnLButtonDown(event->position().toPoint().x(), event->position().toPoint().y());
+        m_core->OnLButtonDown(p.x(), p.y());
     QWidget::mousePressEvent(event);
+}
+
+void CVorlundView::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    m_core->OnMouseMove(p.x(), p.y(), event->buttons().testFlag(Qt::LeftButton));
+    update();
+    QWidget::mouseMoveEvent(event);
+}
+
+void CVorlundView::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        m_core->OnLButtonUp(p.x(), p.y());
+        update();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CVorlundView::keyPressEvent(QKeyEvent *event)
+{
+    if (!event->isAutoRepeat())
+        m_core->OnKeyDown(PtzKeyFromQt(event->key()),
+                          event->modifiers().testFlag(Qt::ControlModifier));
+    QWidget::keyPressEvent(event);
+}
+
+void CVorlundView::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!event->isAutoRepeat())
+        m_core->OnKeyUp(PtzKeyFromQt(event->key()));
+    QWidget::keyReleaseEvent(event);
+}
+
+void CVorlundView::focusOutEvent(QFocusEvent *event)
+{
+    // A key released while another window has the focus never arrives: stop a held move.
+    if (m_core->PanTiltZoom().MoveBits() != 0)
+        m_core->OnKeyUp(PtzKeyFromQt(Qt::Key_Home));
+    QWidget::focusOutEvent(event);
 }
 
 void CVorlundView::paintEvent(QPaintEvent *)
@@ -205,6 +249,14 @@ void CVorlundView::paintEvent(QPaintEvent *)
     for (int c = 1; c <= cameras; ++c)
         PaintTile(painter, c);
     PaintOverlays(painter);
+    const Ptz &ptz = m_core->PanTiltZoom();
+    if (ptz.Dragging()) {
+        painter.setPen(QPen(Qt::white, 2));
+        painter.setBrush(Qt::NoBrush);
+        const GridPoint a = ptz.DragStart();
+        const GridPoint b = ptz.DragCornerPoint();
+        painter.drawRect(QRect(QPoint(a.x, a.y), QPoint(b.x, b.y)).normalized());
+    }
 }
 
 } // namespace vorlund
