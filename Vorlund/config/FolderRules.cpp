@@ -101,13 +101,17 @@ std::string StripFolderTail(std::string folder)
 
 bool OfferFolderCreation(const std::string &folder, INotifier &notifier)
 {
+    if (!IsValidFolderSyntax(folder)) {
+        notifier.ShowMessage(WithPath(kInvalidFolder, folder), kPlainCaption);
+        return false;
+    }
     if (IsFolder(folder))
         return true;
     if (!notifier.AskYesNo(WithPath("%s does not exist.\nCreate it?\n", folder), kPlainCaption))
         return false;
     std::error_code ec;
     // One level only: a missing parent is the user's to fix, or the picker's to create.
-    if (!folder.empty() && std::filesystem::create_directory(folder, ec) && IsFolder(folder))
+    if (std::filesystem::create_directory(folder, ec) && IsFolder(folder))
         return true;
     notifier.ShowMessage("Failed to create directory.\nPlease select again.\n", kPlainCaption);
     return false;

@@ -30,8 +30,9 @@ FolderOutcome AcceptBrowsedFolder(std::string_view path, INotifier &notifier);
 // Removes trailing "/", blanks, "?" and "*"; the root "/" itself stays.
 std::string StripFolderTail(std::string folder);
 
-// The Configuration dialog's OK: an existing folder passes; a missing one is created, that one
-// level only, after a Yes. Returns false when the dialog has to stay open.
+// The Configuration dialog's OK: a folder that breaks the rules above is refused; an existing
+// one passes; a missing one is created, that one level only, after a Yes. Returns false when
+// the dialog has to stay open (the user has been told why, except after a No).
 bool OfferFolderCreation(const std::string &folder, INotifier &notifier);
 
 } // namespace vorlund

@@ -142,6 +142,9 @@ TEST(FolderRules, ConfigurationFolderStripAndOneLevelCreation)
     EXPECT_EQ(notifier.entries[0].text, one + " does not exist.\nCreate it?\n");
     EXPECT_EQ(notifier.entries[3].text, "Failed to create directory.\nPlease select again.\n");
     EXPECT_FALSE(std::filesystem::exists(temp.path / "x"));
+    EXPECT_FALSE(OfferFolderCreation("relative/video", notifier));
+    EXPECT_EQ(notifier.entries.back().text,
+              "The folder:\n\nrelative/video\n\nis invalid. Please reenter.");
 }
 
 } // namespace
