@@ -2,6 +2,7 @@
 #include "ConfigurationDialog.h"
 #include "DialogControls.h"
 #include "DialogsTestSupport.h"
+#include "RunConfiguration.h"
 #include "ServerFixture.h"
 #include "SmallDialogs.h"
 
@@ -295,6 +296,64 @@ TEST_F(ConfigurationTest, ResetOnlySetsTheFlagAndManualModeShowsTheNotice)
     EXPECT_EQ(noticeText, std::string(kManualModeNotice));
     EXPECT_TRUE(Enabled(dialog, 1040));
     dialog.reject();
+}
+
+} // namespace
+} // namespace vorlund
+
+namespace vorlund {
+namespace {
+
+using RunConfigurationTest = test::DialogTest;
+
+TEST_F(RunConfigurationTest, CancelChangesNothingAndOkAppliesAndSaves)
+{
+    const struct
+    {
+        bool ok;
+        int saves; // device files written
+    } cases[] = { { false, 0 }, { true, 1 } };
+    for (const auto &c : cases) {
+        test::ServerFixture f;
+        CopyIntoEngineState(f.settings.Config, f.engine);
+        f.settings.Config.RemoteMode = 0;
+        ConfigEnvironment environment { f.topics, f.topics, {}, {}, {} };
+        environment.RunCredentials = [](std::string &login, std::string &password) {
+            login = "typed";
+            password = "typed-pw";
+            return true;
+        };
+        const DeviceConfig before = f.settings.Config;
+        bool openDuringRun = false;
+        const bool result
+            = RunConfiguration(nullptr, f.context, environment, [&](CConfiguration &dialog) {
+                  openDuringRun = f.view.ConfigurationOpen;
+                  dialog.show();
+                  test::Button(dialog, 1057)->click();
+                  test::Button(dialog, 1046)->click();
+                  test::Button(dialog, 1055)->click();
+                  if (c.ok)
+                      dialog.accept();
+                  else
+                      dialog.reject();
+                  return dialog.result();
+              });
+        EXPECT_EQ(result, c.ok);
+        EXPECT_TRUE(openDuringRun);
+        EXPECT_FALSE(f.view.ConfigurationOpen);
+        EXPECT_EQ(std::filesystem::exists(f.settings.SlotPath(0)), c.saves == 1);
+        if (!c.ok) {
+            EXPECT_EQ(f.settings.Config, before);
+            EXPECT_EQ(f.topics.remoteModes, 0);
+            EXPECT_TRUE(f.notifier.entries.empty()) << f.notifier.entries[0].text;
+        } else {
+            EXPECT_EQ(f.settings.Config.RelayLogin, "typed");
+            EXPECT_EQ(f.settings.Config.RelayPassword, "typed-pw");
+            EXPECT_EQ(f.settings.Config.RemoteMode, 1);
+            EXPECT_EQ(f.topics.remoteModes, 1);
+            EXPECT_EQ(f.notifier.entries.back().text, std::string(kCountersResetMessage));
+        }
+    }
 }
 
 } // namespace
