@@ -142,6 +142,16 @@ int main(int argc, char **argv)
               });
               dialog->open();
           };
+    view->Core().RunCredentials = [&frame](std::string &login, std::string &password) {
+        vorlund::CIdentify dialog(&frame);
+        dialog.m_Login = QString::fromStdString(login);
+        dialog.m_Password = QString::fromStdString(password);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        login = dialog.m_Login.toStdString();
+        password = dialog.m_Password.toStdString();
+        return true;
+    };
     frame.SetClient(&client);
     view->Core().OnInitialUpdate();
     vorlund::SignalBridge bridge({ [&frame] { frame.OnServiceClose(); },

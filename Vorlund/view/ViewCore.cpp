@@ -1,6 +1,8 @@
 #include "ViewCore.h"
 
+#include "ConfigValues.h"
 #include "PlayVideo.h"
+#include "RunConfiguration.h"
 #include "TimedZonesDialog.h"
 #include "ViewCommands.h"
 
@@ -109,7 +111,7 @@ void ViewCore::OnInitialUpdate()
 
     const bool opened = m_run.OpenNextVideoDevice() == BuildResult::Ok;
     if (opened)
-        m_run.ChangeVideoDevice(false);
+        ChangeVideoDevice(false);
     if ((m_view.VideoDeviceNames[0].empty() && m_view.VideoDeviceNames[1].empty()) || !opened) {
         m_view.VideoDeviceNames[0].clear();
         m_view.VideoDeviceNames[1].clear();
@@ -265,12 +267,29 @@ void ViewCore::OpenTimedZones()
     m_zonesDialog->raise();
 }
 
+void ViewCore::ChangeVideoDevice(bool announce)
+{
+    m_run.ChangeVideoDevice(announce);
+    // Camera 4's pan/tilt/zoom address has no place in the device file.
+    ReadPtzAddress4(m_profile, m_settings.Config);
+}
+
+void ViewCore::RunConfigurationCommand()
+{
+    ConfigEnvironment environment { m_graph, m_remote, {}, {}, {} };
+    environment.SendTestMail
+        = [this](const TestMailValues &values) { m_mailer.SendTestMail(values); };
+    environment.RunCredentials = RunCredentials;
+    RunConfiguration(DialogParent, m_context, environment);
+    m_run.OnDialogClosed();
+}
+
 void ViewCore::PickDevice(int id)
 {
     m_view.PreviousDeviceCommandId = m_view.DeviceCommandId;
     m_view.DeviceCommandId = id;
     if (m_run.OpenNextVideoDevice() == BuildResult::Ok)
-        m_run.ChangeVideoDevice(true);
+        ChangeVideoDevice(true);
 }
 
 void ViewCore::OnCommand(int id)
@@ -286,6 +305,9 @@ void ViewCore::OnCommand(int id)
         break;
     case ID_SHOW_FILTERS:
         m_sink.PostMessage(WM_SHOW_FILTERS);
+        break;
+    case ID_CONFIGURATION:
+        RunConfigurationCommand();
         break;
     case ID_TIMED_ZONES:
         OpenTimedZones();

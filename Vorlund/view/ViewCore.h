@@ -91,6 +91,8 @@ public:
 
     // The window dialogs run over.
     QWidget *DialogParent = nullptr;
+    // Configuration's nested relay credentials dialog (modal, from the command): true on OK.
+    std::function<bool(std::string &login, std::string &password)> RunCredentials;
 
     EngineState &Engine() { return m_engine; }
     ViewState &View() { return m_view; }
@@ -107,6 +109,8 @@ private:
     void ShowIntroPicture();
     void ShowFiltersBalloon();
     void PickDevice(int id);
+    void ChangeVideoDevice(bool announce);
+    void RunConfigurationCommand();
     void OpenTimedZones();
 
     Profile &m_profile;
