@@ -230,11 +230,12 @@ bool CVorlundRemoteView::IsMinimised() const
 
 void CVorlundRemoteView::FitFrameToImages(int width, int height)
 {
-    if (width > 0 && height > 0)
+    const bool resize = width > 0 && height > 0 && QSize(width, height) != size();
+    if (resize)
         setFixedSize(width, height);
     if (auto *frame = Frame()) {
         frame->SetAlwaysOnTop(m_core.Settings().windowOnTop);
-        if (width > 0 && height > 0)
+        if (resize)
             frame->adjustSize();
     }
 }
