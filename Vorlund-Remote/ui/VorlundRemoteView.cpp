@@ -182,28 +182,30 @@ CMainFrame *CVorlundRemoteView::Frame() const
     return qobject_cast<CMainFrame *>(window());
 }
 
-void CVorlundRemoteView::SetStatusText(const std::string &text)
+void CVorlundRemoteView::ToFrame(void (CMainFrame::*set)(const QString &), const std::string &text)
 {
     if (auto *frame = Frame())
-        frame->SetStatusText(QString::fromStdString(text));
+        (frame->*set)(QString::fromStdString(text));
+}
+
+void CVorlundRemoteView::SetStatusText(const std::string &text)
+{
+    ToFrame(&CMainFrame::SetStatusText, text);
 }
 
 void CVorlundRemoteView::SetRateText(const std::string &text)
 {
-    if (auto *frame = Frame())
-        frame->SetRateText(QString::fromStdString(text));
+    ToFrame(&CMainFrame::SetRateText, text);
 }
 
 void CVorlundRemoteView::SetQualityText(const std::string &text)
 {
-    if (auto *frame = Frame())
-        frame->SetQualityText(QString::fromStdString(text));
+    ToFrame(&CMainFrame::SetQualityText, text);
 }
 
 void CVorlundRemoteView::SetModeText(const std::string &text)
 {
-    if (auto *frame = Frame())
-        frame->SetModeText(QString::fromStdString(text));
+    ToFrame(&CMainFrame::SetModeText, text);
 }
 
 void CVorlundRemoteView::SetSlideShowCommandText(const std::string &text)

@@ -67,6 +67,8 @@ private:
     void PlayClick() override;
 
     CMainFrame *Frame() const;
+    // A text for one of the frame's panes (the frame may not be there yet).
+    void ToFrame(void (CMainFrame::*set)(const QString &), const std::string &text);
 
     QSettings &m_profile;
     INotifier &m_notifier;

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "LoopWait.h"
 #include "ProtocolTestUtil.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -14,18 +13,6 @@
 #include <vector>
 
 namespace vorlund::viewer::test {
-
-// Runs the event loop until `done`; the bound only keeps a broken build from hanging.
-inline bool WaitUntil(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(10000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A solid-colour JPEG picture.
 inline std::string SolidJpeg(int width, int height, uint8_t r, uint8_t g, uint8_t b)
