@@ -232,12 +232,14 @@ bool CVorlundRemoteView::IsMinimised() const
 
 void CVorlundRemoteView::FitFrameToImages(int width, int height)
 {
-    const bool resize = width > 0 && height > 0 && QSize(width, height) != size();
-    if (resize)
+    // 0 x 0: the picture area stays as it is.
+    const bool fit = width > 0 && height > 0;
+    if (fit)
         setFixedSize(width, height);
     if (auto *frame = Frame()) {
         frame->SetAlwaysOnTop(m_core.Settings().windowOnTop);
-        if (resize)
+        // Also after a bar was shown or hidden: the window follows the bars.
+        if (fit)
             frame->adjustSize();
     }
 }

@@ -470,8 +470,7 @@ void ViewerCore::ToggleCamera(int camera)
 void ViewerCore::ToggleAlwaysOnTop()
 {
     m_settings.windowOnTop = !m_settings.windowOnTop;
-    const auto [w, h] = Extent();
-    m_host.FitFrameToImages(w, h);
+    m_host.FitFrameToImages(0, 0);
 }
 
 void ViewerCore::OnBarToggled()
