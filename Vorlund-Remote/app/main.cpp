@@ -2,7 +2,7 @@
 #include "MainFrame.h"
 #include "QtNotifier.h"
 #include "ShellRules.h"
-#include "ShellView.h"
+#include "VorlundRemoteView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,14 +19,16 @@ int main(int argc, char **argv)
     QSettings profile;
     QtNotifier notifier;
 
-    if (!WorkingFolder(QDir::currentPath()))
+    const auto folder = WorkingFolder(QDir::currentPath());
+    if (!folder)
         notifier.ShowMessage(kInvalidWorkingFolder, "Vorlund-Remote");
 
-    auto *view = new ShellView(profile, notifier);
+    auto *view = new CVorlundRemoteView(profile, notifier, folder.value_or(QString()));
     CMainFrame frame(profile, *view);
     frame.SetAlwaysOnTop(view->Settings().windowOnTop);
     frame.SetModeText(view->Settings().mode == 0 ? QStringLiteral("Auto")
                                                  : QStringLiteral("Manual"));
     frame.show();
+    view->OnInitialUpdate();
     return app.exec();
 }

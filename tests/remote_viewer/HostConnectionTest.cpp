@@ -1,5 +1,6 @@
 #include "HostConnection.h"
 #include "LinkMessageEvent.h"
+#include "LoopWait.h"
 #include "ProtocolTestUtil.h"
 #include "ReplyParser.h"
 
@@ -24,18 +25,6 @@ using namespace vorlund::viewer;
 using namespace vorlund::viewer::test;
 
 namespace {
-
-// Runs the event loop until `done`; the bound only keeps a broken build from hanging.
-bool WaitFor(const std::function<bool()> &done)
-{
-    QDeadlineTimer deadline(10000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class View : public QObject
 {
@@ -97,7 +86,7 @@ public:
     // Waits for exactly `bytes` from the viewer and takes them.
     std::string Take(size_t bytes)
     {
-        WaitFor([&] { return received.size() >= bytes; });
+        WaitUntil([&] { return received.size() >= bytes; });
         std::string got = received.substr(0, bytes);
         received.erase(0, got.size());
         return got;
@@ -123,7 +112,7 @@ struct Fixture
 
     bool WaitForMessage(uint32_t number)
     {
-        return WaitFor([&] { return view.Has(number); });
+        return WaitUntil([&] { return view.Has(number); });
     }
     std::string FrameText(size_t length) const
     {
@@ -218,7 +207,7 @@ TEST(HostConnection, FrameLengthOutOfRangeDropsTheLinkWithAMessage)
               "connection was closed.");
     EXPECT_FALSE(f.view.Has(WM_FRAME_READY));
     EXPECT_TRUE(
-        WaitFor([&] { return server.client->state() == QAbstractSocket::UnconnectedState; }));
+        WaitUntil([&] { return server.client->state() == QAbstractSocket::UnconnectedState; }));
 }
 
 // A port that nothing listens on: a listener's, closed again.
@@ -346,7 +335,7 @@ TEST(HostConnection, ClosedLinkReportsNothingMore)
     EXPECT_EQ(f.conn.PendingSendLength(), 0);
     EXPECT_EQ(f.conn.Host(), nullptr);
     ASSERT_TRUE(
-        WaitFor([&] { return server.client->state() == QAbstractSocket::UnconnectedState; }));
+        WaitUntil([&] { return server.client->state() == QAbstractSocket::UnconnectedState; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(f.view.Numbers(), std::vector<uint32_t> { WM_LINK_UP });
     EXPECT_TRUE(server.received.empty());

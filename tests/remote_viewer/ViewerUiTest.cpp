@@ -2,7 +2,9 @@
 #include "HostConnection.h"
 #include "LinkMessageEvent.h"
 #include "MainFrame.h"
+#include "ViewTestServer.h"
 #include "ViewerSettings.h"
+#include "VorlundRemoteView.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,6 +14,7 @@
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -267,6 +270,83 @@ TEST_F(ViewerUi, MainFrameRoutesCommandsAndRemembersItsRectangle)
     ASSERT_TRUE(rect);
     EXPECT_EQ(rect->right - rect->left, 700);
     EXPECT_EQ(rect->bottom - rect->top, 560);
+}
+
+TEST_F(ViewerUi, ViewShowsEachCameraInItsQuadrant)
+{
+    using namespace vorlund::viewer::test;
+    ViewTestServer server;
+    const std::array<QColor, 4> colours { QColor(230, 20, 20), QColor(20, 230, 20),
+                                          QColor(20, 20, 230), QColor(230, 230, 20) };
+    server.picture = [&](int camera) {
+        const QColor c = colours[size_t(camera - 1)];
+        return SolidJpeg(320, 240, uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue()));
+    };
+    QSettings profile;
+    profile.setValue("Mode", 1);
+    profile.setValue("Host Port", QString::number(server.Port()));
+    RecordingNotifier notifier;
+    QTemporaryDir folder;
+    auto *view = new CVorlundRemoteView(profile, notifier, folder.path());
+    {
+        CMainFrame frame(profile, *view);
+        frame.show();
+        view->OnInitialUpdate(); // Manual mode: no login, no connection yet
+        EXPECT_TRUE(frame.Action(ID_HOST_CONNECT)->isEnabled());
+        frame.Action(ID_HOST_CONNECT)->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.framesSent >= 8; }, 10000));
+        frame.UpdateCommandUi();
+        EXPECT_FALSE(frame.Action(ID_HOST_CONNECT)->isEnabled());
+        EXPECT_TRUE(frame.Action(ID_HOST_DISCONNECT)->isEnabled());
+        EXPECT_TRUE(frame.Action(ID_CAM1 + 3)->isEnabled());
+        EXPECT_EQ(frame.PaneText(0), "Manual");
+        EXPECT_EQ(frame.PaneText(101), "Live view");
+        EXPECT_EQ(frame.PaneText(106), "Q45");
+        EXPECT_EQ(view->size(), QSize(640, 480));
+
+        const auto quadrantsShow = [&](int w, int h) {
+            const QImage shot = view->grab().toImage();
+            bool all = true;
+            for (int camera = 1; camera <= 4; ++camera) {
+                const QPoint centre(((camera - 1) % 2) * w + w / 2, ((camera - 1) / 2) * h + h / 2);
+                const QColor got = shot.pixelColor(centre);
+                const QColor want = colours[size_t(camera - 1)];
+                all = all && std::abs(got.red() - want.red()) < 10
+                    && std::abs(got.green() - want.green()) < 10
+                    && std::abs(got.blue() - want.blue()) < 10;
+            }
+            return all;
+        };
+        EXPECT_TRUE(quadrantsShow(320, 240));
+
+        // A click takes camera 2 for PTZ; "w" makes the pictures 400 x 300 (the server still
+        // sends 320 x 240, which the view resamples).
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(400, 100));
+        EXPECT_EQ(frame.PaneText(101), "PTZ On");
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(400, 100));
+        EXPECT_EQ(frame.PaneText(101), "Live view");
+        QTest::keyClick(view, Qt::Key_W);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const auto &r : server.requests)
+                    if (r.size() == 6 && r[1] == 'c' && r[3] == 40)
+                        return true;
+                return false;
+            },
+            10000));
+        const int sent = server.framesSent;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.framesSent >= sent + 8; }, 10000));
+        EXPECT_EQ(view->size(), QSize(800, 600));
+        EXPECT_TRUE(quadrantsShow(400, 300));
+        size_t clicks = 0;
+        for (const auto &r : server.requests)
+            clicks += r == ">k\xFE\r\n";
+        EXPECT_EQ(clicks, 2U);
+        frame.close();
+        EXPECT_EQ(frame.PaneText(101), "No Connection");
+    }
+    EXPECT_EQ(profile.value("Image/Width").toInt(), 400);
+    EXPECT_TRUE(notifier.entries.empty());
 }
 
 } // namespace
