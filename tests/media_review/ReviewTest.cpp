@@ -87,35 +87,19 @@ struct Scenario
 
 TEST(ReviewTest, StepsAndWrapsThroughTheSnapshots)
 {
+    // clang-format off
     const Scenario scenarios[] = {
-        { "from 57: back, ten on to a picture not taken yet, ten back",
-          6000,
-          57,
-          { 56, 57 },
-          57,
-          { { BS, false, 56, 56 },
-            { SP, true, 66, 0 },
-            { BS, false, 65, 0 },
-            { BS, true, 55, 0 },
+        { "from 57: back, ten on to a picture not taken yet, back to it", 6000, 57, { 56, 57 }, 57,
+          { { BS, false, 56, 56 }, { SP, true, 66, 0 }, { BS, false, 65, 0 }, { BS, true, 55, 0 },
             { SP, false, 56, 56 } } },
-        { "before the first wraps to the limit, past the limit to 1",
-          6000,
-          1,
-          { 1 },
-          1,
+        { "before the first wraps to the limit, past it to 1", 6000, 1, { 1 }, 1,
           { { BS, false, 6000, 0 }, { SP, false, 1, 1 } } },
-        { "small limit",
-          60,
-          58,
-          { 1, 58, 60 },
-          58,
-          { { SP, false, 59, 0 },
-            { SP, false, 60, 60 },
-            { SP, false, 1, 1 },
-            { BS, false, 60, 60 },
-            { SP, true, 1, 1 } } },
+        { "small limit", 60, 58, { 1, 58, 60 }, 58,
+          { { SP, false, 59, 0 }, { SP, false, 60, 60 }, { SP, false, 1, 1 },
+            { BS, false, 60, 60 }, { SP, true, 1, 1 } } },
         { "no picture taken yet", 6000, 0, { 1 }, 0, { { SP, false, 1, 1 } } },
     };
+    // clang-format on
     for (const Scenario &s : scenarios) {
         SCOPED_TRACE(s.name);
         Fixture f;
