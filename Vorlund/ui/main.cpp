@@ -44,10 +44,18 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
 class ViewClient : public vorlund::IFrameClient
 {
 public:
-    explicit ViewClient(vorlund::CVorlundView &view) : m_view(view) { }
+    ViewClient(vorlund::CVorlundView &view, vorlund::CMainFrame &frame)
+        : m_view(view), m_frame(frame)
+    { }
     QWidget *Widget() override { return &m_view; }
     void OnCommand(int id) override { m_view.Core().OnCommand(id); }
-    bool IsCommandEnabled(int id) const override { return m_view.Core().IsCommandEnabled(id); }
+    bool IsCommandEnabled(int id) const override
+    {
+        // The Review item says whether it enters or leaves review mode.
+        if (QAction *review = id == 162 ? m_frame.Action(162) : nullptr)
+            review->setText(QString::fromStdString(m_view.Core().ReviewMenuText()));
+        return m_view.Core().IsCommandEnabled(id);
+    }
     bool IsCommandChecked(int id) const override { return m_view.Core().IsCommandChecked(id); }
     void OnServiceClose() override { m_view.Core().OnServiceClose(); }
     void OnSnapshotRequest() override
@@ -58,6 +66,7 @@ public:
 
 private:
     vorlund::CVorlundView &m_view;
+    vorlund::CMainFrame &m_frame;
 };
 
 } // namespace
@@ -114,7 +123,7 @@ int main(int argc, char **argv)
         std::clamp(profile.GetProfileInt("Settings", "RelayLookupPort", lookup.port), 1, 65535));
     options.makeLinks = [lookup] { return std::make_unique<vorlund::LinkLibraries>(lookup); };
     auto *view = new vorlund::CVorlundView(profile, serverNotifier, options); // the frame owns it
-    ViewClient client(*view);
+    ViewClient client(*view, frame);
     view->Hooks.setPaneText = [&frame](int pane, const std::string &text) {
         frame.SetPaneText(pane, QString::fromStdString(text));
     };

@@ -217,6 +217,11 @@ void CVorlundView::mouseReleaseEvent(QMouseEvent *event)
 
 void CVorlundView::keyPressEvent(QKeyEvent *event)
 {
+    const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
+    if (event->key() == Qt::Key_Backspace)
+        m_core->OnReviewKey(kReviewKeyBackspace, shift);
+    else if (event->key() == Qt::Key_Space)
+        m_core->OnReviewKey(kReviewKeySpace, shift);
     if (!event->isAutoRepeat())
         m_core->OnKeyDown(PtzKeyFromQt(event->key()),
                           event->modifiers().testFlag(Qt::ControlModifier));

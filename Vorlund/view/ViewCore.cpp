@@ -3,6 +3,7 @@
 #include "ConfigValues.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
+#include "SmallDialogs.h"
 #include "TimedZonesDialog.h"
 #include "ViewCommands.h"
 
@@ -56,13 +57,16 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
       m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_remote, m_mailer, m_recycler, m_disk),
-      m_snapshots(m_context, m_mailer), m_zones(m_context)
+      m_snapshots(m_context, m_mailer), m_review(m_context), m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
     m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
     m_mailer.SendAlertMail(-1);
     m_ptz.RunCommand = [this](int id) { OnCommand(id); };
+    m_zones.ShowReviewImages = [this](int camera) { m_review.ShowReviewImages(camera); };
+    m_review.AskReviewKind
+        = [this](bool &motion) { return RunSelectReviewMode(DialogParent, motion); };
     m_run.OnPrime = [this] {
         m_ptz.ResetKeys();
         m_tick.ResetForStart();
@@ -305,6 +309,9 @@ void ViewCore::OnCommand(int id)
         break;
     case ID_SHOW_FILTERS:
         m_sink.PostMessage(WM_SHOW_FILTERS);
+        break;
+    case ID_REVIEW:
+        m_review.ToggleReviewMode();
         break;
     case ID_CONFIGURATION:
         RunConfigurationCommand();

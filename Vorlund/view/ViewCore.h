@@ -9,6 +9,7 @@
 #include "QtTimers.h"
 #include "Recycler.h"
 #include "RemoteServing.h"
+#include "Review.h"
 #include "RunControl.h"
 #include "SerialLine.h"
 #include "ServerContext.h"
@@ -85,6 +86,8 @@ public:
     void OnLButtonUp(int x, int y) { m_ptz.OnLButtonUp(x, y); }
     void OnKeyDown(int key, bool ctrl) { m_ptz.OnKeyDown(key, ctrl); }
     void OnKeyUp(int key) { m_ptz.OnKeyUp(key); }
+    void OnReviewKey(int key, bool shift) { m_review.OnReviewKey(key, shift); }
+    std::string ReviewMenuText() const { return std::string(m_review.MenuText()); }
     const Ptz &PanTiltZoom() const { return m_ptz; }
     RemoteServing &Remote() { return m_remote; }
     void OnTimer(int id);
@@ -144,6 +147,7 @@ private:
     StatusTick m_status;
     MainTick m_tick;
     Snapshots m_snapshots;
+    Review m_review;
     TimedZoneEditor m_zones;
     std::unique_ptr<class CTimedZones> m_zonesDialog;
 
