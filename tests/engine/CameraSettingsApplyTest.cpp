@@ -13,7 +13,16 @@ using namespace vorlund;
 
 namespace {
 
-struct CamSettingsTest : ::testing::Test
+// The real state and tick over fakes, with the camera settings on top.
+struct Rig
+{
+    test::ServerFixture f;
+    test::FakeTopics t;
+    MainTick tick { f.context, t, t, t, t, t, t, t, t };
+    CameraSettingsApply apply { f.context, tick };
+};
+
+struct CamSettingsTest : ::testing::Test, Rig
 {
     CamSettingsTest()
     {
@@ -38,11 +47,6 @@ struct CamSettingsTest : ::testing::Test
     {
         EXPECT_TRUE(apply.OnSettingsDialogClosed(PackSettingsClosed(143, outcome, v.camera), v));
     }
-
-    test::ServerFixture f;
-    test::FakeTopics t;
-    MainTick tick { f.context, t, t, t, t, t, t, t, t };
-    CameraSettingsApply apply { f.context, tick };
 };
 
 TEST_F(CamSettingsTest, LiveChangesReachTheEngineAndCancelPutsAllThreeBack)
@@ -165,10 +169,9 @@ TEST_F(CamSettingsTest, TimeLapseTimerAndValues)
         { 2, true, false, 1.0f, 7, true, 1.0f, 7 }, // camera 1's timer is not camera 2's
     };
     for (const Case &k : cases) {
-        test::ServerFixture g;
-        test::FakeTopics gt;
-        MainTick gtick { g.context, gt, gt, gt, gt, gt, gt, gt, gt };
-        CameraSettingsApply a { g.context, gtick };
+        auto rig = std::make_unique<Rig>();
+        test::ServerFixture &g = rig->f;
+        CameraSettingsApply &a = rig->apply;
         if (k.running)
             g.timers.SetTimer(TIMELAPSE_TIMER, 900000);
         CamSettingsValues v;
@@ -200,129 +203,87 @@ TEST_F(CamSettingsTest, ContinuousRecordingAndTvModeOpenNoCameraDialog)
 
 TEST_F(CamSettingsTest, TvRecordingTimer)
 {
-    struct Case
+    const std::string ended
+        = "Recording finished. You should\nStop Vorlund now to close the file.\n\n";
+    const std::string armed = "TV Recording timer set. \nBe sure to Start Vorlund.\n\n";
+    struct Before
     {
-        const char *name;
-        bool nowBefore, recordBefore, gateBefore, idle;
+        bool recordNow, record, gateOpen, idle;
         int frameWidth;
-        TvSettingsValues entered;
+    };
+    struct After
+    {
         std::vector<bool> gateCalls;
         uint32_t settle;
         int restarts;
         std::vector<std::string> balloons;
     };
-    const std::string ended
-        = "Recording finished. You should\nStop Vorlund now to close the file.\n\n";
-    const std::string armed = "TV Recording timer set. \nBe sure to Start Vorlund.\n\n";
+    struct Case
+    {
+        const char *name;
+        Before before;
+        TvSettingsValues entered;
+        After after;
+    };
     const Case cases[] = {
         { "record now on, wide picture",
-          false,
-          false,
-          false,
-          false,
-          640,
+          { false, false, false, false, 640 },
           { true, false, {}, 5 },
-          { true },
-          150,
-          0,
-          {} },
+          { { true }, 150, 0, {} } },
         { "record now on, narrow picture",
-          false,
-          false,
-          false,
-          false,
-          320,
+          { false, false, false, false, 320 },
           { true, false, {}, 5 },
-          { true },
-          200,
-          0,
-          {} },
+          { { true }, 200, 0, {} } },
         { "record now already on",
-          true,
-          false,
-          true,
-          false,
-          640,
+          { true, false, true, false, 640 },
           { true, false, {}, 5 },
-          {},
-          150,
-          0,
-          {} },
+          { {}, 150, 0, {} } },
         { "record now off",
-          true,
-          false,
-          true,
-          false,
-          640,
+          { true, false, true, false, 640 },
           { false, false, {}, 5 },
-          { false },
-          200,
-          0,
-          { ended } },
+          { { false }, 200, 0, { ended } } },
         { "only the channel changes during a scheduled recording",
-          false,
-          true,
-          true,
-          false,
-          640,
+          { false, true, true, false, 640 },
           { false, true, {}, 9 },
-          {},
-          200,
-          0,
-          {} },
+          { {}, 200, 0, {} } },
         { "scheduled recording switched off while it runs",
-          false,
-          true,
-          true,
-          false,
-          640,
+          { false, true, true, false, 640 },
           { false, false, {}, 5 },
-          { false },
-          200,
-          1,
-          {} },
+          { { false }, 200, 1, {} } },
         { "timer set while stopped",
-          false,
-          false,
-          false,
-          true,
-          640,
+          { false, false, false, true, 640 },
           { false, true, {}, 5 },
-          {},
-          200,
-          0,
-          { armed } },
+          { {}, 200, 0, { armed } } },
     };
     for (const Case &k : cases) {
-        test::ServerFixture g;
-        test::FakeTopics gt;
-        MainTick gtick { g.context, gt, gt, gt, gt, gt, gt, gt, gt };
-        CameraSettingsApply a { g.context, gtick };
+        auto rig = std::make_unique<Rig>();
+        test::ServerFixture &g = rig->f;
+        CameraSettingsApply &a = rig->apply;
         g.engine.TvMode = 1;
         g.engine.SettleTime = 200;
-        g.engine.FrameWidth = k.frameWidth;
-        g.engine.GateOpen = k.gateBefore;
-        g.view.Idle = k.idle;
-        g.settings.Config.TvRecord = k.recordBefore;
-        if (k.nowBefore) {
+        g.engine.FrameWidth = k.before.frameWidth;
+        g.engine.GateOpen = k.before.gateOpen;
+        g.view.Idle = k.before.idle;
+        g.settings.Config.TvRecord = k.before.record;
+        if (k.before.recordNow) {
             // Switched on earlier through the same dialog.
-            a.ApplyTvSettings({ true, k.recordBefore, {}, 5 });
-            gt.gateCalls.clear();
+            a.ApplyTvSettings({ true, k.before.record, {}, 5 });
+            rig->t.gateCalls.clear();
         }
-        EXPECT_EQ(a.TvValues().recordNow, k.nowBefore) << k.name;
+        EXPECT_EQ(a.TvValues().recordNow, k.before.recordNow) << k.name;
         a.ApplyTvSettings(k.entered);
-        EXPECT_EQ(gt.gateCalls, k.gateCalls) << k.name;
-        if (!k.gateCalls.empty()) {
-            EXPECT_EQ(g.engine.GateOpen, k.gateCalls.back() ? 1 : 0) << k.name;
+        EXPECT_EQ(rig->t.gateCalls, k.after.gateCalls) << k.name;
+        if (!k.after.gateCalls.empty()) {
+            EXPECT_EQ(g.engine.GateOpen, k.after.gateCalls.back() ? 1 : 0) << k.name;
         }
-        EXPECT_EQ(g.engine.SettleTime, k.settle) << k.name;
-        EXPECT_EQ(g.sink.Count(WM_RESTART_CAPTURE), k.restarts) << k.name;
+        EXPECT_EQ(g.engine.SettleTime, k.after.settle) << k.name;
+        EXPECT_EQ(g.sink.Count(WM_RESTART_CAPTURE), k.after.restarts) << k.name;
         std::vector<std::string> texts;
         for (const BalloonRequest &b : g.shell.balloons) {
             EXPECT_EQ(b.title, "Reminder");
             texts.push_back(b.text);
         }
-        EXPECT_EQ(texts, k.balloons) << k.name;
+        EXPECT_EQ(texts, k.after.balloons) << k.name;
         EXPECT_EQ(g.view.TvTimerSet, k.entered.recordNow) << k.name;
         EXPECT_EQ(g.settings.Config.TvChannel, k.entered.channel) << k.name;
     }
