@@ -250,6 +250,10 @@ TEST_F(CamSettingsTest, TvRecordingTimer)
           { false, true, true, false, 640 },
           { false, false, {}, 5 },
           { { false }, 200, 1, {} } },
+        { "schedule switched off as Record Now starts: the recording goes on",
+          { false, true, true, false, 640 },
+          { true, false, {}, 5 },
+          { { true }, 150, 0, {} } },
         { "timer set while stopped",
           { false, false, false, true, 640 },
           { false, true, {}, 5 },
@@ -287,6 +291,21 @@ TEST_F(CamSettingsTest, TvRecordingTimer)
         EXPECT_EQ(g.view.TvTimerSet, k.entered.recordNow) << k.name;
         EXPECT_EQ(g.settings.Config.TvChannel, k.entered.channel) << k.name;
     }
+}
+
+TEST_F(CamSettingsTest, AStopEndsRecordNowWithItsSavedSettleTime)
+{
+    f.engine.TvMode = 1;
+    f.engine.FrameWidth = 640;
+    f.engine.SettleTime = 14; // a one-camera run
+    apply.ApplyTvSettings({ true, false, {}, 5 });
+    EXPECT_EQ(f.engine.SettleTime, 150);
+    // The stop clears the timer and puts the configured settle time back.
+    f.view.TvTimerSet = false;
+    f.engine.SettleTime = 200;
+    apply.ApplyTvSettings({ false, false, {}, 5 });
+    EXPECT_EQ(f.engine.SettleTime, 200) << "the ended run's value is not put back";
+    EXPECT_TRUE(t.gateCalls == std::vector<bool>({ true })) << "and no gate is shut";
 }
 
 TEST(CamSettingsWindows, PickersAndStoredBytes)
