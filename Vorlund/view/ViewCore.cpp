@@ -57,7 +57,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
       m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_remote, m_mailer, m_recycler, m_disk),
-      m_snapshots(m_context, m_mailer), m_review(m_context), m_zones(m_context)
+      m_snapshots(m_context, m_mailer), m_review(m_context), m_camSettings(m_context, m_tick),
+      m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
@@ -178,6 +179,15 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
         break;
     case WM_PLAY_SNAP:
         m_snapshots.PlaySnapSound();
+        break;
+    case WM_CAMERA_SETTINGS:
+        m_camSettings.OnCameraSettings(int(wParam), DialogParent);
+        break;
+    case WM_LIVE_SETTING:
+        m_camSettings.ApplyLiveSetting(wParam);
+        break;
+    case WM_SETTINGS_CLOSED:
+        m_camSettings.OnSettingsDialogClosed(wParam);
         break;
     case WM_GRAPH_EVENT:
         m_run.OnGraphEvent();
@@ -329,6 +339,8 @@ void ViewCore::OnCommand(int id)
     default:
         if (id >= ID_DEVICE_FIRST && id <= ID_DEVICE_LAST && m_view.Idle)
             PickDevice(id);
+        else if (id >= ID_CAMERA_1 && id <= ID_CAMERA_4)
+            m_sink.PostMessage(WM_CAMERA_SETTINGS, uintptr_t(id));
         break;
     }
 }

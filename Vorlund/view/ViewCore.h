@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertMailer.h"
+#include "CameraSettings.h"
 #include "CameraSwitcher.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
@@ -148,6 +149,7 @@ private:
     MainTick m_tick;
     Snapshots m_snapshots;
     Review m_review;
+    CameraSettings m_camSettings;
     TimedZoneEditor m_zones;
     std::unique_ptr<class CTimedZones> m_zonesDialog;
 
