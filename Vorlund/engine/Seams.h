@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorlund {
 
@@ -35,6 +36,8 @@ struct BalloonRequest
 inline constexpr int kPaneState = 101;
 inline constexpr int kPaneCamera = 102;
 inline constexpr int kPaneZone = 103;
+// The frame's first pane: the capture device ("DV Cam - Audio OFF" for a camcorder).
+inline constexpr int kPaneDevice = 0;
 
 // What the topics need of the window: balloons, panes, layout, repaint and menus.
 class IViewShell
@@ -60,6 +63,15 @@ public:
     virtual void PlaySound(std::string_view fileName) = 0;
 };
 
+// Something the capture pipeline reported while it ran (an error, a lost device, an end of
+// stream nobody asked for).
+struct GraphEvent
+{
+    enum class Kind { Error, EndOfStream };
+    Kind kind = Kind::Error;
+    std::string text;
+};
+
 // The capture pipeline as the topics drive it.
 class ICaptureGraph
 {
@@ -71,6 +83,19 @@ public:
     virtual void SetGateOpen(bool open) = 0;
     // The file being recorded now; empty while none is.
     virtual std::filesystem::path RecordFile() const = 0;
+    // Tears the old graph down and builds one for the current device and settings. 0 when the
+    // graph is complete or a device-only request stopped it early; negative on a failure,
+    // which has already been reported.
+    virtual int BuildCaptureGraph() = 0;
+    // Gates shut, end of stream with a bounded wait, then everything the build added goes.
+    // Safe to call when nothing is built.
+    virtual void TearDownGraph() = 0;
+    // Sets the built graph running; false when it cannot start.
+    virtual bool RunGraph() = 0;
+    // The recording's date/time stamp: on or off, at the top or the bottom of the picture.
+    virtual void SetStamp(bool on, bool atTop) = 0;
+    // The events gathered since the last call; WM_GRAPH_EVENT announced them once.
+    virtual std::vector<GraphEvent> TakeGraphEvents() = 0;
 };
 
 // The device's own pages, run with the device-only flag (no window) where the tick needs them.
@@ -153,6 +178,11 @@ struct NullTopics final : ICaptureGraph,
     bool IsBuilt() const override { return false; }
     void SetGateOpen(bool) override { }
     std::filesystem::path RecordFile() const override { return {}; }
+    int BuildCaptureGraph() override { return -1; }
+    void TearDownGraph() override { }
+    bool RunGraph() override { return false; }
+    void SetStamp(bool, bool) override { }
+    std::vector<GraphEvent> TakeGraphEvents() override { return {}; }
     void ShowTvTunerPage(bool) override { }
     void SwitchCamera(int) override { }
     void StartCapture() override { }

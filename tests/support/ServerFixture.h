@@ -90,6 +90,19 @@ public:
     bool IsBuilt() const override { return built; }
     void SetGateOpen(bool open) override { gateCalls.push_back(open); }
     std::filesystem::path RecordFile() const override { return recordFile; }
+    int BuildCaptureGraph() override
+    {
+        ++builds;
+        return buildResult;
+    }
+    void TearDownGraph() override { ++teardowns; }
+    bool RunGraph() override
+    {
+        ++runs;
+        return runResult;
+    }
+    void SetStamp(bool on, bool atTop) override { stamps.emplace_back(on, atTop); }
+    std::vector<GraphEvent> TakeGraphEvents() override { return std::exchange(graphEvents, {}); }
     void ShowTvTunerPage(bool deviceOnly) override { tunerPages.push_back(deviceOnly); }
     void SwitchCamera(int camera) override { switches.push_back(camera); }
     void StartCapture() override { ++starts; }
@@ -113,6 +126,11 @@ public:
         std::filesystem::path current;
     };
     bool built = true;
+    int buildResult = 0;
+    bool runResult = true;
+    int builds = 0, teardowns = 0, runs = 0;
+    std::vector<std::pair<bool, bool>> stamps;
+    std::vector<GraphEvent> graphEvents;
     std::filesystem::path recordFile;
     uint64_t fileBytes = 0;
     std::vector<bool> gateCalls;
