@@ -1,0 +1,92 @@
+// The server's capture pipeline: BuildCaptureGraph makes it from the chosen device and the
+// settings (record branch through the gate to the encoder and the file, grabber branch to the
+// motion detector), TearDownGraph stops and dismantles it. UI thread only; the streaming
+// threads reach the detector through GrabberSink alone.
+#pragma once
+
+#include "BusWatch.h"
+#include "GrabberSink.h"
+#include "GraphParts.h"
+#include "GraphPlan.h"
+#include "ServerContext.h"
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace vorlund {
+
+class CaptureDevices;
+class CMotionGrabber;
+
+// Results of a build, as the callers test them (only the sign counts).
+inline constexpr int kGraphOk = 0; // S_OK
+inline constexpr int kGraphFailed = int(0x80004005); // E_FAIL
+
+class CaptureGraph final : public ICaptureGraph
+{
+public:
+    CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber);
+    ~CaptureGraph() override;
+    CaptureGraph(const CaptureGraph &) = delete;
+    CaptureGraph &operator=(const CaptureGraph &) = delete;
+
+    // ICaptureGraph
+    int BuildCaptureGraph() override;
+    void TearDownGraph() override;
+    bool RunGraph() override;
+    bool IsBuilt() const override;
+    void SetGateOpen(bool open) override;
+    std::filesystem::path RecordFile() const override;
+    void SetStamp(bool on, bool atTop) override;
+    std::vector<GraphEvent> TakeGraphEvents() override;
+
+    // Reads what the bus holds (the bus watch calls it; so may tests without an event loop).
+    void DrainBus();
+
+    const GraphParts &Parts() const { return m_parts; }
+    GstElement *Pipeline() const { return m_parts.m_pGraph.get(); }
+    const GrabberSink &Grabber() const { return m_grabberSink; }
+
+    // Requests and flags shared with the device pages and the run control.
+    bool CrossbarPageRequest = false;
+    bool CapturePageRequest = false;
+    bool TunerPageRequest = false;
+    bool DeviceProbe = false;
+    bool HasCrossbar = false;
+    bool Mpeg2FallbackUsed = false;
+    bool MainBranchBuilt = false;
+
+    // How long a stop waits for the end of stream to reach the file.
+    std::chrono::milliseconds EosWait { 3000 };
+
+private:
+    int BuildDeviceStage();
+    int BuildDvFrontEnd();
+    int BuildCapturePin(GstElement *&capturePin);
+    int BuildRecordBranch(GstElement *capturePin);
+    int BuildEncoderAndFile();
+    int JoinAudioBranch();
+    int BuildGrabberBranch();
+    void StopPipeline();
+    void RemoveBuiltElements();
+    void AddEvent(GraphEvent event);
+
+    // Creates `factory` as `name` in the pipeline; null (nothing added) on failure.
+    ElementRef Add(const char *factory, const char *name);
+    void Box(std::string_view text) const;
+    void ErrBox(std::string_view text) const;
+
+    ServerContext &m_context;
+    CaptureDevices &m_devices;
+    CMotionGrabber &m_grabber;
+    GrabberSink m_grabberSink;
+    GraphParts m_parts;
+    std::unique_ptr<BusWatch> m_busWatch;
+    std::optional<RecordingFile> m_recordFile;
+    std::vector<GraphEvent> m_events;
+    bool m_eventPosted = false;
+    bool m_running = false;
+};
+
+} // namespace vorlund
