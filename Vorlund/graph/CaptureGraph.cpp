@@ -5,163 +5,15 @@
 #include "Codecs.h"
 #include "DeviceSettings.h"
 #include "Encoders.h"
+#include "GraphMessages.h"
 #include "GraphUtils.h"
 #include "MotionGrabber.h"
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 namespace vorlund {
-
-namespace {
-
-constexpr std::string_view kNoDeviceText
-    = "No video capture device was detected on your system.\r\n\r\nVorlund requires a "
-      "functional video capture device, such\r\nas a USB web camera, DV camcorder, etc.";
-constexpr std::string_view kDeviceInUseText
-    = "Could not put capture device in graph.\r\nDevice in use? ";
-constexpr std::string_view kAviConnectText
-    = "Could not connect to VorlundAVI filter.\r\nIs the capture device being used by another "
-      "application?\r\nAlso, check the Video Format...the max. resolution supported\r\nis 720 x "
-      "576.";
-constexpr std::string_view kMpeg2AdviceText
-    = "Could not connect to VorlundAVI filter.\r\nThe device you are using might be an MPEG-2 "
-      "Encoder board.\r\nPlease install an MPEG-2 Decoder filter and run Vorlund again.\r\n"
-      "The Debian package gstreamer1.0-libav brings one (avdec_mpeg2video).";
-constexpr std::string_view kNoCodecText
-    = "Could not find Video Codec. (Microsoft MPEG-4 v2 is the default)\r\nPlease choose a "
-      "different Video Compression Codec or see\r\nthe README.txt file in Vorlund directory for "
-      "information\r\non how to re-install the MPEG-4 codecs.";
-constexpr std::string_view kOutputStreamText
-    = "Could not create output stream.\r\nTry a different Video Compressor.\r\nAlso, check the "
-      "Video Format...the max. resolution supported\r\nis 720 x 576.";
-constexpr std::string_view kGrabberText
-    = "Incompatible video format/preview settings.\nChange video Format and try again.";
-constexpr const char *kDvAudioMessage = "vorlund-dv-audio";
-
-// Where a splitter's (or decoder's) pads go once they appear on the streaming thread.
-struct PadLinks
-{
-    ElementRef videoHead;
-    ElementRef audioHead, audioTail, mux; // record branch sound, into the multiplexer
-};
-
-bool LinkToHead(GstPad *pad, GstElement *head)
-{
-    if (!head)
-        return false;
-    PadRef sink(gst_element_get_static_pad(head, "sink"), RefMode::HasRef);
-    return sink && !gst_pad_is_linked(sink.get())
-        && gst_pad_link(pad, sink.get()) == GST_PAD_LINK_OK;
-}
-
-void OnPadAdded(GstElement *element, GstPad *pad, gpointer data)
-{
-    auto *links = static_cast<PadLinks *>(data);
-    CapsRef caps(gst_pad_query_caps(pad, nullptr), RefMode::HasRef);
-    const GstStructure *s = caps && !gst_caps_is_empty(caps.get()) && !gst_caps_is_any(caps.get())
-        ? gst_caps_get_structure(caps.get(), 0)
-        : nullptr;
-    const MajorType type = MajorTypeOf(s);
-    if (type == MajorType::Video) {
-        LinkToHead(pad, links->videoHead.get());
-        return;
-    }
-    if (type != MajorType::Audio || !links->audioHead || !links->mux)
-        return;
-    GstPad *muxPad = gst_element_request_pad_simple(links->mux.get(), "audio_%u");
-    if (!muxPad)
-        return;
-    PadRef muxRef(muxPad, RefMode::HasRef);
-    PadRef tail(gst_element_get_static_pad(links->audioTail.get(), "src"), RefMode::HasRef);
-    if (gst_pad_link(tail.get(), muxPad) != GST_PAD_LINK_OK) {
-        gst_element_release_request_pad(links->mux.get(), muxPad);
-        return;
-    }
-    if (LinkToHead(pad, links->audioHead.get()))
-        gst_element_post_message(
-            element,
-            gst_message_new_application(GST_OBJECT(element),
-                                        gst_structure_new_empty(kDvAudioMessage)));
-}
-
-void ConnectPadLinks(GstElement *element, PadLinks *links)
-{
-    g_signal_connect_data(
-        element, "pad-added", G_CALLBACK(OnPadAdded), links,
-        [](gpointer data, GClosure *) { delete static_cast<PadLinks *>(data); }, GConnectFlags(0));
-}
-
-CapsRef CapsOf(GstElement *capsfilter)
-{
-    GstCaps *caps = nullptr;
-    if (capsfilter)
-        g_object_get(capsfilter, "caps", &caps, nullptr);
-    return CapsRef(caps, RefMode::HasRef);
-}
-
-// The caps the capture format's filter settles on: the stored format where the device has it,
-// else what the device offers; one fixed set, nearest the stored size and rate.
-CapsRef FixCaptureCaps(GstElement *capture, GstElement *capsfilter, const StoredFormat &stored)
-{
-    CapsRef wanted = CapsOf(capsfilter);
-    PadRef pad(gst_element_get_static_pad(capture, "src"), RefMode::HasRef);
-    CapsRef offered;
-    if (pad)
-        offered = CapsRef(gst_pad_query_caps(pad.get(), nullptr), RefMode::HasRef);
-    CapsRef chosen;
-    if (wanted && offered)
-        chosen = CapsRef(gst_caps_intersect(wanted.get(), offered.get()), RefMode::HasRef);
-    if ((!chosen || gst_caps_is_empty(chosen.get())) && offered && !gst_caps_is_any(offered.get()))
-        chosen = offered; // larger than the limits: scaled down behind the source
-    if (!chosen || gst_caps_is_empty(chosen.get()) || gst_caps_is_any(chosen.get()))
-        return wanted;
-    GstCaps *caps = gst_caps_truncate(gst_caps_copy(chosen.get()));
-    GstStructure *s = gst_caps_get_structure(caps, 0);
-    if (gst_structure_has_field(s, "width"))
-        gst_structure_fixate_field_nearest_int(s, "width", stored.width);
-    if (gst_structure_has_field(s, "height"))
-        gst_structure_fixate_field_nearest_int(s, "height",
-                                               stored.height < 0 ? -stored.height : stored.height);
-    if (gst_structure_has_field(s, "framerate")) {
-        const FrameRate rate
-            = stored.frameDuration >= kMinFrameDuration && stored.frameDuration <= kMaxFrameDuration
-            ? FrameRateForDuration(stored.frameDuration)
-            : FrameRate { 30, 1 };
-        gst_structure_fixate_field_nearest_fraction(s, "framerate", rate.num, rate.den);
-    }
-    CapsRef fixed(gst_caps_fixate(caps), RefMode::HasRef);
-    g_object_set(capsfilter, "caps", fixed.get(), nullptr);
-    return fixed;
-}
-
-CapsRef RawCaps(const char *format, PictureSize size, FrameRate rate = {})
-{
-    GstCaps *caps
-        = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
-                              size.width, "height", G_TYPE_INT, size.height, nullptr);
-    if (rate.num > 0)
-        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, rate.num, rate.den, nullptr);
-    return CapsRef(caps, RefMode::HasRef);
-}
-
-bool Link(GstElement *a, GstElement *b)
-{
-    return a && b && gst_element_link(a, b);
-}
-
-// A DV stream's frame rate, halved when alternate frames are dropped.
-FrameRate DvRate(const GstStructure *caps, bool half)
-{
-    const char *format = caps ? gst_structure_get_string(caps, "format") : nullptr;
-    const bool ntsc = format && std::string_view(format) == "NTSC";
-    FrameRate rate = ntsc ? FrameRate { 30000, 1001 } : FrameRate { 25, 1 };
-    if (half)
-        rate.den *= 2;
-    return rate;
-}
-
-} // namespace
 
 CaptureGraph::CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber)
     : m_context(context), m_devices(devices), m_grabber(grabber), m_grabberSink(grabber)
@@ -233,7 +85,7 @@ int CaptureGraph::BuildCaptureGraph()
     if (const int result = BuildRecordBranch(capturePin); result != kGraphOk)
         return result;
     if (const int result = BuildEncoderAndFile(); result != kGraphOk)
-        return result;
+        return result == kGraphRebuilt ? kGraphOk : result;
     if (const int result = JoinAudioBranch(); result != kGraphOk)
         return result;
     return BuildGrabberBranch();
@@ -283,59 +135,6 @@ int CaptureGraph::BuildDeviceStage()
         if (!Link(m_parts.m_pCaptureFormat.get(), m_parts.m_pTee.get()))
             return kGraphFailed;
     }
-    return kGraphOk;
-}
-
-int CaptureGraph::BuildDvFrontEnd()
-{
-    const ProfileSettings &profile = m_context.view.Startup;
-    const CapsRef fixed = CapsOf(m_parts.m_pCaptureFormat.get());
-    const GstStructure *s = gst_caps_get_structure(fixed.get(), 0);
-
-    m_parts.m_pDvDecoder = Add("dvdec", names::kDvDecoder);
-    if (!m_parts.m_pDvDecoder) {
-        Box("Could not create DV filter.");
-        return kGraphFailed;
-    }
-    m_parts.m_pDvSplitter = Add("dvdemux", names::kDvSplitter);
-    if (!m_parts.m_pDvSplitter) {
-        Box("Could not create DV splitter.");
-        return kGraphFailed;
-    }
-    ElementRef avi2 = Add(IAviFilterControl::kFactoryName, names::kAvi2);
-    if (!avi2) {
-        Box("Could not create VorlundAVI2 filter.\r\nIs VorlundAVI.ax registered?");
-        return kGraphFailed;
-    }
-    IAviFilterControl control(avi2.get());
-    control.SetPassThrough(1);
-    control.SetRequireVideoInfo(1);
-    control.SetStampEnabled(m_context.settings.Config.VideoTimestamp);
-    control.SetStampAtTop(profile.TimeStampCorner);
-
-    // Splitter video → queue → decoder → deinterlace → [half size] → [alternate frames
-    // dropped] → VorlundAVI-2. The encoders take whole frames only.
-    ElementRef queue = Add("queue", "DV Video Queue");
-    ElementRef deinterlace = Add("deinterlace", "DV Deinterlace");
-    ElementRef scale = Add("videoscale", "DV Scale");
-    ElementRef rate = Add("videorate", "DV Rate");
-    ElementRef format = Add("capsfilter", "DV Format");
-    if (!queue || !deinterlace || !scale || !rate || !format) {
-        Box("Could not add DV filter to graph");
-        return kGraphFailed;
-    }
-    const bool progressive = profile.DVProgressiveMode != 0;
-    g_object_set(format.get(), "caps",
-                 RawCaps("YUY2", DvPictureSize(s, profile.DVVideoFullSize != 0),
-                         progressive ? FrameRate {} : DvRate(s, true))
-                     .get(),
-                 nullptr);
-    if (!gst_element_link_many(queue.get(), m_parts.m_pDvDecoder.get(), deinterlace.get(),
-                               scale.get(), rate.get(), format.get(), avi2.get(), nullptr)) {
-        Box("Could not render DV/VL2 output stream.\r\n");
-        return kGraphFailed;
-    }
-    m_parts.dvVideoHead = queue;
     return kGraphOk;
 }
 
@@ -463,16 +262,29 @@ int CaptureGraph::BuildRecordBranch(GstElement *capturePin)
 
 int CaptureGraph::BuildEncoderAndFile()
 {
-    const DeviceConfig &config = m_context.settings.Config;
+    DeviceConfig &config = m_context.settings.Config;
     m_parts.format = ChooseRecordingFormat(config.UseWmProfile, config.CodecName);
     const bool dv = m_parts.kind == SourceKind::Dv;
     ElementRef tail = dv ? FindElementByName(GST_BIN(Pipeline()), names::kAvi2)
                          : ElementRef(m_parts.m_pAviControl.Element(), RefMode::NeedsRef);
+    m_encoderParams = MakeEncoderParams(config, 0);
     if (m_parts.format == RecordingFormat::Wmv) {
-        Box("Could not create/hookup mux and writer");
-        return kGraphFailed;
-    }
-    if (config.CodecName != "(None)") {
+        if (const int result = BuildWmvVideo(tail); result != kGraphOk)
+            return result;
+    } else if (config.CodecName != "(None)") {
+        if (config.CodecName.find("DMO") != std::string::npos) {
+            if (!IsWmv9CodecName(config.CodecName)) {
+                ErrBox("Only Windows Media Video 9 codec is supported.\r\nPlease install these "
+                       "codecs then select WMVideo9 Encoder DMO.");
+                return kGraphFailed;
+            }
+            const int outcome = ApplyCodecSettings();
+            if (outcome == 1)
+                return kGraphRebuilt;
+            if (outcome != -1)
+                Box("Failed to create WMVideo9 Encoder filter!");
+            return outcome < 0 ? outcome : kGraphFailed;
+        }
         ElementRef codec = BindCompressor(CodecKind::Video, config.CodecName, names::kVideoCodec);
         ElementRef convert = Add("videoconvert", "Codec Convert");
         if (!codec || !convert || !gst_bin_add(GST_BIN(Pipeline()), codec.get())) {
@@ -480,7 +292,9 @@ int CaptureGraph::BuildEncoderAndFile()
             return kGraphFailed;
         }
         m_parts.m_pVideoCodec = codec;
-        ConfigureVideoEncoder(codec.get(), m_parts.format);
+        ConfigureVideoEncoder(codec.get(), m_parts.format, m_encoderParams,
+                              m_parts.grabberSize.width, m_parts.grabberSize.height,
+                              RecordedRate());
         if (!gst_element_link_many(tail.get(), convert.get(), codec.get(), nullptr)) {
             Box(dv ? "Could not render DV output stream2.\r\n" : kOutputStreamText);
             return kGraphFailed;
@@ -502,7 +316,8 @@ int CaptureGraph::BuildEncoderAndFile()
     m_recordFile = std::move(file);
 
     const bool mp4 = m_parts.format == RecordingFormat::Mp4;
-    m_parts.m_pMux = Add(mp4 ? "mp4mux" : "avimux", names::kMux);
+    const bool wmv = m_parts.format == RecordingFormat::Wmv;
+    m_parts.m_pMux = Add(mp4 ? "mp4mux" : wmv ? "asfmux" : "avimux", names::kMux);
     m_parts.m_pFileSink = Add("filesink", names::kFileSink);
     if (!m_parts.m_pMux || !m_parts.m_pFileSink
         || !Link(m_parts.m_pMux.get(), m_parts.m_pFileSink.get())) {
@@ -521,40 +336,6 @@ int CaptureGraph::BuildEncoderAndFile()
         Box(dv ? "Could not render DV output stream2.\r\n" : kOutputStreamText);
         return kGraphFailed;
     }
-    return kGraphOk;
-}
-
-int CaptureGraph::JoinAudioBranch()
-{
-    if (m_parts.kind != SourceKind::Dv) {
-        // A capture device's sound (audio source → VorlundAudio → [encoder] → multiplexer)
-        // joins here; the audio chain adds it.
-        return kGraphOk;
-    }
-    // The camcorder's own sound, taken from the record branch's splitter once it appears.
-    ElementRef queue = Add("queue", "DV Audio Queue");
-    ElementRef convert = Add("audioconvert", "DV Audio Convert");
-    if (!queue || !convert || !Link(queue.get(), convert.get())) {
-        Box("Could not connect DV audio.\r\nTry a different Video Codec.\r\n\r\n");
-        return kGraphFailed;
-    }
-    ElementRef tail = convert;
-    if (m_parts.format == RecordingFormat::Mp4) {
-        if (ElementRef codec
-            = BindCompressor(CodecKind::Audio, "3ivx D4 Audio Encoder", names::kAudioCodec)) {
-            if (!gst_bin_add(GST_BIN(Pipeline()), codec.get())
-                || !Link(convert.get(), codec.get())) {
-                Box("Could not add Audio(MP3/AAC) Codec.\r\n");
-                return kGraphFailed;
-            }
-            m_parts.m_pAudioCodec = codec;
-            tail = codec;
-        }
-    }
-    m_parts.dvAudioHead = queue;
-    m_parts.dvAudioTail = tail;
-    ConnectPadLinks(m_parts.m_pDvSplitter.get(),
-                    new PadLinks { m_parts.dvVideoHead, queue, tail, m_parts.m_pMux });
     return kGraphOk;
 }
 
@@ -603,7 +384,7 @@ int CaptureGraph::BuildGrabberBranch()
         }
         const CapsRef fixed = CapsOf(m_parts.m_pCaptureFormat.get());
         CapsRef caps(gst_caps_new_empty_simple("video/x-raw"), RefMode::HasRef);
-        const FrameRate half = DvRate(gst_caps_get_structure(fixed.get(), 0), true);
+        const FrameRate half = DvFrameRate(gst_caps_get_structure(fixed.get(), 0), true);
         gst_caps_set_simple(caps.get(), "framerate", GST_TYPE_FRACTION, half.num, half.den,
                             nullptr);
         g_object_set(format.get(), "caps", caps.get(), nullptr);

@@ -5,10 +5,12 @@
 #pragma once
 
 #include "BusWatch.h"
+#include "Encoders.h"
 #include "GrabberSink.h"
 #include "GraphParts.h"
 #include "GraphPlan.h"
 #include "ServerContext.h"
+#include "WmProfile.h"
 
 #include <chrono>
 #include <memory>
@@ -22,6 +24,8 @@ class CMotionGrabber;
 // Results of a build, as the callers test them (only the sign counts).
 inline constexpr int kGraphOk = 0; // S_OK
 inline constexpr int kGraphFailed = int(0x80004005); // E_FAIL
+// A build step's answer that a nested build (the codec fallback) already made the graph.
+inline constexpr int kGraphRebuilt = 1;
 
 class CaptureGraph final : public ICaptureGraph
 {
@@ -57,6 +61,12 @@ public:
     bool Mpeg2FallbackUsed = false;
     bool MainBranchBuilt = false;
 
+    // The WMV9 encoder path: with no WMV9 encoder here, the fallback to MPEG-4 V3 (1: the graph
+    // was rebuilt with it; -1: no usable encoder, the user was told which package to install).
+    int ApplyCodecSettings();
+    int FallBackVideoCodec(int *live, int *offline, int *maximum);
+    const EncoderParams &Params() const { return m_encoderParams; }
+
     // How long a stop waits for the end of stream to reach the file.
     std::chrono::milliseconds EosWait { 3000 };
 
@@ -66,6 +76,9 @@ private:
     int BuildCapturePin(GstElement *&capturePin);
     int BuildRecordBranch(GstElement *capturePin);
     int BuildEncoderAndFile();
+    int BuildWmvVideo(ElementRef &tail);
+    int LoadProfileForRecording();
+    FrameRate RecordedRate() const;
     int JoinAudioBranch();
     int BuildGrabberBranch();
     void StopPipeline();
@@ -87,6 +100,8 @@ private:
     std::vector<GraphEvent> m_events;
     bool m_eventPosted = false;
     bool m_running = false;
+    EncoderParams m_encoderParams;
+    std::optional<WmProfileInfo> m_profile; // the Windows Media recording's profile
 };
 
 } // namespace vorlund

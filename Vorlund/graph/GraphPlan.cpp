@@ -137,6 +137,16 @@ PictureSize DvPictureSize(const GstStructure *caps, bool fullSize)
     return size;
 }
 
+FrameRate DvFrameRate(const GstStructure *caps, bool half)
+{
+    const char *format = caps ? gst_structure_get_string(caps, "format") : nullptr;
+    const bool ntsc = format && std::string_view(format) == "NTSC";
+    FrameRate rate = ntsc ? FrameRate { 30000, 1001 } : FrameRate { 25, 1 };
+    if (half)
+        rate.den *= 2;
+    return rate;
+}
+
 PictureSize DecodedPictureSize(const GstStructure *caps, int storedWidth, int storedHeight)
 {
     int width = 0, height = 0;

@@ -3,6 +3,7 @@
 // directly.
 #pragma once
 
+#include "CaptureFormat.h"
 #include "Clock.h"
 
 #include <gst/gst.h>
@@ -71,6 +72,10 @@ struct PictureSize
 // The decoded size of a DV stream ("PAL" 720x576, "NTSC" 720x480; PAL when the caps do not
 // say), halved in both directions unless the full size is asked for.
 PictureSize DvPictureSize(const GstStructure *caps, bool fullSize);
+
+// A DV stream's frame rate ("NTSC" 30000/1001, else 25), halved when alternate frames are
+// dropped.
+FrameRate DvFrameRate(const GstStructure *caps, bool half);
 
 // The picture size a decoded source is scaled to: its own when its caps give one within
 // 720x576, else the stored size cut to those limits (320x240 when nothing fits).

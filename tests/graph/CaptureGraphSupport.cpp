@@ -187,33 +187,63 @@ BufferCounter::~BufferCounter()
     }
 }
 
+namespace {
+
+struct Reader
+{
+    GstElement *pipeline = nullptr;
+    Timeline video;
+    std::atomic<int> audio { 0 };
+};
+
+void OnDecodedPad(GstElement *, GstPad *pad, gpointer data)
+{
+    auto *reader = static_cast<Reader *>(data);
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    if (!caps)
+        caps = gst_pad_query_caps(pad, nullptr);
+    const bool video = gst_structure_has_name(gst_caps_get_structure(caps, 0), "video/x-raw");
+    gst_caps_unref(caps);
+    GstElement *sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add(GST_BIN(reader->pipeline), sink);
+    gst_element_sync_state_with_parent(sink);
+    GstPad *sinkPad = gst_element_get_static_pad(sink, "sink");
+    if (video)
+        gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, RecordSpan, &reader->video, nullptr);
+    else
+        gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &reader->audio, nullptr);
+    gst_pad_link(pad, sinkPad);
+    gst_object_unref(sinkPad);
+}
+
+} // namespace
+
 ReadBack ReadRecording(const std::filesystem::path &file)
 {
     ReadBack out;
-    const std::string launch = "filesrc location=\"" + file.string()
-        + "\" ! decodebin name=d d. ! video/x-raw ! fakesink name=sink sync=false";
-    GstElement *pipeline = gst_parse_launch(launch.c_str(), nullptr);
-    if (!pipeline)
-        return out;
-    Timeline timeline;
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    GstPad *pad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, RecordSpan, &timeline, nullptr);
-    gst_object_unref(pad);
-    gst_object_unref(sink);
-    out.ok = RunToEnd(pipeline, 30 * GST_SECOND);
-    gst_object_unref(pipeline);
-    out.frames = int(timeline.spans.size());
-    for (size_t i = 1; i < timeline.spans.size(); ++i) {
-        const auto [pts, duration] = timeline.spans[i - 1];
+    Reader reader;
+    reader.pipeline = gst_pipeline_new(nullptr);
+    GstElement *src = gst_element_factory_make("filesrc", nullptr);
+    GstElement *decode = gst_element_factory_make("decodebin", nullptr);
+    g_object_set(src, "location", file.c_str(), nullptr);
+    gst_bin_add_many(GST_BIN(reader.pipeline), src, decode, nullptr);
+    gst_element_link(src, decode);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(OnDecodedPad), &reader);
+    out.ok = RunToEnd(reader.pipeline, 30 * GST_SECOND);
+    gst_object_unref(reader.pipeline);
+    const auto &spans = reader.video.spans;
+    out.frames = int(spans.size());
+    out.audioBuffers = reader.audio.load();
+    for (size_t i = 1; i < spans.size(); ++i) {
+        const auto [pts, duration] = spans[i - 1];
         const GstClockTimeDiff gap
-            = GstClockTimeDiff(timeline.spans[i].first) - GstClockTimeDiff(pts + duration);
+            = GstClockTimeDiff(spans[i].first) - GstClockTimeDiff(pts + duration);
         if (gap > GstClockTimeDiff(2 * GST_MSECOND) || gap < -GstClockTimeDiff(2 * GST_MSECOND))
             out.gapless = false;
     }
-    if (!timeline.spans.empty())
-        out.seconds = double(timeline.spans.back().first + timeline.spans.back().second
-                             - timeline.spans.front().first)
+    if (!spans.empty())
+        out.seconds = double(spans.back().first + spans.back().second - spans.front().first)
             / double(GST_SECOND);
     return out;
 }

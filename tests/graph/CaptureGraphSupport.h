@@ -75,9 +75,10 @@ struct ReadBack
     int frames = 0;
     bool gapless = true; // each frame starts where the one before ended
     double seconds = 0;
+    int audioBuffers = 0; // decoded sound buffers (0: no sound stream)
 };
 
-// Decodes the video of a recording to its end.
+// Decodes a recording to its end: its pictures, and whether it has sound.
 ReadBack ReadRecording(const std::filesystem::path &file);
 
 } // namespace vorlund::test

@@ -39,11 +39,15 @@ struct SharedDvFile
     std::filesystem::path path;
 };
 
+} // namespace
+
 std::filesystem::path DvFile()
 {
     static const SharedDvFile file;
     return file.path;
 }
+
+namespace {
 
 // Frames that left the last element before the encoder.
 GstElement *RecordedVideoSource(CaptureGraph &graph)
