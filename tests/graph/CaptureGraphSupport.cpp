@@ -81,12 +81,9 @@ GstElement *MakeDvCamera(const std::filesystem::path &file, const char *name)
     return bin;
 }
 
-GstElement *MakeLargeCamera(const char *name)
+GstElement *MakeBin(const char *description, const char *name)
 {
-    GstElement *bin = gst_parse_bin_from_description(
-        "videotestsrc is-live=true pattern=ball ! "
-        "capsfilter caps=video/x-raw,format=BGR,width=1280,height=720",
-        TRUE, nullptr);
+    GstElement *bin = gst_parse_bin_from_description(description, TRUE, nullptr);
     if (bin && name)
         gst_object_set_name(GST_OBJECT(bin), name);
     return bin;
@@ -140,12 +137,25 @@ std::vector<CaptureDevice> TestCameras::VideoDevices()
     CaptureDevice large;
     large.name = std::string(kLargeCamera);
     large.path = large.name;
-    large.make = [](const char *name) { return MakeLargeCamera(name); };
+    large.make = [](const char *name) {
+        return MakeBin("videotestsrc is-live=true pattern=ball ! "
+                       "capsfilter caps=video/x-raw,format=BGR,width=1280,height=720",
+                       name);
+    };
+    CaptureDevice board;
+    board.name = std::string(kMpeg2Board);
+    board.path = board.name;
+    board.make = [](const char *name) {
+        return MakeBin("videotestsrc is-live=true pattern=ball ! "
+                       "video/x-raw,width=352,height=288,framerate=25/1 ! avenc_mpeg2video ! "
+                       "mpegtsmux ! capsfilter caps=video/mpegts,systemstream=true",
+                       name);
+    };
     CaptureDevice test;
     test.name = std::string(kTestCameraName);
     test.path = test.name;
     test.kind = DeviceKind::TestCamera;
-    return { dv, large, test };
+    return { dv, large, board, test };
 }
 
 void GraphFixture::Configure(std::string_view device, const Guid &subtype, int width, int height,

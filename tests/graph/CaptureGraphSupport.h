@@ -20,12 +20,13 @@ namespace vorlund::test {
 
 inline constexpr std::string_view kDvFileCamera = "DV File Camera";
 inline constexpr std::string_view kLargeCamera = "Large Camera";
+inline constexpr std::string_view kMpeg2Board = "MPEG-2 Encoder Board";
 
 // A DV file of `frames` PAL frames with sound, made with the libav DV encoder and muxer.
 bool MakeDvFile(const std::filesystem::path &file, int frames);
 
-// The test camera, a camcorder playing `dvFile` in a loop at 25 frames a second, and a live
-// camera that offers only 1280x720 BGR.
+// The test camera, a camcorder playing `dvFile` in a loop at 25 frames a second, a live camera
+// that offers only 1280x720 BGR and an encoder board that gives an MPEG-2 transport stream.
 class TestCameras : public IDeviceEnumerator
 {
 public:

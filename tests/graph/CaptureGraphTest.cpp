@@ -185,6 +185,7 @@ TEST_F(GraphTest, EachSourceKindRecordsWhatTheGatePassedWithoutAGap)
         ASSERT_EQ(f.graph.BuildCaptureGraph(), kGraphOk)
             << (f.notifier.entries.empty() ? "" : f.notifier.entries.back().text);
         EXPECT_EQ(f.graph.Parts().kind, c.kind);
+        EXPECT_EQ(f.graph.Mpeg2FallbackUsed, c.device == kMpeg2Board);
         EXPECT_EQ(f.graph.Parts().grabberSize, c.grabber);
         EXPECT_EQ(f.grabber.FrameWidth, c.grabber.width);
         EXPECT_EQ(f.engine.PixelCount.load(), c.grabber.width * c.grabber.height);
