@@ -37,6 +37,8 @@ struct BalloonRequest
 inline constexpr int kPaneState = 101;
 inline constexpr int kPaneCamera = 102;
 inline constexpr int kPaneZone = 103;
+// The frame's first pane: the capture device ("DV Cam - Audio OFF" for a camcorder).
+inline constexpr int kPaneDevice = 0;
 
 // What the topics need of the window: balloons, panes, layout, repaint and menus.
 class IViewShell
@@ -74,6 +76,7 @@ struct GraphEvent
 {
     enum class Kind { DeviceLost, Abort } kind = Kind::Abort;
     uint32_t code = 0;
+    std::string text; // what the pipeline said, for the log
 };
 
 // The capture pipeline as the topics drive it.

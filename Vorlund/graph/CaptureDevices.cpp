@@ -125,6 +125,8 @@ BoundDevice Bind(const CaptureDevice &device, const std::string &label, const ch
 
 ElementRef CaptureDevice::CreateSource(const char *elementName) const
 {
+    if (make)
+        return ElementRef(make(elementName), RefMode::HasRef);
     GstElement *element = nullptr;
     switch (kind) {
     case DeviceKind::System:

@@ -2,6 +2,7 @@
 
 #include "GstHandles.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,9 @@ struct CaptureDevice
     std::string path; // device node or other stable key; orders the devices
     DeviceKind kind = DeviceKind::System;
     DeviceRef device; // System only
+    // Makes the source instead of the kind's own element (a recorded stream played as a
+    // camera); returns a new element or null.
+    std::function<GstElement *(const char *elementName)> make;
 
     // A new, unlinked source element for this device (null when it cannot be made).
     ElementRef CreateSource(const char *elementName) const;

@@ -1,6 +1,7 @@
 #include "CaptureFormat.h"
 
 #include "ErrorLog.h"
+#include "GraphUtils.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -200,6 +201,41 @@ FormatResult SetFormat(GstElement *capture, GstElement *capsfilter, const Stored
     if (caps.result == FormatResult::Refused && log)
         log->AppendErrorLog("SetFormat() failed.");
     return caps.result;
+}
+
+// The caps the capture format's filter settles on: the stored format where the device has it,
+// else what the device offers; one fixed set, nearest the stored size and rate.
+CapsRef FixCaptureCaps(GstElement *capture, GstElement *capsfilter, const StoredFormat &stored)
+{
+    CapsRef wanted = CapsOf(capsfilter);
+    PadRef pad(gst_element_get_static_pad(capture, "src"), RefMode::HasRef);
+    CapsRef offered;
+    if (pad)
+        offered = CapsRef(gst_pad_query_caps(pad.get(), nullptr), RefMode::HasRef);
+    CapsRef chosen;
+    if (wanted && offered)
+        chosen = CapsRef(gst_caps_intersect(wanted.get(), offered.get()), RefMode::HasRef);
+    if ((!chosen || gst_caps_is_empty(chosen.get())) && offered && !gst_caps_is_any(offered.get()))
+        chosen = offered; // larger than the limits: scaled down behind the source
+    if (!chosen || gst_caps_is_empty(chosen.get()) || gst_caps_is_any(chosen.get()))
+        return wanted;
+    GstCaps *caps = gst_caps_truncate(gst_caps_copy(chosen.get()));
+    GstStructure *s = gst_caps_get_structure(caps, 0);
+    if (gst_structure_has_field(s, "width"))
+        gst_structure_fixate_field_nearest_int(s, "width", stored.width);
+    if (gst_structure_has_field(s, "height"))
+        gst_structure_fixate_field_nearest_int(s, "height",
+                                               stored.height < 0 ? -stored.height : stored.height);
+    if (gst_structure_has_field(s, "framerate")) {
+        const FrameRate rate
+            = stored.frameDuration >= kMinFrameDuration && stored.frameDuration <= kMaxFrameDuration
+            ? FrameRateForDuration(stored.frameDuration)
+            : FrameRate { 30, 1 };
+        gst_structure_fixate_field_nearest_fraction(s, "framerate", rate.num, rate.den);
+    }
+    CapsRef fixed(gst_caps_fixate(caps), RefMode::HasRef);
+    g_object_set(capsfilter, "caps", fixed.get(), nullptr);
+    return fixed;
 }
 
 } // namespace vorlund

@@ -73,4 +73,9 @@ CaptureCaps ComputeCaptureCaps(const StoredFormat &stored, const GstCaps *offere
 FormatResult SetFormat(GstElement *capture, GstElement *capsfilter, const StoredFormat &stored,
                        const ErrorLog *log);
 
+// Fixes the capsfilter behind `capture` to one set of caps: the stored format where the device
+// has it, else what the device offers (scaled down later when over the limits), nearest the
+// stored size and rate. Returns the caps set.
+CapsRef FixCaptureCaps(GstElement *capture, GstElement *capsfilter, const StoredFormat &stored);
+
 } // namespace vorlund

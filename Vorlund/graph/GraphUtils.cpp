@@ -42,6 +42,45 @@ bool IsRequestPad(GstPad *pad)
     return request;
 }
 
+bool LinkToHead(GstPad *pad, GstElement *head)
+{
+    if (!head)
+        return false;
+    PadRef sink(gst_element_get_static_pad(head, "sink"), RefMode::HasRef);
+    return sink && !gst_pad_is_linked(sink.get())
+        && gst_pad_link(pad, sink.get()) == GST_PAD_LINK_OK;
+}
+
+void OnPadAdded(GstElement *element, GstPad *pad, gpointer data)
+{
+    auto *links = static_cast<PadLinks *>(data);
+    CapsRef caps(gst_pad_query_caps(pad, nullptr), RefMode::HasRef);
+    const GstStructure *s = caps && !gst_caps_is_empty(caps.get()) && !gst_caps_is_any(caps.get())
+        ? gst_caps_get_structure(caps.get(), 0)
+        : nullptr;
+    const MajorType type = MajorTypeOf(s);
+    if (type == MajorType::Video) {
+        LinkToHead(pad, links->videoHead.get());
+        return;
+    }
+    if (type != MajorType::Audio || !links->audioHead || !links->mux)
+        return;
+    GstPad *muxPad = gst_element_request_pad_simple(links->mux.get(), "audio_%u");
+    if (!muxPad)
+        return;
+    PadRef muxRef(muxPad, RefMode::HasRef);
+    PadRef tail(gst_element_get_static_pad(links->audioTail.get(), "src"), RefMode::HasRef);
+    if (gst_pad_link(tail.get(), muxPad) != GST_PAD_LINK_OK) {
+        gst_element_release_request_pad(links->mux.get(), muxPad);
+        return;
+    }
+    if (LinkToHead(pad, links->audioHead.get()))
+        gst_element_post_message(
+            element,
+            gst_message_new_application(GST_OBJECT(element),
+                                        gst_structure_new_empty(kDvAudioMessage)));
+}
+
 } // namespace
 
 ElementRef FindElementByName(GstBin *bin, std::string_view name)
@@ -197,6 +236,36 @@ CreatedFilter CreateFilter(std::string_view factory, GstBin *graph, std::string_
     }
     out.status = CreateFilterStatus::Ok;
     return out;
+}
+
+void ConnectPadLinks(GstElement *element, PadLinks *links)
+{
+    g_signal_connect_data(
+        element, "pad-added", G_CALLBACK(OnPadAdded), links,
+        [](gpointer data, GClosure *) { delete static_cast<PadLinks *>(data); }, GConnectFlags(0));
+}
+
+CapsRef CapsOf(GstElement *capsfilter)
+{
+    GstCaps *caps = nullptr;
+    if (capsfilter)
+        g_object_get(capsfilter, "caps", &caps, nullptr);
+    return CapsRef(caps, RefMode::HasRef);
+}
+
+CapsRef RawCaps(const char *format, PictureSize size, FrameRate rate)
+{
+    GstCaps *caps
+        = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
+                              size.width, "height", G_TYPE_INT, size.height, nullptr);
+    if (rate.num > 0)
+        gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, rate.num, rate.den, nullptr);
+    return CapsRef(caps, RefMode::HasRef);
+}
+
+bool Link(GstElement *a, GstElement *b)
+{
+    return a && b && gst_element_link(a, b);
 }
 
 } // namespace vorlund

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CaptureFormat.h"
+#include "GraphPlan.h"
 #include "GstHandles.h"
 
 #include <string>
@@ -57,5 +59,27 @@ std::string_view PackageForFactory(std::string_view factory);
 
 // "The GStreamer element "x264enc" is not installed (Debian package ...)."
 std::string MissingElementMessage(std::string_view factory);
+
+// The caps a capsfilter holds (null when it has none).
+CapsRef CapsOf(GstElement *capsfilter);
+
+// Raw video caps of that format and size, with the rate when one is given.
+CapsRef RawCaps(const char *format, PictureSize size, FrameRate rate = {});
+
+// Links two elements (false when either is missing or they cannot link).
+bool Link(GstElement *a, GstElement *b);
+
+// Where a demultiplexer's or decoder's pads go when they appear on the streaming thread: the
+// first video pad to `videoHead`; the first sound pad to `audioHead`, with `audioTail` joined
+// to a new sound pad of `mux` (then an application message kDvAudioMessage is posted).
+struct PadLinks
+{
+    ElementRef videoHead;
+    ElementRef audioHead, audioTail, mux;
+};
+inline constexpr const char *kDvAudioMessage = "vorlund-dv-audio";
+
+// Connects `links` (owned from then on, freed with the element) to the element's new pads.
+void ConnectPadLinks(GstElement *element, PadLinks *links);
 
 } // namespace vorlund

@@ -1,6 +1,9 @@
 #include "ViewCore.h"
 
+#include "CaptureDevices.h"
+#include "CaptureGraph.h"
 #include "ConfigValues.h"
+#include "MotionGrabber.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
 #include "SmallDialogs.h"
@@ -49,7 +52,10 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
                   m_sound ? *m_sound : static_cast<ISound &>(m_silent) },
       m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
-      m_switcherPort(profile), m_switcher(m_context, m_switcherPort, m_null),
+      m_switcherPort(profile),
+      m_switcher(m_context, m_switcherPort,
+                 dynamic_cast<IInputRouter *>(&m_graph) ? *dynamic_cast<IInputRouter *>(&m_graph)
+                                                        : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
       m_ptzPort(profile), m_ptz(m_context, m_ptzPort, m_null, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
@@ -370,9 +376,30 @@ bool ViewCore::IsCommandChecked(int id) const
     return id == ID_ALWAYS_ON_TOP && m_view.Startup.WindowOnTop != 0;
 }
 
-std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &)
+namespace {
+
+// What the production graph works with: the system's devices and the motion detector.
+struct GraphDevices
 {
-    return nullptr;
+    explicit GraphDevices(EngineState &engine) : grabber(engine) { }
+    SystemDeviceEnumerator enumerator;
+    CaptureDevices devices { enumerator };
+    CMotionGrabber grabber;
+};
+
+class ServerCaptureGraph : private GraphDevices, public CaptureGraph
+{
+public:
+    explicit ServerCaptureGraph(ServerContext &context)
+        : GraphDevices(context.engine), CaptureGraph(context, devices, grabber)
+    { }
+};
+
+} // namespace
+
+std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context)
+{
+    return std::make_unique<ServerCaptureGraph>(context);
 }
 
 void ViewCore::OnClose()

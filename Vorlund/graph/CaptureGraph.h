@@ -1,0 +1,122 @@
+// The server's capture pipeline: BuildCaptureGraph makes it from the chosen device and the
+// settings (record branch through the gate to the encoder and the file, grabber branch to the
+// motion detector), TearDownGraph stops and dismantles it. UI thread only; the streaming
+// threads reach the detector through GrabberSink alone.
+#pragma once
+
+#include "BusWatch.h"
+#include "Encoders.h"
+#include "GrabberSink.h"
+#include "GraphParts.h"
+#include "GraphPlan.h"
+#include "ServerContext.h"
+#include "WmProfile.h"
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace vorlund {
+
+class CaptureDevices;
+class CMotionGrabber;
+
+// Results of a build, as the callers test them (only the sign counts).
+inline constexpr int kGraphOk = 0; // S_OK
+inline constexpr int kGraphFailed = int(0x80004005); // E_FAIL
+// A build step's answer that a nested build (the codec fallback) already made the graph.
+inline constexpr int kGraphRebuilt = 1;
+
+class CaptureGraph : public ICaptureGraph, public IInputRouter
+{
+public:
+    CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber);
+    ~CaptureGraph() override;
+    CaptureGraph(const CaptureGraph &) = delete;
+    CaptureGraph &operator=(const CaptureGraph &) = delete;
+
+    // ICaptureGraph
+    BuildResult BuildCaptureGraph(bool probe) override;
+    void TearDownGraph() override;
+    bool RunGraph() override;
+    void StopGraph() override;
+    bool IsBuilt() const override;
+    void SetGateOpen(bool open) override;
+    void SetStamp(bool on, bool atTop) override;
+    void SetAudioReferenceTime(int64_t time) override;
+    std::vector<GraphEvent> TakeGraphEvents() override;
+    uint64_t FramesDelivered() const override;
+    std::filesystem::path RecordFile() const override;
+    std::vector<std::string> ListVideoDevices() override;
+    std::vector<std::string> ListAudioDevices() override;
+
+    // IInputRouter: the card's decoder to another input (silent when the driver refuses).
+    void RouteVideoInput(int input) override;
+
+    // The whole build; 0 or a negative result (already reported unless probing).
+    int Build();
+
+    // Reads what the bus holds (the bus watch calls it; so may tests without an event loop).
+    void DrainBus();
+
+    const GraphParts &Parts() const { return m_parts; }
+    GstElement *Pipeline() const { return m_parts.m_pGraph.get(); }
+    const GrabberSink &Grabber() const { return m_grabberSink; }
+
+    // Requests and flags shared with the device pages and the run control.
+    bool CrossbarPageRequest = false;
+    bool CapturePageRequest = false;
+    bool TunerPageRequest = false;
+    bool DeviceProbe = false;
+    bool HasCrossbar = false;
+    bool Mpeg2FallbackUsed = false;
+    bool MainBranchBuilt = false;
+
+    // The WMV9 encoder path: with no WMV9 encoder here, the fallback to MPEG-4 V3 (1: the graph
+    // was rebuilt with it; -1: no usable encoder, the user was told which package to install).
+    int ApplyCodecSettings();
+    int FallBackVideoCodec(int *live, int *offline, int *maximum);
+    const EncoderParams &Params() const { return m_encoderParams; }
+
+    // How long a stop waits for the end of stream to reach the file.
+    std::chrono::milliseconds EosWait { 3000 };
+
+private:
+    int BuildDeviceStage();
+    int BuildDvFrontEnd();
+    int BuildCapturePin(GstElement *&capturePin);
+    int BuildRecordBranch(GstElement *capturePin);
+    int BuildEncoderAndFile();
+    int BuildWmvVideo(ElementRef &tail);
+    int LoadProfileForRecording();
+    FrameRate RecordedRate() const;
+    int JoinAudioBranch();
+    int BuildGrabberBranch();
+    void StopPipeline();
+    void RemoveBuiltElements();
+    void AddEvent(GraphEvent event);
+    GraphEvent ErrorEvent(const GError *error, GstObject *source) const;
+    static uint32_t ErrorCode(const GError *error);
+    static constexpr uint32_t kEndOfStreamCode = 0x80050000u;
+
+    // Creates `factory` as `name` in the pipeline; null (nothing added) on failure.
+    ElementRef Add(const char *factory, const char *name);
+    void Box(std::string_view text) const;
+    void ErrBox(std::string_view text) const;
+
+    ServerContext &m_context;
+    CaptureDevices &m_devices;
+    CMotionGrabber &m_grabber;
+    GrabberSink m_grabberSink;
+    GraphParts m_parts;
+    std::unique_ptr<BusWatch> m_busWatch;
+    std::optional<RecordingFile> m_recordFile;
+    std::vector<GraphEvent> m_events;
+    bool m_eventPosted = false;
+    bool m_running = false;
+    uint64_t m_framesAtRun = 0;
+    EncoderParams m_encoderParams;
+    std::optional<WmProfileInfo> m_profile; // the Windows Media recording's profile
+};
+
+} // namespace vorlund
