@@ -65,8 +65,7 @@ bool RunControl::Start(bool automatic)
 
     if (!m_graph.IsBuilt()) {
         e.KeepDeviceFilter = 1;
-        // Automatic starts report failures in the log only, never in a box.
-        if (m_graph.BuildCaptureGraph(automatic) != BuildResult::Ok) {
+        if (m_graph.BuildCaptureGraph(false) != BuildResult::Ok) {
             e.KeepDeviceFilter = 0;
             view.DeviceReady = false;
             m_graph.TearDownGraph();
