@@ -97,8 +97,14 @@ int DevicePages::ApplyWithRebuild(const std::function<int(IV4l2Device &)> &chang
             m_context.view.DeviceReady = false;
             if (running)
                 m_context.sink.PostMessage(WM_RESTART_CAPTURE);
-        } else if (running && !m_graph.RunGraph()) {
-            m_context.sink.PostMessage(WM_RESTART_CAPTURE);
+        } else if (running) {
+            // As a start sets it up: gates shut (the build leaves them so), stamp, audio time.
+            m_graph.SetStamp(m_context.settings.Config.VideoTimestamp != 0,
+                             m_context.view.Startup.TimeStampCorner != 0);
+            if (m_graph.RunGraph())
+                m_graph.SetAudioReferenceTime(0);
+            else
+                m_context.sink.PostMessage(WM_RESTART_CAPTURE);
         }
     }
     e.KeepDeviceFilter = 0;

@@ -173,6 +173,7 @@ TEST_F(PagesTest, InputRefusedWhileStreamingIsAppliedAroundARebuild)
     EXPECT_EQ(graph.builds, std::vector<bool> { false });
     EXPECT_EQ(graph.runs, 1);
     EXPECT_TRUE(device.streaming);
+    EXPECT_EQ(graph.referenceTimes, std::vector<int64_t> { 0 });
     EXPECT_EQ(f.engine.KeepDeviceFilter.load(), 0);
 }
 
