@@ -6,6 +6,10 @@
 
 #include <linux/videodev2.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace vorlund {
@@ -106,6 +110,25 @@ TEST(FormatChoices, TestCameraFormatsAreOfferedWithinTheLimit)
     CapsRef unknown(gst_caps_from_string("video/x-h264"), RefMode::HasRef);
     EXPECT_EQ(FormatFromCaps(unknown.get()), std::nullopt);
     EXPECT_TRUE(FormatOptions(nullptr).empty());
+}
+
+TEST(V4l2Device, AFileThatIsNoVideoDeviceOffersNothing)
+{
+    const int fd = ::open("/dev/null", O_RDWR);
+    ASSERT_GE(fd, 0);
+    V4l2Device device(fd);
+    uint32_t index = 0;
+    uint64_t standard = 0;
+    TunerInfo tuner;
+    EXPECT_TRUE(ReadVideoInputs(device).empty());
+    EXPECT_EQ(device.GetInput(index), ENOTTY);
+    EXPECT_FALSE(device.SetInput(1));
+    EXPECT_TRUE(device.EnumStandards().empty());
+    EXPECT_EQ(device.GetStandard(standard), ENOTTY);
+    EXPECT_TRUE(device.QueryControls().empty());
+    EXPECT_EQ(device.GetTuner(tuner), ENOTTY);
+    EXPECT_EQ(device.SetAudioMute(true), ENOTTY);
+    ::close(fd);
 }
 
 TEST(StoredNames, LongNamesMatchByTheirStoredCut)
