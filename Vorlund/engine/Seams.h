@@ -121,6 +121,10 @@ public:
     // The stored routing, standard and controls applied to the device without a window.
     virtual void ShowCrossbarPage(bool deviceOnly) = 0;
     virtual void ShowVideoCapturePage(bool deviceOnly) = 0;
+    // Command 137: format, size and rate, with the graph rebuilt around the choice.
+    virtual void ShowVideoFormatPage() = 0;
+    // Command 125: the audio device, its input line and level, and whether sound is recorded.
+    virtual void ChooseAudioInput() = 0;
     virtual bool HasCrossbar() const = 0;
 };
 
@@ -306,6 +310,8 @@ struct NullTopics final : ICaptureGraph,
     void ShowTvTunerPage(bool) override { }
     void ShowCrossbarPage(bool) override { }
     void ShowVideoCapturePage(bool) override { }
+    void ShowVideoFormatPage() override { }
+    void ChooseAudioInput() override { }
     bool HasCrossbar() const override { return false; }
     void SwitchCamera(int) override { }
     void DetectSwitcher(bool) override { }

@@ -131,8 +131,8 @@ int main(int argc, char **argv)
         = [&frame, view] { frame.RebuildCameraMenu(view->Core().Engine().CameraCount); };
     view->Hooks.rebuildCommandMenu = [&frame, view] {
         const vorlund::ViewState &state = view->Core().View();
-        frame.RebuildCommandMenu(view->Core().HasCrossbar(), state.HasVideoSettingsPage,
-                                 state.HasTvTuner, state.AudioDevicePresent);
+        frame.RebuildCommandMenu(view->Core().HasCrossbar(), view->Core().HasVideoSettingsPage(),
+                                 view->Core().HasTvTuner(), state.AudioDevicePresent);
     };
     view->Hooks.rebuildDeviceMenu = [&frame, view] {
         const auto &names = view->Core().View().VideoDeviceNames;

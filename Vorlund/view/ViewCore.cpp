@@ -3,6 +3,8 @@
 #include "CaptureDevices.h"
 #include "CaptureGraph.h"
 #include "ConfigValues.h"
+#include "Crossbar.h"
+#include "GraphUtils.h"
 #include "MotionGrabber.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
@@ -57,21 +59,31 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
                  dynamic_cast<IInputRouter *>(&m_graph) ? *dynamic_cast<IInputRouter *>(&m_graph)
                                                         : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
-      m_ptzPort(profile), m_ptz(m_context, m_ptzPort, m_null, m_remote),
+      m_deviceAccess(MakeDeviceAccess(m_graph)), m_pageDialogs(nullptr),
+      m_pages(m_context, m_graph, *m_deviceAccess, m_pageDialogs), m_ptzPort(profile),
+      m_ptz(m_context, m_ptzPort, m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
-      m_run(m_context, m_graph, m_switcher, m_null, m_remote), m_mailer(m_context),
+      m_run(m_context, m_graph, m_switcher, m_pages, m_remote), m_mailer(m_context),
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
-      m_tick(m_context, m_graph, m_null, m_switcher, m_run, m_remote, m_mailer, m_recycler, m_disk),
+      m_tick(m_context, m_graph, m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
+             m_disk),
       m_snapshots(m_context, m_mailer), m_review(m_context), m_camSettings(m_context, m_tick),
       m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
+    // The engine starts from the values a new view has; the defaults then keep what has none.
+    CopyIntoEngineState(m_settings.Config, m_engine);
     m_settings.SetDefaultSettings({ {}, m_view.WorkingFolder.string(), {} });
     m_mailer.SendAlertMail(-1);
     m_ptz.RunCommand = [this](int id) { OnCommand(id); };
     m_zones.ShowReviewImages = [this](int camera) { m_review.ShowReviewImages(camera); };
+    m_pages.PropertyPageClosed = [this] { m_run.OnDialogClosed(); };
+    m_pages.LeaveReviewMode = [this] {
+        if (m_engine.ReviewMode)
+            m_review.ToggleReviewMode();
+    };
     m_review.AskReviewKind
         = [this](bool &motion) { return RunSelectReviewMode(DialogParent, motion); };
     m_run.OnPrime = [this] {
@@ -326,6 +338,21 @@ void ViewCore::OnCommand(int id)
     case ID_SHOW_FILTERS:
         m_sink.PostMessage(WM_SHOW_FILTERS);
         break;
+    case ID_VIDEO_FORMAT:
+        m_pages.ShowVideoFormatPage();
+        break;
+    case ID_VIDEO_CROSSBAR:
+        m_pages.ShowCrossbarPage(false);
+        break;
+    case ID_VIDEO_SETTINGS:
+        m_pages.ShowVideoCapturePage(false);
+        break;
+    case ID_TV_TUNER:
+        m_pages.ShowTvTunerPage(false);
+        break;
+    case ID_AUDIO_RECORDING:
+        m_pages.ChooseAudioInput();
+        break;
     case ID_REVIEW:
         m_review.ToggleReviewMode();
         break;
@@ -396,6 +423,54 @@ public:
 };
 
 } // namespace
+
+// The device pages' way into the capture graph; without a real graph there is no device.
+class GraphDeviceAccess : public IDeviceAccess
+{
+public:
+    explicit GraphDeviceAccess(CaptureGraph *graph) : m_graph(graph) { }
+    bool HasGraph() const override { return m_graph && m_graph->Pipeline(); }
+    bool OpenDeviceStage() override
+    {
+        // Another kind of graph (a test's) has no device stage to open: nothing to fail on.
+        if (!m_graph)
+            return true;
+        // A device probe builds the device stage alone, its source at READY.
+        m_graph->DeviceProbe = true;
+        const int result = m_graph->Build();
+        m_graph->DeviceProbe = false;
+        return result >= 0 && HasGraph();
+    }
+    std::optional<int> DeviceFd() override
+    {
+        return m_graph ? SourceDeviceFd(m_graph->Parts().m_pCapture.get()) : std::nullopt;
+    }
+    CapsRef OfferedCaps() override
+    {
+        GstElement *source = m_graph ? m_graph->Parts().m_pCapture.get() : nullptr;
+        PadRef pad(source ? gst_element_get_static_pad(source, "src") : nullptr, RefMode::HasRef);
+        return CapsRef(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr, RefMode::HasRef);
+    }
+    CapsRef NegotiatedCaps() override
+    {
+        return m_graph && m_graph->IsBuilt() ? CapsOf(m_graph->Parts().m_pCaptureFormat.get())
+                                             : CapsRef();
+    }
+    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view) override
+    {
+        // Without a mixer interface a source has one line.
+        return std::vector<std::string> { "Microphone" };
+    }
+    void ApplyAudioInput() override { }
+
+private:
+    CaptureGraph *m_graph;
+};
+
+std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph)
+{
+    return std::make_unique<GraphDeviceAccess>(dynamic_cast<CaptureGraph *>(&graph));
+}
 
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context)
 {

@@ -3,6 +3,8 @@
 #include "AlertMailer.h"
 #include "CameraSettings.h"
 #include "CameraSwitcher.h"
+#include "DevicePageDialogs.h"
+#include "DevicePages.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
 #include "MainTick.h"
@@ -30,6 +32,9 @@ class QWidget;
 namespace vorlund {
 
 // Sounds that are not wired yet: silent.
+// The device pages' way into a graph (none when it is not the real capture graph).
+std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph);
+
 // The production capture graph over the core's context.
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context);
 
@@ -73,7 +78,9 @@ public:
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
     bool IsCommandChecked(int id) const;
-    bool HasCrossbar() const { return false; }
+    bool HasCrossbar() const { return m_pages.HasCrossbar(); }
+    bool HasTvTuner() const { return m_pages.HasTvTuner(); }
+    bool HasVideoSettingsPage() const { return m_pages.HasVideoSettingsPage(); }
     // Closing the window: capture stopped with its end of stream, the graph released.
     void OnClose();
     // The view goes away: the last save.
@@ -138,6 +145,9 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     std::unique_ptr<ILinkFactory> m_links;
+    std::unique_ptr<IDeviceAccess> m_deviceAccess;
+    QtDevicePageDialogs m_pageDialogs;
+    DevicePages m_pages;
     SerialLine m_ptzPort;
     Ptz m_ptz;
     RemoteServing m_remote;

@@ -98,7 +98,7 @@ TEST_F(RunTest, AbortsRestartOnceThenStopWithinThirtySeconds)
 {
     run.StartCapture();
     f.clock.ticks = 100000;
-    t.events = { { GraphEvent::Kind::Abort, 0x80004005u } };
+    t.events = { { GraphEvent::Kind::Abort, 0x80004005u, {} } };
     run.OnGraphEvent();
     EXPECT_TRUE(f.view.RestartPending);
     EXPECT_EQ(f.view.RestartStamp, 100000u);
@@ -115,7 +115,7 @@ TEST_F(RunTest, AbortsRestartOnceThenStopWithinThirtySeconds)
     EXPECT_EQ(t.builds.back(), false) << "a whole build, not a device probe";
 
     f.clock.ticks = 120000;
-    t.events = { { GraphEvent::Kind::Abort, 1 } };
+    t.events = { { GraphEvent::Kind::Abort, 1, {} } };
     run.OnGraphEvent();
     EXPECT_TRUE(f.view.Idle);
     ASSERT_EQ(f.notifier.entries.size(), 1u);
@@ -123,7 +123,7 @@ TEST_F(RunTest, AbortsRestartOnceThenStopWithinThirtySeconds)
 
     run.OnStartCommand();
     f.clock.ticks = 131000;
-    t.events = { { GraphEvent::Kind::Abort, 2 } };
+    t.events = { { GraphEvent::Kind::Abort, 2, {} } };
     run.OnGraphEvent();
     EXPECT_TRUE(f.view.RestartPending);
     EXPECT_FALSE(f.view.Idle);
@@ -135,7 +135,7 @@ TEST_F(RunTest, AbortsRestartOnceThenStopWithinThirtySeconds)
 TEST_F(RunTest, DeviceLostStops)
 {
     run.StartCapture();
-    t.events = { { GraphEvent::Kind::Abort, 1 }, { GraphEvent::Kind::DeviceLost, 0 } };
+    t.events = { { GraphEvent::Kind::Abort, 1, {} }, { GraphEvent::Kind::DeviceLost, 0, {} } };
     run.OnGraphEvent();
     EXPECT_TRUE(f.view.Idle);
     EXPECT_FALSE(f.view.RestartPending);

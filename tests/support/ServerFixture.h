@@ -136,6 +136,8 @@ public:
     void ShowTvTunerPage(bool deviceOnly) override { tunerPages.push_back(deviceOnly); }
     void ShowCrossbarPage(bool deviceOnly) override { crossbarPages.push_back(deviceOnly); }
     void ShowVideoCapturePage(bool deviceOnly) override { capturePages.push_back(deviceOnly); }
+    void ShowVideoFormatPage() override { ++formatPages; }
+    void ChooseAudioInput() override { ++audioChoices; }
     bool HasCrossbar() const override { return hasCrossbar; }
     void SwitchCamera(int camera) override { switches.push_back(camera); }
     void DetectSwitcher(bool quiet) override
@@ -196,6 +198,7 @@ public:
     std::vector<std::string> videoDevices { "Vorlund Test Camera" };
     std::vector<std::string> audioDevices { "Vorlund Test Audio" };
     std::vector<bool> crossbarPages, capturePages;
+    int formatPages = 0, audioChoices = 0;
     bool hasCrossbar = false;
     std::vector<bool> detections;
     bool switcherAnswers = false;

@@ -64,6 +64,10 @@ TEST_F(ViewTest, StartupOpensTheDeviceOrSaysThereIsNone)
     EXPECT_EQ(view->Core().Settings().Config.DeviceName, "Vorlund Test Camera");
     EXPECT_TRUE(view->Core().IsCommandEnabled(132));
     EXPECT_TRUE(std::filesystem::is_directory(folder.path / "CaptureData"));
+    // A fresh folder's first camera records, snaps and detects as a new view's settings say.
+    EXPECT_TRUE(view->Core().Engine().SnapOnMotion[1]);
+    EXPECT_TRUE(view->Core().Engine().RecordOnMotion[1]);
+    EXPECT_TRUE(view->Core().Engine().MotionEnabled[1]);
 
     devices.clear();
     auto none = MakeView();
