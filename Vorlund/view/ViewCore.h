@@ -98,6 +98,7 @@ public:
     std::string ReviewMenuText() const { return std::string(m_review.MenuText()); }
     const Ptz &PanTiltZoom() const { return m_ptz; }
     RemoteServing &Remote() { return m_remote; }
+    ICaptureGraph &Graph() { return m_graph; }
     void OnTimer(int id);
 
     // The window dialogs run over.
