@@ -58,8 +58,9 @@ std::optional<std::string> ProfileDisplayName(std::span<const uint8_t> head)
     if (head.size() > kProfileHeadBytes)
         head = head.first(kProfileHeadBytes);
     std::string name;
-    for (size_t i = kProfileNameOffset; i + 1 < head.size(); i += 2) {
-        uint32_t unit = head[i] | (uint32_t(head[i + 1]) << 8);
+    for (size_t i = kProfileNameOffset; i < head.size(); i += 2) {
+        // The quote may be the last byte read: only its low byte counts.
+        uint32_t unit = head[i] | (i + 1 < head.size() ? uint32_t(head[i + 1]) << 8 : 0);
         if (unit == '"')
             return name.empty() ? std::nullopt : std::optional(name);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < head.size()) {
