@@ -3,6 +3,7 @@
 #include "VideoCodecsDialog.h"
 #include "CaptureGraphSupport.h"
 #include "DialogsTestSupport.h"
+#include "HelpBalloon.h"
 #include "RunVideoCodecs.h"
 
 #include <QListWidget>
@@ -139,6 +140,42 @@ TEST_F(CodecsDialogTest, ProfilesAreChosenByNameAndAPathTooLongIsRefused)
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(d.Selection, "Day");
     EXPECT_EQ(d.Profiles.at("Day"), folder / "day.prx");
+}
+
+TEST_F(CodecsDialogTest, HelpNamesEachControlOfTheChooser)
+{
+    CVideoCodecs d(notifier);
+    d.WorkingFolder = root.path;
+    d.show();
+    const std::pair<int, const char *> titles[] = {
+        { 1, "Save Changes" },
+        { 1028, "Video Compression Selection" },
+        { 1029, "Selection" },
+        { 1031, "Configure" },
+        { 1046, "Create/Edit" },
+        { 1052, "Advanced Feature" },
+        { 1065, "Windows Media Profiles" },
+    };
+    for (const auto &[id, title] : titles) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(d.OnHelpInfo(d.Control(id)));
+        std::vector<CHelpBalloon *> shown;
+        for (QWidget *w : QApplication::allWidgets())
+            if (auto *b = qobject_cast<CHelpBalloon *>(w); b && b->isVisible())
+                shown.push_back(b);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0]->windowTitle(), title);
+        if (id == 1029) {
+            EXPECT_EQ(shown[0]->Content(),
+                      "This box will show you which video compressor or "
+                      "profile you\nhave chosen. This field must not be "
+                      "empty.\n");
+        }
+        shown[0]->close();
+        delete shown[0];
+    }
+    EXPECT_FALSE(d.OnHelpInfo(d.Control(1066)));
+    d.close();
 }
 
 TEST_F(CodecsDialogTest, Wmv9DialogRefusesTwelveFramesAndDefaultRestoresItsValues)
