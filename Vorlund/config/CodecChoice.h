@@ -34,9 +34,9 @@ inline constexpr size_t kProfileHeadBytes = 1023;
 // At most this many profile files are listed.
 inline constexpr size_t kMaxProfiles = 500;
 
-// The display name read from a profile file's first bytes: the UTF-16 units from byte 178 up to
-// the first '"', as UTF-8 (control characters become '?'). nullopt when there is no '"' in the
-// bytes given or the name is empty.
+// The display name read from a profile file's first bytes (at most 1023 are looked at): the
+// UTF-16 units from byte 178 up to the first '"', as UTF-8 (control characters become '?'), so
+// at most 422 units. nullopt when no '"' ends it within those bytes or the name is empty.
 std::optional<std::string> ProfileDisplayName(std::span<const uint8_t> head);
 
 // Display name → full path of its ".prx" file.
