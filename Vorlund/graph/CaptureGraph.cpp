@@ -296,6 +296,7 @@ int CaptureGraph::BuildEncoderAndFile()
         ConfigureVideoEncoder(codec.get(), m_parts.format, m_encoderParams,
                               m_parts.grabberSize.width, m_parts.grabberSize.height,
                               RecordedRate());
+        ApplyCodecState(codec.get(), VideoCodecState, config.CodecName);
         if (!gst_element_link_many(tail.get(), convert.get(), codec.get(), nullptr)) {
             Box(dv ? "Could not render DV output stream2.\r\n" : kOutputStreamText);
             return kGraphFailed;

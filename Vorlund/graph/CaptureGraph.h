@@ -5,6 +5,7 @@
 #pragma once
 
 #include "BusWatch.h"
+#include "CodecState.h"
 #include "Encoders.h"
 #include "GrabberSink.h"
 #include "GraphParts.h"
@@ -77,6 +78,10 @@ public:
     int ApplyCodecSettings();
     int FallBackVideoCodec(int *live, int *offline, int *maximum);
     const EncoderParams &Params() const { return m_encoderParams; }
+
+    // What "Configure" set on the chosen compressor; each build applies it to an encoder of
+    // that compressor name.
+    CodecState VideoCodecState;
 
     // How long a stop waits for the end of stream to reach the file.
     std::chrono::milliseconds EosWait { 3000 };

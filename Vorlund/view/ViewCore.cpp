@@ -8,6 +8,7 @@
 #include "MotionGrabber.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
+#include "RunVideoCodecs.h"
 #include "SmallDialogs.h"
 #include "TimedZonesDialog.h"
 #include "ViewCommands.h"
@@ -361,6 +362,10 @@ void ViewCore::OnCommand(int id)
         break;
     case ID_TIMED_ZONES:
         OpenTimedZones();
+        break;
+    case ID_VIDEO_COMPRESSION:
+        ChooseVideoCodec(DialogParent, m_context, m_graph, dynamic_cast<CaptureGraph *>(&m_graph));
+        m_run.OnDialogClosed();
         break;
     case ID_PLAY_VIDEO:
         RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier);
