@@ -135,11 +135,17 @@ void CVorlundView::PaintTile(QPainter &painter, int camera)
         for (size_t i = 0; i + 3 <= m_scratch.size(); i += 6)
             m_scratch[i] = m_scratch[i + 1] = m_scratch[i + 2] = 0;
     }
-    const QImage image = FrameImage(m_scratch, w, h);
-    if (image.isNull())
+    if (w <= 0 || h <= 0 || m_scratch.size() < size_t(w) * h * 3) {
         painter.fillRect(tile, Qt::black);
-    else
-        painter.drawImage(tile.topLeft(), image);
+        return;
+    }
+    // Rows are kept bottom-up: drawn through a flip rather than from a mirrored copy.
+    const QImage image(m_scratch.data(), w, h, w * 3, QImage::Format_BGR888);
+    painter.save();
+    painter.translate(tile.left(), tile.top() + h);
+    painter.scale(1, -1);
+    painter.drawImage(0, 0, image);
+    painter.restore();
 }
 
 void CVorlundView::PaintOverlays(QPainter &painter)
