@@ -12,8 +12,13 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <regex>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 
 using namespace vorlund;
 using Bytes = std::vector<uint8_t>;
@@ -97,7 +102,8 @@ struct ServerTest : ::testing::Test
             view->Core().OnDestroy();
             view.reset();
         }
-        std::filesystem::remove_all(folder);
+        if (!folder.empty())
+            std::filesystem::remove_all(folder);
     }
     ViewCore &Core() { return view->Core(); }
     bool WaitFor(const std::function<bool()> &condition, int ms)
@@ -212,6 +218,76 @@ TEST_F(ServerTest, RunControlStartsStopsAndRestartsAfterAborts)
     EXPECT_NE(Log().find("Abort during capture (stopping...)"), std::string::npos);
     ASSERT_FALSE(notifier.entries.empty());
     EXPECT_EQ(notifier.entries.back().text, "Stopped due to serious error!");
+}
+
+TEST_F(ServerTest, FullDiskStopsContinuousRecordingWithTheFileComplete)
+{
+    // A small file system of its own, in a private mount namespace.
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "no private mount namespace here: " << std::strerror(errno);
+    const std::filesystem::path disk
+        = std::filesystem::temp_directory_path() / ("vorlund-disk-" + std::to_string(getpid()));
+    std::filesystem::create_directories(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64m") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
+    struct Unmount
+    {
+        std::filesystem::path at;
+        ~Unmount()
+        {
+            umount2(at.c_str(), MNT_DETACH);
+            std::filesystem::remove_all(at);
+        }
+    } unmount { disk };
+
+    // Filled to just above 2 % free.
+    struct statvfs fs
+    {
+    };
+    ASSERT_EQ(statvfs(disk.c_str(), &fs), 0);
+    const uint64_t total = uint64_t(fs.f_blocks) * fs.f_frsize;
+    const uint64_t fill = uint64_t(fs.f_bavail) * fs.f_frsize - total * 27 / 1000;
+    {
+        std::ofstream filler(disk / "filler", std::ios::binary);
+        const std::string block(1 << 20, 'x');
+        for (uint64_t done = 0; done < fill; done += block.size())
+            filler.write(block.data(),
+                         std::streamsize(std::min<uint64_t>(block.size(), fill - done)));
+    }
+
+    folder = disk / "work";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "Vorlund.INI")
+        << "[Settings]\nAutoStartDetect=1\n[Video]\nLast Device Desc=Vorlund Test Camera\n";
+    profile = std::make_unique<Profile>(folder / "Vorlund.INI");
+    ViewCore::Options options;
+    options.workingFolder = folder;
+    options.makeGraph = MakeCaptureGraph;
+    view = std::make_unique<CVorlundView>(*profile, notifier, options);
+    Core().OnInitialUpdate();
+    DeviceConfig &config = Core().Settings().Config;
+    config.ContinuousRecord = 1;
+    config.RecordWindow = { 0, 0, 23, 59 };
+
+    ViewState &state = Core().View();
+    ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return Core().Engine().GateOpen != 0; }, 5000)) << "continuous";
+    // The next slow pass (15 s in continuous mode) finds less than 2 % and stops capture.
+    ASSERT_TRUE(WaitFor([&] { return state.Idle; }, 40000)) << "capture was not stopped";
+    ASSERT_FALSE(notifier.entries.empty());
+    EXPECT_EQ(notifier.entries.back().text,
+              "WARNING: Disk space is too low!\nPlease free some disk space.\nStopping Vorlund!");
+    QTest::qWait(200); // the server keeps responding
+    const auto files = Recordings();
+    ASSERT_FALSE(files.empty());
+    for (const auto &file : files) {
+        EXPECT_NE(Read(file).find("idx1"), std::string::npos) << file;
+        EXPECT_GT(PlayedFrames(file), 10) << file;
+    }
+    Core().OnClose();
+    Core().OnDestroy();
+    view.reset();
+    folder.clear();
 }
 
 } // namespace
