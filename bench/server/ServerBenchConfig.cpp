@@ -6,14 +6,17 @@
 #include "Profile.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s WORKING-FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s WORKING-FOLDER [CAMERAS]\n", argv[0]);
         return 2;
     }
+    // With several cameras the card's inputs switch them (the test camera shows on each).
+    const int cameras = argc == 3 ? std::atoi(argv[2]) : 1;
     const std::filesystem::path folder = argv[1];
     std::filesystem::create_directories(folder / "CaptureData");
     vorlund::EngineState engine;
@@ -31,7 +34,14 @@ int main(int argc, char **argv)
     c.RecordWindow = { 0, 0, 23, 59 };
     c.Block.RolloverOn = 0;
     c.RolloverMBytes = 100000;
-    c.Block.RemoteEnabled = 0;
+    c.Block.RemoteEnabled = cameras > 1 ? 1 : 0;
+    if (cameras > 1) {
+        c.Block.CameraCount = cameras;
+        c.SwitchType = 1;
+        c.ContinuousRecord = 0;
+        c.Block.CaptureWidth = 320;
+        c.Block.CaptureHeight = 240;
+    }
     vorlund::CopyIntoEngineState(c, engine);
     vorlund::Profile profile(folder / "Vorlund.INI");
     vorlund::SaveRequest request;
