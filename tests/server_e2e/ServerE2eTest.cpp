@@ -19,6 +19,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 
 using namespace vorlund;
 using Bytes = std::vector<uint8_t>;
@@ -119,6 +120,23 @@ struct ServerTest : ::testing::Test
         return files;
     }
     std::string Log() const { return Read(folder / "vorlund.log"); }
+    // Capture starting by itself in `work`, recording continuously.
+    void StartContinuous(const std::filesystem::path &work)
+    {
+        folder = work;
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "Vorlund.INI")
+            << "[Settings]\nAutoStartDetect=1\n[Video]\nLast Device Desc=Vorlund Test Camera\n";
+        profile = std::make_unique<Profile>(folder / "Vorlund.INI");
+        ViewCore::Options options;
+        options.workingFolder = folder;
+        options.makeGraph = MakeCaptureGraph;
+        view = std::make_unique<CVorlundView>(*profile, notifier, options);
+        Core().OnInitialUpdate();
+        DeviceConfig &config = Core().Settings().Config;
+        config.ContinuousRecord = 1;
+        config.RecordWindow = { 0, 0, 23, 59 };
+    }
 
     static inline int serial = 0;
     std::filesystem::path folder;
@@ -220,54 +238,57 @@ TEST_F(ServerTest, RunControlStartsStopsAndRestartsAfterAborts)
     EXPECT_EQ(notifier.entries.back().text, "Stopped due to serious error!");
 }
 
-TEST_F(ServerTest, FullDiskStopsContinuousRecordingWithTheFileComplete)
+// A 64 MB file system in a private mount namespace, unmounted when it goes.
+struct SmallDisk
 {
-    // A small file system of its own, in a private mount namespace.
-    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        GTEST_SKIP() << "no private mount namespace here: " << std::strerror(errno);
-    const std::filesystem::path disk
-        = std::filesystem::temp_directory_path() / ("vorlund-disk-" + std::to_string(getpid()));
-    std::filesystem::create_directories(disk);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64m") != 0)
-        GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
-    struct Unmount
+    std::filesystem::path at;
+    std::string failure;
+
+    SmallDisk()
     {
-        std::filesystem::path at;
-        ~Unmount()
-        {
+        if (unshare(CLONE_NEWNS) != 0
+            || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            failure = std::string("no private mount namespace here: ") + std::strerror(errno);
+            return;
+        }
+        at = std::filesystem::temp_directory_path() / ("vorlund-disk-" + std::to_string(getpid()));
+        std::filesystem::create_directories(at);
+        if (mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64m") != 0)
+            failure = std::string("tmpfs cannot be mounted here: ") + std::strerror(errno);
+    }
+    ~SmallDisk()
+    {
+        if (!at.empty()) {
             umount2(at.c_str(), MNT_DETACH);
             std::filesystem::remove_all(at);
         }
-    } unmount { disk };
-
-    // Filled to just above 2 % free.
-    struct statvfs fs
+    }
+    // Writes `name` until only `permille` of the disk is free (0: until it is full).
+    void FillTo(const std::string &name, uint64_t permille) const
     {
-    };
-    ASSERT_EQ(statvfs(disk.c_str(), &fs), 0);
-    const uint64_t total = uint64_t(fs.f_blocks) * fs.f_frsize;
-    const uint64_t fill = uint64_t(fs.f_bavail) * fs.f_frsize - total * 27 / 1000;
-    {
-        std::ofstream filler(disk / "filler", std::ios::binary);
+        struct statvfs fs
+        {
+        };
+        statvfs(at.c_str(), &fs);
+        const uint64_t total = uint64_t(fs.f_blocks) * fs.f_frsize;
+        const uint64_t free = uint64_t(fs.f_bavail) * fs.f_frsize;
+        const uint64_t keep = total * permille / 1000;
+        const uint64_t fill = free > keep ? free - keep : 0;
+        std::ofstream filler(at / name, std::ios::binary);
         const std::string block(1 << 20, 'x');
-        for (uint64_t done = 0; done < fill; done += block.size())
+        for (uint64_t done = 0; done < fill && filler; done += block.size())
             filler.write(block.data(),
                          std::streamsize(std::min<uint64_t>(block.size(), fill - done)));
     }
+};
 
-    folder = disk / "work";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "Vorlund.INI")
-        << "[Settings]\nAutoStartDetect=1\n[Video]\nLast Device Desc=Vorlund Test Camera\n";
-    profile = std::make_unique<Profile>(folder / "Vorlund.INI");
-    ViewCore::Options options;
-    options.workingFolder = folder;
-    options.makeGraph = MakeCaptureGraph;
-    view = std::make_unique<CVorlundView>(*profile, notifier, options);
-    Core().OnInitialUpdate();
-    DeviceConfig &config = Core().Settings().Config;
-    config.ContinuousRecord = 1;
-    config.RecordWindow = { 0, 0, 23, 59 };
+TEST_F(ServerTest, FullDiskStopsContinuousRecordingWithTheFileComplete)
+{
+    SmallDisk disk;
+    if (!disk.failure.empty())
+        GTEST_SKIP() << disk.failure;
+    disk.FillTo("filler", 27); // just above 2 % free
+    StartContinuous(disk.at / "work");
 
     ViewState &state = Core().View();
     ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 8000));
@@ -287,6 +308,48 @@ TEST_F(ServerTest, FullDiskStopsContinuousRecordingWithTheFileComplete)
     Core().OnClose();
     Core().OnDestroy();
     view.reset();
+    folder.clear();
+}
+
+TEST_F(ServerTest, DiskFilledBeforeTheGuardLooksIsAnAbortAndTheRepairToolMendsTheFile)
+{
+    SmallDisk disk;
+    if (!disk.failure.empty())
+        GTEST_SKIP() << disk.failure;
+    disk.FillTo("filler", 40); // 4 % free: the guard sees no danger at the start
+    StartContinuous(disk.at / "work");
+    ViewState &state = Core().View();
+    ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return Core().Engine().GateOpen != 0; }, 5000));
+    QTest::qWait(1500);
+    const auto recording = Recordings();
+    ASSERT_EQ(recording.size(), 1u);
+
+    // Someone else fills the disk: the file sink fails and run control takes the abort path.
+    disk.FillTo("other", 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return Log().find("Abort during capture") != std::string::npos; }, 20000))
+        << Log();
+    QTest::qWait(8000); // restarts that cannot make a file on a full disk; events still flow
+    Core().OnClose();
+    Core().OnDestroy();
+    view.reset();
+
+    // With room again, the repair tool mends what the full disk left.
+    std::filesystem::remove(disk.at / "other");
+    const std::filesystem::path good = std::filesystem::temp_directory_path()
+        / ("vorlund-good-" + std::to_string(getpid()) + ".avi");
+    const std::string make = "gst-launch-1.0 -q videotestsrc num-buffers=30 ! "
+                             "video/x-raw,width=320,height=240 ! avenc_msmpeg4 ! avimux ! "
+                             "filesink location="
+        + good.string() + " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string repair = std::string(VORLUND_MENDREL) + " --repair " + recording[0].string()
+        + " " + good.string() + " > /dev/null 2>&1";
+    const int rc = std::system(repair.c_str());
+    std::filesystem::remove(good);
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << rc;
+    EXPECT_GT(PlayedFrames(recording[0]), 10);
     folder.clear();
 }
 
