@@ -74,11 +74,10 @@ int CaptureGraph::Build()
     m_context.shell.SetPaneText(kPaneDevice,
                                 m_parts.kind == SourceKind::Dv ? "DV Cam - Audio OFF" : deviceName);
 
-    if (m_parts.kind == SourceKind::Dv) {
-        if (const int result = BuildDvFrontEnd(); result != kGraphOk)
-            return result;
-    }
-    // The audio front end of a capture device is added here by the audio chain.
+    if (const int result
+        = m_parts.kind == SourceKind::Dv ? BuildDvFrontEnd() : BuildAudioFrontEnd();
+        result != kGraphOk)
+        return result;
 
     GstElement *capturePin = nullptr;
     if (const int result = BuildCapturePin(capturePin); result != kGraphOk)
