@@ -199,7 +199,6 @@ int CaptureGraph::BuildAudioFrontEnd()
         || !(m_context.view.AudioDevicePresent || m_parts.m_pAudioCapture))
         return kGraphOk;
     const DeviceConfig &config = m_context.settings.Config;
-    const bool record = config.RecordAudio != 0;
     if (!m_parts.m_pAudioCapture) {
         BoundDevice device = m_devices.FindAudioDevice(config.AudioDevice, nullptr);
         if (device.element) {
@@ -209,41 +208,40 @@ int CaptureGraph::BuildAudioFrontEnd()
             ErrBox("Could not find Audio Input device.\r\n");
         }
     }
-    if (m_parts.m_pAudioCapture) {
-        // An unrecorded source stays bound but out of the pipeline: left unlinked, a live
-        // source would stop the whole graph with not-linked.
-        GstElement *source = m_parts.m_pAudioCapture.get();
-        GstObject *parent = gst_object_get_parent(GST_OBJECT(source));
-        const bool inGraph = parent == GST_OBJECT(Pipeline());
-        if (parent)
-            gst_object_unref(parent);
-        if (record && !inGraph && !gst_bin_add(GST_BIN(Pipeline()), source)) {
-            Box(kAddAudioDeviceText);
+    if (!m_parts.m_pAudioCapture)
+        return kGraphOk;
+    if (config.RecordAudio) {
+        CreatedFilter made
+            = CreateFilter(IAudioFilterControl::kFactoryName, GST_BIN(Pipeline()), names::kAudio);
+        if (made.status == CreateFilterStatus::AddFailed) {
+            Box("Could not add Vorlund_Audio filter to graph");
             return kGraphFailed;
         }
-        if (!record && inGraph) {
-            gst_element_set_state(source, GST_STATE_NULL);
-            gst_bin_remove(GST_BIN(Pipeline()), source);
-        }
-        if (record)
-            m_parts.m_pAudioLevel = Add("volume", kAudioLevel);
-        if (ApplyInputLines(source, nullptr, nullptr) != kGraphOk
-            || (record && !m_parts.m_pAudioLevel))
-            ErrBox("Could not set Audio Input levels.\r\n");
+        if (made.status == CreateFilterStatus::Ok)
+            m_parts.m_pAudioControl = IAudioFilterControl(made.element.get());
+        else
+            ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
     }
-    if (!record || !m_parts.m_pAudioCapture)
-        return kGraphOk;
-    CreatedFilter made
-        = CreateFilter(IAudioFilterControl::kFactoryName, GST_BIN(Pipeline()), names::kAudio);
-    if (made.status == CreateFilterStatus::MissingPlugin) {
-        ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
-        return kGraphOk;
-    }
-    if (made.status != CreateFilterStatus::Ok) {
-        Box("Could not add Vorlund_Audio filter to graph");
+    // A source whose sound is not recorded stays bound but out of the pipeline: left
+    // unlinked, a live source would stop the whole graph with not-linked.
+    const bool joined = config.RecordAudio && m_parts.m_pAudioControl.IsValid();
+    GstElement *source = m_parts.m_pAudioCapture.get();
+    GstObject *parent = gst_object_get_parent(GST_OBJECT(source));
+    const bool inGraph = parent == GST_OBJECT(Pipeline());
+    if (parent)
+        gst_object_unref(parent);
+    if (joined && !inGraph && !gst_bin_add(GST_BIN(Pipeline()), source)) {
+        Box(kAddAudioDeviceText);
         return kGraphFailed;
     }
-    m_parts.m_pAudioControl = IAudioFilterControl(made.element.get());
+    if (!joined && inGraph) {
+        gst_element_set_state(source, GST_STATE_NULL);
+        gst_bin_remove(GST_BIN(Pipeline()), source);
+    }
+    if (joined)
+        m_parts.m_pAudioLevel = Add("volume", kAudioLevel);
+    if (ApplyInputLines(source, nullptr, nullptr) != kGraphOk || (joined && !m_parts.m_pAudioLevel))
+        ErrBox("Could not set Audio Input levels.\r\n");
     return kGraphOk;
 }
 
@@ -283,6 +281,11 @@ int CaptureGraph::JoinCaptureAudio()
         return kGraphOk;
     }
     FindAudioCompressor();
+    // AVI indexes MP3 as constant bit rate: a variable one would play too long.
+    if (m_parts.m_pAudioCodec && m_parts.format == RecordingFormat::Avi) {
+        gst_util_set_object_arg(G_OBJECT(m_parts.m_pAudioCodec.get()), "target", "bitrate");
+        g_object_set(m_parts.m_pAudioCodec.get(), "cbr", TRUE, nullptr);
+    }
     if (m_parts.m_pAudioCodec && !gst_bin_add(GST_BIN(Pipeline()), m_parts.m_pAudioCodec.get())) {
         m_parts.m_pAudioCodec = {};
         Box("Could not add Audio(MP3/AAC) Codec.\r\n");

@@ -32,7 +32,9 @@ class TestCameras : public IDeviceEnumerator
 public:
     explicit TestCameras(std::filesystem::path dvFile) : m_dvFile(std::move(dvFile)) { }
     std::vector<CaptureDevice> VideoDevices() override;
-    std::vector<CaptureDevice> AudioDevices() override { return {}; }
+    // The built-in test sound when `withAudio` is set, else none.
+    std::vector<CaptureDevice> AudioDevices() override;
+    bool withAudio = false;
 
 private:
     std::filesystem::path m_dvFile;
@@ -77,6 +79,8 @@ struct ReadBack
     bool gapless = true; // each frame starts where the one before ended
     double seconds = 0;
     int audioBuffers = 0; // decoded sound buffers (0: no sound stream)
+    double audioSeconds = 0; // their durations added up
+    double longestAudioBuffer = 0; // seconds
 };
 
 // Decodes a recording to its end: its pictures, and whether it has sound.
