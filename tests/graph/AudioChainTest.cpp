@@ -10,34 +10,10 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace vorlund::test {
 
 namespace {
-
-// One DV file per test process, removed when it ends.
-struct DvFileHolder
-{
-    DvFileHolder()
-        : path(std::filesystem::temp_directory_path()
-               / ("vorlund-audio-" + std::to_string(getpid()) + ".dv"))
-    {
-        EXPECT_TRUE(MakeDvFile(path, 25));
-    }
-    ~DvFileHolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-    }
-    std::filesystem::path path;
-};
-
-const std::filesystem::path &DvFile()
-{
-    static const DvFileHolder file;
-    return file.path;
-}
 
 // An element factory taken out of the registry for a while: as if its package were missing.
 class HiddenFactory

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 
 #include <gst/app/gstappsrc.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -126,6 +128,33 @@ bool MakeDvFile(const std::filesystem::path &file, int frames)
     const bool ok = RunToEnd(pipeline, 30 * GST_SECOND);
     gst_object_unref(pipeline);
     return ok;
+}
+
+namespace {
+
+// One DV file per test process, removed when it ends.
+struct SharedDvFile
+{
+    SharedDvFile()
+        : path(std::filesystem::temp_directory_path()
+               / ("vorlund-graph-" + std::to_string(getpid()) + ".dv"))
+    {
+        EXPECT_TRUE(MakeDvFile(path, 50));
+    }
+    ~SharedDvFile()
+    {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    std::filesystem::path path;
+};
+
+} // namespace
+
+std::filesystem::path DvFile()
+{
+    static const SharedDvFile file;
+    return file.path;
 }
 
 std::vector<CaptureDevice> TestCameras::VideoDevices()

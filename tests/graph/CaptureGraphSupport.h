@@ -25,6 +25,9 @@ inline constexpr std::string_view kMpeg2Board = "MPEG-2 Encoder Board";
 // A DV file of `frames` PAL frames with sound, made with the libav DV encoder and muxer.
 bool MakeDvFile(const std::filesystem::path &file, int frames);
 
+// One 50-frame DV file per test process, made on first use and removed when the process ends.
+std::filesystem::path DvFile();
+
 // The test camera, a camcorder playing `dvFile` in a loop at 25 frames a second, a live camera
 // that offers only 1280x720 BGR and an encoder board that gives an MPEG-2 transport stream.
 class TestCameras : public IDeviceEnumerator
