@@ -49,6 +49,9 @@ int CaptureGraph::BuildDvFrontEnd()
         Box("Could not add DV filter to graph");
         return kGraphFailed;
     }
+    // The first period keeps the camcorder's times: no frozen pictures before its first frame,
+    // which the sound beside them does not have.
+    g_object_set(rate.get(), "skip-to-first", TRUE, nullptr);
     const bool progressive = profile.DVProgressiveMode != 0;
     g_object_set(format.get(), "caps",
                  RawCaps("YUY2", DvPictureSize(s, profile.DVVideoFullSize != 0),
