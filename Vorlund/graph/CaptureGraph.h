@@ -63,6 +63,17 @@ public:
     GstElement *Pipeline() const { return m_parts.m_pGraph.get(); }
     const GrabberSink &Grabber() const { return m_grabberSink; }
 
+    // The audio source's input lines (at most 15) into `names`; for the graph's own source the
+    // stored line is chosen (its position into `index`) and the stored level set. Builds the
+    // graph first when there is none. 0, or negative (reported) when there is no source.
+    int SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index);
+    // Binds the recording format's audio compressor into m_pAudioCodec (none when absent).
+    int FindAudioCompressor();
+    // The audio device dialog's: the lines of the device of that name; the stored choice
+    // applied to the graph's source.
+    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device);
+    void ApplyAudioInput();
+
     // Requests and flags shared with the device pages and the run control.
     bool CrossbarPageRequest = false;
     bool CapturePageRequest = false;
@@ -77,17 +88,6 @@ public:
     int ApplyCodecSettings();
     int FallBackVideoCodec(int *live, int *offline, int *maximum);
     const EncoderParams &Params() const { return m_encoderParams; }
-
-    // The audio source's input lines (at most 15) into `names`; for the graph's own source the
-    // stored line is chosen (its position into `index`) and the stored level set. Builds the
-    // graph first when there is none. 0, or negative (reported) when there is no source.
-    int SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index);
-    // Binds the recording format's audio compressor into m_pAudioCodec (none when absent).
-    int FindAudioCompressor();
-    // The audio device dialog's: the lines of the device of that name; the stored choice
-    // applied to the graph's source.
-    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device);
-    void ApplyAudioInput();
 
     // How long a stop waits for the end of stream to reach the file.
     std::chrono::milliseconds EosWait { 3000 };
