@@ -74,11 +74,10 @@ int CaptureGraph::Build()
     m_context.shell.SetPaneText(kPaneDevice,
                                 m_parts.kind == SourceKind::Dv ? "DV Cam - Audio OFF" : deviceName);
 
-    if (m_parts.kind == SourceKind::Dv) {
-        if (const int result = BuildDvFrontEnd(); result != kGraphOk)
-            return result;
-    }
-    // The audio front end of a capture device is added here by the audio chain.
+    if (const int result
+        = m_parts.kind == SourceKind::Dv ? BuildDvFrontEnd() : BuildAudioFrontEnd();
+        result != kGraphOk)
+        return result;
 
     GstElement *capturePin = nullptr;
     if (const int result = BuildCapturePin(capturePin); result != kGraphOk)
@@ -234,7 +233,9 @@ int CaptureGraph::BuildRecordBranch(GstElement *capturePin)
     if (m_parts.kind == SourceKind::Dv)
         m_parts.m_pAviControl.SetAcceptInterleaved(1);
     if (m_parts.m_pAudioControl.IsValid()) {
-        const long retime = tvRecording ? 0 : (config.UseWmProfile != 1 ? 1 : 0);
+        // Windows Media sound is re-timed too: the video gate closes the gaps of every format,
+        // and sound that kept its capture times would drift behind the picture.
+        const long retime = tvRecording ? 0 : 1;
         m_parts.m_pAudioControl.SetRetiming(retime, &m_parts.m_pAviControl);
         m_parts.m_pAviControl.SetHoldMode(1);
     }
@@ -269,6 +270,18 @@ int CaptureGraph::BuildEncoderAndFile()
     ElementRef tail = dv ? FindElementByName(GST_BIN(Pipeline()), names::kAvi2)
                          : ElementRef(m_parts.m_pAviControl.Element(), RefMode::NeedsRef);
     m_encoderParams = MakeEncoderParams(config, 0);
+    if (RecordsCaptureAudio()) {
+        // A multiplexer waiting for the sound must not hold up the gate: it would judge
+        // stale frames and pass other moments than the sound gate.
+        ElementRef queue = Add("queue", "Gate Queue");
+        if (!queue || !Link(tail.get(), queue.get())) {
+            Box(kOutputStreamText);
+            return kGraphFailed;
+        }
+        g_object_set(queue.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
+                     guint64(2 * GST_SECOND), nullptr);
+        tail = queue;
+    }
     if (m_parts.format == RecordingFormat::Wmv) {
         if (const int result = BuildWmvVideo(tail); result != kGraphOk)
             return result;

@@ -64,6 +64,17 @@ public:
     GstElement *Pipeline() const { return m_parts.m_pGraph.get(); }
     const GrabberSink &Grabber() const { return m_grabberSink; }
 
+    // The audio source's input lines (at most 15) into `names`; for the graph's own source the
+    // stored line is chosen (its position into `index`) and the stored level set. Builds the
+    // graph first when there is none. 0, or negative (reported) when there is no source.
+    int SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index);
+    // Binds the recording format's audio compressor into m_pAudioCodec (none when absent).
+    int FindAudioCompressor();
+    // The audio device dialog's: the lines of the device of that name; the stored choice
+    // applied to the graph's source.
+    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device);
+    void ApplyAudioInput();
+
     // Requests and flags shared with the device pages and the run control.
     bool CrossbarPageRequest = false;
     bool CapturePageRequest = false;
@@ -96,6 +107,10 @@ private:
     int LoadProfileForRecording();
     FrameRate RecordedRate() const;
     int JoinAudioBranch();
+    int BuildAudioFrontEnd();
+    int JoinCaptureAudio();
+    bool RecordsCaptureAudio() const;
+    int ApplyInputLines(GstElement *filter, std::vector<std::string> *names, int *index);
     int BuildGrabberBranch();
     void StopPipeline();
     void RemoveBuiltElements();

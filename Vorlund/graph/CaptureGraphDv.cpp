@@ -2,6 +2,8 @@
 // front of "VorlundAVI-2", and the camcorder's own sound into the multiplexer.
 #include "CaptureGraph.h"
 
+#include "AudioChain.h"
+
 #include "Codecs.h"
 #include "DeviceSettings.h"
 #include "GraphMessages.h"
@@ -47,6 +49,9 @@ int CaptureGraph::BuildDvFrontEnd()
         Box("Could not add DV filter to graph");
         return kGraphFailed;
     }
+    // The first period keeps the camcorder's times: no frozen pictures before its first frame,
+    // which the sound beside them does not have.
+    g_object_set(rate.get(), "skip-to-first", TRUE, nullptr);
     const bool progressive = profile.DVProgressiveMode != 0;
     g_object_set(format.get(), "caps",
                  RawCaps("YUY2", DvPictureSize(s, profile.DVVideoFullSize != 0),
@@ -64,11 +69,8 @@ int CaptureGraph::BuildDvFrontEnd()
 
 int CaptureGraph::JoinAudioBranch()
 {
-    if (m_parts.kind != SourceKind::Dv) {
-        // A capture device's sound (audio source → VorlundAudio → [encoder] → multiplexer)
-        // joins here; the audio chain adds it.
-        return kGraphOk;
-    }
+    if (m_parts.kind != SourceKind::Dv)
+        return JoinCaptureAudio();
     // The camcorder's own sound, taken from the record branch's splitter once it appears.
     ElementRef queue = Add("queue", "DV Audio Queue");
     ElementRef convert = Add("audioconvert", "DV Audio Convert");
@@ -80,29 +82,29 @@ int CaptureGraph::JoinAudioBranch()
     if (m_parts.format == RecordingFormat::Wmv) {
         // Windows Media sound is encoded as the profile says.
         ElementRef resample = Add("audioresample", "DV Audio Resample");
-        ElementRef codec = Add("avenc_wmav2", names::kAudioCodec);
-        if (!resample || !codec
-            || !gst_element_link_many(convert.get(), resample.get(), codec.get(), nullptr)) {
+        ElementRef codec = resample ? AddWmAudioEncoder(GST_BIN(Pipeline()), names::kAudioCodec,
+                                                        m_profile ? &*m_profile : nullptr)
+                                    : ElementRef();
+        if (!codec || !gst_element_link_many(convert.get(), resample.get(), codec.get(), nullptr)) {
             Box("Could not connect DV audio.\r\nTry a different Video Codec.\r\n\r\n");
             return kGraphFailed;
         }
-        const WmStream *audio = m_profile ? m_profile->Audio() : nullptr;
-        if (audio && audio->bitrate > 0)
-            g_object_set(codec.get(), "bitrate", audio->bitrate, nullptr);
-        PadRef out(gst_element_get_static_pad(codec.get(), "src"), RefMode::HasRef);
-        StampRunningTime(out.get());
         m_parts.m_pAudioCodec = codec;
         tail = codec;
     } else if (m_parts.format == RecordingFormat::Mp4) {
-        if (ElementRef codec
-            = BindCompressor(CodecKind::Audio, "3ivx D4 Audio Encoder", names::kAudioCodec)) {
-            if (!gst_bin_add(GST_BIN(Pipeline()), codec.get())
-                || !Link(convert.get(), codec.get())) {
+        FindAudioCompressor();
+        if (m_parts.m_pAudioCodec) {
+            if (!gst_bin_add(GST_BIN(Pipeline()), m_parts.m_pAudioCodec.get())
+                || !Link(convert.get(), m_parts.m_pAudioCodec.get())) {
+                m_parts.m_pAudioCodec = {};
                 Box("Could not add Audio(MP3/AAC) Codec.\r\n");
                 return kGraphFailed;
             }
-            m_parts.m_pAudioCodec = codec;
-            tail = codec;
+            tail = m_parts.m_pAudioCodec;
+        } else {
+            // The MP4 multiplexer takes compressed sound only.
+            Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+            return kGraphFailed;
         }
     }
     m_parts.dvAudioHead = queue;

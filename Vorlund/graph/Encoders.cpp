@@ -205,8 +205,8 @@ int CaptureGraph::BuildWmvVideo(ElementRef &tail)
     if (const int result = LoadProfileForRecording(); result != kGraphOk)
         return result;
     // The streams recorded must be the profile's: two with sound, one without. The
-    // camcorder's sound is always recorded; a capture device's joins with the audio chain.
-    const bool sound = m_parts.kind == SourceKind::Dv;
+    // camcorder's sound is always recorded; a capture device's when the audio chain has it.
+    const bool sound = m_parts.kind == SourceKind::Dv || RecordsCaptureAudio();
     if (sound && m_profile->streams.size() < 2) {
         ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
                "streams),\nbut the Profile you have selected only has 1 stream.\nPlease select a "

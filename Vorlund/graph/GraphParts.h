@@ -26,6 +26,7 @@ struct GraphParts
     IAviFilterControl m_pAviControl; // "VorlundAVI": record gate and stamp
     IAudioFilterControl m_pAudioControl; // "VorlundAudio" (the audio chain's)
     ElementRef m_pAudioCapture; // the audio source (the audio chain's)
+    ElementRef m_pAudioLevel; // "Audio Level": the input level behind the audio source
     IColorSpaceFilterControl m_pColorSpace; // "VorlundColorSpace" (YUY2 sources only)
 
     // Where the DV splitters' video and sound go once they appear (they make their pads

@@ -461,12 +461,18 @@ public:
         return m_graph && m_graph->IsBuilt() ? CapsOf(m_graph->Parts().m_pCaptureFormat.get())
                                              : CapsRef();
     }
-    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view) override
+    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device) override
     {
-        // Without a mixer interface a source has one line.
-        return std::vector<std::string> { "Microphone" };
+        // Another kind of graph (a test's) has no source: its one line.
+        if (!m_graph)
+            return std::vector<std::string> { "Microphone" };
+        return m_graph->ListAudioInputs(device);
     }
-    void ApplyAudioInput() override { }
+    void ApplyAudioInput() override
+    {
+        if (m_graph)
+            m_graph->ApplyAudioInput();
+    }
 
 private:
     CaptureGraph *m_graph;

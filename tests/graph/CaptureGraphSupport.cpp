@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 
 #include <gst/app/gstappsrc.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -127,6 +130,33 @@ bool MakeDvFile(const std::filesystem::path &file, int frames)
     return ok;
 }
 
+namespace {
+
+// One DV file per test process, removed when it ends.
+struct SharedDvFile
+{
+    SharedDvFile()
+        : path(std::filesystem::temp_directory_path()
+               / ("vorlund-graph-" + std::to_string(getpid()) + ".dv"))
+    {
+        EXPECT_TRUE(MakeDvFile(path, 50));
+    }
+    ~SharedDvFile()
+    {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    std::filesystem::path path;
+};
+
+} // namespace
+
+std::filesystem::path DvFile()
+{
+    static const SharedDvFile file;
+    return file.path;
+}
+
 std::vector<CaptureDevice> TestCameras::VideoDevices()
 {
     CaptureDevice dv;
@@ -156,6 +186,17 @@ std::vector<CaptureDevice> TestCameras::VideoDevices()
     test.path = test.name;
     test.kind = DeviceKind::TestCamera;
     return { dv, large, board, test };
+}
+
+std::vector<CaptureDevice> TestCameras::AudioDevices()
+{
+    if (!withAudio)
+        return {};
+    CaptureDevice test;
+    test.name = std::string(kTestAudioName);
+    test.path = test.name;
+    test.kind = DeviceKind::TestAudio;
+    return { test };
 }
 
 void GraphFixture::Configure(std::string_view device, const Guid &subtype, int width, int height,
@@ -203,7 +244,7 @@ struct Reader
 {
     GstElement *pipeline = nullptr;
     Timeline video;
-    std::atomic<int> audio { 0 };
+    Timeline audio;
 };
 
 void OnDecodedPad(GstElement *, GstPad *pad, gpointer data)
@@ -222,7 +263,7 @@ void OnDecodedPad(GstElement *, GstPad *pad, gpointer data)
     if (video)
         gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, RecordSpan, &reader->video, nullptr);
     else
-        gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer, &reader->audio, nullptr);
+        gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, RecordSpan, &reader->audio, nullptr);
     gst_pad_link(pad, sinkPad);
     gst_object_unref(sinkPad);
 }
@@ -244,7 +285,13 @@ ReadBack ReadRecording(const std::filesystem::path &file)
     gst_object_unref(reader.pipeline);
     const auto &spans = reader.video.spans;
     out.frames = int(spans.size());
-    out.audioBuffers = reader.audio.load();
+    out.audioBuffers = int(reader.audio.spans.size());
+    for (const auto &[pts, duration] : reader.audio.spans) {
+        const double seconds
+            = GST_CLOCK_TIME_IS_VALID(duration) ? double(duration) / GST_SECOND : 0;
+        out.audioSeconds += seconds;
+        out.longestAudioBuffer = std::max(out.longestAudioBuffer, seconds);
+    }
     for (size_t i = 1; i < spans.size(); ++i) {
         const auto [pts, duration] = spans[i - 1];
         const GstClockTimeDiff gap

@@ -25,6 +25,9 @@ inline constexpr std::string_view kMpeg2Board = "MPEG-2 Encoder Board";
 // A DV file of `frames` PAL frames with sound, made with the libav DV encoder and muxer.
 bool MakeDvFile(const std::filesystem::path &file, int frames);
 
+// One 50-frame DV file per test process, made on first use and removed when the process ends.
+std::filesystem::path DvFile();
+
 // The test camera, a camcorder playing `dvFile` in a loop at 25 frames a second, a live camera
 // that offers only 1280x720 BGR and an encoder board that gives an MPEG-2 transport stream.
 class TestCameras : public IDeviceEnumerator
@@ -32,7 +35,9 @@ class TestCameras : public IDeviceEnumerator
 public:
     explicit TestCameras(std::filesystem::path dvFile) : m_dvFile(std::move(dvFile)) { }
     std::vector<CaptureDevice> VideoDevices() override;
-    std::vector<CaptureDevice> AudioDevices() override { return {}; }
+    // The built-in test sound when `withAudio` is set, else none.
+    std::vector<CaptureDevice> AudioDevices() override;
+    bool withAudio = false;
 
 private:
     std::filesystem::path m_dvFile;
@@ -77,6 +82,8 @@ struct ReadBack
     bool gapless = true; // each frame starts where the one before ended
     double seconds = 0;
     int audioBuffers = 0; // decoded sound buffers (0: no sound stream)
+    double audioSeconds = 0; // their durations added up
+    double longestAudioBuffer = 0; // seconds
 };
 
 // Decodes a recording to its end: its pictures, and whether it has sound.

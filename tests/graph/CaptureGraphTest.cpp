@@ -22,33 +22,6 @@ namespace vorlund::test {
 
 namespace {
 
-// One DV file per test process, removed when it ends.
-struct SharedDvFile
-{
-    SharedDvFile()
-        : path(std::filesystem::temp_directory_path()
-               / ("vorlund-graph-" + std::to_string(getpid()) + ".dv"))
-    {
-        EXPECT_TRUE(MakeDvFile(path, 50));
-    }
-    ~SharedDvFile()
-    {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
-    }
-    std::filesystem::path path;
-};
-
-} // namespace
-
-std::filesystem::path DvFile()
-{
-    static const SharedDvFile file;
-    return file.path;
-}
-
-namespace {
-
 // Frames that left the last element before the encoder.
 GstElement *RecordedVideoSource(CaptureGraph &graph)
 {

@@ -13,8 +13,6 @@
 
 namespace vorlund::test {
 
-std::filesystem::path DvFile(); // CaptureGraphTest.cpp
-
 namespace {
 
 std::string ReadText(const std::filesystem::path &file)

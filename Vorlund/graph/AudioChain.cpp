@@ -1,0 +1,315 @@
+// The audio chain: free helpers, and the capture graph's sound from a capture device (source →
+// level → "VorlundAudio" → [encoder] → multiplexer), its input line and the audio compressor.
+#include "AudioChain.h"
+
+#include "CaptureDevices.h"
+#include "CaptureGraph.h"
+#include "Codecs.h"
+#include "DeviceSettings.h"
+#include "Encoders.h"
+#include "GraphUtils.h"
+#include "PulsePorts.h"
+#include "SettingsFile.h"
+#include "WmProfile.h"
+
+namespace vorlund {
+
+namespace {
+
+constexpr std::string_view kAddAudioDeviceText
+    = "Could not add Audio device to graph.\r\nPlease choose a different Audio device or disable "
+      "audio.\r\n";
+constexpr const char *kAudioLevel = "Audio Level";
+
+std::string FactoryOf(GstElement *element)
+{
+    GstElementFactory *factory = element ? gst_element_get_factory(element) : nullptr;
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
+std::string SourceDevice(GstElement *source)
+{
+    gchar *device = nullptr;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "device"))
+        g_object_get(source, "device", &device, nullptr);
+    return TakeGString(device);
+}
+
+} // namespace
+
+double MixLevel(int32_t inputLevel)
+{
+    switch (inputLevel) {
+    case 0:
+        return 1.0;
+    case 1:
+        return 0.5;
+    case 2:
+        return 0.2;
+    default:
+        return 0.6;
+    }
+}
+
+std::string_view AudioCompressorName(RecordingFormat format)
+{
+    switch (format) {
+    case RecordingFormat::Avi:
+        return "MPEG Layer-3";
+    case RecordingFormat::Mp4:
+        return "3ivx D4 Audio Encoder";
+    case RecordingFormat::Wmv:
+        break;
+    }
+    return {};
+}
+
+std::vector<AudioLine> AudioInputLines(GstElement *source)
+{
+    const std::string factory = FactoryOf(source);
+    if (factory == "audiotestsrc")
+        return { { std::string(kMicrophoneLine), {} }, { std::string(kLineInLine), {} } };
+    if (factory == "pulsesrc") {
+        if (const std::optional<std::vector<PulsePort>> ports
+            = PulseSourcePorts(SourceDevice(source));
+            ports && !ports->empty()) {
+            std::vector<AudioLine> lines;
+            for (const PulsePort &port : *ports)
+                lines.push_back(
+                    { port.description.empty() ? port.name : port.description, port.name });
+            return lines;
+        }
+    }
+    // No mixer behind the source: its one input.
+    return { { std::string(kMicrophoneLine), {} } };
+}
+
+std::optional<size_t> FindInputLine(const std::vector<AudioLine> &lines, std::string_view wanted)
+{
+    for (size_t i = 0; i < lines.size() && i < kMaxAudioInputLines; ++i) {
+        if (lines[i].name == wanted)
+            return i;
+    }
+    return std::nullopt;
+}
+
+bool SelectInputLine(GstElement *source, const AudioLine &line)
+{
+    if (line.port.empty())
+        return true;
+    return SetPulseSourcePort(SourceDevice(source), line.port);
+}
+
+ElementRef AddWmAudioEncoder(GstBin *bin, const char *name, const WmProfileInfo *profile)
+{
+    CreatedFilter made = CreateFilter("avenc_wmav2", bin, name);
+    if (made.status != CreateFilterStatus::Ok)
+        return {};
+    const WmStream *audio = profile ? profile->Audio() : nullptr;
+    if (audio && audio->bitrate > 0)
+        g_object_set(made.element.get(), "bitrate", audio->bitrate, nullptr);
+    PadRef out(gst_element_get_static_pad(made.element.get(), "src"), RefMode::HasRef);
+    StampRunningTime(out.get());
+    return std::move(made.element);
+}
+
+// --- the capture graph's audio ----------------------------------------------------------
+
+bool CaptureGraph::RecordsCaptureAudio() const
+{
+    return m_parts.kind != SourceKind::Dv && m_parts.m_pAudioCapture
+        && m_parts.m_pAudioControl.IsValid() && m_context.settings.Config.RecordAudio != 0;
+}
+
+int CaptureGraph::ApplyInputLines(GstElement *filter, std::vector<std::string> *names, int *index)
+{
+    const std::vector<AudioLine> lines = AudioInputLines(filter);
+    if (names) {
+        names->clear();
+        for (size_t i = 0; i < lines.size() && i < kMaxAudioInputLines; ++i)
+            names->push_back(lines[i].name);
+    }
+    // Another device's lines are only listed.
+    if (!filter || filter != m_parts.m_pAudioCapture.get())
+        return kGraphOk;
+    const DeviceConfig &config = m_context.settings.Config;
+    const std::optional<size_t> chosen = FindInputLine(lines, config.AudioInput);
+    if (!chosen)
+        return kGraphOk;
+    if (index)
+        *index = int(*chosen);
+    if (m_parts.m_pAudioLevel)
+        g_object_set(m_parts.m_pAudioLevel.get(), "volume", MixLevel(config.InputLevel), nullptr);
+    return SelectInputLine(filter, lines[*chosen]) ? kGraphOk : kGraphFailed;
+}
+
+int CaptureGraph::SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index)
+{
+    if (!m_context.engine.ViewWindow.load())
+        m_context.engine.ViewWindow = &m_context.sink;
+    m_context.view.DeviceReady = true;
+    if (!m_parts.m_pGraph && Build() < 0) {
+        m_context.engine.KeepDeviceFilter = 0;
+        return kGraphFailed;
+    }
+    if (!filter) {
+        ErrBox(m_context.settings.Config.DeviceName.find("DV Camera") != std::string::npos
+                   ? "Error73: You are using the Audio built\ninto the DV Camcorder."
+                   : "Error74: No Audio Device set.\nMake sure the Audio card is configured "
+                     "correctly.");
+        return kGraphFailed;
+    }
+    return ApplyInputLines(filter.get(), names, index);
+}
+
+std::optional<std::vector<std::string>> CaptureGraph::ListAudioInputs(std::string_view device)
+{
+    const std::string &stored = m_context.settings.Config.AudioDevice;
+    std::vector<std::string> names;
+    if (device == stored || StoredText(device, kAudioDeviceWidth) == stored) {
+        if (SelectAudioInput(m_parts.m_pAudioCapture, &names, nullptr) != kGraphOk)
+            return std::nullopt;
+        return names;
+    }
+    // Another device is bound for the listing alone, never added to the graph.
+    BoundDevice other = m_devices.FindAudioDevice(device, nullptr);
+    if (!other.element || SelectAudioInput(other.element, &names, nullptr) != kGraphOk)
+        return std::nullopt;
+    return names;
+}
+
+void CaptureGraph::ApplyAudioInput()
+{
+    SelectAudioInput(m_parts.m_pAudioCapture, nullptr, nullptr);
+}
+
+int CaptureGraph::FindAudioCompressor()
+{
+    m_parts.m_pAudioCodec = {};
+    const std::string_view wanted = AudioCompressorName(m_parts.format);
+    if (!wanted.empty())
+        m_parts.m_pAudioCodec = BindCompressor(CodecKind::Audio, wanted, names::kAudioCodec);
+    // A compressor that is not installed is simply absent.
+    return kGraphOk;
+}
+
+int CaptureGraph::BuildAudioFrontEnd()
+{
+    if (m_parts.kind == SourceKind::Dv
+        || !(m_context.view.AudioDevicePresent || m_parts.m_pAudioCapture))
+        return kGraphOk;
+    const DeviceConfig &config = m_context.settings.Config;
+    if (!m_parts.m_pAudioCapture) {
+        BoundDevice device = m_devices.FindAudioDevice(config.AudioDevice, nullptr);
+        if (device.element) {
+            gst_object_set_name(GST_OBJECT(device.element.get()), config.AudioDevice.c_str());
+            m_parts.m_pAudioCapture = device.element;
+        } else {
+            ErrBox("Could not find Audio Input device.\r\n");
+        }
+    }
+    if (!m_parts.m_pAudioCapture)
+        return kGraphOk;
+    if (config.RecordAudio) {
+        CreatedFilter made
+            = CreateFilter(IAudioFilterControl::kFactoryName, GST_BIN(Pipeline()), names::kAudio);
+        if (made.status == CreateFilterStatus::AddFailed) {
+            Box("Could not add Vorlund_Audio filter to graph");
+            return kGraphFailed;
+        }
+        if (made.status == CreateFilterStatus::Ok)
+            m_parts.m_pAudioControl = IAudioFilterControl(made.element.get());
+        else
+            ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
+    }
+    // A source whose sound is not recorded stays bound but out of the pipeline: left
+    // unlinked, a live source would stop the whole graph with not-linked.
+    const bool joined = config.RecordAudio && m_parts.m_pAudioControl.IsValid();
+    GstElement *source = m_parts.m_pAudioCapture.get();
+    GstObject *parent = gst_object_get_parent(GST_OBJECT(source));
+    const bool inGraph = parent == GST_OBJECT(Pipeline());
+    if (parent)
+        gst_object_unref(parent);
+    if (joined && !inGraph && !gst_bin_add(GST_BIN(Pipeline()), source)) {
+        Box(kAddAudioDeviceText);
+        return kGraphFailed;
+    }
+    if (!joined && inGraph) {
+        gst_element_set_state(source, GST_STATE_NULL);
+        gst_bin_remove(GST_BIN(Pipeline()), source);
+    }
+    if (joined)
+        m_parts.m_pAudioLevel = Add("volume", kAudioLevel);
+    if (ApplyInputLines(source, nullptr, nullptr) != kGraphOk || (joined && !m_parts.m_pAudioLevel))
+        ErrBox("Could not set Audio Input levels.\r\n");
+    return kGraphOk;
+}
+
+int CaptureGraph::JoinCaptureAudio()
+{
+    // Without recorded sound the profile's stream count was checked with the video.
+    if (!RecordsCaptureAudio())
+        return kGraphOk;
+    GstElement *gate = m_parts.m_pAudioControl.Element();
+    GstElement *level = m_parts.m_pAudioLevel.get();
+    const bool wmv = m_parts.format == RecordingFormat::Wmv;
+    // The live source never waits for the multiplexer: the queue holds a couple of seconds.
+    ElementRef queue = Add("queue", "Audio Queue");
+    ElementRef convert = Add("audioconvert", "Audio Convert");
+    ElementRef resample = Add("audioresample", "Audio Resample");
+    if (!queue || !convert || !resample) {
+        Box(wmv ? "Could not connect audio output.\r\n"
+                : "Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        return kGraphFailed;
+    }
+    g_object_set(queue.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
+                 guint64(2 * GST_SECOND), nullptr);
+    if (wmv) {
+        ElementRef codec = AddWmAudioEncoder(GST_BIN(Pipeline()), names::kAudioCodec,
+                                             m_profile ? &*m_profile : nullptr);
+        const bool front = level
+            ? gst_element_link_many(m_parts.m_pAudioCapture.get(), level, gate, nullptr)
+            : Link(m_parts.m_pAudioCapture.get(), gate);
+        if (!codec || !front
+            || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
+                                      nullptr)
+            || !Link(codec.get(), m_parts.m_pMux.get())) {
+            Box("Could not connect audio output.\r\n");
+            return kGraphFailed;
+        }
+        m_parts.m_pAudioCodec = codec;
+        return kGraphOk;
+    }
+    FindAudioCompressor();
+    // AVI indexes MP3 as constant bit rate: a variable one would play too long.
+    if (m_parts.m_pAudioCodec && m_parts.format == RecordingFormat::Avi) {
+        gst_util_set_object_arg(G_OBJECT(m_parts.m_pAudioCodec.get()), "target", "bitrate");
+        g_object_set(m_parts.m_pAudioCodec.get(), "cbr", TRUE, nullptr);
+    }
+    if (m_parts.m_pAudioCodec && !gst_bin_add(GST_BIN(Pipeline()), m_parts.m_pAudioCodec.get())) {
+        m_parts.m_pAudioCodec = {};
+        Box("Could not add Audio(MP3/AAC) Codec.\r\n");
+        return kGraphFailed;
+    }
+    const bool front = level
+        ? gst_element_link_many(m_parts.m_pAudioCapture.get(), level, gate, nullptr)
+        : Link(m_parts.m_pAudioCapture.get(), gate);
+    if (!front) {
+        Box("Could not connect Audio Capture and vlAudio filters.\r\n");
+        return kGraphFailed;
+    }
+    // Without a compressor the sound reaches the multiplexer as it is: PCM in AVI, and no
+    // connection at all for MP4, which takes compressed sound only.
+    GstElement *tail = m_parts.m_pAudioCodec ? m_parts.m_pAudioCodec.get() : resample.get();
+    const bool linked
+        = gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), nullptr)
+        && (tail == resample.get() || Link(resample.get(), tail))
+        && Link(tail, m_parts.m_pMux.get());
+    if (!linked) {
+        Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        return kGraphFailed;
+    }
+    return kGraphOk;
+}
+
+} // namespace vorlund

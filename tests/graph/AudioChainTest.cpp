@@ -1,0 +1,319 @@
+// The audio chain: input lines and levels, the compressor of each format, recordings with sound
+// from the test audio and from a camcorder, an unrecorded source that stays bound, and the
+// messages of a chain that cannot be built.
+#include "AudioChain.h"
+#include "CaptureGraphSupport.h"
+#include "GraphUtils.h"
+#include "WmTestProfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace vorlund::test {
+
+namespace {
+
+// An element factory taken out of the registry for a while: as if its package were missing.
+class HiddenFactory
+{
+public:
+    explicit HiddenFactory(const char *name)
+        : m_feature(gst_registry_lookup_feature(gst_registry_get(), name))
+    {
+        if (m_feature)
+            gst_registry_remove_feature(gst_registry_get(), m_feature);
+    }
+    ~HiddenFactory()
+    {
+        if (m_feature) {
+            gst_registry_add_feature(gst_registry_get(), m_feature);
+            gst_object_unref(m_feature);
+        }
+    }
+    HiddenFactory(const HiddenFactory &) = delete;
+    HiddenFactory &operator=(const HiddenFactory &) = delete;
+
+private:
+    GstPluginFeature *m_feature;
+};
+
+struct AudioFixture : GraphFixture
+{
+    explicit AudioFixture(std::string_view device, std::string_view codec) : GraphFixture(DvFile())
+    {
+        cameras.withAudio = true;
+        view.AudioDevicePresent = true;
+        settings.Config.AudioDevice = std::string(kTestAudioName);
+        settings.Config.RecordAudio = 1;
+        const bool dv = device == kDvFileCamera;
+        Configure(device, dv ? kSubtypeDvsd : kSubtypeRgb24, dv ? 720 : 320, dv ? 576 : 240, codec);
+    }
+    void UseProfile(bool audio)
+    {
+        settings.Config.UseWmProfile = 1;
+        settings.Config.WmProfilePath = (folder.path / "test.prx").string();
+        WriteBytes(settings.Config.WmProfilePath, Utf16(ProfileText(audio, true)));
+    }
+    std::string LastBox() const
+    {
+        return notifier.entries.empty() ? "" : notifier.entries.back().text;
+    }
+    bool InPipeline(GstElement *element) const
+    {
+        GstObject *parent = element ? gst_object_get_parent(GST_OBJECT(element)) : nullptr;
+        const bool inside = parent == GST_OBJECT(graph.Pipeline());
+        if (parent)
+            gst_object_unref(parent);
+        return inside;
+    }
+};
+
+// Runs the built graph with the gate opened `periods` times, each until `frames` more frames
+// passed the video gate, shut in between while the grabber sees a few frames; then reads
+// the recording back.
+ReadBack RecordPeriods(AudioFixture &f, int periods, int frames)
+{
+    const bool dv = f.graph.Parts().kind == SourceKind::Dv;
+    ElementRef gate
+        = FindElementByName(GST_BIN(f.graph.Pipeline()), dv ? names::kAvi2 : names::kAvi);
+    BufferCounter passed(gate.get(), "src");
+    EXPECT_TRUE(f.graph.RunGraph());
+    auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
+    uint64_t mark = grabbed();
+    EXPECT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
+    for (int p = 1; p <= periods; ++p) {
+        f.graph.SetGateOpen(true);
+        EXPECT_TRUE(WaitFor([&] { return passed.Count() >= p * frames; }));
+        f.graph.SetGateOpen(false);
+        mark = grabbed();
+        EXPECT_TRUE(WaitFor([&] { return grabbed() > mark + 5; }));
+    }
+    const std::filesystem::path file = f.graph.RecordFile();
+    f.graph.TearDownGraph();
+    EXPECT_TRUE(f.graph.TakeGraphEvents().empty());
+    return ReadRecording(file);
+}
+
+} // namespace
+
+TEST(AudioChain, LevelsCompressorsAndInputLines)
+{
+    const std::pair<int, double> levels[]
+        = { { 0, 1.0 }, { 1, 0.5 }, { 2, 0.2 }, { 3, 0.6 }, { -1, 0.6 }, { 99, 0.6 } };
+    for (const auto &[level, gain] : levels)
+        EXPECT_EQ(MixLevel(level), gain) << level;
+    EXPECT_EQ(AudioCompressorName(RecordingFormat::Avi), "MPEG Layer-3");
+    EXPECT_EQ(AudioCompressorName(RecordingFormat::Mp4), "3ivx D4 Audio Encoder");
+    EXPECT_EQ(AudioCompressorName(RecordingFormat::Wmv), "");
+
+    // Only the first 15 lines of a device can be chosen.
+    std::vector<AudioLine> many;
+    for (int i = 0; i < 16; ++i)
+        many.push_back({ "Line " + std::to_string(i), {} });
+    EXPECT_EQ(FindInputLine(many, "Line 2"), 2u);
+    EXPECT_EQ(FindInputLine(many, "Line 14"), 14u);
+    EXPECT_EQ(FindInputLine(many, "Line 15"), std::nullopt);
+    EXPECT_EQ(FindInputLine(many, "Microphone"), std::nullopt);
+
+    // No sound server answers here: a PulseAudio source has its one line, as any other source.
+    const char *saved = std::getenv("PULSE_SERVER");
+    const std::string savedServer = saved ? saved : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/vorlund-test", 1);
+    const std::pair<const char *, std::vector<std::string>> sources[] = {
+        { "audiotestsrc", { "Microphone", "Line In" } },
+        { "pulsesrc", { "Microphone" } },
+        { "fakesrc", { "Microphone" } },
+    };
+    for (const auto &[factory, expected] : sources) {
+        ElementRef source(gst_element_factory_make(factory, nullptr), RefMode::HasRef);
+        ASSERT_TRUE(source) << factory;
+        std::vector<std::string> names;
+        for (const AudioLine &line : AudioInputLines(source.get()))
+            names.push_back(line.name);
+        EXPECT_EQ(names, expected) << factory;
+    }
+    if (saved)
+        setenv("PULSE_SERVER", savedServer.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
+}
+
+TEST(AudioChain, RecordingsCarrySoundAsLongAsTheirPictures)
+{
+    struct Case
+    {
+        const char *name;
+        std::string_view device;
+        const char *codec;
+        bool wmv; // with a profile of sound and video
+        bool recordAudio;
+        const char *audioCodec; // factory, "" for none
+        double rate;
+    };
+    const Case cases[] = {
+        { "avi mp3", kTestCameraName, "Microsoft MPEG-4 Video Codec V3", false, true, "lamemp3enc",
+          30 },
+        { "mp4 aac", kTestCameraName, "3ivx D4 Video Encoder", false, true, "avenc_aac", 30 },
+        { "wmv", kTestCameraName, "(None)", true, true, "avenc_wmav2", 30 },
+        { "dv avi pcm", kDvFileCamera, "Microsoft MPEG-4 Video Codec V3", false, false, "", 12.5 },
+        { "dv mp4 aac", kDvFileCamera, "3ivx D4 Video Encoder", false, false, "avenc_aac", 12.5 },
+    };
+    constexpr int kPeriods = 2;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AudioFixture f(c.device, c.codec);
+        f.settings.Config.RecordAudio = c.recordAudio;
+        if (c.wmv)
+            f.UseProfile(true);
+        ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+        EXPECT_TRUE(f.notifier.entries.empty()) << f.LastBox();
+        const GraphParts &parts = f.graph.Parts();
+        GstElementFactory *factory
+            = parts.m_pAudioCodec ? gst_element_get_factory(parts.m_pAudioCodec.get()) : nullptr;
+        EXPECT_STREQ(factory ? GST_OBJECT_NAME(factory) : "", c.audioCodec);
+        const ReadBack back = RecordPeriods(f, kPeriods, int(c.rate));
+        EXPECT_TRUE(back.ok);
+        ASSERT_GT(back.audioBuffers, 0);
+        if (c.device == kDvFileCamera) {
+            // The camcorder's sound comes whatever RecordAudio says, and the pane says so.
+            EXPECT_EQ(f.shell.panes[kPaneDevice], "DV Cam - Audio ON");
+        }
+        // Sound and picture cover the same moments: each open period may differ by one video
+        // frame and one sound buffer (the source's, or the codec's frame when larger).
+        const double buffer = std::max(back.longestAudioBuffer, 1024 / 44100.0);
+        EXPECT_NEAR(back.audioSeconds, back.frames / c.rate, kPeriods * (1 / c.rate + buffer));
+    }
+}
+
+TEST(AudioChain, AnUnrecordedSourceStaysBoundOutsideThePipeline)
+{
+    AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
+    f.settings.Config.RecordAudio = 0;
+    f.settings.Config.AudioInput = std::string(kLineInLine);
+    f.settings.Config.InputLevel = 2;
+    ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+    const ElementRef source = f.graph.Parts().m_pAudioCapture;
+    ASSERT_TRUE(source);
+    EXPECT_FALSE(f.InPipeline(source.get()));
+    EXPECT_FALSE(f.graph.Parts().m_pAudioControl.IsValid());
+    EXPECT_FALSE(FindElementByName(GST_BIN(f.graph.Pipeline()), names::kAudio));
+    // It runs: nothing unlinked stops the graph.
+    ASSERT_TRUE(f.graph.RunGraph());
+    const uint64_t start = f.graph.Grabber().FramesDelivered();
+    EXPECT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > start + 10; }));
+    f.graph.DrainBus();
+    EXPECT_TRUE(f.graph.TakeGraphEvents().empty());
+
+    // Kept across a rebuild that records it, then one that does not.
+    for (const uint8_t record : { 1, 0 }) {
+        SCOPED_TRACE(int(record));
+        f.engine.KeepDeviceFilter = 1;
+        f.graph.TearDownGraph();
+        f.settings.Config.RecordAudio = record;
+        ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+        EXPECT_EQ(f.graph.Parts().m_pAudioCapture.get(), source.get());
+        EXPECT_EQ(f.InPipeline(source.get()), record != 0);
+        EXPECT_EQ(f.graph.Parts().m_pAudioControl.IsValid(), record != 0);
+        if (record) {
+            // The stored line is chosen, at the stored level.
+            ElementRef filter = f.graph.Parts().m_pAudioCapture;
+            std::vector<std::string> lines;
+            int index = -1;
+            EXPECT_EQ(f.graph.SelectAudioInput(filter, &lines, &index), kGraphOk);
+            EXPECT_EQ(lines, (std::vector<std::string> { "Microphone", "Line In" }));
+            EXPECT_EQ(index, 1);
+            gdouble volume = 0;
+            g_object_get(f.graph.Parts().m_pAudioLevel.get(), "volume", &volume, nullptr);
+            EXPECT_NEAR(volume, 0.2, 1e-6);
+        }
+        ASSERT_TRUE(f.graph.RunGraph());
+        const uint64_t before = f.graph.Grabber().FramesDelivered();
+        EXPECT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > before + 5; }));
+        f.graph.DrainBus();
+        EXPECT_TRUE(f.graph.TakeGraphEvents().empty());
+    }
+    // The dialog lists the bound device's lines, and another device's without choosing any.
+    EXPECT_EQ(f.graph.ListAudioInputs(kTestAudioName),
+              (std::vector<std::string> { "Microphone", "Line In" }));
+    EXPECT_EQ(f.graph.ListAudioInputs("No Such Device"), std::nullopt);
+    EXPECT_TRUE(f.notifier.entries.empty()) << f.LastBox();
+    f.engine.KeepDeviceFilter = 0;
+    f.graph.TearDownGraph();
+}
+
+TEST(AudioChain, WhatCannotBeBuiltIsReported)
+{
+    struct Case
+    {
+        const char *name;
+        std::string_view device;
+        const char *codec;
+        int profileStreams; // 0: no Windows Media
+        bool recordAudio;
+        const char *hidden; // an element factory that is missing, or null
+        std::string_view audioDevice;
+        bool built;
+        std::string_view box; // the start of the first box; empty: none
+        bool soundRecorded;
+    };
+    const Case cases[] = {
+        { "avi without an mp3 encoder records pcm", kTestCameraName,
+          "Microsoft MPEG-4 Video Codec V3", 0, true, "lamemp3enc", kTestAudioName, true, "",
+          true },
+        { "mp4 without an aac encoder", kTestCameraName, "3ivx D4 Video Encoder", 0, true,
+          "avenc_aac", kTestAudioName, false, "Could not connect MP3/AAC Comp. audio.\r\n\r\n",
+          false },
+        { "camcorder mp4 without an aac encoder", kDvFileCamera, "3ivx D4 Video Encoder", 0, false,
+          "avenc_aac", kTestAudioName, false, "Could not connect MP3/AAC Comp. audio.\r\n\r\n",
+          false },
+        { "missing audio device", kTestCameraName, "Microsoft MPEG-4 Video Codec V3", 0, true,
+          nullptr, "Gone Microphone", true, "Could not find Audio Input device.\r\n", false },
+        { "missing audio gate", kTestCameraName, "Microsoft MPEG-4 Video Codec V3", 0, true,
+          "vorlundaudio", kTestAudioName, true,
+          "Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?", false },
+        { "sound into a one-stream profile", kTestCameraName, "(None)", 1, true, nullptr,
+          kTestAudioName, false,
+          "WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
+          "streams)",
+          false },
+        { "camcorder into a one-stream profile", kDvFileCamera, "(None)", 1, false, nullptr,
+          kTestAudioName, false,
+          "WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
+          "streams)",
+          false },
+        { "no sound into a two-stream profile", kTestCameraName, "(None)", 2, false, nullptr,
+          kTestAudioName, false,
+          "WM Profile streams do not match.\r\nYou have chosen to record Video only (1 stream)",
+          false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AudioFixture f(c.device, c.codec);
+        f.settings.Config.RecordAudio = c.recordAudio;
+        f.settings.Config.AudioDevice = std::string(c.audioDevice);
+        if (c.profileStreams)
+            f.UseProfile(c.profileStreams == 2);
+        std::optional<HiddenFactory> hidden;
+        if (c.hidden)
+            hidden.emplace(c.hidden);
+        EXPECT_EQ(f.graph.Build() >= 0, c.built) << f.LastBox();
+        if (c.box.empty()) {
+            EXPECT_TRUE(f.notifier.entries.empty()) << f.LastBox();
+        } else {
+            ASSERT_FALSE(f.notifier.entries.empty());
+            EXPECT_TRUE(f.notifier.entries[0].text.starts_with(c.box))
+                << f.notifier.entries[0].text;
+        }
+        if (c.built) {
+            hidden.reset();
+            const ReadBack back = RecordPeriods(f, 1, 15);
+            EXPECT_TRUE(back.ok);
+            EXPECT_EQ(back.audioBuffers > 0, c.soundRecorded);
+        }
+        f.graph.TearDownGraph();
+    }
+}
+
+} // namespace vorlund::test
