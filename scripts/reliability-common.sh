@@ -1,0 +1,76 @@
+# Shared by scripts/crash.sh, hostile.sh and soak.sh (sourced, not run).
+# The server runs in a temporary working folder on the test camera; everything is on 127.0.0.1.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VORLUND_BUILD:-$root/build}
+server=$build/Vorlund/Vorlund
+mendrel=$build/Mendrel/Mendrel
+config=$build/bench/reliability/reliability_config
+strict=$build/bench/reliability/avi_strict_check
+probe=$root/scripts/viewer_probe.py
+export QT_QPA_PLATFORM=offscreen GST_REGISTRY_FORK=no GST_PLUGIN_PATH=$build/plugins
+
+need_built() {
+    local f
+    for f in "$server" "$mendrel" "$config" "$strict"; do
+        if [ ! -x "$f" ]; then
+            echo "$(basename "$0"): $f is not built (cmake --build build)." >&2
+            exit 1
+        fi
+    done
+}
+
+# A port the kernel hands out now; the server binds it a moment later.
+free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+server_pid=
+# start_server FOLDER LOGFILE: starts the server in FOLDER in the background.
+start_server() {
+    (cd "$1" && exec "$server") >>"$2" 2>&1 &
+    server_pid=$!
+}
+
+# stop_server SIGNAL: signals the server started here and waits at most 20 s for it.
+stop_server() {
+    [ -n "$server_pid" ] || return 0
+    kill "-$1" "$server_pid" 2>/dev/null || true
+    local i
+    for i in $(seq 1 200); do
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$server_pid" 2>/dev/null; then
+        echo "server $server_pid did not stop on $1; killed" >&2
+        kill -KILL "$server_pid" 2>/dev/null || true
+    fi
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+}
+
+rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# cpu_ticks PID: user + system clock ticks so far.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# plays FILE: the recording plays through GStreamer to its end (EOS, no error), at most 60 s.
+plays() {
+    timeout 60 gst-launch-1.0 -q filesrc location="$1" ! avidemux ! fakesink sync=false \
+        >/dev/null 2>&1
+}
+
+# sound FILE: a strict reader finds every size, chunk, index entry and count in agreement, and
+# GStreamer plays it to its end.
+sound() {
+    "$strict" "$1" >/dev/null && plays "$1"
+}
+
+# whole_jpeg FILE: starts with SOI and ends with EOI (allowing trailing padding zeros).
+whole_jpeg() {
+    python3 - "$1" <<'PY'
+import sys
+d = open(sys.argv[1], "rb").read()
+sys.exit(0 if d[:2] == b"\xff\xd8" and d.rstrip(b"\0")[-2:] == b"\xff\xd9" else 1)
+PY
+}
