@@ -76,8 +76,12 @@ check_recording() { # a recording not seen before
     cp "$f" "$fixed"
     if out=$("$mendrel" --repair "$fixed" "$reference" 2>&1) && sound "$fixed"; then
         repaired=$((repaired + 1))
+        local kept whole
+        kept=$("$strict" "$fixed" | sed 's/.*: video=\([0-9]*\).*/\1/')
+        whole=$(complete_frames "$f")
         echo "  repaired $(basename "$f") ($(stat -c %s "$f") bytes -> $(stat -c %s "$fixed")," \
-            "$("$strict" "$fixed" | sed 's/.*: video=\([0-9]*\).*/\1/') frames)"
+            "$kept frames of $whole complete)"
+        [ "$kept" = "$whole" ] || fail "$(basename "$f"): the repair kept $kept of $whole complete frames"
     else
         unrepairable=$((unrepairable + 1))
         fail "$(basename "$f") neither plays nor repairs: $(echo "$out" | tail -1)"

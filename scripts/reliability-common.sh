@@ -9,6 +9,7 @@ config=$build/bench/reliability/reliability_config
 strict=$build/bench/reliability/avi_strict_check
 probe=$root/scripts/viewer_probe.py
 export QT_QPA_PLATFORM=offscreen GST_REGISTRY_FORK=no GST_PLUGIN_PATH=$build/plugins
+export PYTHONDONTWRITEBYTECODE=1
 
 need_built() {
     local f
@@ -26,15 +27,27 @@ free_port() {
 }
 
 server_pid=
-# start_server FOLDER LOGFILE: starts the server in FOLDER in the background.
+server_status= # how the server ended when it was gone before stop_server asked it to
+# start_server FOLDER LOGFILE: starts the server in FOLDER in the background. VORLUND_WRAP puts
+# a command in front of it (valgrind, gdb -batch -ex run -ex bt --args, ...).
 start_server() {
-    (cd "$1" && exec "$server") >>"$2" 2>&1 &
+    # shellcheck disable=SC2086
+    (cd "$1" && exec ${VORLUND_WRAP:-} "$server") >>"$2" 2>&1 &
     server_pid=$!
 }
 
 # stop_server SIGNAL: signals the server started here and waits at most 20 s for it.
 stop_server() {
     [ -n "$server_pid" ] || return 0
+    if ! kill -0 "$server_pid" 2>/dev/null; then
+        wait "$server_pid" 2>/dev/null
+        local rc=$?
+        server_status="exit status $rc"
+        [ "$rc" -gt 128 ] && server_status="killed by signal $((rc - 128)) ($(kill -l $((rc - 128))))"
+        echo "the server had already ended: $server_status" >&2
+        server_pid=
+        return 0
+    fi
     kill "-$1" "$server_pid" 2>/dev/null || true
     local i
     for i in $(seq 1 200); do
@@ -72,5 +85,28 @@ whole_jpeg() {
 import sys
 d = open(sys.argv[1], "rb").read()
 sys.exit(0 if d[:2] == b"\xff\xd8" and d.rstrip(b"\0")[-2:] == b"\xff\xd9" else 1)
+PY
+}
+
+# complete_frames FILE: the video chunks whose bytes are all in FILE, walking its first movi list
+# chunk by chunk (what a repair can keep of a recording cut short).
+complete_frames() {
+    python3 - "$1" <<'PY'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+at = d.find(b"movi")
+n = 0
+if at >= 0:
+    at += 4
+    while at + 8 <= len(d):
+        tag, size = d[at:at + 4], struct.unpack("<I", d[at + 4:at + 8])[0]
+        if not tag.isalnum() and tag != b"JUNK":
+            break
+        if at + 8 + size > len(d):
+            break
+        if tag[2:4] in (b"dc", b"db"):
+            n += 1
+        at += 8 + size + (size & 1)
+print(n)
 PY
 }

@@ -71,6 +71,11 @@ def run_viewer(args):
             rest = recv_exact(s, HELLO_LENGTH - REPLY_LENGTH, time.monotonic() + 5)
             if not (head + rest).startswith(b">HEL"):
                 raise ConnectionError("no hello")
+            if head[6:7] == b"2":
+                pw = args.password.encode()
+                s.sendall(b">p" + (bytes([len(pw)]) + pw if pw else b"") + b"\r\n")
+                if recv_exact(s, REPLY_LENGTH, time.monotonic() + 40)[:4] != b">AOK":
+                    raise ConnectionError("password refused")
             sock = s
         except (OSError, TimeoutError, ConnectionError):
             refused += 1
@@ -159,6 +164,13 @@ def h_password_stage(port, rng):
         return drain(s, 0.2)
 
 
+def h_wrong_password(port, rng):
+    with connect(port) as s:
+        guess = rng.randbytes(rng.randint(1, 15))
+        s.sendall(login_bytes() + b">p" + bytes([len(guess)]) + guess + b"\r\n")
+        return drain(s, 0.1)  # the answer comes late; the close comes first
+
+
 def h_truncated(port, rng):
     with connect(port) as s:
         whole = login_bytes() + b">c\x01\x32\r\n"
@@ -189,7 +201,7 @@ def h_flood_requests(port, rng):
 
 
 KINDS = [h_garbage, h_bad_marker, h_long_login, h_control_in_id, h_odd_values, h_bad_request,
-         h_password_stage, h_truncated, h_byte_at_a_time, h_abrupt, h_flood_requests]
+         h_password_stage, h_wrong_password, h_truncated, h_byte_at_a_time, h_abrupt, h_flood_requests]
 
 
 def drain(sock, seconds):
@@ -213,13 +225,29 @@ def drain(sock, seconds):
 
 
 class SlowReader:
-    """Logs in, asks for many frames and reads nothing for a while."""
+    """Logs in, sends its password and requests a byte at a time and reads nothing for a while.
+    With the right password it goes on asking for the largest frames, reading none."""
 
-    def __init__(self, port, rng):
+    def __init__(self, port, rng, password=b""):
         self.sock = connect(port)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.sock.sendall(login_bytes(100, 64) + b">c\x01\x40\r\n" * 50)
+        self.sock.setblocking(False)
+        pw = password or rng.randbytes(8)
+        self.pending = login_bytes(100, 64) + b">p" + bytes([len(pw)]) + pw + b"\r\n"
+        self.request = b">c\x01\x40\r\n" if password else b""
         self.until = time.monotonic() + rng.uniform(2, 8)
+
+    def step(self):
+        try:
+            if self.pending:
+                self.sock.send(self.pending[:1])
+                self.pending = self.pending[1:]
+            elif self.request:
+                self.sock.send(self.request)
+        except BlockingIOError:
+            pass
+        except OSError:
+            self.until = 0
 
     def done(self):
         return time.monotonic() >= self.until
@@ -232,6 +260,23 @@ class SlowReader:
         self.sock.close()
 
 
+def run_stalled(args):
+    """A viewer that knows the password, keeps asking and never reads: the server must let it
+    go once it is far enough behind. Returns what happened."""
+    rng = random.Random(args.seed)
+    r = SlowReader(args.port, rng, args.password.encode())
+    end = time.monotonic() + args.stalled_viewer
+    outcome = "still-open"
+    while time.monotonic() < end:
+        r.step()
+        if r.until == 0:
+            outcome = "dropped-by-server"
+            break
+        time.sleep(0.02)
+    r.close()
+    return f"{outcome}@{args.stalled_viewer - max(0.0, end - time.monotonic()):.1f}s"
+
+
 def run_hostile(args):
     rng = random.Random(args.seed)
     end = time.monotonic() + args.seconds
@@ -242,6 +287,8 @@ def run_hostile(args):
     done = 0
     while done < args.count and time.monotonic() < end:
         slow = [r for r in slow if not (r.done() and (r.close() or True))]
+        for r in slow:
+            r.step()
         try:
             if len(slow) < 3 and rng.random() < 0.05:
                 slow.append(SlowReader(args.port, rng))
@@ -256,8 +303,12 @@ def run_hostile(args):
         done += 1
     for r in slow:
         r.close()
+    stalled = ""
+    if args.stalled_viewer > 0:
+        stalled = " stalled_viewer=" + run_stalled(args)
     kinds = " ".join(f"{k}={v}" for k, v in counts.items())
-    print(f"sessions={done} answered={answered} connect_or_io_errors={failed_connect} {kinds}")
+    print(f"sessions={done} answered={answered} connect_or_io_errors={failed_connect} {kinds}"
+          + stalled)
     return 0
 
 
@@ -269,11 +320,16 @@ def main():
     v.add_argument("seconds", type=float)
     v.add_argument("--size", type=int, default=32)
     v.add_argument("--quality", type=int, default=50)
+    v.add_argument("--password", default="")
     h = sub.add_parser("hostile")
     h.add_argument("port", type=int)
     h.add_argument("count", type=int)
     h.add_argument("--seconds", type=float, default=600)
     h.add_argument("--seed", type=int, default=39)
+    h.add_argument("--stalled-viewer", type=float, default=0,
+                   help="after the sessions: one viewer with the password asks for frames "
+                        "this many seconds and reads none")
+    h.add_argument("--password", default="")
     args = p.parse_args()
     if not 1024 <= args.port <= 65535:
         p.error("port out of range")
