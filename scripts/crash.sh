@@ -102,15 +102,12 @@ for run in $(seq 1 "$runs"); do
         checked[$f]=1
         check_recording "$f"
     done < <(find "$folder/CaptureData" -name '*.avi' -print0 | sort -z)
-    while IFS= read -r -d '' p; do
-        [ -n "${checked[$p]:-}" ] && continue
-        checked[$p]=1
-        pictures=$((pictures + 1))
-        if ! whole_jpeg "$p"; then
-            partial=$((partial + 1))
-            fail "partial picture $p ($(stat -c %s "$p") bytes)"
-        fi
-    done < <(find "$folder/CaptureData" -iname '*.jpg' -print0)
+    jpegs=$(partial_jpegs "$folder/CaptureData")
+    pictures=${jpegs##*checked }
+    while read -r _ p size; do
+        partial=$((partial + 1))
+        fail "partial picture $p ($size bytes)"
+    done < <(grep '^partial' <<<"$jpegs")
     leftovers=$(find "$folder" -name '*.tmp' -o -name '*~' | wc -l)
     [ "$leftovers" = 0 ] || echo "  note: $leftovers temporary files left behind"
     if ! "$config" "$folder" "$port" "${options[@]}" --check; then
@@ -122,7 +119,7 @@ done
 errors=$(grep -c . "$folder/vorlund.log" 2>/dev/null || echo 0)
 echo "== crash.sh: $runs kills in $(($(date +%s) - start)) s"
 echo "recordings checked: $recordings (sound: $((recordings - repaired - unrepairable)), repaired: $repaired, unrepairable: $unrepairable)"
-echo "pictures checked: $pictures (partial: $partial)"
+echo "pictures checked after the last run: $pictures (partial over all runs: $partial)"
 echo "error log lines: $errors"
 [ "$errors" = 0 ] || sed -n '1,20p' "$folder/vorlund.log"
 echo "failures: $failures"

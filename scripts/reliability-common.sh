@@ -79,12 +79,21 @@ sound() {
     "$strict" "$1" >/dev/null && plays "$1"
 }
 
-# whole_jpeg FILE: starts with SOI and ends with EOI (allowing trailing padding zeros).
-whole_jpeg() {
+# partial_jpegs FOLDER: prints every .jpg under FOLDER that does not start with SOI and end with
+# EOI (trailing padding zeros allowed), then "checked N".
+partial_jpegs() {
     python3 - "$1" <<'PY'
-import sys
-d = open(sys.argv[1], "rb").read()
-sys.exit(0 if d[:2] == b"\xff\xd8" and d.rstrip(b"\0")[-2:] == b"\xff\xd9" else 1)
+import os, sys
+n = 0
+for dirpath, _, files in os.walk(sys.argv[1]):
+    for name in files:
+        if name.lower().endswith(".jpg"):
+            n += 1
+            path = os.path.join(dirpath, name)
+            d = open(path, "rb").read()
+            if d[:2] != b"\xff\xd8" or d.rstrip(b"\0")[-2:] != b"\xff\xd9":
+                print(f"partial {path} {len(d)}")
+print(f"checked {n}")
 PY
 }
 

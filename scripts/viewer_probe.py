@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Viewers for the reliability scripts, on 127.0.0.1 only; every loop is bounded in count and time.
 
-  viewer_probe.py viewer PORT SECONDS [--size 32] [--quality 50]
+  viewer_probe.py viewer PORT SECONDS [--size 32] [--quality 50] [--password P] [--reconnect N]
       a well-behaved viewer: logs in, asks for camera 1 again after every frame, checks each
-      frame is a whole JPEG; prints one line "frames=N seconds=S fps=F bad=B refused=R".
-  viewer_probe.py hostile PORT COUNT [--seconds LIMIT] [--seed N]
+      frame is a whole JPEG, logs in again after a lost link at most N times; prints one line
+      "frames=N seconds=S fps=F bad=B refused=R lost=L [lost_at=...] [error=...]".
+  viewer_probe.py hostile PORT COUNT [--seconds LIMIT] [--seed N] [--stalled-viewer S]
       COUNT hostile sessions, a few at a time: malformed logins and requests, oversized and
       truncated input, slow readers that ask for frames and never read, abrupt closes (RST);
       prints one line with the count of each kind and how many the server answered.
@@ -47,27 +48,18 @@ def connect(port, timeout=5.0):
     return sock
 
 
-def run_viewer(args):
-    stop = []
-    # SIGINT ends the run early; the figures are still printed.
-    signal.signal(signal.SIGINT, lambda *_: stop.append(1))
-    frames = bad = refused = 0
-    end = time.monotonic() + args.seconds
-    first = None
+def open_session(args, end, counts):
+    """Logs in (with the password when asked); retries a few times while the handshake slots
+    are taken. Returns the socket or None."""
     attempts = 0
-    sock = None
-    # The hostile run may hold the handshake slots for a moment: retry the login a few times.
-    while sock is None and attempts < 20 and time.monotonic() < end:
+    while attempts < 20 and time.monotonic() < end:
         attempts += 1
         try:
             s = connect(args.port)
             s.sendall(login_bytes(args.quality, args.size))
             head = recv_exact(s, REPLY_LENGTH, time.monotonic() + 5)
             if head.startswith(b">ERR"):
-                refused += 1
-                s.close()
-                time.sleep(0.5)
-                continue
+                raise ConnectionError("refused")
             rest = recv_exact(s, HELLO_LENGTH - REPLY_LENGTH, time.monotonic() + 5)
             if not (head + rest).startswith(b">HEL"):
                 raise ConnectionError("no hello")
@@ -76,40 +68,59 @@ def run_viewer(args):
                 s.sendall(b">p" + (bytes([len(pw)]) + pw if pw else b"") + b"\r\n")
                 if recv_exact(s, REPLY_LENGTH, time.monotonic() + 40)[:4] != b">AOK":
                     raise ConnectionError("password refused")
-            sock = s
+            return s
         except (OSError, TimeoutError, ConnectionError):
-            refused += 1
+            counts["refused"] += 1
             time.sleep(0.5)
-    if sock is None:
-        print(f"frames=0 seconds=0 fps=0 bad=0 refused={refused} error=no-session")
-        return 1
-    request = b">c" + bytes([1, args.quality]) + b"\r\n"
+    return None
+
+
+def run_viewer(args):
+    stop = []
+    # SIGINT ends the run early; the figures are still printed.
+    signal.signal(signal.SIGINT, lambda *_: stop.append(1))
+    counts = {"frames": 0, "bad": 0, "refused": 0, "lost": 0}
+    end = time.monotonic() + args.seconds
+    first = None
     error = ""
-    try:
-        while time.monotonic() < end and not stop:
-            sock.sendall(request)
-            head = recv_exact(sock, REPLY_LENGTH, time.monotonic() + 10)
-            if head[:3] != b":HE":
-                error = "bad-header"
+    losses = []
+    request = b">c" + bytes([1, args.quality]) + b"\r\n"
+    while time.monotonic() < end and not stop:
+        sock = open_session(args, end, counts)
+        if sock is None:
+            error = "no-session"
+            break
+        try:
+            while time.monotonic() < end and not stop:
+                sock.sendall(request)
+                head = recv_exact(sock, REPLY_LENGTH, time.monotonic() + 10)
+                if head[:3] != b":HE":
+                    raise ConnectionError("bad header")
+                (length,) = struct.unpack("<I", head[4:8])
+                if length > 921600:
+                    raise ConnectionError("oversized frame")
+                body = recv_exact(sock, length, time.monotonic() + 10)
+                if first is None:
+                    first = time.monotonic()
+                if head[3] == 0 or body[:2] != b"\xff\xd8" or body[-2:] != b"\xff\xd9":
+                    counts["bad"] += 1
+                else:
+                    counts["frames"] += 1
+        except (OSError, TimeoutError, ConnectionError) as e:
+            counts["lost"] += 1
+            losses.append(time.strftime("%H:%M:%S"))
+            if counts["lost"] > args.reconnect:
+                error = type(e).__name__
                 break
-            (length,) = struct.unpack("<I", head[4:8])
-            if length > 921600:
-                error = "oversized-frame"
-                break
-            body = recv_exact(sock, length, time.monotonic() + 10)
-            if first is None:
-                first = time.monotonic()
-            if head[3] == 0 or body[:2] != b"\xff\xd8" or body[-2:] != b"\xff\xd9":
-                bad += 1
-            else:
-                frames += 1
-    except (OSError, TimeoutError, ConnectionError) as e:
-        error = type(e).__name__
-    finally:
-        sock.close()
+        finally:
+            sock.close()
+    frames = counts["frames"]
     seconds = time.monotonic() - first if first else 0.0
     fps = (frames - 1) / seconds if seconds > 0 and frames > 1 else 0.0
-    line = f"frames={frames} seconds={seconds:.1f} fps={fps:.2f} bad={bad} refused={refused}"
+    line = (f"frames={frames} seconds={seconds:.1f} fps={fps:.2f} bad={counts['bad']} "
+            f"refused={counts['refused']} lost={counts['lost']}")
+    if losses:
+        line += " lost_at=" + ",".join(losses[:50])
     print(line + (f" error={error}" if error else ""))
     return 0 if not error else 1
 
@@ -321,6 +332,8 @@ def main():
     v.add_argument("--size", type=int, default=32)
     v.add_argument("--quality", type=int, default=50)
     v.add_argument("--password", default="")
+    v.add_argument("--reconnect", type=int, default=0,
+                   help="log in again after a lost link, at most this many times")
     h = sub.add_parser("hostile")
     h.add_argument("port", type=int)
     h.add_argument("count", type=int)
