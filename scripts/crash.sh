@@ -6,7 +6,8 @@
 # Each run starts the server recording continuously (a new file every MB, snapshots on motion,
 # a time-lapse picture every few seconds) and kills it A..B seconds later. Afterwards every
 # recording must pass the repair tests' strict reader and play through GStreamer to its end, or
-# be repaired by Mendrel --repair into one that does; no JPEG picture may be cut short; the
+# be repaired by Mendrel --repair into one that does; no JPEG picture may be cut short or be
+# overwritten by a later run; the
 # settings file and the profile must load with the values written before the first run. Loopback only; every wait is bounded.
 set -uo pipefail
 source "$(dirname "$0")/reliability-common.sh"
@@ -57,6 +58,7 @@ repaired=0
 unrepairable=0
 pictures=0
 partial=0
+overwritten=0
 start=$(date +%s)
 
 fail() {
@@ -108,6 +110,16 @@ for run in $(seq 1 "$runs"); do
         partial=$((partial + 1))
         fail "partial picture $p ($size bytes)"
     done < <(grep '^partial' <<<"$jpegs")
+    # Pictures of earlier runs stay as they were: numbering goes on after them (the counts
+    # are far from their limits here, so nothing may wrap).
+    find "$folder/CaptureData" -iname '*.jpg' -printf '%p %T@\n' | sort >"$work/pictures.now"
+    if [ -f "$work/pictures.before" ]; then
+        replaced=$(join -o 1.1,1.2,2.2 "$work/pictures.before" "$work/pictures.now" |
+            awk '$2 != $3' | wc -l)
+        overwritten=$((overwritten + replaced))
+        [ "$replaced" = 0 ] || fail "$replaced pictures of earlier runs were overwritten"
+    fi
+    mv "$work/pictures.now" "$work/pictures.before"
     leftovers=$(find "$folder" -name '*.tmp' -o -name '*~' | wc -l)
     [ "$leftovers" = 0 ] || echo "  note: $leftovers temporary files left behind"
     if ! "$config" "$folder" "$port" "${options[@]}" --check; then
@@ -119,7 +131,7 @@ done
 errors=$(grep -c . "$folder/vorlund.log" 2>/dev/null || echo 0)
 echo "== crash.sh: $runs kills in $(($(date +%s) - start)) s"
 echo "recordings checked: $recordings (sound: $((recordings - repaired - unrepairable)), repaired: $repaired, unrepairable: $unrepairable)"
-echo "pictures checked after the last run: $pictures (partial over all runs: $partial)"
+echo "pictures checked after the last run: $pictures (partial over all runs: $partial, overwritten: $overwritten)"
 echo "error log lines: $errors"
 [ "$errors" = 0 ] || sed -n '1,20p' "$folder/vorlund.log"
 echo "failures: $failures"
