@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace vorlund {
 
@@ -49,6 +50,27 @@ std::filesystem::path TimeLapsePath(const std::filesystem::path &videoFolder, in
 int32_t NextPictureNumber(int32_t count, int32_t limit)
 {
     return count < 0 || count >= limit ? 1 : count + 1;
+}
+
+int32_t CatchUpPictureNumber(int32_t count, int32_t limit,
+                             const std::function<std::filesystem::path(int32_t)> &pathOf)
+{
+    if (count < 1 || count > limit)
+        return count;
+    std::error_code ec;
+    auto newest = std::filesystem::last_write_time(pathOf(count), ec);
+    if (ec)
+        return count;
+    // At most one lap: a full folder of equally new pictures ends where it started.
+    for (int32_t step = 1; step < limit; ++step) {
+        const int32_t next = NextPictureNumber(count, limit);
+        const auto time = std::filesystem::last_write_time(pathOf(next), ec);
+        if (ec || time < newest)
+            break;
+        count = next;
+        newest = time;
+    }
+    return count;
 }
 
 bool TimeLapseWindowOpen(const TimeWindow &w, int minuteOfDay)
@@ -120,6 +142,11 @@ void Snapshots::Stamp(StillImage &image)
 std::filesystem::path Snapshots::TimeLapseFile(int camera)
 {
     DeviceConfig &config = m_context.settings.Config;
+    const std::filesystem::path &video = m_context.view.VideoFolder;
+    if (!std::exchange(m_timeLapseCaughtUp[size_t(camera)], true))
+        config.TimeLapseCount[camera]
+            = CatchUpPictureNumber(config.TimeLapseCount[camera], config.TimeLapseLimit[camera],
+                                   [&](int32_t n) { return TimeLapsePath(video, camera, n); });
     config.TimeLapseCount[camera]
         = NextPictureNumber(config.TimeLapseCount[camera], config.TimeLapseLimit[camera]);
     const std::filesystem::path folder = m_context.view.VideoFolder / "TimeLapse";
@@ -131,6 +158,11 @@ std::filesystem::path Snapshots::TimeLapseFile(int camera)
 std::filesystem::path Snapshots::MotionFile(int camera)
 {
     SettingsBlock &block = m_context.settings.Config.Block;
+    const std::filesystem::path &video = m_context.view.VideoFolder;
+    if (!std::exchange(m_motionCaughtUp[size_t(camera)], true))
+        block.SnapshotCount[camera]
+            = CatchUpPictureNumber(block.SnapshotCount[camera], block.SnapshotLimit,
+                                   [&](int32_t n) { return SnapshotPath(video, camera, n); });
     block.SnapshotCount[camera]
         = NextPictureNumber(block.SnapshotCount[camera], block.SnapshotLimit);
     MakeFolder(CameraFolder(m_context.view.VideoFolder, camera),

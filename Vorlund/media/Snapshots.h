@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,12 @@ std::filesystem::path TimeLapsePath(const std::filesystem::path &videoFolder, in
 // The number after `count`: 1 again once it would pass `limit` (and after any count a bad
 // settings file left out of range).
 int32_t NextPictureNumber(int32_t count, int32_t limit);
+// The stored number is saved with the settings now and then; after the process was killed it
+// can lag the pictures on disk, and counting on from it would overwrite the newest ones. Walks
+// on from `count` while the next number's file (named by `pathOf`) is as new as the one before;
+// returns `count` unchanged when its own file is missing.
+int32_t CatchUpPictureNumber(int32_t count, int32_t limit,
+                             const std::function<std::filesystem::path(int32_t)> &pathOf);
 // The time-lapse window at `minuteOfDay`, both ends included. A window whose end hour is
 // earlier than its start hour runs past midnight; equal hours never wrap. A window with an
 // hour or minute out of range (never set) is closed.
@@ -62,6 +69,9 @@ private:
     StillImage m_image;
     std::vector<uint8_t> m_still;
     std::vector<uint8_t> m_jpeg;
+    // Per camera: the stored numbers were checked against the pictures on disk (once a run).
+    PerCamera<bool> m_motionCaughtUp {};
+    PerCamera<bool> m_timeLapseCaughtUp {};
 };
 
 } // namespace vorlund

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -152,6 +153,56 @@ TEST_F(SnapshotsTest, NamesCountAndWrapPerKind)
     EXPECT_EQ(NextPictureNumber(7000, 6000), 1);
     EXPECT_EQ(NextPictureNumber(-4, 6000), 1);
     EXPECT_EQ(NextPictureNumber(0, 6000), 1);
+}
+
+// A run killed between two saves of the settings leaves the stored number behind the pictures
+// on disk: the next run must count on after the newest picture, not overwrite it.
+TEST_F(SnapshotsTest, NumberingResumesAfterTheNewestPictureOnDisk)
+{
+    const fs::path video = f.view.VideoFolder;
+    const auto base = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const struct
+    {
+        const char *name;
+        bool timeLapse;
+        int32_t stored;
+        std::vector<int> ages; // per number from 1, seconds after `base`; -1: no file
+        const char *expected;
+    } cases[] = {
+        { "lagging by two", false, 2, { 1, 2, 3, 4 }, "cam1/p005.jpg" },
+        { "lagging past the wrap", false, 5, { 7, 8, 0, -1, 5, 6 }, "cam1/p003.jpg" },
+        { "older lap ahead", false, 2, { 5, 6, 1, 2 }, "cam1/p003.jpg" },
+        { "stored picture missing", false, 3, { 1, 2, -1, 4 }, "cam1/p004.jpg" },
+        { "fresh counter", false, 0, { 1, 2 }, "cam1/p001.jpg" },
+        { "time lapse lagging", true, 1, { 1, 2, 3 }, "TimeLapse/cam1/p0004.jpg" },
+    };
+    for (const auto &c : cases) {
+        fs::remove_all(video / "cam1");
+        fs::remove_all(video / "TimeLapse");
+        f.settings.Config.Block.SnapshotLimit = 6;
+        f.settings.Config.TimeLapseLimit[1] = 6;
+        f.settings.Config.Block.SnapshotCount[1] = c.timeLapse ? 0 : c.stored;
+        f.settings.Config.TimeLapseCount[1] = c.timeLapse ? c.stored : 0;
+        std::vector<fs::file_time_type> before;
+        for (size_t i = 0; i < c.ages.size(); ++i) {
+            const int n = int(i) + 1;
+            const fs::path file
+                = c.timeLapse ? TimeLapsePath(video, 1, n) : SnapshotPath(video, 1, n);
+            fs::create_directories(file.parent_path());
+            if (c.ages[i] < 0)
+                continue;
+            std::ofstream(file) << "old";
+            fs::last_write_time(file, base + std::chrono::seconds(c.ages[i]));
+        }
+        Snapshots fresh { f.context, f.topics }; // a new run
+        if (c.timeLapse)
+            f.engine.RequestTimeLapseShot(1);
+        else
+            f.engine.RequestSnapshotIfIdle(1);
+        Grab(1);
+        EXPECT_EQ(fresh.SaveSnapshot(), 0) << c.name;
+        EXPECT_GT(fs::file_size(video / c.expected), 3u) << c.name;
+    }
 }
 
 TEST_F(SnapshotsTest, PicturesKeepTheFrameSizeAndTurnOnlyForMotion)
