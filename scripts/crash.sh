@@ -7,8 +7,8 @@
 # a time-lapse picture every few seconds) and kills it A..B seconds later. Afterwards every
 # recording must pass the repair tests' strict reader and play through GStreamer to its end, or
 # be repaired by Mendrel --repair into one that does; no JPEG picture may be cut short or be
-# overwritten by a later run; the
-# settings file and the profile must load with the values written before the first run. Loopback only; every wait is bounded.
+# overwritten by a later run; the settings file and the profile must load with the values
+# written before the first run. Loopback only; every wait is bounded.
 set -uo pipefail
 source "$(dirname "$0")/reliability-common.sh"
 
