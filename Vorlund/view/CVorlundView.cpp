@@ -139,13 +139,17 @@ void CVorlundView::PaintTile(QPainter &painter, int camera)
         painter.fillRect(tile, Qt::black);
         return;
     }
-    // Rows are kept bottom-up: drawn through a flip rather than from a mirrored copy.
-    const QImage image(m_scratch.data(), w, h, w * 3, QImage::Format_BGR888);
-    painter.save();
-    painter.translate(tile.left(), tile.top() + h);
-    painter.scale(1, -1);
-    painter.drawImage(0, 0, image);
-    painter.restore();
+    // One pass turns the bottom-up BGR rows into an upright 32-bit image, which the painter
+    // copies without converting (the converting and transforming paths cost several times more).
+    if (m_tileImage.width() != w || m_tileImage.height() != h)
+        m_tileImage = QImage(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *src = m_scratch.data() + size_t(h - 1 - y) * size_t(w) * 3;
+        auto *dst = reinterpret_cast<uint32_t *>(m_tileImage.scanLine(y));
+        for (int x = 0; x < w; ++x, src += 3)
+            dst[x] = 0xFF000000u | uint32_t(src[2]) << 16 | uint32_t(src[1]) << 8 | src[0];
+    }
+    painter.drawImage(tile.topLeft(), m_tileImage);
 }
 
 void CVorlundView::PaintOverlays(QPainter &painter)

@@ -2,6 +2,7 @@
 
 #include "ViewCore.h"
 
+#include <QImage>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -64,6 +65,7 @@ private:
     QPointer<QMessageBox> m_notice;
     std::unique_ptr<ViewCore> m_core;
     std::vector<uint8_t> m_scratch; // a copy of one live frame, drawn from outside the lock
+    QImage m_tileImage; // that frame upright, in the painter's own pixel format
     int m_layoutDepth = 0;
 };
 
