@@ -16,6 +16,17 @@ struct HelpRow
     std::string_view text;
 };
 
+// The two context-help texts differ only in their last line.
+#define CONTEXT_HELP_LEAD                                                                          \
+    "\n"                                                                                           \
+    "To use Context Help, hit <SHIFT> <F1>,\n"                                                     \
+    "the cursor will change, then\n"                                                               \
+    "click on the button, box, or menu\n"                                                          \
+    "item you need help with.\n"                                                                   \
+    "\n"                                                                                           \
+    "You can also click the ? symbol in\n"                                                         \
+    "the upper-right corner of any Dialog box\n"
+
 // The balloon of each command that has help; 108 and 109 have none.
 constexpr HelpRow kHelp[] = {
     { 106, 9, "Camera 1 Settings",
@@ -45,16 +56,7 @@ constexpr HelpRow kHelp[] = {
       "MP3 audio compression will be selected automatically\n"
       "unless you are using 3ivx MPEG-4 filters then AAC\n"
       "compression will be used.\n" },
-    { 128, 15, "Vorlund Context Help",
-      "\n"
-      "To use Context Help, hit <SHIFT> <F1>,\n"
-      "the cursor will change, then\n"
-      "click on the button, box, or menu\n"
-      "item you need help with.\n"
-      "\n"
-      "You can also click the ? symbol in\n"
-      "the upper-right corner of any Dialog box\n"
-      "to engage Context Help.\n" },
+    { 128, 15, "Vorlund Context Help", CONTEXT_HELP_LEAD "to engage Context Help.\n" },
     { 132, 0, "Start Mode",
       "This will start scanning for motion.\n"
       "Note: there are many settings and dialog boxes\n"
@@ -152,16 +154,7 @@ constexpr HelpRow kHelp[] = {
       "This will bring up the Play Video menu.\n"
       "Here you can select a video to play back.\n" },
     { 57664, 14, "About Vorlund", "Vorlund Version information.\n" },
-    { 57669, 15, "Vorlund Context Help",
-      "\n"
-      "To use Context Help, hit <SHIFT> <F1>,\n"
-      "the cursor will change, then\n"
-      "click on the button, box, or menu\n"
-      "item you need help with.\n"
-      "\n"
-      "You can also click the ? symbol in\n"
-      "the upper-right corner of any Dialog box\n"
-      "to engage context help.\n" },
+    { 57669, 15, "Vorlund Context Help", CONTEXT_HELP_LEAD "to engage context help.\n" },
 };
 
 struct PromptRow
