@@ -175,20 +175,23 @@ void RemoteServing::InvalidCamera(const std::string &text)
     m_context.notifier.ShowMessage(text, kPlainCaption);
 }
 
-void RemoteServing::SendLive(IViewerLink &link, int camera)
+void RemoteServing::SendFrame(IViewerLink &link, int source, int label)
 {
     EngineState &e = m_context.engine;
     const size_t length = size_t(std::clamp<int32_t>(e.FrameLength, 0, int32_t(kFrameBufferSize)));
-    e.CopyLiveFrameOut(camera, m_frame, length);
-    link.SendImageOut(m_frame.data(), m_frame.size(), camera);
+    e.CopyLiveFrameOut(source, m_frame, length);
+    link.SendImageOut(m_frame.data(), m_frame.size(), label);
+}
+
+void RemoteServing::SendLive(IViewerLink &link, int camera)
+{
+    SendFrame(link, camera, camera);
 }
 
 void RemoteServing::SendNoPicture(IViewerLink &link)
 {
-    EngineState &e = m_context.engine;
-    const size_t length = size_t(std::clamp<int32_t>(e.FrameLength, 0, int32_t(kFrameBufferSize)));
-    e.CopyLiveFrameOut(1, m_frame, length);
-    link.SendImageOut(m_frame.data(), m_frame.size(), 0);
+    // Camera 1's live frame labelled 0: no stored picture.
+    SendFrame(link, 1, 0);
 }
 
 void RemoteServing::SendStored(IViewerLink &link, int viewer, int camera, char step, bool relay)

@@ -55,6 +55,8 @@ public:
 private:
     // Returns false when the rest of this call is to be skipped.
     bool Serve(IViewerLink &link, int camera, bool relay);
+    // The live frame of camera `source`, copied out under the engine lock, sent as `label`.
+    void SendFrame(IViewerLink &link, int source, int label);
     void SendLive(IViewerLink &link, int camera);
     void SendNoPicture(IViewerLink &link);
     void SendStored(IViewerLink &link, int viewer, int camera, char step, bool relay);
