@@ -47,11 +47,10 @@ size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size
         out.clear();
         return 0;
     }
-    length = std::min(length, kFrameBufferSize);
-    out.resize(length);
-    std::lock_guard lock(m_bufferLock);
-    std::memcpy(out.data(), Buffer(kLiveBase + camera), length);
-    return length;
+    out.resize(std::min(length, kFrameBufferSize));
+    return ReadLiveFrame(camera, out.size(), [&out](const uint8_t *frame, size_t n) {
+        std::memcpy(out.data(), frame, n);
+    });
 }
 
 size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,

@@ -2,6 +2,7 @@
 
 #include "Messages.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -67,6 +68,17 @@ public:
     // (at most the buffer size); out is resized to that.
     size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const;
     size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
+    // Or hand the live frame's first `length` bytes to `read` under the lock, for a reader
+    // that copies it in another form (the view converts as it copies).
+    template <class Read> size_t ReadLiveFrame(int camera, size_t length, Read &&read) const
+    {
+        if (!IsCamera(camera))
+            return 0;
+        length = std::min(length, kFrameBufferSize);
+        std::lock_guard lock(m_bufferLock);
+        read(Buffer(kLiveBase + camera), length);
+        return length;
+    }
 
     // The still hand-over. The detector serves the request for `camera`: under the lock, and
     // only while the request still names that camera, the frame is copied with the request's

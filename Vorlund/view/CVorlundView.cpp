@@ -1,4 +1,5 @@
 #include "CVorlundView.h"
+#include "TilePixels.h"
 
 #include "HelpBalloon.h"
 
@@ -128,27 +129,21 @@ void CVorlundView::PaintTile(QPainter &painter, int camera)
     const int w = view.DisplayWidth;
     const int h = view.DisplayHeight;
     const QRect tile((camera == 2 || camera == 4) ? w : 0, camera >= 3 ? h : 0, w, h);
-    engine.CopyLiveFrameOut(camera, m_scratch, size_t(w) * h * 3);
     engine.FreshFrame[camera] = 0;
-    if (view.Idle && camera == 1 && !view.IntroShown && !engine.ReviewMode) {
-        // The last picture, dimmed in the copy: every other pixel black.
-        for (size_t i = 0; i + 3 <= m_scratch.size(); i += 6)
-            m_scratch[i] = m_scratch[i + 1] = m_scratch[i + 2] = 0;
-    }
-    if (w <= 0 || h <= 0 || m_scratch.size() < size_t(w) * h * 3) {
+    const size_t bytes = size_t(std::max(w, 0)) * size_t(std::max(h, 0)) * 3;
+    if (w <= 0 || h <= 0 || bytes > kFrameBufferSize) {
         painter.fillRect(tile, Qt::black);
         return;
     }
-    // One pass turns the bottom-up BGR rows into an upright 32-bit image, which the painter
-    // copies without converting (the converting and transforming paths cost several times more).
+    // The last picture is dimmed while stopped, unless it is the intro.
+    const bool dim = view.Idle && camera == 1 && !view.IntroShown && !engine.ReviewMode;
     if (m_tileImage.width() != w || m_tileImage.height() != h)
         m_tileImage = QImage(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t *src = m_scratch.data() + size_t(h - 1 - y) * size_t(w) * 3;
-        auto *dst = reinterpret_cast<uint32_t *>(m_tileImage.scanLine(y));
-        for (int x = 0; x < w; ++x, src += 3)
-            dst[x] = 0xFF000000u | uint32_t(src[2]) << 16 | uint32_t(src[1]) << 8 | src[0];
-    }
+    // Copied out under the lock in the form the painter blits without converting: one pass
+    // from the bottom-up BGR rows to an upright 32-bit image.
+    engine.ReadLiveFrame(camera, bytes, [&](const uint8_t *frame, size_t) {
+        BottomUpBgrToRgb32(frame, w, h, m_tileImage.bits(), m_tileImage.bytesPerLine(), dim);
+    });
     painter.drawImage(tile.topLeft(), m_tileImage);
 }
 
@@ -253,16 +248,25 @@ void CVorlundView::focusOutEvent(QFocusEvent *event)
     QWidget::focusOutEvent(event);
 }
 
-void CVorlundView::paintEvent(QPaintEvent *)
+void CVorlundView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const ViewState &view = m_core->View();
     const int cameras = view.Idle && view.IntroShown
         ? 1
         : std::clamp<int>(m_core->Engine().CameraCount, 1, kMaxCameras);
-    painter.fillRect(rect(), Qt::black);
-    for (int c = 1; c <= cameras; ++c)
-        PaintTile(painter, c);
+    // Each tile paints all of itself; only what no tile covers is filled.
+    const int w = view.DisplayWidth;
+    const int h = view.DisplayHeight;
+    QRegion uncovered(rect());
+    for (int c = 1; c <= cameras; ++c) {
+        const QRect tile((c == 2 || c == 4) ? w : 0, c >= 3 ? h : 0, w, h);
+        uncovered -= tile;
+        if (event->region().intersects(tile))
+            PaintTile(painter, c);
+    }
+    for (const QRect &r : uncovered)
+        painter.fillRect(r, Qt::black);
     PaintOverlays(painter);
     const Ptz &ptz = m_core->PanTiltZoom();
     if (ptz.Dragging()) {

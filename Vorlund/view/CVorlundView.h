@@ -64,8 +64,7 @@ private:
 
     QPointer<QMessageBox> m_notice;
     std::unique_ptr<ViewCore> m_core;
-    std::vector<uint8_t> m_scratch; // a copy of one live frame, drawn from outside the lock
-    QImage m_tileImage; // that frame upright, in the painter's own pixel format
+    QImage m_tileImage; // one live frame copied out upright, in the painter's own pixel format
     int m_layoutDepth = 0;
 };
 
