@@ -3,6 +3,7 @@
 #include "DeviceSettings.h"
 #include "Schedules.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vorlund {
@@ -177,6 +178,36 @@ void MainTick::Rollover(const LocalDateTime &now)
         m_context.sink.PostMessage(WM_RESTART_CAPTURE);
 }
 
+void MainTick::ArmTimeLapse(uint32_t intervalMs)
+{
+    if (intervalMs == 0)
+        return;
+    const uint32_t now = m_context.clock.TickCount();
+    uint32_t wait = intervalMs;
+    if (m_timeLapseArmed) {
+        // What was left of the interval when capture stopped; at once when it ran out meanwhile.
+        const int32_t left = int32_t(m_timeLapseDue - now);
+        if (left <= int32_t(intervalMs))
+            wait = uint32_t(std::max(left, 1));
+    }
+    m_context.timers.SetTimer(TIMELAPSE_TIMER, wait);
+    m_timeLapseArmed = true;
+    m_timeLapseDue = now + wait;
+    m_timeLapsePeriod = wait;
+}
+
+void MainTick::OnTimeLapseTimer()
+{
+    const uint32_t ms = TimeLapseInterval(m_context.settings.Config.TimeLapseMinutes[1]);
+    if (ms == 0)
+        return;
+    m_timeLapseDue = m_context.clock.TickCount() + ms;
+    if (m_timeLapsePeriod != ms) {
+        m_context.timers.SetTimer(TIMELAPSE_TIMER, ms);
+        m_timeLapsePeriod = ms;
+    }
+}
+
 void MainTick::SlowWork()
 {
     EngineState &e = m_context.engine;
@@ -200,10 +231,10 @@ void MainTick::SlowWork()
     if (!e.TvMode)
         SaveDeviceSettings(m_context);
 
-    if (config.TimeLapseEnabled[1] && !m_context.timers.IsTimerRunning(TIMELAPSE_TIMER)) {
-        if (const uint32_t ms = TimeLapseInterval(config.TimeLapseMinutes[1]); ms > 0)
-            m_context.timers.SetTimer(TIMELAPSE_TIMER, ms);
-    }
+    if (!config.TimeLapseEnabled[1])
+        m_timeLapseArmed = false;
+    else if (!m_context.timers.IsTimerRunning(TIMELAPSE_TIMER))
+        ArmTimeLapse(TimeLapseInterval(config.TimeLapseMinutes[1]));
 
     Schedules(now.hour * 60 + now.minute);
     TimedZones(now.hour);

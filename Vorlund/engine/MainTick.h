@@ -24,6 +24,9 @@ public:
     // A new run: the first tick does the slow work at once and time rollover may fire again.
     void ResetForStart();
 
+    // The time-lapse timer fired: the next picture is one interval on.
+    void OnTimeLapseTimer();
+
 private:
     void SlowWork();
     void Rollover(const LocalDateTime &now);
@@ -32,6 +35,7 @@ private:
     void TimedZones(int hour);
     bool RecordingWindowInForce() const;
     void ClearHitMaps();
+    void ArmTimeLapse(uint32_t intervalMs);
 
     ServerContext &m_context;
     ICaptureGraph &m_graph;
@@ -47,6 +51,11 @@ private:
     // Date and hour of the last time rollover (year * 1000000 + month * 10000 + day * 100 +
     // hour), so one slot rolls over once.
     int64_t m_lastRolloverSlot = -1;
+    // When the next time-lapse picture is due, kept through capture restarts: a rollover must
+    // not push the picture back by a whole interval each time.
+    bool m_timeLapseArmed = false;
+    uint32_t m_timeLapseDue = 0;
+    uint32_t m_timeLapsePeriod = 0;
 };
 
 } // namespace vorlund

@@ -90,7 +90,10 @@ bool RunControl::Start(bool automatic)
         if (view.SwitcherPresent)
             m_cameras.SwitchCamera(-1);
     }
+    // After a restart that kept the link this keeps the viewers, unless what they were told
+    // (picture size, cameras, port, password) changed.
     m_remote.StartListening({ e.FrameWidth, e.FrameHeight, cameras });
+    m_linkKept = false;
 
     m_graph.SetGateOpen(false);
     e.GateOpen = 0;
@@ -156,7 +159,7 @@ void RunControl::StopCapture()
     Stop(false);
 }
 
-void RunControl::Stop(bool cancelRestart)
+void RunControl::Stop(bool cancelRestart, bool keepLink)
 {
     ServerContext &c = m_context;
     EngineState &e = c.engine;
@@ -166,10 +169,15 @@ void RunControl::Stop(bool cancelRestart)
         m_restartAfterDialog = false;
         c.timers.KillTimer(RESTART_TIMER);
     }
+    if (!keepLink)
+        ReleaseKeptLink();
     if (view.Idle)
         return;
     view.RestartMark = false;
-    m_remote.StopListening();
+    if (keepLink)
+        m_linkKept = true;
+    else
+        m_remote.StopListening();
     if (e.GateOpen)
         m_graph.SetGateOpen(false);
     m_graph.StopGraph();
@@ -187,9 +195,18 @@ void RunControl::Stop(bool cancelRestart)
     c.sound.PlaySound("stop.wav");
 }
 
+void RunControl::ReleaseKeptLink()
+{
+    if (!m_linkKept)
+        return;
+    m_linkKept = false;
+    m_remote.StopListening();
+}
+
 void RunControl::RestartCapture()
 {
-    Stop(false);
+    // A rollover or a restart after an error is a moment's pause: remote viewers stay.
+    Stop(false, true);
     m_context.view.RestartPending = false;
     m_context.timers.SetTimer(RESTART_TIMER, kRestartDelayMs);
 }
@@ -211,6 +228,8 @@ void RunControl::OnRestartTimer()
         m_context.log.AppendErrorLog("Capture did not start (retrying...)");
         m_context.timers.SetTimer(RESTART_TIMER, kRestartDelayMs);
     }
+    if (view.Idle && !m_context.timers.IsTimerRunning(RESTART_TIMER))
+        ReleaseKeptLink();
 }
 
 void RunControl::OnDialogClosed()

@@ -43,7 +43,9 @@ public:
 private:
     bool Start(bool automatic);
     void StartFailed(const char *reason);
-    void Stop(bool cancelRestart);
+    void Stop(bool cancelRestart, bool keepLink = false);
+    // A restart that ended with capture stopped lets the viewers go after all.
+    void ReleaseKeptLink();
 
     ServerContext &m_context;
     ICaptureGraph &m_graph;
@@ -53,6 +55,8 @@ private:
 
     bool m_automaticStart = false; // the run now starting came from the restart timer
     bool m_restartAfterDialog = false;
+    // Stopped for a restart with the remote link left up, so viewers stay connected.
+    bool m_linkKept = false;
     int m_restartRetries = 0;
 };
 

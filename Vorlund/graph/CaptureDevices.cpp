@@ -5,12 +5,59 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 namespace vorlund {
 
 namespace {
+
+// For unattended runs: VORLUND_TEST_CAMERA_CYCLE=N (1 to 3600) makes the test camera alternate
+// N seconds of the moving ball with N seconds of a still black picture, so motion starts and
+// ends. The switch runs on the main loop and ends with the element.
+int TestCameraCycleSeconds()
+{
+    const char *value = std::getenv("VORLUND_TEST_CAMERA_CYCLE");
+    if (!value)
+        return 0;
+    char *end = nullptr;
+    const long seconds = std::strtol(value, &end, 10);
+    return end != value && *end == '\0' && seconds >= 1 && seconds <= 3600 ? int(seconds) : 0;
+}
+
+struct PatternCycle
+{
+    GWeakRef element;
+    bool moving = true;
+};
+
+gboolean TogglePattern(gpointer data)
+{
+    auto *cycle = static_cast<PatternCycle *>(data);
+    auto *element = static_cast<GObject *>(g_weak_ref_get(&cycle->element));
+    if (!element)
+        return G_SOURCE_REMOVE;
+    cycle->moving = !cycle->moving;
+    gst_util_set_object_arg(element, "pattern", cycle->moving ? "ball" : "black");
+    g_object_unref(element);
+    return G_SOURCE_CONTINUE;
+}
+
+void FreePatternCycle(gpointer data)
+{
+    auto *cycle = static_cast<PatternCycle *>(data);
+    g_weak_ref_clear(&cycle->element);
+    delete cycle;
+}
+
+void StartPatternCycle(GstElement *element, int seconds)
+{
+    auto *cycle = new PatternCycle;
+    g_weak_ref_init(&cycle->element, element);
+    g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, guint(seconds), TogglePattern, cycle,
+                               FreePatternCycle);
+}
 
 // Compares paths with digit runs as numbers, so /dev/video2 comes before /dev/video10.
 bool NaturalLess(const std::string &a, const std::string &b)
@@ -141,6 +188,8 @@ ElementRef CaptureDevice::CreateSource(const char *elementName) const
         if (element) {
             g_object_set(element, "is-live", TRUE, nullptr);
             gst_util_set_object_arg(G_OBJECT(element), "pattern", "ball");
+            if (const int seconds = TestCameraCycleSeconds(); seconds > 0)
+                StartPatternCycle(element, seconds);
         }
         break;
     case DeviceKind::TestAudio:

@@ -21,6 +21,8 @@ struct LinkStart
     int32_t height = 0;
     int32_t cameras = 1;
     std::array<uint8_t, 4> ptzCameras {};
+
+    bool operator==(const LinkStart &) const = default;
 };
 
 // The request and answer side both link libraries share.

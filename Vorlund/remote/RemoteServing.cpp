@@ -27,15 +27,19 @@ void RemoteServing::ApplyRemoteMode()
     // Applying the settings switches a refused relay back on.
     m_relayOn = true;
     if (!config.Block.RemoteEnabled) {
+        m_directStarted = false;
         m_direct.reset();
         m_relay.reset();
         return;
     }
     if (config.RemoteMode == 1) {
         m_relay.reset();
-        if (!m_direct)
+        if (!m_direct) {
             m_direct = m_links.MakeDirect();
+            m_directStarted = false;
+        }
     } else {
+        m_directStarted = false;
         m_direct.reset();
         if (!m_relay)
             m_relay = m_links.MakeRelay(m_context.sink);
@@ -60,14 +64,18 @@ LinkStart RemoteServing::MakeStart() const
 void RemoteServing::StartListening(const RemoteHeader &header)
 {
     m_header = header;
+    const LinkStart start = MakeStart();
+    if (m_listening && m_directStarted && start == m_started)
+        return;
     m_listening = true;
-    if (m_direct)
-        m_direct->StartListening(MakeStart());
+    m_started = start;
+    m_directStarted = m_direct && m_direct->StartListening(start);
 }
 
 void RemoteServing::StopListening()
 {
     m_listening = false;
+    m_directStarted = false;
     if (m_direct)
         m_direct->StopListening();
     if (m_relay)

@@ -72,6 +72,10 @@ private:
     std::unique_ptr<IRelayLink> m_relay;
     RemoteHeader m_header;
     bool m_listening = false;
+    // The direct link listens with `m_started`; a start that would tell the viewers nothing
+    // new leaves them connected.
+    bool m_directStarted = false;
+    LinkStart m_started;
 
     std::array<Viewer, 2> m_viewers {};
     int m_throttle = kThrottle;

@@ -253,6 +253,7 @@ void ViewCore::OnTimer(int id)
         m_status.OnStatusTimer();
         break;
     case TIMELAPSE_TIMER:
+        m_tick.OnTimeLapseTimer();
         m_snapshots.OnTimeLapseTimer(1);
         break;
     case PTZ_STEP_TIMER:

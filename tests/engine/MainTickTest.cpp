@@ -237,6 +237,38 @@ TEST_F(TickTest, SizeRolloverComparesIn64Bits)
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 1);
 }
 
+// Capture restarts (each rollover) kill the time-lapse timer; re-armed, it waits only what was
+// left of the interval, so frequent rollovers cannot starve the time lapse.
+TEST_F(TickTest, TimeLapseKeepsItsScheduleThroughRestarts)
+{
+    f.settings.Config.TimeLapseEnabled[1] = 1;
+    f.settings.Config.TimeLapseMinutes[1] = 1.5f;
+    const auto restartAfter = [&](uint32_t ms) {
+        f.clock.ticks += ms;
+        f.timers.KillTimer(TIMELAPSE_TIMER);
+        SlowPass(10, 0);
+        return f.timers.running.at(TIMELAPSE_TIMER);
+    };
+    f.clock.ticks = 1000;
+    SlowPass(10, 0);
+    EXPECT_EQ(f.timers.running.at(TIMELAPSE_TIMER), 90000u);
+    EXPECT_EQ(restartAfter(60000), 30000u);
+    EXPECT_EQ(restartAfter(20000), 10000u);
+    f.clock.ticks += 10000;
+    tick.OnTimeLapseTimer();
+    EXPECT_EQ(f.timers.running.at(TIMELAPSE_TIMER), 90000u) << "then whole intervals again";
+    EXPECT_EQ(restartAfter(200000), 1u) << "overdue after a long stop: at once";
+
+    f.settings.Config.TimeLapseMinutes[1] = 0.5f; // a shorter interval set meanwhile
+    f.clock.ticks += 1;
+    tick.OnTimeLapseTimer();
+    EXPECT_EQ(f.timers.running.at(TIMELAPSE_TIMER), 30000u);
+    f.settings.Config.TimeLapseEnabled[1] = 0;
+    SlowPass(10, 0);
+    f.settings.Config.TimeLapseEnabled[1] = 1;
+    EXPECT_EQ(restartAfter(5000), 30000u) << "switched off and on: a whole interval";
+}
+
 TEST_F(TickTest, SlowWorkOrderAndGuards)
 {
     f.settings.Config.RecycleEnabled = 1;

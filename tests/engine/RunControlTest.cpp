@@ -177,6 +177,37 @@ TEST_F(RunTest, StartWithoutFramesIsAFailedStart)
     EXPECT_FALSE(f.view.Idle);
 }
 
+// Remote viewers stay connected through a restart (a rollover or an error's restart); a manual
+// stop, or a restart that leaves capture stopped, lets them go.
+TEST_F(RunTest, RestartKeepsTheRemoteLinkUntilCaptureStaysStopped)
+{
+    run.StartCapture();
+    run.RestartCapture();
+    run.OnRestartTimer();
+    EXPECT_FALSE(f.view.Idle);
+    EXPECT_EQ(t.listenStops, 0);
+    EXPECT_EQ(t.listening.size(), 2u) << "the start hands the header over again";
+    run.OnStopCommand();
+    EXPECT_EQ(t.listenStops, 1);
+
+    run.StartCapture();
+    run.RestartCapture();
+    run.OnStopCommand(); // while the restart waits
+    EXPECT_EQ(t.listenStops, 2);
+
+    run.StartCapture();
+    run.RestartCapture();
+    t.built = false;
+    t.buildResults.assign(RunControl::kRestartRetries + 1, BuildResult::Failed);
+    for (int i = 0; i <= RunControl::kRestartRetries; ++i) {
+        EXPECT_EQ(t.listenStops, 2) << "kept while a retry is due, " << i;
+        run.OnRestartTimer();
+    }
+    EXPECT_TRUE(f.view.Idle);
+    EXPECT_FALSE(f.timers.IsTimerRunning(RESTART_TIMER));
+    EXPECT_EQ(t.listenStops, 3);
+}
+
 TEST_F(RunTest, RestartWaitsForAnOpenDialog)
 {
     run.StartCapture();

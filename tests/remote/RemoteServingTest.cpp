@@ -144,6 +144,23 @@ struct ServingTest : ::testing::Test
     RemoteServing serving { f.context, f.topics, f.topics, links };
 };
 
+// A start that tells the viewers nothing new (a restart) leaves the listener and its viewers
+// alone; a new picture size or password, or a stop in between, starts it afresh.
+TEST_F(ServingTest, ListenerRestartsOnlyWhenWhatViewersWereToldChanges)
+{
+    serving.StartListening({ 64, 48, 4 });
+    serving.StartListening({ 64, 48, 4 });
+    EXPECT_EQ(links.direct->started.size(), 1u);
+    serving.StartListening({ 32, 24, 4 });
+    EXPECT_EQ(links.direct->started.size(), 2u);
+    f.settings.Config.RemotePassword = "new";
+    serving.StartListening({ 32, 24, 4 });
+    EXPECT_EQ(links.direct->started.size(), 3u);
+    serving.StopListening();
+    serving.StartListening({ 32, 24, 4 });
+    EXPECT_EQ(links.direct->started.size(), 4u);
+}
+
 TEST_F(ServingTest, LiveFramesGoOutWithTheRecordingCamera)
 {
     FakeLink &link = *links.direct;
