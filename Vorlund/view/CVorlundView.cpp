@@ -5,10 +5,12 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vorlund {
 
@@ -137,14 +139,47 @@ void CVorlundView::PaintTile(QPainter &painter, int camera)
     }
     // The last picture is dimmed while stopped, unless it is the intro.
     const bool dim = view.Idle && camera == 1 && !view.IntroShown && !engine.ReviewMode;
-    if (m_tileImage.width() != w || m_tileImage.height() != h)
-        m_tileImage = QImage(w, h, QImage::Format_RGB32);
-    // Copied out under the lock in the form the painter blits without converting: one pass
-    // from the bottom-up BGR rows to an upright 32-bit image.
+    // Copied out under the lock in one pass from the bottom-up BGR rows to upright 32-bit
+    // pixels: straight into the painter's image where it is one (the window's backing store),
+    // else into a tile image the painter copies without converting.
+    QImage *target = DirectTarget(painter, tile);
+    QPoint at(0, 0);
+    if (target) {
+        at = painter.deviceTransform().map(tile.topLeft());
+    } else {
+        if (m_tileImage.width() != w || m_tileImage.height() != h)
+            m_tileImage = QImage(w, h, QImage::Format_RGB32);
+        target = &m_tileImage;
+    }
+    const qsizetype stride = target->bytesPerLine();
+    uint8_t *pixels = target->bits() + at.y() * stride + at.x() * 4;
     engine.ReadLiveFrame(camera, bytes, [&](const uint8_t *frame, size_t) {
-        BottomUpBgrToRgb32(frame, w, h, m_tileImage.bits(), m_tileImage.bytesPerLine(), dim);
+        BottomUpBgrToRgb32(frame, w, h, pixels, stride, dim);
     });
-    painter.drawImage(tile.topLeft(), m_tileImage);
+    if (target == &m_tileImage)
+        painter.drawImage(tile.topLeft(), m_tileImage);
+}
+
+QImage *CVorlundView::DirectTarget(QPainter &painter, const QRect &tile) const
+{
+    QPaintEngine *engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || !rect().contains(tile))
+        return nullptr;
+    QPaintDevice *device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return nullptr;
+    auto *image = static_cast<QImage *>(device);
+    // Opaque 32-bit pixels at whole-pixel offsets, and never an image shared with another
+    // owner (writing would detach it from the painter).
+    const QImage::Format format = image->format();
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied
+         && format != QImage::Format_ARGB32)
+        || !image->isDetached() || painter.deviceTransform().type() > QTransform::TxTranslate)
+        return nullptr;
+    const QTransform &t = painter.deviceTransform();
+    if (t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+        return nullptr;
+    return image->rect().contains(t.mapRect(tile)) ? image : nullptr;
 }
 
 void CVorlundView::PaintOverlays(QPainter &painter)

@@ -60,11 +60,14 @@ protected:
 
 private:
     void PaintTile(QPainter &painter, int camera);
+    // The painter's own image when a tile can be written into it directly, else null.
+    QImage *DirectTarget(QPainter &painter, const QRect &tile) const;
     void PaintOverlays(QPainter &painter);
 
     QPointer<QMessageBox> m_notice;
     std::unique_ptr<ViewCore> m_core;
-    QImage m_tileImage; // one live frame copied out upright, in the painter's own pixel format
+    // One live frame copied out upright, where the painter's image is not 32-bit.
+    QImage m_tileImage;
     int m_layoutDepth = 0;
 };
 

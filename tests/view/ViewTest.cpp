@@ -163,6 +163,16 @@ TEST_F(ViewTest, StoppedPictureIsDimmedInACopyAndUpright)
     std::vector<uint8_t> after;
     core.Engine().CopyLiveFrameOut(1, after, frame.size());
     EXPECT_EQ(after, frame) << "the live frame itself is untouched";
+
+    // Written straight into a 32-bit target at an offset, or through a tile image into any
+    // other: the same picture.
+    QImage direct(80, 60, QImage::Format_RGB32), copied(80, 60, QImage::Format_RGB888);
+    direct.fill(Qt::green);
+    copied.fill(Qt::green);
+    view->render(&direct, QPoint(10, 7));
+    view->render(&copied, QPoint(10, 7));
+    EXPECT_EQ(direct.convertToFormat(QImage::Format_RGB888), copied);
+    EXPECT_EQ(direct.pixelColor(11, 9), QColor(255, 100, 0));
 }
 
 TEST_F(ViewTest, IntroPictureOfAnySizeIsClipped)
