@@ -12,6 +12,10 @@ int Start(const TimeWindow &w)
 }
 int End(const TimeWindow &w)
 {
+    // The latest end the dialog offers, 23:59, means the end of the day: a window set to
+    // 00:00-23:59 records all day instead of stopping for the last minute of each day.
+    if (w.ToHour == 23 && w.ToMinute == 59)
+        return 24 * 60;
     return w.ToHour * 60 + w.ToMinute;
 }
 

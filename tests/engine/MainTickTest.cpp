@@ -384,6 +384,10 @@ TEST(Schedules, Windows)
         { { 8, 0, 17, 30 }, 17, 29, true, false },
         { { 8, 0, 17, 30 }, 7, 0, false, false },
         { { 255, 255, 255, 255 }, 12, 0, false, false },
+        { { 0, 0, 23, 59 }, 23, 59, true, false }, // all day: no break before midnight
+        { { 0, 0, 23, 59 }, 0, 0, true, false },
+        { { 20, 0, 23, 59 }, 23, 59, true, false },
+        { { 20, 0, 23, 59 }, 19, 59, false, false },
     };
     for (const Case &c : cases) {
         const int m = c.hour * 60 + c.minute;
