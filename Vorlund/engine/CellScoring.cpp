@@ -239,6 +239,12 @@ KernelChoice ActiveRowMaskKernel()
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
                 uint8_t threshold, CellScores &out)
 {
+    ScoreCells(current, std::ptrdiff_t(width) * 3, reference, width, height, threshold, out);
+}
+
+void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
+                int width, int height, uint8_t threshold, CellScores &out)
+{
     // Per-cell run state; a run is not closed at the edge of a cell, it carries on into the
     // cell's part of the next row.
     int32_t run[64] = {};
@@ -263,7 +269,7 @@ void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int
     const int rows = 8 * ch;
 
     for (int y = 0; y < rows; ++y) {
-        kernel(current + y * stride, reference + y * stride, width, threshold, bits);
+        kernel(current + y * currentStride, reference + y * stride, width, threshold, bits);
         const int band = y / ch;
         for (int column = 0; column < 8; ++column) {
             const int k = band * 8 + column;

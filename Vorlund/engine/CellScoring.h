@@ -30,6 +30,10 @@ struct CellScores
 // Needs width >= 8, height >= 8 and width <= kMaxScoredWidth.
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
                 uint8_t threshold, CellScores &out);
+// The same with the current frame's rows `currentStride` bytes apart (negative for a top-down
+// picture read from its last row); the reference is packed.
+void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
+                int width, int height, uint8_t threshold, CellScores &out);
 
 inline constexpr int kMaxScoredWidth = 1253824 / 3 / 8;
 

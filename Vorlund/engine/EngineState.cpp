@@ -16,11 +16,16 @@ EngineState::EngineState() : m_buffers(new uint8_t[9 * kFrameBufferSize]())
 
 size_t EngineState::WriteLiveFrame(int camera, const uint8_t *data, size_t length)
 {
+    return WriteLiveFrame(camera, FrameRows::Packed(data, length, 0));
+}
+
+size_t EngineState::WriteLiveFrame(int camera, const FrameRows &frame)
+{
     if (!IsCamera(camera))
         return 0;
-    length = std::min(length, kFrameBufferSize);
+    const size_t length = std::min(frame.bytes, kFrameBufferSize);
     std::lock_guard lock(m_bufferLock);
-    std::memcpy(Buffer(kLiveBase + camera), data, length);
+    frame.CopyTo(Buffer(kLiveBase + camera), length);
     return length;
 }
 
@@ -68,13 +73,19 @@ size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,
 bool EngineState::ServeStillRequest(int camera, int width, int height, const uint8_t *data,
                                     size_t length, double sampleTime)
 {
-    length = std::min(length, kFrameBufferSize);
+    return ServeStillRequest(camera, width, height, FrameRows::Packed(data, length, 0), sampleTime);
+}
+
+bool EngineState::ServeStillRequest(int camera, int width, int height, const FrameRows &frame,
+                                    double sampleTime)
+{
+    const size_t length = std::min(frame.bytes, kFrameBufferSize);
     std::lock_guard lock(m_bufferLock);
     // Requests are set without the lock, but every clear happens under it: the check here and
     // the copy cannot straddle a clear by the saver.
     if (SnapshotRequest.load() != camera)
         return false;
-    std::memcpy(Buffer(kStill), data, length);
+    frame.CopyTo(Buffer(kStill), length);
     StillSampleTime.store(sampleTime);
     m_still = { camera, TimeLapseShot.load() != 0, width, height, length, sampleTime };
     m_stillFresh = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FrameRows.h"
 #include "Messages.h"
 
 #include <algorithm>
@@ -61,6 +62,7 @@ public:
 
     // Writers: the length is clamped to the buffer; returns the bytes copied.
     size_t WriteLiveFrame(int camera, const uint8_t *data, size_t length);
+    size_t WriteLiveFrame(int camera, const FrameRows &frame);
     size_t WriteStillFrame(const uint8_t *data, size_t length, double sampleTime);
     void ClearLiveFrame(int camera);
 
@@ -84,6 +86,8 @@ public:
     // only while the request still names that camera, the frame is copied with the request's
     // kind and marked fresh. Returns false when the request has gone or changed meanwhile.
     bool ServeStillRequest(int camera, int width, int height, const uint8_t *data, size_t length,
+                           double sampleTime);
+    bool ServeStillRequest(int camera, int width, int height, const FrameRows &frame,
                            double sampleTime);
     // The saver takes a fresh still once: copies it out with what it is, and clears the request
     // it answered (unless a newer request replaced it). False when no fresh still waits.

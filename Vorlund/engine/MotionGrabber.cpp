@@ -63,12 +63,22 @@ bool CMotionGrabber::CanScore(size_t length) const
 
 int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long BufferLen)
 {
+    if (!pBuffer || BufferLen <= 0)
+        return 0;
+    const size_t row = FrameWidth > 0 ? size_t(FrameWidth) * 3 : 0;
+    return OnFrame(SampleTime, FrameRows::Packed(pBuffer, size_t(BufferLen), row));
+}
+
+int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
+{
     EngineState &s = m_state;
     const int c = s.CurrentCamera.load();
-    if (!IsCamera(c) || !pBuffer || BufferLen <= 0)
+    if (!IsCamera(c) || !frame.bottom || frame.bytes == 0)
         return 0;
     // Never more than the buffers hold.
-    const size_t length = std::min(static_cast<size_t>(BufferLen), kFrameBufferSize);
+    FrameRows f = frame;
+    f.bytes = std::min(f.bytes, kFrameBufferSize);
+    const size_t length = f.bytes;
     s.FrameLength = static_cast<int32_t>(length);
 
     if (s.SwitchBusy.load())
@@ -77,7 +87,7 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     // Still hand-over: while a request is pending no frame is examined.
     if (const int32_t request = s.SnapshotRequest.load(); request != 0) {
         if (request == c) {
-            if (s.ServeStillRequest(c, FrameWidth, FrameHeight, pBuffer, length, SampleTime))
+            if (s.ServeStillRequest(c, FrameWidth, FrameHeight, f, SampleTime))
                 s.Post(WM_FRAME_GRABBED);
         } else {
             s.DropSnapshotRequest(request);
@@ -92,7 +102,7 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     const int threshold = PixelThreshold(sensitivity);
 
     if (!s.ReviewMode.load()) {
-        s.WriteLiveFrame(c, pBuffer, length);
+        s.WriteLiveFrame(c, f);
         s.FreshFrame[c] = 1;
     }
     s.LiveFramePending = 1;
@@ -103,14 +113,13 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     }
 
     CellScores scores;
-    ScoreCells(pBuffer, s.ReferenceFrame(c), FrameWidth, FrameHeight,
+    ScoreCells(f.bottom, f.stride, s.ReferenceFrame(c), FrameWidth, FrameHeight,
                static_cast<uint8_t>(threshold), scores);
-    Evaluate(c, sensitivity, scores, pBuffer, length);
+    Evaluate(c, sensitivity, scores, f);
     return 0;
 }
 
-void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const uint8_t *buffer,
-                              size_t length)
+void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const FrameRows &frame)
 {
     EngineState &s = m_state;
     const ZoneMaskBytes mask = s.GetZoneMask(c, EngineState::MaskZone(s.CurrentZone.load()));
@@ -182,7 +191,7 @@ void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const uint
     // Reference update.
     if (motion) {
         if (hitCount == 0 || s.Confirm[c].load()) {
-            std::memcpy(s.ReferenceFrame(c), buffer, length);
+            frame.CopyTo(s.ReferenceFrame(c), frame.bytes);
             s.Confirm[c] = 0;
         } else {
             s.Confirm[c] = 1;

@@ -27,6 +27,8 @@ public:
 
     // Always returns 0 (S_OK): a frame that is skipped is simply lost.
     int32_t BufferCB(double SampleTime, const uint8_t *pBuffer, long BufferLen);
+    // The same for a frame read in place, in whatever row order it arrived.
+    int32_t OnFrame(double SampleTime, const FrameRows &frame);
 
     int32_t FrameWidth = 0;
     int32_t FrameHeight = 0;
@@ -36,8 +38,7 @@ public:
 
 private:
     bool CanScore(size_t length) const;
-    void Evaluate(int camera, int sensitivity, const CellScores &scores, const uint8_t *buffer,
-                  size_t length);
+    void Evaluate(int camera, int sensitivity, const CellScores &scores, const FrameRows &frame);
     void DoneRule();
 
     EngineState &m_state;

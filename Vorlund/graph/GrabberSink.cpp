@@ -22,9 +22,7 @@ GstFlowReturn NewSample(GstAppSink *appsink, gpointer data)
 
 } // namespace
 
-GrabberSink::GrabberSink(CMotionGrabber &grabber)
-    : m_grabber(grabber), m_scratch(new uint8_t[kFrameBufferSize])
-{ }
+GrabberSink::GrabberSink(CMotionGrabber &grabber) : m_grabber(grabber) { }
 
 GrabberSink::~GrabberSink() = default;
 
@@ -68,16 +66,15 @@ void GrabberSink::OnSample(GstSample *sample)
         return;
     }
     const auto *pixels = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(m_scratch.get() + size_t(y) * row,
-                    pixels + size_t(height - 1 - y) * size_t(stride), row);
-    gst_video_frame_unmap(&frame);
-
+    const std::ptrdiff_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    // The detector reads rows bottom-up; the mapped frame is read in place from its last row,
+    // so each row is copied once, by whoever keeps it.
+    const FrameRows rows { pixels + (height - 1) * stride, -stride, row, row * size_t(height) };
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     const double sampleTime = GST_CLOCK_TIME_IS_VALID(pts) ? double(pts) / double(GST_SECOND) : 0.0;
     ++m_delivered;
-    m_grabber.BufferCB(sampleTime, m_scratch.get(), long(row * size_t(height)));
+    m_grabber.OnFrame(sampleTime, rows);
+    gst_video_frame_unmap(&frame);
 }
 
 } // namespace vorlund

@@ -25,16 +25,15 @@ public:
     // detector's FrameWidth x FrameHeight.
     ElementRef CreateAppSink(const char *name);
 
-    // Frames handed to BufferCB / frames refused (wrong size, unreadable) since construction.
+    // Frames handed to the detector / frames refused (wrong size, unreadable) since construction.
     uint64_t FramesDelivered() const { return m_delivered.load(); }
     uint64_t FramesRefused() const { return m_refused.load(); }
 
-    // Streaming thread: copies one frame bottom-up into the scratch buffer and scores it.
+    // Streaming thread: hands one mapped frame, bottom row first, to the detector.
     void OnSample(GstSample *sample);
 
 private:
     CMotionGrabber &m_grabber;
-    std::unique_ptr<uint8_t[]> m_scratch; // streaming thread only
     std::atomic<uint64_t> m_delivered { 0 };
     std::atomic<uint64_t> m_refused { 0 };
 };

@@ -515,6 +515,37 @@ TEST_F(DetectorTest, StillCarriesItsCameraAndKind)
     EXPECT_FALSE(state.TakeStillFrame(out, info));
 }
 
+// The graph hands frames over in place, top-down with padded rows; everything the detector keeps
+// (live frame, still, reference) is the packed bottom-up picture, and it scores the same.
+TEST_F(DetectorTest, FramesReadInPlaceTopDownAreKeptBottomUp)
+{
+    const Frame f = Motion({ 8 });
+    const size_t row = size_t(f.width) * 3;
+    const std::ptrdiff_t stride = std::ptrdiff_t(row) + 16;
+    std::vector<uint8_t> topDown(size_t(stride) * size_t(f.height), 0xEE);
+    for (int y = 0; y < f.height; ++y)
+        std::memcpy(&topDown[size_t(f.height - 1 - y) * size_t(stride)], &f.bytes[size_t(y) * row],
+                    row);
+    const FrameRows rows { topDown.data() + (f.height - 1) * stride, -stride, row,
+                           row * size_t(f.height) };
+
+    state.SnapOnMotion[1] = 0;
+    state.LastScore[1][8] = 171; // settled: the reference takes the frame
+    grabber.OnFrame(1.5, rows);
+    EXPECT_EQ(state.HitMap[1][8], 1);
+    EXPECT_EQ(state.HitMap[1][9], 0);
+    EXPECT_TRUE(ReferenceIs(1, f));
+    std::vector<uint8_t> out;
+    state.CopyLiveFrameOut(1, out, f.bytes.size());
+    EXPECT_EQ(out, f.bytes);
+
+    ASSERT_TRUE(state.RequestSnapshotIfIdle(1));
+    grabber.OnFrame(2.0, rows);
+    StillInfo info;
+    ASSERT_TRUE(state.TakeStillFrame(out, info));
+    EXPECT_EQ(out, f.bytes);
+}
+
 TEST_F(DetectorTest, SkippedFrames)
 {
     state.SwitchBusy = 1;
