@@ -106,14 +106,19 @@ void CVorlundView::UpdateLayout(int width, int height)
 
 void CVorlundView::Repaint(int camera)
 {
-    const ViewState &view = m_core->View();
     if (camera < 1 || camera > kMaxCameras) {
         update();
         return;
     }
-    const int x = (camera == 2 || camera == 4) ? view.DisplayWidth : 0;
-    const int y = camera >= 3 ? view.DisplayHeight : 0;
-    update(x, y, view.DisplayWidth, view.DisplayHeight);
+    update(TileRect(camera));
+}
+
+QRect CVorlundView::TileRect(int camera) const
+{
+    const ViewState &view = m_core->View();
+    const int w = view.DisplayWidth;
+    const int h = view.DisplayHeight;
+    return QRect((camera == 2 || camera == 4) ? w : 0, camera >= 3 ? h : 0, w, h);
 }
 
 QImage CVorlundView::FrameImage(const std::vector<uint8_t> &frame, int width, int height)
@@ -124,13 +129,12 @@ QImage CVorlundView::FrameImage(const std::vector<uint8_t> &frame, int width, in
     return QImage(frame.data(), width, height, width * 3, QImage::Format_BGR888).mirrored();
 }
 
-void CVorlundView::PaintTile(QPainter &painter, int camera)
+void CVorlundView::PaintTile(QPainter &painter, int camera, const QRect &tile)
 {
     EngineState &engine = m_core->Engine();
     const ViewState &view = m_core->View();
-    const int w = view.DisplayWidth;
-    const int h = view.DisplayHeight;
-    const QRect tile((camera == 2 || camera == 4) ? w : 0, camera >= 3 ? h : 0, w, h);
+    const int w = tile.width();
+    const int h = tile.height();
     engine.FreshFrame[camera] = 0;
     const size_t bytes = size_t(std::max(w, 0)) * size_t(std::max(h, 0)) * 3;
     if (w <= 0 || h <= 0 || bytes > kFrameBufferSize) {
@@ -172,12 +176,11 @@ QImage *CVorlundView::DirectTarget(QPainter &painter, const QRect &tile) const
     // Opaque 32-bit pixels at whole-pixel offsets, and never an image shared with another
     // owner (writing would detach it from the painter).
     const QImage::Format format = image->format();
+    const QTransform &t = painter.deviceTransform();
     if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied
          && format != QImage::Format_ARGB32)
-        || !image->isDetached() || painter.deviceTransform().type() > QTransform::TxTranslate)
-        return nullptr;
-    const QTransform &t = painter.deviceTransform();
-    if (t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+        || !image->isDetached() || t.type() > QTransform::TxTranslate
+        || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
         return nullptr;
     return image->rect().contains(t.mapRect(tile)) ? image : nullptr;
 }
@@ -291,14 +294,12 @@ void CVorlundView::paintEvent(QPaintEvent *event)
         ? 1
         : std::clamp<int>(m_core->Engine().CameraCount, 1, kMaxCameras);
     // Each tile paints all of itself; only what no tile covers is filled.
-    const int w = view.DisplayWidth;
-    const int h = view.DisplayHeight;
     QRegion uncovered(rect());
     for (int c = 1; c <= cameras; ++c) {
-        const QRect tile((c == 2 || c == 4) ? w : 0, c >= 3 ? h : 0, w, h);
+        const QRect tile = TileRect(c);
         uncovered -= tile;
         if (event->region().intersects(tile))
-            PaintTile(painter, c);
+            PaintTile(painter, c, tile);
     }
     for (const QRect &r : uncovered)
         painter.fillRect(r, Qt::black);

@@ -59,7 +59,9 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    void PaintTile(QPainter &painter, int camera);
+    // Where camera `camera` (1..4) is drawn: the quadrants of the current display size.
+    QRect TileRect(int camera) const;
+    void PaintTile(QPainter &painter, int camera, const QRect &tile);
     // The painter's own image when a tile can be written into it directly, else null.
     QImage *DirectTarget(QPainter &painter, const QRect &tile) const;
     void PaintOverlays(QPainter &painter);
