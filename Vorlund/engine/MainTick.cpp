@@ -193,7 +193,6 @@ void MainTick::ArmTimeLapse(uint32_t intervalMs)
     m_context.timers.SetTimer(TIMELAPSE_TIMER, wait);
     m_timeLapseArmed = true;
     m_timeLapseDue = now + wait;
-    m_timeLapsePeriod = wait;
 }
 
 void MainTick::OnTimeLapseTimer()
@@ -201,11 +200,9 @@ void MainTick::OnTimeLapseTimer()
     const uint32_t ms = TimeLapseInterval(m_context.settings.Config.TimeLapseMinutes[1]);
     if (ms == 0)
         return;
+    // Re-armed at each picture, so a shortened first wait goes back to whole intervals.
+    m_context.timers.SetTimer(TIMELAPSE_TIMER, ms);
     m_timeLapseDue = m_context.clock.TickCount() + ms;
-    if (m_timeLapsePeriod != ms) {
-        m_context.timers.SetTimer(TIMELAPSE_TIMER, ms);
-        m_timeLapsePeriod = ms;
-    }
 }
 
 void MainTick::SlowWork()

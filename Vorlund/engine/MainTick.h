@@ -55,7 +55,6 @@ private:
     // not push the picture back by a whole interval each time.
     bool m_timeLapseArmed = false;
     uint32_t m_timeLapseDue = 0;
-    uint32_t m_timeLapsePeriod = 0;
 };
 
 } // namespace vorlund
