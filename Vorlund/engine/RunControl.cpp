@@ -254,7 +254,9 @@ void RunControl::OnGraphEvent()
         aborted = true;
         code = event.code;
     }
-    if (!aborted || c.view.Idle)
+    // One failure often posts several errors (the sink's, then its upstream's): those that
+    // come while the restart it led to is pending belong to the abort already noted.
+    if (!aborted || c.view.Idle || c.view.RestartPending)
         return;
     const uint32_t now = c.clock.TickCount();
     ViewState &view = c.view;

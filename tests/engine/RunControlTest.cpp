@@ -104,6 +104,13 @@ TEST_F(RunTest, AbortsRestartOnceThenStopWithinThirtySeconds)
     EXPECT_EQ(f.view.RestartStamp, 100000u);
     EXPECT_NE(Log().find("Abort during capture (restarting...), code = 80004005"),
               std::string::npos);
+    // The same failure's next error, before the tick restarts: part of the abort already noted.
+    f.clock.ticks = 100300;
+    t.events = { { GraphEvent::Kind::Abort, 0x80040001u, {} } };
+    run.OnGraphEvent();
+    EXPECT_FALSE(f.view.Idle);
+    EXPECT_EQ(f.view.RestartStamp, 100000u);
+    EXPECT_EQ(Log().find("80040001"), std::string::npos) << Log();
 
     run.RestartCapture(); // what the tick does 500 ms later
     EXPECT_TRUE(f.view.Idle);
