@@ -257,8 +257,8 @@ void MainTick::ApplySchedule(const TimeWindow &window, int m, bool tv)
     }
     if (!InsideWindow(window, m))
         return;
-    if (!m_context.view.RestartMark) {
-        // The scheduled recording begins in a new file.
+    if (!m_context.view.RestartMark && m_graph.FramesRecorded() != 0) {
+        // The scheduled recording begins in a new file (a file still without frames is one).
         m_context.sink.PostMessage(WM_RESTART_CAPTURE);
         return;
     }

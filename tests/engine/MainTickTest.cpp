@@ -320,9 +320,16 @@ TEST_F(TickTest, ContinuousScheduleAcrossMidnight)
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 1) << "a new file at the window's end";
 
     f.view.RestartMark = false;
+    t.framesRecorded = 40;
     SlowPass(22, 30);
     EXPECT_FALSE(f.engine.GateOpen);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2) << "inside without the mark: restart first";
+
+    // A manual start's file has no frames yet: it is the new file, so no restart for it.
+    t.framesRecorded = 0;
+    SlowPass(22, 45);
+    EXPECT_TRUE(f.engine.GateOpen);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2);
 }
 
 TEST_F(TickTest, TvScheduleTunesBeforeOpening)
