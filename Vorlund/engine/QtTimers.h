@@ -21,7 +21,7 @@ public:
     void SetTimer(int id, uint32_t milliseconds) override;
     void KillTimer(int id) override;
     bool IsTimerRunning(int id) const override;
-    void KillAll();
+    void KillAll() override;
 
 private:
     QObject *m_owner;

@@ -21,6 +21,7 @@ public:
     virtual void SetTimer(int id, uint32_t milliseconds) = 0;
     virtual void KillTimer(int id) = 0;
     virtual bool IsTimerRunning(int id) const = 0;
+    virtual void KillAll() = 0;
 };
 
 // A notice balloon of the view (the help balloon of the dialogs is separate).
@@ -105,6 +106,8 @@ public:
     virtual std::vector<GraphEvent> TakeGraphEvents() = 0;
     // Frames the grabber branch delivered since the graph was built.
     virtual uint64_t FramesDelivered() const = 0;
+    // Frames the record gate passed into the current recording file.
+    virtual uint64_t FramesRecorded() const = 0;
     // The file being recorded now; empty while none is.
     virtual std::filesystem::path RecordFile() const = 0;
     // Names of the video and audio capture devices, at most four each, the test sources last.
@@ -303,6 +306,7 @@ struct NullTopics final : ICaptureGraph,
     void SetAudioReferenceTime(int64_t) override { }
     std::vector<GraphEvent> TakeGraphEvents() override { return {}; }
     uint64_t FramesDelivered() const override { return 0; }
+    uint64_t FramesRecorded() const override { return 0; }
     std::filesystem::path RecordFile() const override { return {}; }
     std::vector<std::string> ListVideoDevices() override { return {}; }
     std::vector<std::string> ListAudioDevices() override { return {}; }

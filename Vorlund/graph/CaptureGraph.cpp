@@ -16,6 +16,13 @@
 
 namespace vorlund {
 
+namespace {
+
+// How long a build waits for the last recording's sync before it makes the next file.
+constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
+
+} // namespace
+
 CaptureGraph::CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber)
     : m_context(context), m_devices(devices), m_grabber(grabber), m_grabberSink(grabber)
 { }
@@ -317,6 +324,8 @@ int CaptureGraph::BuildEncoderAndFile()
         tail = codec;
     }
 
+    // The last recording is on disk before the next one begins.
+    m_recordSync.WaitSynced(kSyncBeforeNextFile);
     std::string error;
     std::optional<RecordingFile> file
         = CreateRecordingFile(m_context.settings.Config.VideoFolder.empty()
@@ -329,6 +338,8 @@ int CaptureGraph::BuildEncoderAndFile()
         return kGraphFailed;
     }
     m_recordFile = std::move(file);
+    m_framesRecorded = 0;
+    m_recordFinished = false;
 
     const bool mp4 = m_parts.format == RecordingFormat::Mp4;
     const bool wmv = m_parts.format == RecordingFormat::Wmv;
@@ -351,7 +362,56 @@ int CaptureGraph::BuildEncoderAndFile()
         Box(dv ? "Could not render DV output stream2.\r\n" : kOutputStreamText);
         return kGraphFailed;
     }
+    WatchRecordBranch(m_parts.m_pAviControl.Element(), m_parts.m_pFileSink.get());
     return kGraphOk;
+}
+
+namespace {
+
+int64_t SteadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void CaptureGraph::WatchRecordBranch(GstElement *gate, GstElement *fileSink)
+{
+    PadRef passed(gst_element_get_static_pad(gate, "src"), RefMode::HasRef);
+    gst_pad_add_probe(
+        passed.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        +[](GstPad *, GstPadProbeInfo *info, gpointer self) {
+            const uint64_t n = GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST
+                ? gst_buffer_list_length(GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+                : 1;
+            static_cast<CaptureGraph *>(self)->m_framesRecorded += n;
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    PadRef written(gst_element_get_static_pad(fileSink, "sink"), RefMode::HasRef);
+    gst_pad_add_probe(
+        written.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        +[](GstPad *pad, GstPadProbeInfo *info, gpointer self) {
+            if (SteadyNanoseconds() >= static_cast<CaptureGraph *>(self)->m_failWritesUntil.load())
+                return GST_PAD_PROBE_OK;
+            // What the file sink does when a write fails for want of space.
+            GstElement *sink = GST_ELEMENT(gst_pad_get_parent(pad));
+            GST_ELEMENT_ERROR(sink, RESOURCE, NO_SPACE_LEFT, ("No space left on the resource."),
+                              ("injected write fault"));
+            gst_object_unref(sink);
+            gst_mini_object_unref(GST_MINI_OBJECT(GST_PAD_PROBE_INFO_DATA(info)));
+            GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+            return GST_PAD_PROBE_HANDLED;
+        },
+        this, nullptr);
+}
+
+void CaptureGraph::FailRecordWrites(std::chrono::milliseconds duration)
+{
+    m_failWritesUntil = SteadyNanoseconds()
+        + std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
 }
 
 int CaptureGraph::BuildGrabberBranch()
@@ -451,6 +511,7 @@ bool CaptureGraph::RunGraph()
     if (!IsBuilt())
         return false;
     m_framesAtRun = m_grabberSink.FramesDelivered();
+    m_faulted = false;
     if (gst_element_set_state(Pipeline(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return false;
     m_running = true;
@@ -523,7 +584,9 @@ void CaptureGraph::StopPipeline()
     GstElement *pipeline = Pipeline();
     if (!pipeline)
         return;
-    if (m_running) {
+    // After an error the stream is dead somewhere: an end of stream would never come through,
+    // and the file stays as the fault left it.
+    if (m_running && !m_faulted) {
         if (m_busWatch)
             m_busWatch->SetEnabled(false);
         gst_element_send_event(pipeline, gst_event_new_eos());
@@ -538,6 +601,7 @@ void CaptureGraph::StopPipeline()
             gst_bus_timed_pop_filtered(bus.get(), GstClockTime(EosWait.count()) * GST_MSECOND,
                                        GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
             RefMode::HasRef);
+        m_recordFinished = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     m_running = false;
@@ -587,13 +651,23 @@ void CaptureGraph::TearDownGraph()
         SetGateOpen(false);
     StopPipeline();
     RemoveBuiltElements();
-    if (m_recordFile) {
-        // A build that recorded nothing leaves no empty file behind.
+    FinishRecordingFile();
+}
+
+void CaptureGraph::FinishRecordingFile()
+{
+    if (!m_recordFile)
+        return;
+    RecordingFile file = std::move(*m_recordFile);
+    m_recordFile.reset();
+    if (m_framesRecorded.load() == 0) {
         std::error_code ec;
-        if (std::filesystem::file_size(m_recordFile->path, ec) == 0 && !ec)
-            std::filesystem::remove(m_recordFile->path, ec);
-        m_recordFile.reset();
+        std::filesystem::remove(file.path, ec);
+        return;
     }
+    if (!m_recordFinished)
+        m_context.log.AppendErrorLog(UnfinishedRecordingText(file.path));
+    m_recordSync.Finish(std::move(file));
 }
 
 void CaptureGraph::AddEvent(GraphEvent event)
@@ -651,6 +725,7 @@ void CaptureGraph::DrainBus()
         MessageRef message(raw, RefMode::HasRef);
         switch (GST_MESSAGE_TYPE(raw)) {
         case GST_MESSAGE_ERROR: {
+            m_faulted = true;
             GError *error = nullptr;
             gst_message_parse_error(raw, &error, nullptr);
             AddEvent(ErrorEvent(error, GST_MESSAGE_SRC(raw)));

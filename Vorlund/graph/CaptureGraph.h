@@ -10,9 +10,11 @@
 #include "GrabberSink.h"
 #include "GraphParts.h"
 #include "GraphPlan.h"
+#include "RecordingFile.h"
 #include "ServerContext.h"
 #include "WmProfile.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -97,6 +99,16 @@ public:
     // How long a stop waits for the end of stream to reach the file.
     std::chrono::milliseconds EosWait { 3000 };
 
+    // Test hook: for `duration` from now the record branch's file sink fails every write as a
+    // full disk does (an error from the sink, a failed flow upstream).
+    void FailRecordWrites(std::chrono::milliseconds duration);
+    uint64_t FramesRecorded() const override { return m_framesRecorded.load(); }
+    // True once every finished recording is synced and let go; waits at most `bound`.
+    bool WaitRecordingsSynced(std::chrono::milliseconds bound)
+    {
+        return m_recordSync.WaitSynced(bound);
+    }
+
 private:
     int BuildDeviceStage();
     int BuildDvFrontEnd();
@@ -114,6 +126,10 @@ private:
     int BuildGrabberBranch();
     void StopPipeline();
     void RemoveBuiltElements();
+    // The recording file at teardown: removed without frames, else synced (named when a fault
+    // left it unfinished).
+    void FinishRecordingFile();
+    void WatchRecordBranch(GstElement *gate, GstElement *fileSink);
     void AddEvent(GraphEvent event);
     GraphEvent ErrorEvent(const GError *error, GstObject *source) const;
     static uint32_t ErrorCode(const GError *error);
@@ -131,6 +147,11 @@ private:
     GraphParts m_parts;
     std::unique_ptr<BusWatch> m_busWatch;
     std::optional<RecordingFile> m_recordFile;
+    RecordingSync m_recordSync;
+    std::atomic<uint64_t> m_framesRecorded { 0 }; // streaming thread writes, UI thread reads
+    std::atomic<int64_t> m_failWritesUntil { 0 }; // steady-clock nanoseconds
+    bool m_faulted = false; // an error came during this run: no end of stream can finish it
+    bool m_recordFinished = false; // the end of stream reached the file
     std::vector<GraphEvent> m_events;
     bool m_eventPosted = false;
     bool m_running = false;

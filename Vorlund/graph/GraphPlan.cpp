@@ -4,12 +4,8 @@
 #include "GraphUtils.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 #include <utility>
 
 namespace vorlund {
@@ -71,56 +67,6 @@ std::string RecordingBaseName(const LocalDateTime &now, int attempt)
     if (attempt > 1)
         name += "-" + std::to_string(attempt);
     return name;
-}
-
-RecordingFile::~RecordingFile()
-{
-    Close();
-}
-
-RecordingFile::RecordingFile(RecordingFile &&other) noexcept
-    : path(std::move(other.path)), fd(std::exchange(other.fd, -1))
-{ }
-
-RecordingFile &RecordingFile::operator=(RecordingFile &&other) noexcept
-{
-    if (this != &other) {
-        Close();
-        path = std::move(other.path);
-        fd = std::exchange(other.fd, -1);
-    }
-    return *this;
-}
-
-void RecordingFile::Close()
-{
-    if (fd >= 0)
-        ::close(std::exchange(fd, -1)); // also drops the flock
-}
-
-std::optional<RecordingFile> CreateRecordingFile(const std::filesystem::path &folder,
-                                                 const LocalDateTime &now, RecordingFormat format,
-                                                 std::string *error)
-{
-    const std::string extension(ExtensionFor(format));
-    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        RecordingFile file;
-        file.path = folder / (RecordingBaseName(now, attempt) + extension);
-        file.fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (file.fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            if (error)
-                *error = std::strerror(errno);
-            return std::nullopt;
-        }
-        // Nobody else can hold a lock on a file that did not exist a moment ago.
-        ::flock(file.fd, LOCK_EX | LOCK_NB);
-        return file;
-    }
-    if (error)
-        *error = "every recording name of this minute is taken";
-    return std::nullopt;
 }
 
 PictureSize DvPictureSize(const GstStructure *caps, bool fullSize)

@@ -35,33 +35,6 @@ std::string_view ExtensionFor(RecordingFormat format); // ".avi", ".mp4", ".wmv"
 // "v12-08-2026-1405" for 14:05 on 8 December 2026; `attempt` 2, 3, ... appends "-2", "-3".
 std::string RecordingBaseName(const LocalDateTime &now, int attempt = 1);
 
-// A recording file created for this build: never an existing file, held open and locked so
-// that no other program (the repair tool) takes it while it grows.
-struct RecordingFile
-{
-    RecordingFile() = default;
-    ~RecordingFile();
-    RecordingFile(RecordingFile &&other) noexcept;
-    RecordingFile &operator=(RecordingFile &&other) noexcept;
-    RecordingFile(const RecordingFile &) = delete;
-    RecordingFile &operator=(const RecordingFile &) = delete;
-
-    void Close(); // drops the lock and the descriptor; the file stays
-    bool IsOpen() const { return fd >= 0; }
-
-    std::filesystem::path path;
-    int fd = -1;
-};
-
-inline constexpr int kMaxNameAttempts = 99;
-
-// Creates the file with O_EXCL under the first free name of this minute and takes an exclusive
-// flock on it. nullopt (with errno's text in `error`) when the folder is not writable or every
-// name of the minute is taken.
-std::optional<RecordingFile> CreateRecordingFile(const std::filesystem::path &folder,
-                                                 const LocalDateTime &now, RecordingFormat format,
-                                                 std::string *error = nullptr);
-
 struct PictureSize
 {
     int width = 0;

@@ -42,15 +42,18 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_log(LogPath(options.workingFolder), SystemClock::Instance()),
       m_settings(options.workingFolder, m_engine, notifier,
                  [this](std::string_view line) { m_log.AppendErrorLog(line); }),
+      m_timers(options.makeTimers
+                   ? options.makeTimers([this](int id) { OnTimer(id); })
+                   : std::make_unique<QtTimers>(this, [this](int id) { OnTimer(id); })),
       m_context { m_engine,
                   m_view,
                   m_settings,
                   profile,
-                  SystemClock::Instance(),
+                  options.clock ? *options.clock : SystemClock::Instance(),
                   notifier,
                   m_log,
                   m_sink,
-                  m_timers,
+                  *m_timers,
                   shell,
                   m_sound ? *m_sound : static_cast<ISound &>(m_silent) },
       m_ownedGraph(options.makeGraph ? options.makeGraph(m_context) : nullptr),
@@ -98,7 +101,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
 ViewCore::~ViewCore()
 {
     m_zonesDialog.reset();
-    m_timers.KillAll();
+    m_timers->KillAll();
     m_engine.ViewWindow = nullptr;
 }
 
@@ -492,7 +495,7 @@ std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context)
 void ViewCore::OnClose()
 {
     m_view.ShuttingDown = true;
-    m_timers.KillAll();
+    m_timers->KillAll();
     m_run.OnStopCommand();
     m_engine.KeepDeviceFilter = 0;
     m_graph.TearDownGraph();

@@ -69,6 +69,10 @@ public:
         std::function<std::unique_ptr<ILinkFactory>()> makeLinks;
         // Plays the working folder's sounds; none keeps the server silent.
         std::function<std::unique_ptr<ISound>(const std::filesystem::path &folder)> makeSound;
+        // The engine's clock; none is the system's. Tests run the ticks in virtual time.
+        const IClock *clock = nullptr;
+        // Makes the view's timers, which call back with their id; none gives one QTimer each.
+        std::function<std::unique_ptr<ITimers>(std::function<void(int)> onTimer)> makeTimers;
     };
 
     ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
@@ -138,7 +142,7 @@ private:
     ErrorLog m_log;
     DeviceSettings m_settings;
     QueuedEventSink m_sink { this };
-    QtTimers m_timers { this, [this](int id) { OnTimer(id); } };
+    std::unique_ptr<ITimers> m_timers;
     ServerContext m_context;
 
     std::unique_ptr<ICaptureGraph> m_ownedGraph;

@@ -187,7 +187,8 @@ TEST_F(GraphTest, EachSourceKindRecordsWhatTheGatePassedWithoutAGap)
         }
         f.graph.TearDownGraph();
         EXPECT_FALSE(f.graph.IsBuilt());
-        EXPECT_FALSE(IsLocked(file));
+        EXPECT_TRUE(f.graph.WaitRecordingsSynced(std::chrono::seconds(10)));
+        EXPECT_FALSE(IsLocked(file)) << "synced, then let go";
         EXPECT_EQ(f.graph.Grabber().FramesRefused(), 0u);
         EXPECT_TRUE(f.graph.TakeGraphEvents().empty());
 

@@ -1,6 +1,7 @@
 // The graph's decisions that need no pipeline: source kinds, recording formats and names,
 // picture sizes.
 #include "GraphPlan.h"
+#include "RecordingFile.h"
 #include "ServerFixture.h"
 
 #include <gtest/gtest.h>

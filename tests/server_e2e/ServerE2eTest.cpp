@@ -5,8 +5,10 @@
 #include "LinkLibraries.h"
 #include "PluginFolder.h"
 #include "RawClient.h"
+#include "ServerFixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTest>
 #include <gst/gst.h>
@@ -68,48 +70,122 @@ int PlayedFrames(const std::filesystem::path &file)
     return played ? frames : -1;
 }
 
+// Counts `text` in `log`.
+int Count(const std::string &log, const std::string &text)
+{
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        ++n;
+    return n;
+}
+
+// A recording holds at least one video frame chunk (indexed or not).
+bool HasFrames(const std::filesystem::path &file)
+{
+    const std::string bytes = Read(file);
+    const size_t movi = bytes.find("movi");
+    return movi != std::string::npos
+        && (bytes.find("00dc", movi) != std::string::npos
+            || bytes.find("00db", movi) != std::string::npos);
+}
+
+// The server on the real pipeline with its ticks, delays and the 30 s rule in virtual time: the
+// test moves the clock; frames come in real time and are awaited through bounded waits.
 struct ServerTest : ::testing::Test
 {
-    // A working folder whose test camera records on motion, snaps, and serves viewers on a
-    // free port.
-    void Prepare(bool autoStart)
+    void Open(bool autoStart, bool remote)
     {
-        folder = std::filesystem::temp_directory_path()
-            / ("vorlund-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++serial));
+        if (folder.empty())
+            folder = std::filesystem::temp_directory_path()
+                / ("vorlund-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++serial));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
-        port = FreePort();
         std::ofstream(folder / "Vorlund.INI")
             << "[Settings]\nAutoStartDetect=" << (autoStart ? 1 : 0)
             << "\n[Video]\nLast Device Desc=Vorlund Test Camera\n";
+        clock.now = SystemClock::Instance().Now();
+        clock.ticks = 1000000;
         profile = std::make_unique<Profile>(folder / "Vorlund.INI");
         ViewCore::Options options;
         options.workingFolder = folder;
-        options.makeGraph = MakeCaptureGraph;
-        options.makeLinks = [] { return std::make_unique<LinkLibraries>(); };
+        options.clock = &clock;
+        options.makeTimers = [this](std::function<void(int)> onTimer) {
+            auto made = std::make_unique<test::VirtualTimers>(clock, std::move(onTimer));
+            timers = made.get();
+            return made;
+        };
+        options.makeGraph = [this](ServerContext &context) {
+            std::unique_ptr<ICaptureGraph> made = MakeCaptureGraph(context);
+            graph = static_cast<CaptureGraph *>(made.get());
+            return made;
+        };
+        if (remote)
+            options.makeLinks = [] { return std::make_unique<LinkLibraries>(); };
         view = std::make_unique<CVorlundView>(*profile, notifier, options);
-        view->Core().OnInitialUpdate();
-        // Before the first start (auto-start waits 3 s): the listener takes these.
-        DeviceConfig &config = view->Core().Settings().Config;
-        config.Block.RemotePort = port;
-        config.Block.RemoteEnabled = 1;
-        config.RemoteMode = 1;
-        view->Core().Remote().ApplyRemoteMode();
+        Core().OnInitialUpdate();
+    }
+    // Capture starting by itself, recording continuously.
+    void OpenContinuous()
+    {
+        Open(true, false);
+        DeviceConfig &config = Core().Settings().Config;
+        config.ContinuousRecord = 1;
+        config.RecordWindow = { 0, 0, 23, 59 };
     }
     void TearDown() override
     {
-        if (view) {
-            view->Core().OnClose();
-            view->Core().OnDestroy();
-            view.reset();
-        }
+        Close();
         if (!folder.empty())
             std::filesystem::remove_all(folder);
     }
-    ViewCore &Core() { return view->Core(); }
-    bool WaitFor(const std::function<bool()> &condition, int ms)
+    void Close()
     {
-        return QTest::qWaitFor(condition, ms);
+        if (view) {
+            Core().OnClose();
+            Core().OnDestroy();
+            view.reset();
+        }
+    }
+    ViewCore &Core() { return view->Core(); }
+    bool Running() { return !Core().View().Idle; }
+    // Virtual time on by at most `ms`, a main tick at a time, the pipeline's messages let in
+    // between; stops once `until` holds. A run that has just started gets its first frame (a
+    // bounded real wait) before time moves on, as it would at the pipeline's pace.
+    bool Run(uint32_t ms, const std::function<bool()> &until = {})
+    {
+        for (uint32_t done = 0; done < ms; done += 15) {
+            if (Running() && graph->FramesDelivered() == 0
+                && !QTest::qWaitFor([&] { return !Running() || graph->FramesDelivered() != 0; },
+                                    10000))
+                ADD_FAILURE() << "no frame 10 s after a start";
+            timers->Advance(15);
+            QCoreApplication::processEvents();
+            if (until && until())
+                return true;
+        }
+        return !until;
+    }
+    // Real time, with virtual time following it, until `until` holds (at most `ms`).
+    bool Live(uint32_t ms, const std::function<bool()> &until)
+    {
+        QElapsedTimer real;
+        real.start();
+        while (real.elapsed() < ms) {
+            QTest::qWait(5);
+            Pace();
+            if (until())
+                return true;
+        }
+        return until();
+    }
+    // Virtual time catches up with the real time since the last call.
+    void Pace()
+    {
+        if (!m_paced.isValid())
+            m_paced.start();
+        const qint64 now = m_paced.elapsed();
+        timers->Advance(uint32_t(now - m_pacedTo));
+        m_pacedTo = now;
     }
     std::vector<std::filesystem::path> Recordings() const
     {
@@ -120,44 +196,42 @@ struct ServerTest : ::testing::Test
         return files;
     }
     std::string Log() const { return Read(folder / "vorlund.log"); }
-    // Capture starting by itself in `work`, recording continuously.
-    void StartContinuous(const std::filesystem::path &work)
-    {
-        folder = work;
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "Vorlund.INI")
-            << "[Settings]\nAutoStartDetect=1\n[Video]\nLast Device Desc=Vorlund Test Camera\n";
-        profile = std::make_unique<Profile>(folder / "Vorlund.INI");
-        ViewCore::Options options;
-        options.workingFolder = folder;
-        options.makeGraph = MakeCaptureGraph;
-        view = std::make_unique<CVorlundView>(*profile, notifier, options);
-        Core().OnInitialUpdate();
-        DeviceConfig &config = Core().Settings().Config;
-        config.ContinuousRecord = 1;
-        config.RecordWindow = { 0, 0, 23, 59 };
-    }
 
     static inline int serial = 0;
     std::filesystem::path folder;
-    uint16_t port = 0;
+    FakeClock clock;
+    test::VirtualTimers *timers = nullptr;
+    CaptureGraph *graph = nullptr;
     RecordingNotifier notifier;
     std::unique_ptr<Profile> profile;
     std::unique_ptr<CVorlundView> view;
+
+private:
+    QElapsedTimer m_paced;
+    qint64 m_pacedTo = 0;
 };
 
 TEST_F(ServerTest, DetectsRecordsSnapsAndServesAViewerOnTheTestCamera)
 {
-    Prepare(true);
+    Open(true, true);
+    // Before the first start (auto-start waits 3 s): the listener takes these.
+    const uint16_t port = FreePort();
+    DeviceConfig &config = Core().Settings().Config;
+    config.Block.RemotePort = port;
+    config.Block.RemoteEnabled = 1;
+    config.RemoteMode = 1;
+    Core().Remote().ApplyRemoteMode();
     EngineState &engine = Core().Engine();
-    // Auto-start: capture starts 3 s later, then the moving ball fires the detector.
-    ASSERT_TRUE(WaitFor([&] { return !Core().View().Idle; }, 8000)) << Log();
-    ASSERT_TRUE(WaitFor([&] { return engine.GateOpen != 0; }, 15000)) << "no motion recorded";
-    ASSERT_TRUE(WaitFor(
-        [&] { return std::filesystem::exists(folder / "CaptureData/cam1/p001.jpg"); }, 10000));
+    ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
+    ASSERT_TRUE(Live(15000, [&] { return engine.GateOpen != 0; })) << "no motion recorded";
+    ASSERT_TRUE(
+        Live(10000, [&] { return std::filesystem::exists(folder / "CaptureData/cam1/p001.jpg"); }));
 
     // A viewer logs in and gets live frames of the announced size while the recording runs.
-    test::RawClient client(port, [] { QCoreApplication::processEvents(); });
+    test::RawClient client(port, [this] {
+        QCoreApplication::processEvents();
+        Pace(); // the main tick serves the requests
+    });
     ASSERT_TRUE(client.Connected());
     Bytes hello;
     ASSERT_TRUE(client.Send(test::RawClient::Login(50, 32)));
@@ -176,9 +250,7 @@ TEST_F(ServerTest, DetectsRecordsSnapsAndServesAViewerOnTheTestCamera)
     EXPECT_GT(engine.RecordCountdown.load() + engine.GateOpen.load(), 0) << "still recording";
 
     // A clean shutdown leaves every recording complete and playable.
-    Core().OnClose();
-    Core().OnDestroy();
-    view.reset();
+    Close();
     const auto files = Recordings();
     ASSERT_FALSE(files.empty());
     for (const auto &file : files) {
@@ -187,55 +259,75 @@ TEST_F(ServerTest, DetectsRecordsSnapsAndServesAViewerOnTheTestCamera)
     }
 }
 
-TEST_F(ServerTest, RunControlStartsStopsAndRestartsAfterAborts)
+TEST_F(ServerTest, StartAndStopCommandsLeaveIndexedRecordings)
 {
-    Prepare(false);
+    Open(false, false);
     EngineState &engine = Core().Engine();
-    ViewState &state = Core().View();
-    for (int c = 1; c <= 4; ++c)
-        engine.FreshFrame[c] = 0;
-    Core().OnCommand(132);
-    Core().OnCommand(132); // a second start is harmless
-    ASSERT_FALSE(state.Idle);
-    EXPECT_TRUE(WaitFor([&] { return engine.FreshFrame[1] != 0; }, 1000)) << "frames flow";
-    ASSERT_TRUE(WaitFor([&] { return engine.GateOpen != 0; }, 15000)) << "no motion recorded";
-    QTest::qWait(1000); // a second of recording
-
-    Core().OnCommand(133);
-    Core().OnCommand(133);
-    EXPECT_TRUE(state.Idle);
-    for (const auto &file : Recordings())
+    for (int round = 0; round < 2; ++round) {
+        Core().OnCommand(132);
+        Core().OnCommand(132); // a second start is harmless
+        ASSERT_TRUE(Running());
+        ASSERT_TRUE(Live(15000, [&] { return engine.GateOpen != 0; })) << "no motion recorded";
+        Live(1000, [] { return false; }); // a second of recording
+        Core().OnCommand(133);
+        Core().OnCommand(133);
+        EXPECT_FALSE(Running());
+    }
+    ASSERT_TRUE(graph->WaitRecordingsSynced(std::chrono::seconds(10)));
+    const auto files = Recordings();
+    EXPECT_GE(files.size(), 2u);
+    for (const auto &file : files)
         EXPECT_NE(Read(file).find("idx1"), std::string::npos)
             << "stopped file indexed: " << file << " " << std::filesystem::file_size(file);
+}
 
-    // An error on the bus: restarted by the tick, then running again 3 s later.
-    Core().OnCommand(132);
-    ASSERT_FALSE(state.Idle);
-    const auto postError = [&] {
-        auto *graph = dynamic_cast<CaptureGraph *>(&Core().Graph());
-        ASSERT_NE(graph, nullptr);
-        GError *error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, "test");
-        gst_element_post_message(
-            graph->Pipeline(),
-            gst_message_new_error(GST_OBJECT(graph->Pipeline()), error, "posted by the test"));
-        g_error_free(error);
+TEST_F(ServerTest, PassingWriteFaultsRestartCaptureAndTwoWithinThirtySecondsStopIt)
+{
+    OpenContinuous();
+    ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
+    const auto recordingGrows = [&] { return graph->FramesRecorded() > 10; };
+    ASSERT_TRUE(Live(10000, recordingGrows)) << "continuous recording";
+
+    const auto fault = [&](const char *expected) {
+        const std::filesystem::path faulted = graph->RecordFile();
+        const int before = Count(Log(), expected);
+        graph->FailRecordWrites(std::chrono::milliseconds(300));
+        EXPECT_TRUE(Live(5000, [&] { return Count(Log(), expected) > before; })) << Log();
+        // Whatever the failure still posts belongs to the abort already noted.
+        Live(600, [] { return false; });
+        EXPECT_NE(Log().find(UnfinishedRecordingText(faulted)), std::string::npos) << Log();
+        return faulted;
     };
-    postError();
-    ASSERT_TRUE(WaitFor([&] { return state.Idle; }, 2000)) << "restart stops first";
-    ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 5000)) << "and starts again";
-    EXPECT_TRUE(state.RestartMark);
-    EXPECT_NE(Log().find("Abort during capture (restarting...), code = 80040001"),
-              std::string::npos)
-        << Log();
 
-    // A second abort within 30 s stops capture for good.
-    postError();
-    ASSERT_TRUE(WaitFor([&] { return state.Idle; }, 2000));
-    QTest::qWait(4000);
-    EXPECT_TRUE(state.Idle);
-    EXPECT_NE(Log().find("Abort during capture (stopping...)"), std::string::npos);
+    // A passing fault: one abort, a restart 3 s later, a new recording growing.
+    const std::filesystem::path first = fault("(restarting...)");
+    ASSERT_TRUE(Run(5000, [&] { return Running() && graph->RecordFile() != first; })) << Log();
+    EXPECT_TRUE(Core().View().RestartMark);
+    ASSERT_TRUE(Live(10000, recordingGrows)) << "recording again";
+    EXPECT_EQ(Count(Log(), "Abort during capture (restarting...), code = 8003000e"), 1) << Log();
+
+    // Another one more than 30 s after the first abort is a passing fault again.
+    ASSERT_FALSE(Run(31000, [&] { return !Running(); })) << Log();
+    const std::filesystem::path second = fault("(restarting...)");
+    ASSERT_TRUE(Run(5000, [&] { return Running() && graph->RecordFile() != second; })) << Log();
+    ASSERT_TRUE(Live(10000, recordingGrows));
+    EXPECT_EQ(Count(Log(), "(restarting...)"), 2) << Log();
+
+    // The next within 30 s of that abort stops capture for good.
+    fault("(stopping...)");
+    EXPECT_FALSE(Running());
+    EXPECT_FALSE(Run(5000, [&] { return Running(); })) << "no restart after a stop";
+    EXPECT_EQ(Count(Log(), "(restarting...)"), 2) << Log();
+    EXPECT_EQ(Count(Log(), "Abort during capture (stopping...), code = 8003000e"), 1) << Log();
     ASSERT_FALSE(notifier.entries.empty());
     EXPECT_EQ(notifier.entries.back().text, "Stopped due to serious error!");
+
+    // Every file left has frames: nothing empty or header-only stays behind.
+    ASSERT_TRUE(graph->WaitRecordingsSynced(std::chrono::seconds(10)));
+    const auto files = Recordings();
+    EXPECT_EQ(files.size(), 3u);
+    for (const auto &file : files)
+        EXPECT_TRUE(HasFrames(file)) << file;
 }
 
 // A 64 MB file system in a private mount namespace, unmounted when it goes.
@@ -288,26 +380,23 @@ TEST_F(ServerTest, FullDiskStopsContinuousRecordingWithTheFileComplete)
     if (!disk.failure.empty())
         GTEST_SKIP() << disk.failure;
     disk.FillTo("filler", 27); // just above 2 % free
-    StartContinuous(disk.at / "work");
-
-    ViewState &state = Core().View();
-    ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 8000));
-    ASSERT_TRUE(WaitFor([&] { return Core().Engine().GateOpen != 0; }, 5000)) << "continuous";
+    folder = disk.at / "work";
+    OpenContinuous();
+    ASSERT_TRUE(Run(8000, [&] { return Running(); }));
+    ASSERT_TRUE(Live(5000, [&] { return graph->FramesRecorded() > 10; })) << "continuous";
+    disk.FillTo("more", 15);
     // The next slow pass (15 s in continuous mode) finds less than 2 % and stops capture.
-    ASSERT_TRUE(WaitFor([&] { return state.Idle; }, 40000)) << "capture was not stopped";
+    ASSERT_TRUE(Run(40000, [&] { return !Running(); })) << "capture was not stopped";
     ASSERT_FALSE(notifier.entries.empty());
     EXPECT_EQ(notifier.entries.back().text,
               "WARNING: Disk space is too low!\nPlease free some disk space.\nStopping Vorlund!");
-    QTest::qWait(200); // the server keeps responding
+    Close();
     const auto files = Recordings();
     ASSERT_FALSE(files.empty());
     for (const auto &file : files) {
         EXPECT_NE(Read(file).find("idx1"), std::string::npos) << file;
-        EXPECT_GT(PlayedFrames(file), 10) << file;
+        EXPECT_GT(PlayedFrames(file), 2) << file;
     }
-    Core().OnClose();
-    Core().OnDestroy();
-    view.reset();
     folder.clear();
 }
 
@@ -317,23 +406,22 @@ TEST_F(ServerTest, DiskFilledBeforeTheGuardLooksIsAnAbortAndTheRepairToolMendsTh
     if (!disk.failure.empty())
         GTEST_SKIP() << disk.failure;
     disk.FillTo("filler", 40); // 4 % free: the guard sees no danger at the start
-    StartContinuous(disk.at / "work");
-    ViewState &state = Core().View();
-    ASSERT_TRUE(WaitFor([&] { return !state.Idle; }, 8000));
-    ASSERT_TRUE(WaitFor([&] { return Core().Engine().GateOpen != 0; }, 5000));
-    QTest::qWait(1500);
+    folder = disk.at / "work";
+    OpenContinuous();
+    ASSERT_TRUE(Run(8000, [&] { return Running(); }));
+    ASSERT_TRUE(Live(5000, [&] { return graph->FramesRecorded() > 10; }));
     const auto recording = Recordings();
     ASSERT_EQ(recording.size(), 1u);
 
     // Someone else fills the disk: the file sink fails and run control takes the abort path.
     disk.FillTo("other", 0);
-    ASSERT_TRUE(
-        WaitFor([&] { return Log().find("Abort during capture") != std::string::npos; }, 20000))
-        << Log();
-    QTest::qWait(8000); // restarts that cannot make a file on a full disk; events still flow
-    Core().OnClose();
-    Core().OnDestroy();
-    view.reset();
+    ASSERT_TRUE(Live(20000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
+    // Restarts on a full disk get no frame into a file; the guard then stops capture.
+    Run(20000, [&] { return !Running() && !timers->IsTimerRunning(RESTART_TIMER); });
+    EXPECT_NE(Log().find(UnfinishedRecordingText(recording[0])), std::string::npos) << Log();
+    Close();
+    for (const auto &file : Recordings())
+        EXPECT_TRUE(file == recording[0] || HasFrames(file)) << "no frameless file: " << file;
 
     // With room again, the repair tool mends what the full disk left.
     std::filesystem::remove(disk.at / "other");

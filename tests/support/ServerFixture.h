@@ -7,10 +7,12 @@
 #include "Profile.h"
 #include "ServerContext.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -49,7 +51,49 @@ public:
     void SetTimer(int id, uint32_t ms) override { running[id] = ms; }
     void KillTimer(int id) override { running.erase(id); }
     bool IsTimerRunning(int id) const override { return running.count(id) != 0; }
+    void KillAll() override { running.clear(); }
     std::map<int, uint32_t> running;
+};
+
+// Timers in virtual time: Advance moves the clock on and fires each timer when its time comes,
+// in time order, as a QTimer would (periodic, re-armed before its handler runs).
+class VirtualTimers : public ITimers
+{
+public:
+    VirtualTimers(FakeClock &clock, std::function<void(int)> onTimer)
+        : m_clock(clock), m_onTimer(std::move(onTimer))
+    { }
+    void SetTimer(int id, uint32_t ms) override { m_timers[id] = { ms, m_clock.ticks + ms }; }
+    void KillTimer(int id) override { m_timers.erase(id); }
+    bool IsTimerRunning(int id) const override { return m_timers.count(id) != 0; }
+    void KillAll() override { m_timers.clear(); }
+    void Advance(uint32_t ms)
+    {
+        const uint32_t end = m_clock.ticks + ms;
+        for (;;) {
+            auto next = m_timers.end();
+            for (auto it = m_timers.begin(); it != m_timers.end(); ++it)
+                if (int32_t(it->second.due - end) <= 0
+                    && (next == m_timers.end() || int32_t(it->second.due - next->second.due) < 0))
+                    next = it;
+            if (next == m_timers.end())
+                break;
+            m_clock.ticks = next->second.due;
+            next->second.due += std::max<uint32_t>(next->second.period, 1);
+            m_onTimer(next->first);
+        }
+        m_clock.ticks = end;
+    }
+
+private:
+    struct Timer
+    {
+        uint32_t period;
+        uint32_t due;
+    };
+    FakeClock &m_clock;
+    std::function<void(int)> m_onTimer;
+    std::map<int, Timer> m_timers;
 };
 
 class RecordingShell : public IViewShell
@@ -129,6 +173,7 @@ public:
     void SetAudioReferenceTime(int64_t time) override { referenceTimes.push_back(time); }
     std::vector<GraphEvent> TakeGraphEvents() override { return std::exchange(events, {}); }
     uint64_t FramesDelivered() const override { return frames; }
+    uint64_t FramesRecorded() const override { return framesRecorded; }
     std::filesystem::path RecordFile() const override { return recordFile; }
     std::vector<std::string> ListVideoDevices() override { return videoDevices; }
     std::vector<std::string> ListAudioDevices() override { return audioDevices; }
@@ -195,6 +240,7 @@ public:
     std::vector<int64_t> referenceTimes;
     std::vector<GraphEvent> events;
     uint64_t frames = 0;
+    uint64_t framesRecorded = 0;
     std::vector<std::string> videoDevices { "Vorlund Test Camera" };
     std::vector<std::string> audioDevices { "Vorlund Test Audio" };
     std::vector<bool> crossbarPages, capturePages;
