@@ -37,11 +37,23 @@ std::string CameraSwitcher::PortName() const
 
 void CameraSwitcher::Report(const std::string &text, bool quiet)
 {
-    m_context.log.AppendErrorLog(text);
+    // A port left unplugged fails at every switch: the log gets the first failure of the run.
+    if (!m_failureLogged) {
+        m_failureLogged = true;
+        m_context.log.AppendErrorLog(text);
+    }
     if (quiet || m_failing)
         return;
     m_failing = true;
     m_context.notifier.ShowMessage(text, kPlainCaption);
+}
+
+void CameraSwitcher::Recovered()
+{
+    if (m_failureLogged)
+        m_context.log.AppendErrorLog("Swivane on " + PortName() + " ok again");
+    m_failureLogged = false;
+    m_failing = false;
 }
 
 bool CameraSwitcher::OpenPort(const char *openFormat, bool quiet)
@@ -146,7 +158,7 @@ void CameraSwitcher::SwitchCamera(int n)
     // the input it is labelled with.
     const uint8_t select = uint8_t('0' + next);
     if (m_port.WriteBytes(&select, 1))
-        m_failing = false;
+        Recovered();
     m_port.Close();
     NewVisit(next);
 }
@@ -174,7 +186,7 @@ void CameraSwitcher::DetectSwitcher(bool quiet)
         Report("Incorrect device on " + PortName() + "\nLooking for Swivane.", quiet);
         return;
     }
-    m_failing = false;
+    Recovered();
     m_context.view.SwitcherPresent = true;
     if (m_context.view.Idle)
         m_context.shell.ShowBalloon({ "Vorlund Switcher Detected", "", 32516, 0, 1000 });

@@ -36,14 +36,17 @@ private:
     bool Send(const uint8_t *bytes, size_t count);
     std::array<uint8_t, 6> Exchange(const uint8_t *bytes, size_t count, bool &timedOut);
     void Report(const std::string &text, bool quiet);
+    void Recovered();
     void NewVisit(int camera);
     std::string PortName() const;
 
     ServerContext &m_context;
     ISerialLine &m_port;
     IInputRouter &m_inputs;
-    // A failing port is shown once per run of failures; a success re-arms the box.
+    // A failing port is shown and logged once per run of failures; a success logs the recovery
+    // and re-arms both.
     bool m_failing = false;
+    bool m_failureLogged = false;
 };
 
 } // namespace vorlund

@@ -1,6 +1,8 @@
 #include "PtyPeer.h"
 
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -14,7 +16,20 @@ PtyPeer::PtyPeer(Responder reply) : m_reply(std::move(reply))
 {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) {
-        m_slavePath = name;
+        // The program gets a name of this peer's own, gone before the pair closes: the kernel
+        // hands a closed pair's /dev/pts number to the next pair at once, so a port mapping
+        // that outlives its peer would otherwise reach another test's pseudo-terminal.
+        std::string link = (std::filesystem::temp_directory_path() / "vorlund-pty-XXXXXX").string();
+        if (char *folder = mkdtemp(link.data())) {
+            m_linkFolder = folder;
+            m_slavePath = (m_linkFolder / "tty").string();
+            std::error_code ec;
+            std::filesystem::create_symlink(name, m_slavePath, ec);
+            if (ec)
+                m_slavePath = name;
+        } else {
+            m_slavePath = name;
+        }
         termios raw {};
         tcgetattr(m_slave, &raw);
         cfmakeraw(&raw);
@@ -28,6 +43,10 @@ PtyPeer::~PtyPeer()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
+    if (!m_linkFolder.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_linkFolder, ec);
+    }
     if (m_slave >= 0)
         close(m_slave);
     if (m_master >= 0)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -37,6 +38,7 @@ private:
 
     int m_master = -1;
     int m_slave = -1;
+    std::filesystem::path m_linkFolder;
     std::string m_slavePath;
     Responder m_reply;
     mutable std::mutex m_lock;

@@ -227,14 +227,42 @@ TEST_F(SwitcherTest, InitialiseAndSelectBytes)
 
 TEST_F(SwitcherTest, FailingPortIsShownOncePerRunOfFailures)
 {
+    const auto log = [&] {
+        std::ifstream in(f.log.Path());
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const auto count = [&](const std::string &text) {
+        const std::string all = log();
+        int n = 0;
+        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    // Ten seconds of four cameras visited in turn with the switcher's port gone.
     UsePort("/nonexistent/tty");
-    f.engine.CameraCount = 2;
-    f.engine.CycleCount = 2;
-    for (int i = 0; i < 4; ++i)
+    f.engine.CameraCount = 4;
+    f.engine.CycleCount = 4;
+    for (int i = 0; i < 40; ++i)
         switcher.SwitchCamera(0);
     ASSERT_EQ(f.notifier.entries.size(), 1u);
     EXPECT_EQ(f.notifier.entries[0].text.rfind("Unable to open: Com1\nError: ", 0), 0u);
     EXPECT_EQ(f.engine.CurrentCamera, 1) << "the camera stays as it was";
+    EXPECT_EQ(count("Unable to open: Com1"), 1) << log();
+
+    // The port back: one recovery entry, then failures are logged and shown again.
+    test::PtyPeer peer([](Bytes &pending) {
+        pending.clear();
+        return Bytes {};
+    });
+    UsePort(peer.SlavePath());
+    for (int i = 0; i < 3; ++i)
+        switcher.SwitchCamera(0);
+    EXPECT_EQ(count("Swivane on Com1 ok again"), 1) << log();
+    UsePort("/nonexistent/tty");
+    switcher.SwitchCamera(0);
+    switcher.SwitchCamera(0);
+    EXPECT_EQ(count("Unable to open: Com1"), 2) << log();
+    EXPECT_EQ(f.notifier.entries.size(), 2u);
 
     // Quiet probes (automatic restarts) only log.
     test::ServerFixture g;
@@ -244,8 +272,8 @@ TEST_F(SwitcherTest, FailingPortIsShownOncePerRunOfFailures)
     g.profile.SetProfileString("Serial", "Com1", "/nonexistent/tty");
     quiet.DetectSwitcher(true);
     EXPECT_TRUE(g.notifier.entries.empty());
-    std::ifstream log(g.log.Path());
-    std::string text((std::istreambuf_iterator<char>(log)), {});
+    std::ifstream quietLog(g.log.Path());
+    std::string text((std::istreambuf_iterator<char>(quietLog)), {});
     EXPECT_NE(text.find("Unable to open- Com1"), std::string::npos);
 }
 
