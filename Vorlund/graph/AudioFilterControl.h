@@ -22,6 +22,8 @@ public:
 
     // Each setter returns false only when there is no element to control.
     bool SetGateOpen(long open) { return SetFlag("gate", open); }
+    // As the picture gate's: the running time the next SetGateOpen applies from.
+    bool SetGateTime(std::uint64_t runningTime) { return SetUint64("gate-time", runningTime); }
     // `avi` is the recording's video gate; the audio gate keeps its own timeline.
     bool SetRetiming(long on, IAviFilterControl *avi);
     // While the reference time is 0 the gate records the start of each buffer it drops.

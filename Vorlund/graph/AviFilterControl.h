@@ -20,6 +20,9 @@ public:
 
     // Each setter returns false only when there is no element to control.
     bool SetGateOpen(long open);
+    // The pipeline's running time from which the next SetGateOpen applies to captured frames
+    // (GST_CLOCK_TIME_NONE: at once).
+    bool SetGateTime(std::uint64_t runningTime) { return SetUint64("gate-time", runningTime); }
     bool SetStampEnabled(long on);
     bool SetStampAtTop(long top);
     bool SetAcceptInterleaved(long on);

@@ -10,6 +10,7 @@
 #include "GraphUtils.h"
 #include "MotionGrabber.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -20,6 +21,10 @@ namespace {
 
 // How long a build waits for the last recording's sync before it makes the next file.
 constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
+// How far ahead of now the gates switch: longer than any capture buffer lasts.
+constexpr GstClockTime kGateLead = 100 * GST_MSECOND;
+// How long a stopped pipeline's end-of-stream sends may take to return.
+constexpr std::chrono::milliseconds kEosSendWait { 2000 };
 
 } // namespace
 
@@ -379,6 +384,24 @@ int64_t SteadyNanoseconds()
 
 void CaptureGraph::WatchRecordBranch(GstElement *gate, GstElement *fileSink)
 {
+    m_lastFrameStart = GST_CLOCK_TIME_NONE;
+    m_framePeriod = 0;
+    PadRef arriving(gst_element_get_static_pad(gate, "sink"), RefMode::HasRef);
+    gst_pad_add_probe(
+        arriving.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad *, GstPadProbeInfo *info, gpointer self) {
+            auto *graph = static_cast<CaptureGraph *>(self);
+            GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            const GstClockTime pts = GST_BUFFER_PTS(buffer);
+            const GstClockTime last = graph->m_lastFrameStart.load();
+            if (GST_BUFFER_DURATION_IS_VALID(buffer))
+                graph->m_framePeriod = GST_BUFFER_DURATION(buffer);
+            else if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(last) && pts > last)
+                graph->m_framePeriod = pts - last;
+            graph->m_lastFrameStart = pts;
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
     PadRef passed(gst_element_get_static_pad(gate, "src"), RefMode::HasRef);
     gst_pad_add_probe(
         passed.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
@@ -563,6 +586,12 @@ bool CaptureGraph::IsBuilt() const
 
 void CaptureGraph::SetGateOpen(bool open)
 {
+    // Both gates switch at one moment of capture time, however long their streams wait in
+    // queues before they reach them: the start of a frame, so the picture passes whole frames
+    // and the sound, cut by the middle of its buffers, as much time as they.
+    const GstClockTime now = NextFrameStart();
+    m_parts.m_pAviControl.SetGateTime(now);
+    m_parts.m_pAudioControl.SetGateTime(now);
     m_parts.m_pAviControl.SetGateOpen(open);
     m_parts.m_pAudioControl.SetGateOpen(open);
     m_context.engine.GateOpen = open ? 1 : 0;
@@ -572,6 +601,36 @@ void CaptureGraph::SetStamp(bool on, bool atTop)
 {
     m_parts.m_pAviControl.SetStampEnabled(on);
     m_parts.m_pAviControl.SetStampAtTop(atTop);
+}
+
+GstClockTime CaptureGraph::RunningTime() const
+{
+    GstElement *pipeline = Pipeline();
+    if (!m_running || !pipeline)
+        return GST_CLOCK_TIME_NONE;
+    ClockRef clock(gst_element_get_clock(pipeline), RefMode::HasRef);
+    if (!clock)
+        return GST_CLOCK_TIME_NONE;
+    const GstClockTime now = gst_clock_get_time(clock.get());
+    const GstClockTime base = gst_element_get_base_time(pipeline);
+    return now >= base ? now - base : GST_CLOCK_TIME_NONE;
+}
+
+GstClockTime CaptureGraph::NextFrameStart() const
+{
+    // Live sources push a buffer when its span begins: a switch inside a buffer already on its
+    // way would come too late for it, so the switch lies ahead of every buffer begun by now.
+    GstClockTime now = RunningTime();
+    if (GST_CLOCK_TIME_IS_VALID(now))
+        now += kGateLead;
+    const GstClockTime last = m_lastFrameStart.load();
+    const GstClockTime period = m_framePeriod.load();
+    if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(last) || period == 0
+        || period > GST_SECOND)
+        return now;
+    if (now <= last)
+        return last;
+    return last + (now - last + period - 1) / period * period;
 }
 
 std::filesystem::path CaptureGraph::RecordFile() const
@@ -589,13 +648,7 @@ void CaptureGraph::StopPipeline()
     if (m_running && !m_faulted) {
         if (m_busWatch)
             m_busWatch->SetEnabled(false);
-        gst_element_send_event(pipeline, gst_event_new_eos());
-        // A splitter or decoder that never saw a frame has no pads to pass the end on.
-        for (GstElement *head : { m_parts.dvVideoHead.get(), m_parts.decodedHead.get() }) {
-            PadRef sink(head ? gst_element_get_static_pad(head, "sink") : nullptr, RefMode::HasRef);
-            if (sink && !gst_pad_is_linked(sink.get()))
-                gst_pad_send_event(sink.get(), gst_event_new_eos());
-        }
+        EndStreams();
         BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
         MessageRef done(
             gst_bus_timed_pop_filtered(bus.get(), GstClockTime(EosWait.count()) * GST_MSECOND,
@@ -604,6 +657,10 @@ void CaptureGraph::StopPipeline()
         m_recordFinished = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
+    // Stopped streaming threads let go of their locks: a send still waiting ends now. One that
+    // does not must never reach the kept device in the next run.
+    if (!m_endOfStream.WaitSent(kEosSendWait))
+        m_context.engine.KeepDeviceFilter = 0;
     m_running = false;
     // What the old run reported is no news for the next one.
     BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
@@ -611,6 +668,32 @@ void CaptureGraph::StopPipeline()
     gst_bus_set_flushing(bus.get(), FALSE);
     if (m_busWatch)
         m_busWatch->SetEnabled(true);
+}
+
+void CaptureGraph::EndStreams()
+{
+    std::vector<ElementRef> sources;
+    GstIterator *it = gst_bin_iterate_sources(GST_BIN(Pipeline()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        sources.emplace_back(GST_ELEMENT(g_value_get_object(&item)), RefMode::NeedsRef);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    // The picture first: while its gate is shut the multiplexer may hold the sound branch, and
+    // only the picture's end of stream lets it go.
+    std::stable_partition(sources.begin(), sources.end(), [this](const ElementRef &source) {
+        return source.get() == m_parts.m_pCapture.get();
+    });
+    for (const ElementRef &source : sources)
+        m_endOfStream.Send(source.get(), nullptr);
+    // A splitter or decoder that never saw a frame has no pads to pass the end on.
+    for (GstElement *head : { m_parts.dvVideoHead.get(), m_parts.decodedHead.get() }) {
+        PadRef sink(head ? gst_element_get_static_pad(head, "sink") : nullptr, RefMode::HasRef);
+        if (sink && !gst_pad_is_linked(sink.get()))
+            m_endOfStream.Send(head, sink.get());
+    }
 }
 
 void CaptureGraph::RemoveBuiltElements()

@@ -7,6 +7,7 @@
 #include "BusWatch.h"
 #include "CodecState.h"
 #include "Encoders.h"
+#include "EndOfStream.h"
 #include "GrabberSink.h"
 #include "GraphParts.h"
 #include "GraphPlan.h"
@@ -125,6 +126,12 @@ private:
     int ApplyInputLines(GstElement *filter, std::vector<std::string> *names, int *index);
     int BuildGrabberBranch();
     void StopPipeline();
+    // The pipeline's running time now; none while it does not run.
+    GstClockTime RunningTime() const;
+    // The start of a frame to be captured shortly from now (its running time).
+    GstClockTime NextFrameStart() const;
+    // The end of stream into every source (and head that never got pads), off the UI thread.
+    void EndStreams();
     void RemoveBuiltElements();
     // The recording file at teardown: removed without frames, else synced (named when a fault
     // left it unfinished).
@@ -148,8 +155,12 @@ private:
     std::unique_ptr<BusWatch> m_busWatch;
     std::optional<RecordingFile> m_recordFile;
     RecordingSync m_recordSync;
+    EndOfStreamSender m_endOfStream;
     std::atomic<uint64_t> m_framesRecorded { 0 }; // streaming thread writes, UI thread reads
     std::atomic<int64_t> m_failWritesUntil { 0 }; // steady-clock nanoseconds
+    // The last frame that reached the record gate (streaming thread writes, UI thread reads).
+    std::atomic<GstClockTime> m_lastFrameStart { GST_CLOCK_TIME_NONE };
+    std::atomic<GstClockTime> m_framePeriod { 0 };
     bool m_faulted = false; // an error came during this run: no end of stream can finish it
     bool m_recordFinished = false; // the end of stream reached the file
     std::vector<GraphEvent> m_events;

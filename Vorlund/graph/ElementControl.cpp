@@ -39,6 +39,14 @@ bool ElementControl::SetInt64(const char *property, std::int64_t value)
     return true;
 }
 
+bool ElementControl::SetUint64(const char *property, std::uint64_t value)
+{
+    if (!m_element)
+        return false;
+    g_object_set(m_element.get(), property, guint64(value), nullptr);
+    return true;
+}
+
 std::int64_t ElementControl::GetInt64(const char *property) const
 {
     if (!m_element)

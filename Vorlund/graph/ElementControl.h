@@ -24,6 +24,7 @@ protected:
     // Each returns false only when there is no element to control.
     bool SetFlag(const char *property, long value);
     bool SetInt64(const char *property, std::int64_t value);
+    bool SetUint64(const char *property, std::uint64_t value);
     // 0 when there is no element.
     std::int64_t GetInt64(const char *property) const;
 

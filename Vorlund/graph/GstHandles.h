@@ -90,6 +90,7 @@ private:
 using ElementRef = GstRef<GstElement>;
 using PadRef = GstRef<GstPad>;
 using BusRef = GstRef<GstBus>;
+using ClockRef = GstRef<GstClock>;
 using DeviceRef = GstRef<GstDevice>;
 using CapsRef = GstRef<GstCaps>;
 using MessageRef = GstRef<GstMessage>;

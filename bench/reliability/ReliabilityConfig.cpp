@@ -5,6 +5,9 @@
 //   --recycle-mb N    the nightly recycler keeps the recordings under N MB (0: off)
 //   --timelapse-min M camera 1's time-lapse picture every M minutes, all day (0: off)
 //   --password P      viewers must give P (at most 15 characters)
+//   --motion S        records S seconds after motion instead of continuously
+//   --sound KIND      records the test sound too: avi (MP3), mp4 (AAC) or wmv (a Windows Media
+//                     profile written to profiles/sound.prx)
 //   --check           writes nothing: loads the folder's settings and profile the way the server
 //                     does and exits 0 when they hold the values the same options write
 #include "DeviceSettings.h"
@@ -25,7 +28,8 @@ int Usage(const char *name)
 {
     std::fprintf(stderr,
                  "usage: %s WORKING-FOLDER PORT [--rollover-mb N] [--recycle-mb N] "
-                 "[--timelapse-min M] [--password P] [--check]\n",
+                 "[--timelapse-min M] [--password P] [--motion S] [--sound avi|mp4|wmv] "
+                 "[--check]\n",
                  name);
     return 2;
 }
@@ -66,6 +70,39 @@ int CheckFolder(const std::filesystem::path &folder, const vorlund::DeviceConfig
     return failures == 0 ? 0 : 1;
 }
 
+// A Windows Media profile with a sound and a 320x240 picture stream, in UTF-16 as the profile
+// editor writes it.
+bool WriteSoundProfile(const std::filesystem::path &file)
+{
+    const std::string text
+        = R"(<profile version="589824" storageformat="1" name="Sound" description="">
+ <streamconfig majortype="{73647561-0000-0010-8000-00AA00389B71}" streamnumber="1" streamname="Audio Stream" inputname="Audio409" bitrate="64016" bufferwindow="-1">
+   <wmmediatype subtype="{00000161-0000-0010-8000-00AA00389B71}" lsamplesize="2973">
+     <waveformatex wFormatTag="353" nChannels="2" nSamplesPerSec="48000"/>
+   </wmmediatype>
+ </streamconfig>
+ <streamconfig majortype="{73646976-0000-0010-8000-00AA00389B71}" streamnumber="2" streamname="Video Stream" inputname="Video409" bitrate="400000" bufferwindow="5000">
+   <videomediaprops maxkeyframespacing="80000000" quality="75"/>
+   <wmmediatype subtype="{33564D57-0000-0010-8000-00AA00389B71}" btemporalcompression="1">
+     <videoinfoheader dwbitrate="400000" dwbiterrorrate="0" avgtimeperframe="400000">
+       <rcsource left="0" top="0" right="320" bottom="240"/>
+       <bitmapinfoheader biwidth="320" biheight="240" biplanes="1" bibitcount="24"/>
+     </videoinfoheader>
+   </wmmediatype>
+ </streamconfig>
+</profile>
+)";
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    std::FILE *out = std::fopen(file.c_str(), "wb");
+    if (!out)
+        return false;
+    bool ok = std::fputc(0xFF, out) != EOF && std::fputc(0xFE, out) != EOF;
+    for (char ch : text)
+        ok = ok && std::fputc(ch, out) != EOF && std::fputc(0, out) != EOF;
+    return std::fclose(out) == 0 && ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -78,6 +115,8 @@ int main(int argc, char **argv)
     int recycleMb = 0;
     float timeLapseMinutes = 0.0f;
     std::string password;
+    int motionSeconds = 0;
+    std::string sound;
     bool check = false;
     int i = 3;
     for (; i < argc && std::strcmp(argv[i], "--check") != 0; i += 2) {
@@ -91,6 +130,12 @@ int main(int argc, char **argv)
             timeLapseMinutes = std::strtof(argv[i + 1], nullptr);
         else if (std::strcmp(argv[i], "--password") == 0 && std::strlen(argv[i + 1]) <= 15)
             password = argv[i + 1];
+        else if (std::strcmp(argv[i], "--motion") == 0 && std::atoi(argv[i + 1]) > 0)
+            motionSeconds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--sound") == 0
+                 && (std::strcmp(argv[i + 1], "avi") == 0 || std::strcmp(argv[i + 1], "mp4") == 0
+                     || std::strcmp(argv[i + 1], "wmv") == 0))
+            sound = argv[i + 1];
         else
             return Usage(argv[0]);
     }
@@ -119,7 +164,23 @@ int main(int argc, char **argv)
         c.Block.RemoteEnabled = 1;
         c.Block.RemotePort = port;
         c.RemotePassword = password;
+        if (motionSeconds > 0) {
+            c.ContinuousRecord = 0;
+            c.Block.RecordSeconds
+                = { 0, motionSeconds, motionSeconds, motionSeconds, motionSeconds };
+        }
+        if (!sound.empty()) {
+            c.RecordAudio = 1;
+            if (sound == "mp4")
+                c.CodecName = "3ivx D4 Video Encoder";
+            if (sound == "wmv") {
+                c.UseWmProfile = 1;
+                c.WmProfilePath = (folder / "profiles" / "sound.prx").string();
+            }
+        }
     };
+    if (sound == "wmv" && !check && !WriteSoundProfile(folder / "profiles" / "sound.prx"))
+        return 1;
     if (check)
         return CheckFolder(folder, vorlund::bench::WorkingFolderConfig(folder, adjust));
     return vorlund::bench::WriteWorkingFolder(folder, adjust) ? 0 : 1;

@@ -1,6 +1,8 @@
 #include "gstvorlundaudio.h"
 
 #include "AudioTimeline.h"
+#include "CaptureTime.h"
+#include "GateSchedule.h"
 #include "StopTime.h"
 
 #include <gst/audio/audio.h>
@@ -15,6 +17,7 @@ GST_DEBUG_CATEGORY_STATIC(audio_debug);
 enum {
     PROP_0,
     PROP_GATE,
+    PROP_GATE_TIME,
     PROP_RETIMING,
     PROP_REFERENCE_TIME,
     PROP_START_TIME,
@@ -33,6 +36,10 @@ namespace {
 
 struct AudioState
 {
+    // 0 = closed: a new element drops everything until it is opened.
+    vorlund::GateSchedule gate { DEFAULT_GATE };
+    // Streaming thread only: the sound passed follows the time the gate was open for.
+    vorlund::GateBalance balance;
     // Set by the server; while it is 0 the gate records the start of each dropped buffer.
     std::atomic<gint64> reference { DEFAULT_REFERENCE_TIME };
     // Written by the streaming thread, read by the property getter.
@@ -55,7 +62,6 @@ struct _VorlundAudio
     GstBaseTransform parent;
 
     // Settings read by the streaming thread once per buffer.
-    gint gate; // 0 = closed: a new element drops everything until it is opened
     gint retiming;
 
     AudioState state; // constructed in init, destroyed in finalize
@@ -150,8 +156,16 @@ static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
 static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuffer *buf)
 {
     VorlundAudio *self = VORLUND_AUDIO(trans);
-    // Read once: a change in the middle must not re-time a buffer as passed and then drop it.
-    const bool gate = g_atomic_int_get(&self->gate) != 0;
+    // Decided once: a change in the middle must not re-time a buffer as passed and then drop it.
+    // A buffer that a switch cuts goes to the side that keeps the sound as long as the
+    // pictures, which pass whole frames from the same switch times.
+    AudioState &state = self->state;
+    bool gate;
+    if (const auto span = vorlund::CaptureSpan(trans, buf))
+        gate = state.balance.Pass(state.gate.OpenWithin(span->first, span->second),
+                                  span->second - span->first);
+    else
+        gate = state.gate.At(vorlund::CaptureTime(trans, buf));
     if (g_atomic_int_get(&self->retiming))
         retime(self, buf, gate);
     if (!gate) {
@@ -188,8 +202,15 @@ static void vorlund_audio_set_property(GObject *object, guint prop_id, const GVa
     VorlundAudio *self = VORLUND_AUDIO(object);
     switch (prop_id) {
     case PROP_GATE:
-        g_atomic_int_set(&self->gate, g_value_get_boolean(value) ? 1 : 0);
+        self->state.gate.Set(g_value_get_boolean(value));
         break;
+    case PROP_GATE_TIME: {
+        const guint64 at = g_value_get_uint64(value);
+        self->state.gate.NextChangeAt(GST_CLOCK_TIME_IS_VALID(at) && at <= guint64(G_MAXINT64)
+                                          ? std::optional<gint64>(gint64(at))
+                                          : std::nullopt);
+        break;
+    }
     case PROP_RETIMING:
         g_atomic_int_set(&self->retiming, g_value_get_boolean(value) ? 1 : 0);
         break;
@@ -208,7 +229,7 @@ static void vorlund_audio_get_property(GObject *object, guint prop_id, GValue *v
     VorlundAudio *self = VORLUND_AUDIO(object);
     switch (prop_id) {
     case PROP_GATE:
-        g_value_set_boolean(value, g_atomic_int_get(&self->gate));
+        g_value_set_boolean(value, self->state.gate.Newest());
         break;
     case PROP_RETIMING:
         g_value_set_boolean(value, g_atomic_int_get(&self->retiming));
@@ -248,6 +269,14 @@ static void vorlund_audio_class_init(VorlundAudioClass *klass)
                                                          "Pass buffers (closed: drop them)",
                                                          DEFAULT_GATE, flags));
     g_object_class_install_property(
+        gobject_class, PROP_GATE_TIME,
+        g_param_spec_uint64(
+            "gate-time", "Gate time",
+            "Running time (ns) of capture from which the next gate change "
+            "applies (none: at once)",
+            0, G_MAXUINT64, GST_CLOCK_TIME_NONE,
+            GParamFlags(G_PARAM_WRITABLE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(
         gobject_class, PROP_RETIMING,
         g_param_spec_boolean("retiming", "Re-timing",
                              "Move passed buffers so closed periods leave no hole",
@@ -283,7 +312,6 @@ static void vorlund_audio_class_init(VorlundAudioClass *klass)
 
 static void vorlund_audio_init(VorlundAudio *self)
 {
-    self->gate = DEFAULT_GATE;
     self->retiming = DEFAULT_RETIMING;
     new (&self->state) AudioState();
     // Only metadata changes, but that needs a writable buffer.

@@ -2,6 +2,8 @@
 
 #include "AviStamp.h"
 #include "AviTiming.h"
+#include "CaptureTime.h"
+#include "GateSchedule.h"
 #include "StopTime.h"
 
 #include <gst/video/video.h>
@@ -17,6 +19,7 @@ GST_DEBUG_CATEGORY_STATIC(avi_debug);
 enum {
     PROP_0,
     PROP_GATE,
+    PROP_GATE_TIME,
     PROP_STAMP,
     PROP_STAMP_AT_TOP,
     PROP_ACCEPT_INTERLEAVED,
@@ -58,7 +61,7 @@ struct _VorlundAvi
     // Settings: written under the object lock, read by the streaming thread with atomic loads.
     // They are accessed atomically under the lock too, which keeps ThreadSanitizer (blind to
     // GLib's own mutexes) quiet.
-    gint gate; // 0 = closed: a new element drops everything until told otherwise
+    gint gate; // the newest request in force; 0 = closed: a new element drops everything
     gint last_request; // last value given to the gate or pass-through
     gint stamp_on;
     gint stamp_at_top;
@@ -69,6 +72,9 @@ struct _VorlundAvi
 
     // Written by the streaming thread, read by the property getter.
     gint64 last_closed_start;
+
+    // The gate by capture time (its own lock; constructed in init, destroyed in finalize).
+    vorlund::GateSchedule schedule;
 
     // Streaming thread only. Never reset: the timeline carries over stops and restarts.
     vorlund::avi::StreamTiming stream;
@@ -284,7 +290,7 @@ static GstFlowReturn vorlund_avi_transform_ip(GstBaseTransform *trans, GstBuffer
 {
     VorlundAvi *self = VORLUND_AVI(trans);
     // Read once: a change in the middle must not re-time a buffer as passed and then drop it.
-    const gboolean gate = g_atomic_int_get(&self->gate) != 0;
+    const gboolean gate = self->schedule.At(vorlund::CaptureTime(trans, buf));
     if (!g_atomic_int_get(&self->pass_through)) {
         retime_stream(self, buf, gate);
         retime_media(self, buf, gate);
@@ -304,10 +310,19 @@ static GstFlowReturn vorlund_avi_transform_ip(GstBaseTransform *trans, GstBuffer
 
 // --- control ------------------------------------------------------------------------------
 
+// Under the object lock. A change made at once drops a time given for the next one.
+static void set_gate(VorlundAvi *self, gint on, bool atOnce)
+{
+    if (atOnce)
+        self->schedule.NextChangeAt(std::nullopt);
+    g_atomic_int_set(&self->gate, on);
+    self->schedule.Set(on != 0);
+}
+
 static void vorlund_avi_restore_gate(VorlundAvi *self, gint, gpointer)
 {
     GST_OBJECT_LOCK(self);
-    g_atomic_int_set(&self->gate, g_atomic_int_get(&self->last_request));
+    set_gate(self, g_atomic_int_get(&self->last_request), true);
     GST_OBJECT_UNLOCK(self);
 }
 
@@ -338,6 +353,13 @@ static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValu
                                      GParamSpec *pspec)
 {
     VorlundAvi *self = VORLUND_AVI(object);
+    if (prop_id == PROP_GATE_TIME) {
+        const guint64 at = g_value_get_uint64(value);
+        self->schedule.NextChangeAt(GST_CLOCK_TIME_IS_VALID(at) && at <= guint64(G_MAXINT64)
+                                        ? std::optional<gint64>(gint64(at))
+                                        : std::nullopt);
+        return;
+    }
     gint *flag = flag_of(self, prop_id);
     if (!flag) {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -348,14 +370,16 @@ static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValu
     switch (prop_id) {
     case PROP_GATE:
         if (!g_atomic_int_get(&self->hold_mode) || on != g_atomic_int_get(&self->last_request))
-            g_atomic_int_set(&self->gate, on);
+            set_gate(self, on, false);
+        else
+            self->schedule.NextChangeAt(std::nullopt);
         g_atomic_int_set(&self->last_request, on);
         break;
     case PROP_PASS_THROUGH:
         // A pass-through instance is also an open one.
         g_atomic_int_set(&self->pass_through, on);
         g_atomic_int_set(&self->last_request, on);
-        g_atomic_int_set(&self->gate, on);
+        set_gate(self, on, true);
         break;
     default:
         g_atomic_int_set(flag, on);
@@ -377,6 +401,12 @@ static void vorlund_avi_get_property(GObject *object, guint prop_id, GValue *val
     }
 }
 
+static void vorlund_avi_finalize(GObject *object)
+{
+    VORLUND_AVI(object)->schedule.~GateSchedule();
+    G_OBJECT_CLASS(vorlund_avi_parent_class)->finalize(object);
+}
+
 static void vorlund_avi_class_init(VorlundAviClass *klass)
 {
     GObjectClass *gobject_class = G_OBJECT_CLASS(klass);
@@ -385,12 +415,21 @@ static void vorlund_avi_class_init(VorlundAviClass *klass)
 
     gobject_class->set_property = vorlund_avi_set_property;
     gobject_class->get_property = vorlund_avi_get_property;
+    gobject_class->finalize = vorlund_avi_finalize;
 
     const auto flags
         = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
     g_object_class_install_property(
         gobject_class, PROP_GATE,
         g_param_spec_boolean("gate", "Gate", "Pass buffers (closed: drop them)", FALSE, flags));
+    g_object_class_install_property(
+        gobject_class, PROP_GATE_TIME,
+        g_param_spec_uint64(
+            "gate-time", "Gate time",
+            "Running time (ns) of capture from which the next gate change "
+            "applies (none: at once)",
+            0, G_MAXUINT64, GST_CLOCK_TIME_NONE,
+            GParamFlags(G_PARAM_WRITABLE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING)));
     g_object_class_install_property(
         gobject_class, PROP_STAMP,
         g_param_spec_boolean("stamp", "Stamp", "Draw the date/time stamp", FALSE, flags));
@@ -451,6 +490,7 @@ static void vorlund_avi_init(VorlundAvi *self)
     gst_base_transform_set_qos_enabled(GST_BASE_TRANSFORM(self), FALSE);
     self->input = AVI_INPUT_NONE;
     new (&self->stops) vorlund::StopTimeFill();
+    new (&self->schedule) vorlund::GateSchedule();
     gst_video_info_init(&self->info);
     self->stamp.second = -1;
 }

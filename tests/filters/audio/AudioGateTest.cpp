@@ -241,6 +241,52 @@ TEST_F(AudioGateTest, BufferWithoutTimesIsGatedAndChangesNothing)
     EXPECT_EQ(StartTime(), gint64(4 * kBufferTime));
 }
 
+// Switches asked for with a capture time apply to the buffers captured from then on, however
+// late they arrive, and the sound passed keeps to the time the gate was open for.
+TEST_F(AudioGateTest, SwitchesByCaptureTimeKeepTheOpenTimeWithinHalfABuffer)
+{
+    const auto switchAt = [&](GstClockTime at, bool open) {
+        g_object_set(element(), "gate-time", guint64(at), nullptr);
+        SetGate(open);
+    };
+    struct Case
+    {
+        const char *name;
+        std::vector<std::pair<GstClockTime, bool>> switches; // ms
+        GstClockTime open; // ms the gate was open within buffers 0..29
+    };
+    const Case cases[] = {
+        { "on buffer edges", { { 50, true }, { 120, false } }, 70 },
+        { "inside buffers", { { 25, true }, { 95, false }, { 143, true }, { 201, false } }, 128 },
+        { "many short openings",
+          { { 12, true },
+            { 19, false },
+            { 33, true },
+            { 41, false },
+            { 66, true },
+            { 74, false },
+            { 101, true },
+            { 109, false },
+            { 155, true },
+            { 163, false } },
+          40 },
+        { "open to the end", { { 287, true } }, 13 },
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        SetRetiming(true);
+        // Asked for before the buffers arrive: a backlog judged by when it was captured.
+        for (const auto &[at, open] : c.switches)
+            switchAt(at * GST_MSECOND, open);
+        PushNumbers(0, 29);
+        GstClockTime passed = 0;
+        for (const Passed &p : PullAll())
+            passed += p.duration;
+        const GstClockTime open = c.open * GST_MSECOND;
+        EXPECT_LE(passed > open ? passed - open : open - passed, kBufferTime / 2) << c.name;
+    }
+}
+
 TEST_F(AudioGateTest, StartTimeFollowsDroppedBuffersUntilAReferenceIsSet)
 {
     SetRetiming(true);

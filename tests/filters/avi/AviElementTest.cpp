@@ -77,6 +77,30 @@ TEST(AviRetiming, ClosedPeriodsLeaveNoHole)
     EXPECT_EQ(lastStart, gint64(29 * kFrame));
 }
 
+// A switch asked for with a capture time takes the frames whose middle lies past it, however
+// late they arrive: frames waiting in a queue are judged by when they were captured.
+TEST(AviRetiming, SwitchesByCaptureTimeTakeTheFramesCapturedAfterThem)
+{
+    Harness h = MakeAvi(kBgr);
+    const auto switchAt = [&](GstClockTime at, bool open) {
+        g_object_set(h->element, "gate-time", guint64(at), nullptr);
+        SetGate(h.get(), open);
+    };
+    switchAt(10 * kFrame, true); // a frame start
+    switchAt(20 * kFrame + kFrame / 3, false); // frame 20's middle lies past it: shut
+    switchAt(30 * kFrame + kFrame * 2 / 3, true); // frame 30's does not: still shut
+    for (guint64 i = 0; i < 40; ++i)
+        ASSERT_EQ(gst_harness_push(h.get(), MakeFrame(kBgrSize, i)), GST_FLOW_OK);
+    const std::vector<Out> out = PullAll(h.get());
+    ASSERT_EQ(out.size(), 19u); // frames 10..19 and 31..39
+    EXPECT_EQ(out.front().offset, 10u);
+    EXPECT_TRUE(out[10].discont);
+    ExpectContinuous(out);
+    gboolean gate = FALSE;
+    g_object_get(h->element, "gate", &gate, nullptr);
+    EXPECT_TRUE(gate) << "the newest request";
+}
+
 TEST(AviRetiming, GapSeenWhileClosedClampsTheOffsetAtZero)
 {
     Harness h = MakeAvi(kBgr);
