@@ -3,7 +3,9 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace mendrel::test {
 
@@ -109,6 +111,31 @@ DemuxResult Demux(const std::filesystem::path &path, bool seekToMiddle)
     result.audioBuffers = counts.audioBuffers;
     result.firstVideoAfterSeek = counts.firstVideoAfterSeek;
     return result;
+}
+
+int64_t FfprobeVideoPackets(const std::filesystem::path &path)
+{
+    const std::string command = "ffprobe -v error -select_streams v:0 -count_packets "
+                                "-show_entries stream=nb_read_packets -of csv=p=0 '"
+        + path.string() + "' 2>&1";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::string out;
+    char buf[256];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.append(buf, n);
+    if (::pclose(pipe) != 0)
+        return -1;
+    // Anything but the one number is an error ffprobe reported.
+    size_t used = 0;
+    try {
+        const long long packets = std::stoll(out, &used);
+        return out.find_first_not_of("\n", used) == std::string::npos ? packets : -1;
+    } catch (const std::exception &) {
+        return -1;
+    }
 }
 
 } // namespace mendrel::test

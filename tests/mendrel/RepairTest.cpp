@@ -1,5 +1,6 @@
 // The repair on real files: the reserved-index layout made by the generator, and avimux
 // recordings killed mid-capture or stopped by a full disk.
+#include "AviBytes.h"
 #include "AviRepair.h"
 #include "AviTestFiles.h"
 #include "DemuxCheck.h"
@@ -8,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -147,6 +150,143 @@ TEST(MendrelFixedLayout, FilesBelow65537BytesHaveNoVideo)
             EXPECT_EQ(run.outcome.message, kNoVideo);
             EXPECT_EQ(ReadAll(damaged), bytes);
         }
+    }
+}
+
+// ---- the bytes the repair owns ---------------------------------------------------------------
+
+struct ByteRange
+{
+    uint64_t from;
+    uint64_t to;
+};
+
+// A generated file after its cut: the complete frames, and where the cut-off tail starts (the
+// file's size when nothing was cut off).
+struct CutFile
+{
+    uint64_t frames = 0;
+    uint64_t tail = 0;
+};
+
+CutFile AfterCut(const std::vector<FixedChunk> &written, uint64_t size)
+{
+    CutFile f { 0, size };
+    for (const FixedChunk &c : written) {
+        if (c.offset + 8 + c.size > size) {
+            f.tail = c.offset;
+            break;
+        }
+        f.frames += c.id == "00db";
+    }
+    return f;
+}
+
+// What the repair may change below the old end of a reserved-index file: the template and the
+// fields it rewrites, the first index room; beyond those, the movi size word (and the movi list
+// header where the file has none), JUNK headers over bytes of no chunk (zero pads) and over the
+// cut-off tail. Anything else it writes is appended.
+std::vector<ByteRange> FixedLayoutOwns(const FixedSpec &spec, const std::vector<FixedChunk> &written,
+                                       uint64_t tail, const std::vector<uint8_t> &repaired)
+{
+    const uint64_t movi = spec.moviAt7FE0 ? 0x7FE0 : 0x7FF4;
+    std::vector<ByteRange> owned {
+        { 0, 224 }, // template, with the RIFF size and the avih and strh counts
+        { 224, 232 }, // nEntriesInUse, dwChunkId of the super index
+        { 244, 244 + 16 * uint64_t(Le32(repaired.data() + 224)) }, // super index entries
+        { 0x7ED4, 0x7EEC }, // odml list, dmlh frames
+        { 0x8000, 0xFE00 }, // the first standard index
+        { movi + 4, movi + 8 },
+        { tail, tail + 8 },
+    };
+    if (spec.zeroHeader)
+        owned.push_back({ 0x7FE0, 0x8000 });
+    for (const FixedChunk &c : written) {
+        if (c.id.empty())
+            owned.push_back({ c.offset, c.offset + 8 });
+    }
+    return owned;
+}
+
+// The first byte below the old end that changed outside `owned`.
+std::optional<uint64_t> StrayWrite(const std::vector<uint8_t> &before,
+                                   const std::vector<uint8_t> &after,
+                                   const std::vector<ByteRange> &owned)
+{
+    for (size_t i = 0; i < before.size() && i < after.size(); ++i) {
+        if (before[i] != after[i]
+            && std::none_of(owned.begin(), owned.end(),
+                            [&](const ByteRange &r) { return i >= r.from && i < r.to; }))
+            return i;
+    }
+    return std::nullopt;
+}
+
+constexpr uint64_t kFixedChunk = 8 + kFixedFrameBytes; // a frame on the grid without a pad
+
+TEST(MendrelFixedLayout, LeavesEveryByteItDoesNotOwn)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    const struct
+    {
+        const char *name;
+        FixedSpec spec;
+    } cases[] = {
+        { "JUNK pads, cut mid-frame",
+          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+            .pads = FixedPads::Junk } },
+        { "JUNK pads, cut in a pad",
+          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 9,
+            .pads = FixedPads::Junk } },
+        { "JUNK pads, movi at 0x7FE0, segments indexed",
+          { .frames = 80, .perIndex = 20, .finished = false, .pads = FixedPads::Junk,
+            .moviAt7FE0 = true } },
+        { "JUNK pads, finished", { .frames = 80, .perIndex = 20, .pads = FixedPads::Junk } },
+        { "JUNK pads, movi at 0x7FE0, finished",
+          { .frames = 80, .perIndex = 20, .pads = FixedPads::Junk, .moviAt7FE0 = true } },
+        { "zero pads, cut",
+          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+            .pads = FixedPads::Zeros } },
+        { "filled indexes, cut inside segment 1",
+          { .frames = 200, .perIndex = 100, .finished = false,
+            .cutBytes = 35 * kFixedChunk - 100 } },
+        { "filled indexes, JUNK pads, movi at 0x7FE0, cut inside segment 2",
+          { .frames = 150, .perIndex = 50, .finished = false, .cutBytes = 20000,
+            .pads = FixedPads::Junk, .moviAt7FE0 = true } },
+        { "filled first index, cut inside its segment",
+          { .frames = 100, .finished = false, .cutBytes = 10 * kFixedChunk + 5 } },
+        { "header never written, JUNK pads",
+          { .frames = 80, .perIndex = 30, .finishedSegments = 1, .finished = false,
+            .zeroHeader = true, .pads = FixedPads::Junk } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = tmp / "damaged.avi";
+        std::vector<FixedChunk> written;
+        WriteFixedFile(damaged, c.spec, &written);
+        const std::vector<uint8_t> before = ReadAll(damaged);
+        const CutFile cut = AfterCut(written, before.size());
+
+        const RepairRun run = Repair(damaged, good);
+        ASSERT_EQ(run.outcome.status, RepairStatus::Repaired) << run.outcome.message;
+        EXPECT_EQ(run.status, StatusFor(cut.frames));
+        // Every chunk's size leads to the next, every index entry to a complete frame.
+        const StrictResult strict = StrictCheck(damaged, kFixed);
+        EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
+        EXPECT_EQ(strict.videoChunks, cut.frames);
+        EXPECT_EQ(FfprobeVideoPackets(damaged), int64_t(cut.frames));
+        const std::vector<uint8_t> after = ReadAll(damaged);
+        ASSERT_GE(after.size(), before.size());
+        const std::optional<uint64_t> stray
+            = StrayWrite(before, after, FixedLayoutOwns(c.spec, written, cut.tail, after));
+        EXPECT_FALSE(stray) << "changed at " << *stray;
+        if (c.spec.finished) {
+            EXPECT_EQ(after, before);
+        }
+        EXPECT_EQ(Repair(damaged, good).outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(ReadAll(damaged), after);
     }
 }
 
@@ -288,8 +428,9 @@ TEST_F(MendrelAvimux, RefusedFilesStayByteIdentical)
               WriteAll(p, b);
               return p;
           },
-          [] { return *s_tmp / "good-video.avi"; }, RepairStatus::NotRepairable,
-          std::string(kNotRepairable) },
+          // The good file is the one to change, and the box says so.
+          [] { return *s_tmp / "good-video.avi"; }, RepairStatus::WrongGoodFile,
+          std::string(kWrongGoodFile) },
         { "short good file",
           [] {
               WriteFixedFile(*s_tmp / "fixed.avi",
@@ -300,7 +441,21 @@ TEST_F(MendrelAvimux, RefusedFilesStayByteIdentical)
               WriteAll(*s_tmp / "short.avi", std::vector<uint8_t>(100, 0));
               return *s_tmp / "short.avi";
           },
-          RepairStatus::NotRepairable, std::string(kNotRepairable) },
+          RepairStatus::WrongGoodFile, std::string(kWrongGoodFile) },
+        { "good file no AVI, damaged header zeroed",
+          [] {
+              WriteFixedFile(*s_tmp / "fixed.avi",
+                             { .finishedSegments = 0, .finished = false, .zeroHeader = true });
+              std::vector<uint8_t> b = ReadAll(*s_tmp / "fixed.avi");
+              std::fill(b.begin(), b.begin() + 224, 0);
+              WriteAll(*s_tmp / "fixed.avi", b);
+              return *s_tmp / "fixed.avi";
+          },
+          [] {
+              WriteAll(*s_tmp / "text.avi", std::vector<uint8_t>(100000, 'x'));
+              return *s_tmp / "text.avi";
+          },
+          RepairStatus::WrongGoodFile, std::string(kWrongGoodFile) },
         { "being recorded (locked)",
           [&] {
               const fs::path p = Copy("killed.avi", "damaged.avi");
