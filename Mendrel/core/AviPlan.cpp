@@ -29,25 +29,19 @@ std::vector<uint8_t> ReadStart(ByteSource &src, uint64_t limit)
     return bytes;
 }
 
-// Adds the runs where `now` differs from `before` (both images of the file from `base`).
-void AddDiff(std::vector<Patch> &out, uint64_t base, std::span<const uint8_t> before,
-             std::span<const uint8_t> now)
+// The header image where it differs from the file, as one write from the first changed byte to
+// the last: a repair cut off in the middle of the header would leave one that parses as
+// something else.
+void AddHeader(std::vector<Patch> &out, std::span<const uint8_t> before,
+               std::span<const uint8_t> now)
 {
-    size_t i = 0;
-    while (i < now.size()) {
-        if (now[i] == before[i]) {
-            ++i;
-            continue;
-        }
-        size_t end = i + 1;
-        // Runs closer than 16 bytes join, so a header costs a few patches, not dozens.
-        for (size_t j = end; j < now.size() && j < end + 16; ++j) {
-            if (now[j] != before[j])
-                end = j + 1;
-        }
-        out.push_back({ base + i, { now.begin() + ptrdiff_t(i), now.begin() + ptrdiff_t(end) } });
-        i = end;
-    }
+    size_t first = 0, end = now.size();
+    while (first < end && now[first] == before[first])
+        ++first;
+    while (end > first && now[end - 1] == before[end - 1])
+        --end;
+    if (first < end)
+        out.push_back({ first, { now.begin() + ptrdiff_t(first), now.begin() + ptrdiff_t(end) } });
 }
 
 // A 4-byte value at `offset` in the file, written only when it differs.
@@ -368,7 +362,7 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
         inside.push_back({ fixed::kFirstIndex, std::move(ix) });
     }
     std::vector<Patch> header;
-    AddDiff(header, 0, original, image);
+    AddHeader(header, original, image);
     Finish(plan, damaged, walk, closing, std::move(inside), std::move(appended), std::move(header));
     return plan;
 }
@@ -654,7 +648,7 @@ RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &pro
     }
 
     std::vector<Patch> headerPatches;
-    AddDiff(headerPatches, 0, original, image);
+    AddHeader(headerPatches, original, image);
     Finish(plan, damaged, walk, closing, std::move(patches), std::move(appended),
            std::move(headerPatches));
     return plan;

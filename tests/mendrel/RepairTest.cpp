@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <functional>
 #include <optional>
 #include <sys/file.h>
@@ -527,6 +528,88 @@ TEST_F(MendrelAvimux, CrashMidRepairIsUndoneAtTheNextStart)
         EXPECT_EQ(Repair(damaged, *s_tmp / "good.avi").outcome.status, RepairStatus::Repaired);
         EXPECT_EQ(ReadAll(damaged), ReadAll(reference));
         EXPECT_FALSE(fs::exists(journal.Path()));
+    }
+}
+
+// Runs `work` in a child process, as an unprivileged user when this one is root (who would
+// ignore a folder's mode bits); gives its exit code.
+int RunUnprivileged(const std::function<int()> &work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0
+                || ::setresuid(kNobody, kNobody, kNobody) != 0))
+            ::_exit(120);
+        ::_exit(work());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MendrelAvimux, ACrashAfterAnyWriteLeavesAFileTheNextRunMends)
+{
+    TempFolder crash;
+    fs::permissions(crash.Path(), fs::perms(0755));
+    const fs::path folder = crash / "rec";
+    fs::create_directory(folder);
+    WriteFixedFile(*s_tmp / "fixed-good.avi", { .frames = 30 });
+    WriteFixedFile(*s_tmp / "fixed-padded.avi",
+                   { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+                     .pads = FixedPads::Junk });
+    WriteFixedFile(*s_tmp / "fixed-filled.avi",
+                   { .frames = 200, .perIndex = 100, .finished = false,
+                     .cutBytes = 35 * kFixedChunk - 100 });
+    std::vector<uint8_t> zeroed = ReadAll(*s_tmp / "killed.avi");
+    std::fill(zeroed.begin(), zeroed.begin() + 0x580, 0);
+    WriteAll(*s_tmp / "killed-zeroed.avi", zeroed);
+    const std::pair<const char *, const char *> cases[] = {
+        { "killed.avi", "good.avi" },
+        { "killed-zeroed.avi", "good.avi" },
+        { "full.avi", "good.avi" },
+        { "fixed-padded.avi", "fixed-good.avi" },
+        { "fixed-filled.avi", "fixed-good.avi" },
+    };
+    const fs::path damaged = folder / "damaged.avi";
+    const fs::path good = folder / "good.avi";
+    auto reset = [&](const char *recording, fs::perms folderMode) {
+        fs::permissions(folder, fs::perms(0777));
+        fs::copy_file(*s_tmp / recording, damaged, fs::copy_options::overwrite_existing);
+        fs::permissions(damaged, fs::perms(0666));
+        fs::permissions(folder, folderMode);
+    };
+    auto repaired = [&](const AfterWriteFn &afterWrite) {
+        return RepairAviFile(damaged, good, nullptr, afterWrite).status == RepairStatus::Repaired
+            ? 0
+            : 1;
+    };
+    for (const auto &[recording, goodName] : cases) {
+        fs::copy_file(*s_tmp / goodName, good, fs::copy_options::overwrite_existing);
+        reset(recording, fs::perms(0777));
+        size_t writes = 0;
+        ASSERT_EQ(repaired([&](size_t) { ++writes; }), 0);
+        const std::vector<uint8_t> reference = ReadAll(damaged);
+        ASSERT_GE(writes, 2u);
+        // With the undo file beside the recording, and in a folder that takes none.
+        for (const fs::perms mode : { fs::perms(0777), fs::perms(0555) }) {
+            SCOPED_TRACE(std::string(recording) + (mode == fs::perms(0555) ? ", read-only" : ""));
+            for (size_t k = 0; k <= writes; ++k) {
+                reset(recording, mode);
+                const int cut = RunUnprivileged([&] {
+                    return repaired([k](size_t i) {
+                        if (i == k)
+                            ::_exit(42);
+                    });
+                });
+                EXPECT_EQ(cut, k < writes ? 42 : 0) << "write " << k;
+                EXPECT_EQ(RunUnprivileged([&] { return repaired(nullptr); }), 0) << "write " << k;
+                EXPECT_TRUE(ReadAll(damaged) == reference) << "cut off after write " << k;
+                EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+            }
+        }
+        fs::permissions(folder, fs::perms(0777));
     }
 }
 
