@@ -234,6 +234,7 @@ TEST(MendrelFixedLayout, LeavesEveryByteItDoesNotOwn)
     {
         const char *name;
         FixedSpec spec;
+        int smashed = -1; // a frame whose size word runs past the end
     } cases[] = {
         { "JUNK pads, cut mid-frame",
           { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
@@ -261,12 +262,23 @@ TEST(MendrelFixedLayout, LeavesEveryByteItDoesNotOwn)
         { "header never written, JUNK pads",
           { .frames = 80, .perIndex = 30, .finishedSegments = 1, .finished = false,
             .zeroHeader = true, .pads = FixedPads::Junk } },
+        // The frames after it are kept; the smashed one becomes JUNK up to the next.
+        { "a size word smashed mid-file, JUNK pads",
+          { .frames = 80, .finishedSegments = 0, .finished = false, .pads = FixedPads::Junk },
+          40 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path damaged = tmp / "damaged.avi";
         std::vector<FixedChunk> written;
         WriteFixedFile(damaged, c.spec, &written);
+        if (c.smashed >= 0) {
+            FixedChunk &frame = written[size_t(2 * c.smashed)];
+            std::vector<uint8_t> bytes = ReadAll(damaged);
+            PutLe32(bytes.data() + frame.offset + 4, 0x7FFFFFFF);
+            WriteAll(damaged, bytes);
+            frame.id.clear(); // no chunk now
+        }
         const std::vector<uint8_t> before = ReadAll(damaged);
         const CutFile cut = AfterCut(written, before.size());
 
