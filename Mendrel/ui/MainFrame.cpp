@@ -95,7 +95,11 @@ void CMainFrame::CreateActions()
               auto *action = new QAction(text, this);
               action->setObjectName(QString::number(id));
               action->setShortcuts(keys);
-              action->setStatusTip(tip);
+              // "message pane text\ntooltip", as the command prompts are written.
+              const QStringList lines = tip.split(u'\n');
+              action->setStatusTip(lines.value(0));
+              if (lines.size() > 1)
+                  action->setToolTip(lines.value(1));
               action->setEnabled(false); // commands without a handler stay disabled
               return action;
           };

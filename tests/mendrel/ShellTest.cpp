@@ -113,6 +113,9 @@ TEST_F(MendrelShell, StatusBarShowsTheMessageAndTheThreeLockKeys)
     LockKeyState keys;
     CMainFrame frame(m_notifier, m_chooser, std::make_unique<FakeLockKeys>(keys));
     EXPECT_EQ(frame.PaneText(0), "Ready");
+    // A command's prompt goes to the message pane, its second line to the tooltip.
+    EXPECT_EQ(frame.Command(57601)->statusTip(), "Open an existing document");
+    EXPECT_EQ(frame.Command(57601)->toolTip(), "Open");
     const struct
     {
         LockKeyState keys;
