@@ -8,8 +8,6 @@
 #include <iterator>
 #include <limits>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace mendrel {
 
@@ -177,10 +175,10 @@ struct SuperEntry
 // The reserved-index layout.
 
 // Whether every entry of an index chunk names a complete frame of the walk (data offset and
-// size word); the data offsets go into `listed`. Nothing when the entries cannot be read.
+// size word); the positions of those frames in `frames` (in file order) go into `listed`.
+// Nothing when the entries cannot be read.
 std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
-                                const std::unordered_map<uint64_t, uint32_t> &frames,
-                                std::vector<uint64_t> &listed)
+                                const std::vector<DataChunk> &frames, std::vector<size_t> &listed)
 {
     listed.clear();
     constexpr uint32_t kBlock = 4096;
@@ -190,11 +188,14 @@ std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
         if (!file.ReadExact(ix.offset + 32 + 8 * uint64_t(e), entries, 8 * size_t(n)))
             return std::nullopt;
         for (uint32_t j = 0; j < n; ++j) {
-            const uint64_t data = ix.base + Le32(entries + 8 * j);
-            const auto it = frames.find(data);
-            if (it == frames.end() || it->second != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
+            const uint64_t header = ix.base + Le32(entries + 8 * j) - 8;
+            const auto it = std::lower_bound(
+                frames.begin(), frames.end(), header,
+                [](const DataChunk &c, uint64_t at) { return c.offset < at; });
+            if (it == frames.end() || it->offset != header
+                || it->size != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
                 return false;
-            listed.push_back(data);
+            listed.push_back(size_t(it - frames.begin()));
         }
     }
     return true;
@@ -223,18 +224,15 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
 
     // An index chunk counts only when every entry names a complete frame. The bytes of one that
     // does not stay as they are; its frames go into an appended index with those no index lists.
-    std::unordered_map<uint64_t, uint32_t> frameAt;
-    for (const DataChunk &c : chunks)
-        frameAt.emplace(c.offset + 8, c.size);
-    std::unordered_set<uint64_t> covered;
+    std::vector<bool> covered(chunks.size(), false);
     std::vector<SuperEntry> supers;
     bool firstValid = false;
     uint64_t firstDataIndex = std::numeric_limits<uint64_t>::max();
-    std::vector<uint64_t> listed;
+    std::vector<size_t> listed;
     for (const FoundIndex &ix : seg.indexes) {
         if (ix.offset != fixed::kFirstIndex)
             firstDataIndex = std::min(firstDataIndex, ix.offset);
-        const std::optional<bool> holds = EntriesHold(damaged, ix, frameAt, listed);
+        const std::optional<bool> holds = EntriesHold(damaged, ix, chunks, listed);
         if (!holds) {
             plan.status = PlanStatus::ReadError;
             return plan;
@@ -242,7 +240,8 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
         if (!*holds)
             continue;
         firstValid |= ix.offset == fixed::kFirstIndex;
-        covered.insert(listed.begin(), listed.end());
+        for (const size_t i : listed)
+            covered[i] = true;
         const uint32_t room
             = ix.offset == fixed::kFirstIndex ? fixed::kFirstIndexRoom : ix.size + 8;
         supers.push_back({ ix.offset, room, ix.entries });
@@ -250,23 +249,22 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
 
     // The frames before the first index chunk in the data belong to the room at 0x8000.
     std::vector<DataChunk> rebuilt;
-    if (!firstValid) {
-        for (const DataChunk &c : chunks) {
-            if (c.offset >= firstDataIndex || rebuilt.size() == fixed::kFirstIndexCapacity
-                || c.offset + 8 - fixed::kData > kMax32)
-                break;
-            rebuilt.push_back(c);
-            covered.insert(c.offset + 8);
-        }
+    for (size_t i = 0; !firstValid && i < chunks.size(); ++i) {
+        const DataChunk &c = chunks[i];
+        if (c.offset >= firstDataIndex || rebuilt.size() == fixed::kFirstIndexCapacity
+            || c.offset + 8 - fixed::kData > kMax32)
+            break;
+        rebuilt.push_back(c);
+        covered[i] = true;
     }
     if (!rebuilt.empty())
         supers.push_back({ fixed::kFirstIndex, fixed::kFirstIndexRoom, uint32_t(rebuilt.size()) });
     std::sort(supers.begin(), supers.end(),
               [](const SuperEntry &a, const SuperEntry &b) { return a.offset < b.offset; });
     std::vector<DataChunk> uncovered;
-    for (const DataChunk &c : chunks) {
-        if (!covered.contains(c.offset + 8))
-            uncovered.push_back(c);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        if (!covered[i])
+            uncovered.push_back(chunks[i]);
     }
 
     uint64_t idx1At = seg.idx1;
