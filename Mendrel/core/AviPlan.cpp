@@ -189,9 +189,9 @@ std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
             return std::nullopt;
         for (uint32_t j = 0; j < n; ++j) {
             const uint64_t header = ix.base + Le32(entries + 8 * j) - 8;
-            const auto it = std::lower_bound(
-                frames.begin(), frames.end(), header,
-                [](const DataChunk &c, uint64_t at) { return c.offset < at; });
+            const auto it
+                = std::lower_bound(frames.begin(), frames.end(), header,
+                                   [](const DataChunk &c, uint64_t at) { return c.offset < at; });
             if (it == frames.end() || it->offset != header
                 || it->size != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
                 return false;

@@ -142,8 +142,8 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
             chunks.push_back({ at, room - 8, "ix00" });
         }
         // With pads, sizes step down so frames end at every offset within 16 bytes.
-        const uint32_t size = spec.pads == FixedPads::None ? spec.frameBytes
-                                                           : spec.frameBytes - uint32_t(i % 16);
+        const uint32_t size
+            = spec.pads == FixedPads::None ? spec.frameBytes : spec.frameBytes - uint32_t(i % 16);
         const uint64_t at = f.size();
         PutId(f, at, "00db");
         Put32(f, at + 4, size);
@@ -162,8 +162,8 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
                 PutId(f, end, "JUNK");
                 Put32(f, end + 4, uint32_t(next - end - 8));
             }
-            chunks.push_back({ end, uint32_t(next - end - 8),
-                               spec.pads == FixedPads::Zeros ? "" : "JUNK" });
+            chunks.push_back(
+                { end, uint32_t(next - end - 8), spec.pads == FixedPads::Zeros ? "" : "JUNK" });
         }
         rooms.back().frames.push_back(at);
         rooms.back().sizes.push_back(size);

@@ -71,12 +71,15 @@ TEST(MendrelCommandLine, RepairsAWritableFileInAReadOnlyFolder)
     fs::create_directory(folder);
     WriteFixedFile(folder / "good.avi", FixedSpec { .frames = 30 });
     WriteFixedFile(folder / "damaged.avi",
-                   { .frames = 40, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+                   { .frames = 40,
+                     .finishedSegments = 0,
+                     .finished = false,
+                     .cutBytes = 1000,
                      .pads = FixedPads::Junk });
     fs::permissions(folder / "damaged.avi", fs::perms(0666));
     fs::permissions(folder, fs::perms(0555));
     const Result r = RunMendrel("--repair " + (folder / "damaged.avi").string() + " "
-                                + (folder / "good.avi").string(),
+                                    + (folder / "good.avi").string(),
                                 ::geteuid() == 0);
     fs::permissions(folder, fs::perms(0755));
     EXPECT_EQ(r.exit, 0);

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <functional>
+#include <grp.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -187,8 +187,9 @@ CutFile AfterCut(const std::vector<FixedChunk> &written, uint64_t size)
 // fields it rewrites, the first index room; beyond those, the movi size word (and the movi list
 // header where the file has none), JUNK headers over bytes of no chunk (zero pads) and over the
 // cut-off tail. Anything else it writes is appended.
-std::vector<ByteRange> FixedLayoutOwns(const FixedSpec &spec, const std::vector<FixedChunk> &written,
-                                       uint64_t tail, const std::vector<uint8_t> &repaired)
+std::vector<ByteRange> FixedLayoutOwns(const FixedSpec &spec,
+                                       const std::vector<FixedChunk> &written, uint64_t tail,
+                                       const std::vector<uint8_t> &repaired)
 {
     const uint64_t movi = spec.moviAt7FE0 ? 0x7FE0 : 0x7FF4;
     std::vector<ByteRange> owned {
@@ -237,31 +238,53 @@ TEST(MendrelFixedLayout, LeavesEveryByteItDoesNotOwn)
         int smashed = -1; // a frame whose size word runs past the end
     } cases[] = {
         { "JUNK pads, cut mid-frame",
-          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+          { .frames = 80,
+            .finishedSegments = 0,
+            .finished = false,
+            .cutBytes = 1000,
             .pads = FixedPads::Junk } },
         { "JUNK pads, cut in a pad",
-          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 9,
+          { .frames = 80,
+            .finishedSegments = 0,
+            .finished = false,
+            .cutBytes = 9,
             .pads = FixedPads::Junk } },
         { "JUNK pads, movi at 0x7FE0, segments indexed",
-          { .frames = 80, .perIndex = 20, .finished = false, .pads = FixedPads::Junk,
+          { .frames = 80,
+            .perIndex = 20,
+            .finished = false,
+            .pads = FixedPads::Junk,
             .moviAt7FE0 = true } },
         { "JUNK pads, finished", { .frames = 80, .perIndex = 20, .pads = FixedPads::Junk } },
         { "JUNK pads, movi at 0x7FE0, finished",
           { .frames = 80, .perIndex = 20, .pads = FixedPads::Junk, .moviAt7FE0 = true } },
         { "zero pads, cut",
-          { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+          { .frames = 80,
+            .finishedSegments = 0,
+            .finished = false,
+            .cutBytes = 1000,
             .pads = FixedPads::Zeros } },
         { "filled indexes, cut inside segment 1",
-          { .frames = 200, .perIndex = 100, .finished = false,
+          { .frames = 200,
+            .perIndex = 100,
+            .finished = false,
             .cutBytes = 35 * kFixedChunk - 100 } },
         { "filled indexes, JUNK pads, movi at 0x7FE0, cut inside segment 2",
-          { .frames = 150, .perIndex = 50, .finished = false, .cutBytes = 20000,
-            .pads = FixedPads::Junk, .moviAt7FE0 = true } },
+          { .frames = 150,
+            .perIndex = 50,
+            .finished = false,
+            .cutBytes = 20000,
+            .pads = FixedPads::Junk,
+            .moviAt7FE0 = true } },
         { "filled first index, cut inside its segment",
           { .frames = 100, .finished = false, .cutBytes = 10 * kFixedChunk + 5 } },
         { "header never written, JUNK pads",
-          { .frames = 80, .perIndex = 30, .finishedSegments = 1, .finished = false,
-            .zeroHeader = true, .pads = FixedPads::Junk } },
+          { .frames = 80,
+            .perIndex = 30,
+            .finishedSegments = 1,
+            .finished = false,
+            .zeroHeader = true,
+            .pads = FixedPads::Junk } },
         // The frames after it are kept; the smashed one becomes JUNK up to the next.
         { "a size word smashed mid-file, JUNK pads",
           { .frames = 80, .finishedSegments = 0, .finished = false, .pads = FixedPads::Junk },
@@ -569,11 +592,14 @@ TEST_F(MendrelAvimux, ACrashAfterAnyWriteLeavesAFileTheNextRunMends)
     fs::create_directory(folder);
     WriteFixedFile(*s_tmp / "fixed-good.avi", { .frames = 30 });
     WriteFixedFile(*s_tmp / "fixed-padded.avi",
-                   { .frames = 80, .finishedSegments = 0, .finished = false, .cutBytes = 1000,
+                   { .frames = 80,
+                     .finishedSegments = 0,
+                     .finished = false,
+                     .cutBytes = 1000,
                      .pads = FixedPads::Junk });
-    WriteFixedFile(*s_tmp / "fixed-filled.avi",
-                   { .frames = 200, .perIndex = 100, .finished = false,
-                     .cutBytes = 35 * kFixedChunk - 100 });
+    WriteFixedFile(
+        *s_tmp / "fixed-filled.avi",
+        { .frames = 200, .perIndex = 100, .finished = false, .cutBytes = 35 * kFixedChunk - 100 });
     std::vector<uint8_t> zeroed = ReadAll(*s_tmp / "killed.avi");
     std::fill(zeroed.begin(), zeroed.begin() + 0x580, 0);
     WriteAll(*s_tmp / "killed-zeroed.avi", zeroed);
