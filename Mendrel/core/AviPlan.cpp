@@ -139,9 +139,9 @@ std::vector<uint8_t> StandardIndex(std::span<const DataChunk> chunks, uint16_t s
 
 // Puts the writes in an order after any of which a crash leaves a file that the next run
 // repairs to the same bytes: first those inside the old file (JUNK headers over bytes of no
-// chunk and over the cut-off tail, the rebuilt first index, sizes of later RIFFs), then the bytes
-// past the old end, which no walk takes for the rest of a cut-off chunk once its header is JUNK,
-// and the header last, since the walk reads it.
+// chunk and over the cut-off tail, the rebuilt first index, sizes of later RIFFs); then the bytes
+// past the old end, which wait for the tail's JUNK header because a longer file could make the
+// cut-off chunk fit; the header last, since the walk reads it.
 void Finish(RepairPlan &plan, ByteSource &damaged, const WalkResult &walk, const Closing &closing,
             std::vector<Patch> inside, std::vector<uint8_t> appended, std::vector<Patch> header)
 {

@@ -3,6 +3,7 @@
 #include "AviPlan.h"
 
 #include <string>
+#include <vector>
 
 namespace mendrel {
 
