@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -119,23 +120,14 @@ int64_t FfprobeVideoPackets(const std::filesystem::path &path)
                                 "-show_entries stream=nb_read_packets -of csv=p=0 '"
         + path.string() + "' 2>&1";
     FILE *pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    std::string out;
-    char buf[256];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    if (::pclose(pipe) != 0)
-        return -1;
+    char out[64] = {};
+    const bool read = pipe && std::fgets(out, sizeof out, pipe) && std::fgetc(pipe) == EOF;
     // Anything but the one number is an error ffprobe reported.
-    size_t used = 0;
-    try {
-        const long long packets = std::stoll(out, &used);
-        return out.find_first_not_of("\n", used) == std::string::npos ? packets : -1;
-    } catch (const std::exception &) {
-        return -1;
-    }
+    char *end = nullptr;
+    const long long packets = std::strtoll(out, &end, 10);
+    const bool ok
+        = pipe && ::pclose(pipe) == 0 && read && end != out && std::strcmp(end, "\n") == 0;
+    return ok ? packets : -1;
 }
 
 } // namespace mendrel::test
