@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <optional>
-#include <unordered_set>
 
 namespace mendrel {
 
@@ -27,25 +27,19 @@ std::vector<uint8_t> ReadStart(ByteSource &src, uint64_t limit)
     return bytes;
 }
 
-// Adds the runs where `now` differs from `before` (both images of the file from `base`).
-void AddDiff(std::vector<Patch> &out, uint64_t base, std::span<const uint8_t> before,
-             std::span<const uint8_t> now)
+// The header image where it differs from the file, as one write from the first changed byte to
+// the last: a repair cut off in the middle of the header would leave one that parses as
+// something else.
+void AddHeader(std::vector<Patch> &out, std::span<const uint8_t> before,
+               std::span<const uint8_t> now)
 {
-    size_t i = 0;
-    while (i < now.size()) {
-        if (now[i] == before[i]) {
-            ++i;
-            continue;
-        }
-        size_t end = i + 1;
-        // Runs closer than 16 bytes join, so a header costs a few patches, not dozens.
-        for (size_t j = end; j < now.size() && j < end + 16; ++j) {
-            if (now[j] != before[j])
-                end = j + 1;
-        }
-        out.push_back({ base + i, { now.begin() + ptrdiff_t(i), now.begin() + ptrdiff_t(end) } });
-        i = end;
-    }
+    size_t first = 0, end = now.size();
+    while (first < end && now[first] == before[first])
+        ++first;
+    while (end > first && now[end - 1] == before[end - 1])
+        --end;
+    if (first < end)
+        out.push_back({ first, { now.begin() + ptrdiff_t(first), now.begin() + ptrdiff_t(end) } });
 }
 
 // A 4-byte value at `offset` in the file, written only when it differs.
@@ -76,25 +70,29 @@ void AddJunk(std::vector<Patch> &out, ByteSource &file, const JunkRun &run)
     out.push_back(JunkHeader(run.offset, run.size));
 }
 
+// How the file closes: a JUNK header over the cut-off tail, if any, and where appended chunks go.
+struct Closing
+{
+    std::optional<Patch> junk;
+    uint64_t appendAt = 0;
+};
+
 // Closes the file from the walk's tail on: a cut-off chunk or trailing bytes become one JUNK
 // chunk to the end of the file (rounded up to `align`), and so does the gap before appended
-// chunks when the tail is not aligned; a missing pad becomes a zero byte. Gives where appended
-// chunks go; false when the run is too long for a chunk size.
-bool CloseTail(std::vector<Patch> &out, uint64_t tail, uint64_t oldSize, uint64_t align,
-               bool appending, uint64_t &appendAt)
+// chunks when the tail is not aligned; a missing pad becomes a zero byte. False when the run is
+// too long for a chunk size.
+bool CloseTail(Closing &out, uint64_t tail, uint64_t oldSize, uint64_t align, bool appending)
 {
     uint64_t junkEnd = 0;
     if (tail < oldSize)
         junkEnd = Align(std::max(oldSize, tail + 8), align);
     else if (appending && Align(tail, align) != tail)
         junkEnd = Align(tail + 8, align);
-    appendAt = junkEnd != 0 ? junkEnd : tail;
+    out.appendAt = junkEnd != 0 ? junkEnd : tail;
     if (junkEnd != 0 && junkEnd - tail - 8 > kMax32)
         return false;
-    if (appendAt > oldSize)
-        out.push_back({ oldSize, std::vector<uint8_t>(size_t(appendAt - oldSize), 0) });
     if (junkEnd != 0)
-        out.push_back(JunkHeader(tail, uint32_t(junkEnd - tail - 8)));
+        out.junk = JunkHeader(tail, uint32_t(junkEnd - tail - 8));
     return true;
 }
 
@@ -139,18 +137,30 @@ std::vector<uint8_t> StandardIndex(std::span<const DataChunk> chunks, uint16_t s
     return out;
 }
 
-// The patches every plan ends with: JUNK over bytes that are no chunk, the tail, the appended
-// chunks; then the new size.
-void Finish(RepairPlan &plan, ByteSource &damaged, const WalkResult &walk,
-            const std::vector<Patch> &tail, uint64_t appendAt, std::vector<uint8_t> appended)
+// Puts the writes in an order after any of which a crash leaves a file that the next run
+// repairs to the same bytes: first those inside the old file (JUNK headers over bytes of no
+// chunk and over the cut-off tail, the rebuilt first index, sizes of later RIFFs); then the bytes
+// past the old end, which wait for the tail's JUNK header because a longer file could make the
+// cut-off chunk fit; the header last, since the walk reads it.
+void Finish(RepairPlan &plan, ByteSource &damaged, const WalkResult &walk, const Closing &closing,
+            std::vector<Patch> inside, std::vector<uint8_t> appended, std::vector<Patch> header)
 {
     for (const JunkRun &run : walk.junk)
         AddJunk(plan.patches, damaged, run);
-    plan.patches.insert(plan.patches.end(), tail.begin(), tail.end());
-    const uint64_t newEnd = appendAt + appended.size();
-    if (!appended.empty())
-        plan.patches.push_back({ appendAt, std::move(appended) });
-    plan.newSize = std::max(plan.oldSize, newEnd);
+    uint64_t grownFrom = plan.oldSize;
+    if (closing.junk) {
+        plan.patches.push_back(*closing.junk);
+        grownFrom = std::max(grownFrom, closing.junk->offset + 8);
+    }
+    std::move(inside.begin(), inside.end(), std::back_inserter(plan.patches));
+    const uint64_t newEnd = closing.appendAt + appended.size();
+    if (newEnd > grownFrom) {
+        Patch grown { grownFrom, std::vector<uint8_t>(size_t(closing.appendAt - grownFrom), 0) };
+        grown.bytes.insert(grown.bytes.end(), appended.begin(), appended.end());
+        plan.patches.push_back(std::move(grown));
+    }
+    std::move(header.begin(), header.end(), std::back_inserter(plan.patches));
+    plan.newSize = std::max({ plan.oldSize, newEnd, grownFrom });
     plan.status = PlanStatus::Ok;
 }
 
@@ -163,6 +173,33 @@ struct SuperEntry
 
 // ---------------------------------------------------------------------------------------------
 // The reserved-index layout.
+
+// Whether every entry of an index chunk names a complete frame of the walk (data offset and
+// size word); the positions of those frames in `frames` (in file order) go into `listed`.
+// Nothing when the entries cannot be read.
+std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
+                                const std::vector<DataChunk> &frames, std::vector<size_t> &listed)
+{
+    listed.clear();
+    constexpr uint32_t kBlock = 4096;
+    uint8_t entries[8 * kBlock];
+    for (uint32_t e = 0; e < ix.entries; e += kBlock) {
+        const uint32_t n = std::min(kBlock, ix.entries - e);
+        if (!file.ReadExact(ix.offset + 32 + 8 * uint64_t(e), entries, 8 * size_t(n)))
+            return std::nullopt;
+        for (uint32_t j = 0; j < n; ++j) {
+            const uint64_t header = ix.base + Le32(entries + 8 * j) - 8;
+            const auto it
+                = std::lower_bound(frames.begin(), frames.end(), header,
+                                   [](const DataChunk &c, uint64_t at) { return c.offset < at; });
+            if (it == frames.end() || it->offset != header
+                || it->size != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
+                return false;
+            listed.push_back(size_t(it - frames.begin()));
+        }
+    }
+    return true;
+}
 
 RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const ProgressFn &progress)
 {
@@ -185,63 +222,60 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
     const Segment &seg = walk.segments.front();
     const std::vector<DataChunk> &chunks = walk.chunks;
 
+    // An index chunk counts only when every entry names a complete frame. The bytes of one that
+    // does not stay as they are; its frames go into an appended index with those no index lists.
+    std::vector<bool> covered(chunks.size(), false);
+    std::vector<SuperEntry> supers;
     bool firstValid = false;
     uint64_t firstDataIndex = std::numeric_limits<uint64_t>::max();
+    std::vector<size_t> listed;
     for (const FoundIndex &ix : seg.indexes) {
-        if (ix.offset == fixed::kFirstIndex)
-            firstValid = true;
-        else
+        if (ix.offset != fixed::kFirstIndex)
             firstDataIndex = std::min(firstDataIndex, ix.offset);
-    }
-
-    // The frames before the first index chunk in the data belong to the room at 0x8000.
-    std::vector<DataChunk> rebuilt;
-    if (!firstValid) {
-        for (const DataChunk &c : chunks) {
-            if (c.offset >= firstDataIndex || rebuilt.size() == fixed::kFirstIndexCapacity
-                || c.offset + 8 - fixed::kData > kMax32)
-                break;
-            rebuilt.push_back(c);
-        }
-    }
-
-    // Every frame that no index chunk lists gets into an appended one.
-    std::unordered_set<uint64_t> covered;
-    std::vector<SuperEntry> supers;
-    for (const DataChunk &c : rebuilt)
-        covered.insert(c.offset + 8);
-    if (!rebuilt.empty())
-        supers.push_back({ fixed::kFirstIndex, fixed::kFirstIndexRoom, uint32_t(rebuilt.size()) });
-    for (const FoundIndex &ix : seg.indexes) {
-        std::vector<uint8_t> entries(size_t(ix.entries) * 8);
-        if (!damaged.ReadExact(ix.offset + 32, entries.data(), entries.size())) {
+        const std::optional<bool> holds = EntriesHold(damaged, ix, chunks, listed);
+        if (!holds) {
             plan.status = PlanStatus::ReadError;
             return plan;
         }
-        for (uint32_t e = 0; e < ix.entries; ++e)
-            covered.insert(ix.base + Le32(entries.data() + 8 * e));
+        if (!*holds)
+            continue;
+        firstValid |= ix.offset == fixed::kFirstIndex;
+        for (const size_t i : listed)
+            covered[i] = true;
         const uint32_t room
             = ix.offset == fixed::kFirstIndex ? fixed::kFirstIndexRoom : ix.size + 8;
         supers.push_back({ ix.offset, room, ix.entries });
     }
+
+    // The frames before the first index chunk in the data belong to the room at 0x8000.
+    std::vector<DataChunk> rebuilt;
+    for (size_t i = 0; !firstValid && i < chunks.size(); ++i) {
+        const DataChunk &c = chunks[i];
+        if (c.offset >= firstDataIndex || rebuilt.size() == fixed::kFirstIndexCapacity
+            || c.offset + 8 - fixed::kData > kMax32)
+            break;
+        rebuilt.push_back(c);
+        covered[i] = true;
+    }
+    if (!rebuilt.empty())
+        supers.push_back({ fixed::kFirstIndex, fixed::kFirstIndexRoom, uint32_t(rebuilt.size()) });
     std::sort(supers.begin(), supers.end(),
               [](const SuperEntry &a, const SuperEntry &b) { return a.offset < b.offset; });
     std::vector<DataChunk> uncovered;
-    for (const DataChunk &c : chunks) {
-        if (!covered.contains(c.offset + 8))
-            uncovered.push_back(c);
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        if (!covered[i])
+            uncovered.push_back(chunks[i]);
     }
 
     uint64_t idx1At = seg.idx1;
     const bool fitsLegacy = chunks.empty() || chunks.back().offset <= kMax32;
     const bool appendIdx1 = idx1At == 0 && fitsLegacy;
-    uint64_t appendAt = 0;
-    std::vector<Patch> patches;
-    if (!CloseTail(patches, walk.tail, plan.oldSize, 16, appendIdx1 || !uncovered.empty(),
-                   appendAt)) {
+    Closing closing;
+    if (!CloseTail(closing, walk.tail, plan.oldSize, 16, appendIdx1 || !uncovered.empty())) {
         plan.status = PlanStatus::NotRepairable;
         return plan;
     }
+    const uint64_t appendAt = closing.appendAt;
     std::vector<uint8_t> appended;
     const FourCC chunkId = chunks.empty() ? MakeFourCC("00db") : chunks.front().id;
     for (size_t i = 0; i < uncovered.size();) {
@@ -303,27 +337,31 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
         = { 'L', 'I', 'S', 'T', 4, 1, 0, 0, 'o', 'd', 'm', 'l', 'd', 'm', 'l', 'h', 248, 0, 0, 0 };
     std::copy(std::begin(odml), std::end(odml), h + fixed::kOdml);
     PutLe32(h + fixed::kDmlhFrames, frames32);
-    if (!IsFourCC(h + fixed::kMovi, "LIST") || !IsFourCC(h + fixed::kMovi + 8, "movi")) {
+    // A movi list the file has stays where it is; a missing one goes where the layout puts it.
+    const uint64_t movi = seg.movi;
+    if (!IsFourCC(h + movi, "LIST") || !IsFourCC(h + movi + 8, "movi")) {
         std::fill(h + fixed::kJunkBeforeMovi, h + fixed::kMovi, 0);
         std::copy_n("JUNK", 4, h + fixed::kJunkBeforeMovi);
         PutLe32(h + fixed::kJunkBeforeMovi + 4,
                 uint32_t(fixed::kMovi - fixed::kJunkBeforeMovi - 8));
-        std::copy_n("LIST", 4, h + fixed::kMovi);
-        std::copy_n("movi", 4, h + fixed::kMovi + 8);
+        std::copy_n("LIST", 4, h + movi);
+        std::copy_n("movi", 4, h + movi + 8);
     }
     const uint64_t moviEnd = idx1At != 0 ? idx1At : newEnd;
-    PutLe32(h + fixed::kMovi + 4, uint32_t(std::min(moviEnd - fixed::kMovi - 8, kMax32)));
+    PutLe32(h + movi + 4, uint32_t(std::min(moviEnd - movi - 8, kMax32)));
     if (newEnd - 8 <= kMax32)
         PutLe32(h + 4, uint32_t(newEnd - 8));
 
-    AddDiff(plan.patches, 0, original, image);
+    std::vector<Patch> inside;
     if (!rebuilt.empty()) {
         // The header's size word claims the whole room; the entries in use follow it.
         std::vector<uint8_t> ix = StandardIndex(rebuilt, 0, rebuilt.front().id, fixed::kData, 8);
         PutLe32(ix.data() + 4, fixed::kFirstIndexRoom - 8);
-        plan.patches.push_back({ fixed::kFirstIndex, std::move(ix) });
+        inside.push_back({ fixed::kFirstIndex, std::move(ix) });
     }
-    Finish(plan, damaged, walk, patches, appendAt, std::move(appended));
+    std::vector<Patch> header;
+    AddHeader(header, original, image);
+    Finish(plan, damaged, walk, closing, std::move(inside), std::move(appended), std::move(header));
     return plan;
 }
 
@@ -403,6 +441,19 @@ void FixAudioRate(std::span<uint8_t> image, const AviHeader &header, size_t i,
     }
 }
 
+// Whether a file whose header cannot be read still shows a recording: the RIFF start, a movi list
+// in its first bytes, or a frame where the reserved-index layout puts the first one.
+bool LooksLikeRecording(ByteSource &damaged, std::span<const uint8_t> start)
+{
+    if (start.size() >= 12 && IsFourCC(start.data(), "RIFF") && IsFourCC(start.data() + 8, "AVI "))
+        return true;
+    for (size_t i = 0; i + 12 <= start.size(); ++i) {
+        if (IsFourCC(start.data() + i, "LIST") && IsFourCC(start.data() + i + 8, "movi"))
+            return true;
+    }
+    return HasFixedLayoutData(damaged);
+}
+
 RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &progress)
 {
     RepairPlan plan;
@@ -420,6 +471,8 @@ RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &pro
         if (!goodHeader || goodHeader->movi + 12 > dImage.size()
             || !IsFourCC(dImage.data() + goodHeader->movi, "LIST")
             || !IsFourCC(dImage.data() + goodHeader->movi + 8, "movi")) {
+            if (LooksLikeRecording(damaged, dImage))
+                plan.status = PlanStatus::WrongGoodFile;
             return plan;
         }
         header = goodHeader;
@@ -472,9 +525,10 @@ RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &pro
         }
     }
     std::vector<Patch> patches;
-    uint64_t appendAt = 0;
-    if (!CloseTail(patches, walk.tail, plan.oldSize, 2, appendIdx1 || appendIndexes, appendAt))
+    Closing closing;
+    if (!CloseTail(closing, walk.tail, plan.oldSize, 2, appendIdx1 || appendIndexes))
         return plan;
+    const uint64_t appendAt = closing.appendAt;
     std::vector<uint8_t> appended;
     std::vector<std::vector<SuperEntry>> supers(streamCount);
     bool odmlComplete = useOdml;
@@ -591,8 +645,10 @@ RepairPlan PlanRiff(ByteSource &damaged, ByteSource &good, const ProgressFn &pro
             AddU32(patches, damaged, seg.movi + 4, uint32_t(moviEnd - seg.movi - 8));
     }
 
-    AddDiff(plan.patches, 0, original, image);
-    Finish(plan, damaged, walk, patches, appendAt, std::move(appended));
+    std::vector<Patch> headerPatches;
+    AddHeader(headerPatches, original, image);
+    Finish(plan, damaged, walk, closing, std::move(patches), std::move(appended),
+           std::move(headerPatches));
     return plan;
 }
 

@@ -16,6 +16,7 @@ enum class PlanStatus {
     Ok,
     NoVideo, // no frame to index
     NotRepairable, // neither layout, or a header that cannot be used
+    WrongGoodFile, // the damaged header is unreadable and the good file's cannot stand in
     TooManyIndexes, // the super index has no room for every index chunk
     ReadError,
 };
@@ -33,7 +34,9 @@ struct RepairPlan
     Layout layout = Layout::None;
     uint64_t oldSize = 0;
     uint64_t newSize = 0;
-    // Applied in order; a later patch may overwrite an earlier one.
+    // They do not overlap. Applied in order, the file can be cut off after any of them and the
+    // next repair of it gives the same bytes; the first that writes past the old end comes once
+    // the cut-off tail is closed.
     std::vector<Patch> patches;
     uint64_t frames = 0;
 };

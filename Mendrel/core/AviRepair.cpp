@@ -85,6 +85,8 @@ RepairOutcome FromPlan(const RepairPlan &plan)
         return Outcome(RepairStatus::NoVideo, kNoVideo);
     case PlanStatus::NotRepairable:
         return Outcome(RepairStatus::NotRepairable, kNotRepairable);
+    case PlanStatus::WrongGoodFile:
+        return Outcome(RepairStatus::WrongGoodFile, kWrongGoodFile);
     case PlanStatus::TooManyIndexes:
         return Outcome(RepairStatus::TooManyIndexes, kTooManyIndexes);
     case PlanStatus::ReadError:
@@ -105,32 +107,53 @@ RepairOutcome FileError(int error)
     return out;
 }
 
-// Writes the plan: undo file, reserved space, patches, flush, undo file gone. On any failure
-// the file is put back as it was.
-RepairOutcome Apply(LockedFile &file, UndoJournal &journal, const RepairPlan &plan)
+// Writes the plan: originals kept (and the undo file where the folder takes it), space reserved,
+// patches in the plan's order, flush, undo file gone. On a failure the file is put back as it was.
+RepairOutcome Apply(LockedFile &file, UndoJournal &journal, const RepairPlan &plan,
+                    const AfterWriteFn &afterWrite)
 {
     if (plan.patches.empty())
         return Outcome(RepairStatus::Repaired, "");
-    if (const int rc = journal.Save(file.Fd(), plan); rc != 0)
+    if (const int rc = journal.Keep(file.Fd(), plan); rc != 0)
         return FileError(rc);
     int error = 0;
     if (plan.newSize > plan.oldSize) {
-        error
-            = ::posix_fallocate(file.Fd(), off_t(plan.oldSize), off_t(plan.newSize - plan.oldSize));
+        // Reserved without growing: a longer file would let the cut-off chunk fit.
+        if (::fallocate(file.Fd(), FALLOC_FL_KEEP_SIZE, off_t(plan.oldSize),
+                        off_t(plan.newSize - plan.oldSize))
+                != 0
+            && errno != EOPNOTSUPP && errno != ENOSYS)
+            error = errno;
     }
+    bool grown = false;
     for (size_t i = 0; error == 0 && i < plan.patches.size(); ++i) {
         const Patch &patch = plan.patches[i];
-        if (!PWriteAll(file.Fd(), patch.bytes.data(), patch.bytes.size(), patch.offset))
+        // Without an undo file the bytes inside the old file must be down before it grows.
+        if (!grown && patch.offset + patch.bytes.size() > plan.oldSize) {
+            grown = true;
+            if (!journal.OnDisk() && ::fdatasync(file.Fd()) != 0) {
+                error = errno;
+                break;
+            }
+        }
+        if (!PWriteAll(file.Fd(), patch.bytes.data(), patch.bytes.size(), patch.offset)) {
             error = errno != 0 ? errno : EIO;
+            break;
+        }
+        if (afterWrite)
+            afterWrite(i);
     }
     if (error == 0 && ::fsync(file.Fd()) != 0)
         error = errno;
     if (error != 0) {
-        journal.PlayBack(file.Fd());
+        if (!journal.Undo(file.Fd()))
+            return Outcome(RepairStatus::FileError, kFileErrorUnfinished);
         return FileError(error);
     }
-    if (const int rc = journal.Remove(); rc != 0)
-        return FileError(rc);
+    if (journal.OnDisk()) {
+        if (const int rc = journal.Remove(); rc != 0)
+            return FileError(rc);
+    }
     return Outcome(RepairStatus::Repaired, "");
 }
 
@@ -171,7 +194,7 @@ EntryCheck CheckDamagedFile(const std::string &path)
 }
 
 RepairOutcome RepairAviFile(const std::string &damagedPath, const std::string &goodPath,
-                            const ProgressFn &progress)
+                            const ProgressFn &progress, const AfterWriteFn &afterWrite)
 {
     auto emit = [&](std::string_view line) {
         if (progress)
@@ -200,7 +223,7 @@ RepairOutcome RepairAviFile(const std::string &damagedPath, const std::string &g
         out.status = RepairStatus::FileError;
     }
     if (out.status == RepairStatus::Repaired)
-        out = Apply(damaged, journal, plan);
+        out = Apply(damaged, journal, plan, afterWrite);
     out.frames = plan.frames;
     out.layout = plan.layout;
     emit(kFinished);

@@ -230,13 +230,24 @@ WalkResult WalkRiffAvi(ByteSource &file, const AviHeader &header)
     return RiffWalker(file, header).Run();
 }
 
+uint64_t FindFixedMovi(ByteSource &file)
+{
+    for (const uint64_t at : { fixed::kJunkBeforeMovi, fixed::kMovi }) {
+        uint8_t h[12];
+        if (file.ReadExact(at, h, sizeof h) && IsFourCC(h, "LIST") && IsFourCC(h + 8, "movi"))
+            return at;
+    }
+    return 0;
+}
+
 WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
 {
     WalkResult r;
     const uint64_t size = file.Size();
     r.segments.push_back({});
     Segment &seg = r.segments.back();
-    seg.movi = fixed::kMovi;
+    const uint64_t movi = FindFixedMovi(file);
+    seg.movi = movi != 0 ? movi : fixed::kMovi;
     const size_t probeWant = KeyFrameProbeBytes(compression);
     uint8_t first[32];
     if (file.ReadExact(fixed::kFirstIndex, first, sizeof first) && IsFourCC(first, "ix00")
@@ -245,37 +256,37 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
         seg.indexes.push_back(
             { fixed::kFirstIndex, Le32(first + 4), 0, Le32(first + 12), Le64(first + 20) });
     }
+    // Chunks follow one another; where bytes are no chunk (a zero pad, a smashed header, a size
+    // running past the end) the next one is looked for on the 16-byte grid. Only a frame on the
+    // grid counts; any other chunk that fits is stepped over whole, wherever it starts.
     uint64_t p = fixed::kData;
-    uint64_t garbage = 0; // start of a run of blocks that are no chunk, 0 when none
-    auto endGarbage = [&](uint64_t at) {
-        if (garbage != 0)
-            r.junk.push_back({ garbage, uint32_t(at - garbage - 8) });
-        garbage = 0;
-    };
+    uint64_t noChunk = 0; // start of bytes that belong to no chunk, 0 when none
     for (;;) {
         uint8_t h[32] = {};
         const size_t have = p + 8 <= size ? file.ReadAt(p, h, sizeof h) : 0;
         if (have < 8) {
             r.readError = file.Failed();
-            if (garbage != 0)
-                p = garbage;
             break;
         }
         const uint32_t chunkSize = Le32(h + 4);
-        const bool fits = p + 8 + uint64_t(chunkSize) <= size;
-        // The next boundary, or the end of the file when the chunk ends it unaligned.
-        const uint64_t end = p + 8 + uint64_t(chunkSize);
-        const uint64_t next = std::min(Align(end, 16), std::max(end, size));
+        const bool onGrid = p % 16 == 0;
         const bool frame = IsFourCC(h, "00db") || IsFourCC(h, "00dc");
-        const bool index = IsFourCC(h, "ix00");
-        const bool skip = IsFourCC(h, "idx1") || IsFourCC(h, "JUNK");
-        if ((frame || index || skip) && !fits) {
-            if (garbage != 0)
-                p = garbage;
-            break; // cut off by the crash
+        const bool index = h[0] == 'i' && h[1] == 'x' && IsDigit(h[2]) && IsDigit(h[3]);
+        const bool known = frame || index || IsFourCC(h, "idx1") || IsFourCC(h, "JUNK");
+        if (!known || p + 8 + uint64_t(chunkSize) > size) {
+            if (noChunk == 0)
+                noChunk = p;
+            p = onGrid ? p + 16 : Align(p, 16);
+            continue;
         }
-        if (frame) {
-            endGarbage(p);
+        // A run shorter than a chunk header stays as it is.
+        for (uint64_t at = noChunk; noChunk != 0 && p - at >= 8;) {
+            const uint64_t body = std::min<uint64_t>(p - at - 8, 0xFFFFFFF0u);
+            r.junk.push_back({ at, uint32_t(body) });
+            at += 8 + body;
+        }
+        noChunk = 0;
+        if (frame && onGrid) {
             bool key = true;
             if (probeWant > 0) {
                 uint8_t bytes[256];
@@ -285,21 +296,15 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
             }
             r.chunks.push_back(
                 { p, chunkSize, 0, key, { char(h[0]), char(h[1]), char(h[2]), char(h[3]) } });
-            p = next;
-        } else if (index || skip) {
-            endGarbage(p);
-            if (index && have >= 32 && IsSaneStandardIndex(h, p, size))
-                seg.indexes.push_back({ p, chunkSize, 0, Le32(h + 12), Le64(h + 20) });
-            if (IsFourCC(h, "idx1") && seg.idx1 == 0)
-                seg.idx1 = p;
-            p = next;
-        } else {
-            if (garbage == 0)
-                garbage = p;
-            p += 16;
+        } else if (onGrid && IsFourCC(h, "ix00") && have >= 32 && IsSaneStandardIndex(h, p, size)) {
+            seg.indexes.push_back({ p, chunkSize, 0, Le32(h + 12), Le64(h + 20) });
+        } else if (IsFourCC(h, "idx1") && seg.idx1 == 0) {
+            seg.idx1 = p;
         }
+        p += 8 + uint64_t(chunkSize) + (chunkSize & 1);
     }
-    r.tail = p;
+    // What follows the last complete chunk was cut off by the crash.
+    r.tail = noChunk != 0 ? noChunk : p;
     seg.endChunk = r.chunks.size();
     return r;
 }

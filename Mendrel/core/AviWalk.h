@@ -76,8 +76,14 @@ constexpr uint64_t kMinimumSize = 65537;
 constexpr size_t kTemplateSize = 224;
 } // namespace fixed
 
-// Walks the frames of that layout: stream 00 chunks and "ix00" chunks on 16-byte boundaries.
-// The chunk at 0x8000 is reported among the indexes when its header is sane.
+// Where the file's "LIST" "movi" header is when it stands where that layout puts one (0x7FE0 or
+// 0x7FF4); 0 when it is at neither.
+uint64_t FindFixedMovi(ByteSource &file);
+
+// Walks the frames of that layout: stream 00 chunks and "ix00" chunks on 16-byte boundaries;
+// JUNK, idx1 and other index or frame chunks are stepped over wherever they start. The chunk at
+// 0x8000 is reported among the indexes when its header is sane. The segment's movi is the one
+// FindFixedMovi finds, else where the layout puts it (0x7FF4).
 WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression);
 
 // Whether an "ixNN" header (the 32 bytes from the FOURCC on) is sane for a chunk at `offset`

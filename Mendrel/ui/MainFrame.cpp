@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -27,15 +28,59 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     layout->addWidget(buttons);
 }
 
-CMainFrame::CMainFrame(vorlund::INotifier &notifier, IFileChooser &chooser)
-    : m_view(new CMendrelView(notifier, chooser, this))
+CMainFrame::CMainFrame(vorlund::INotifier &notifier, IFileChooser &chooser,
+                       std::unique_ptr<ILockKeys> lockKeys)
+    : m_view(new CMendrelView(notifier, chooser, this)), m_lockKeys(std::move(lockKeys))
 {
+    if (!m_lockKeys)
+        m_lockKeys = std::make_unique<X11LockKeys>();
     // The caption is the program's name only, never a document's.
     setWindowTitle(QStringLiteral("Mendrel"));
     resize(640, 480);
     setCentralWidget(m_view);
     CreateActions();
-    statusBar()->showMessage(QStringLiteral("Ready"));
+    CreateStatusBar();
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    m_message = new QLabel(QStringLiteral("Ready"), bar);
+    m_message->setObjectName(QStringLiteral("0"));
+    bar->addWidget(m_message, 1);
+    const std::pair<int, const char *> panes[]
+        = { { kCapsPane, "CAPS" }, { kNumPane, "NUM" }, { kScrollPane, "SCRL" } };
+    for (const auto &[id, text] : panes) {
+        auto *pane = new QLabel(bar);
+        pane->setObjectName(QString::number(id));
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pane->setAlignment(Qt::AlignCenter);
+        // Each pane keeps the width of its text while the key is off.
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QLatin1String(text)) + 8);
+        bar->addPermanentWidget(pane);
+    }
+    m_caps = bar->findChild<QLabel *>(QString::number(kCapsPane));
+    m_num = bar->findChild<QLabel *>(QString::number(kNumPane));
+    m_scroll = bar->findChild<QLabel *>(QString::number(kScrollPane));
+    // The keys change in any window, so the panes follow them by polling, as idle time would.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &CMainFrame::UpdateIndicators);
+    poll->start(200);
+    UpdateIndicators();
+}
+
+void CMainFrame::UpdateIndicators()
+{
+    const LockKeyState keys = m_lockKeys->Query();
+    m_caps->setText(keys.caps ? QStringLiteral("CAPS") : QString());
+    m_num->setText(keys.num ? QStringLiteral("NUM") : QString());
+    m_scroll->setText(keys.scroll ? QStringLiteral("SCRL") : QString());
+}
+
+QString CMainFrame::PaneText(int pane) const
+{
+    const auto *label = statusBar()->findChild<QLabel *>(QString::number(pane));
+    return label ? label->text() : QString();
 }
 
 QAction *CMainFrame::Command(int id) const
@@ -50,7 +95,11 @@ void CMainFrame::CreateActions()
               auto *action = new QAction(text, this);
               action->setObjectName(QString::number(id));
               action->setShortcuts(keys);
-              action->setStatusTip(tip);
+              // "message pane text\ntooltip", as the command prompts are written.
+              const QStringList lines = tip.split(u'\n');
+              action->setStatusTip(lines.value(0));
+              if (lines.size() > 1)
+                  action->setToolTip(lines.value(1));
               action->setEnabled(false); // commands without a handler stay disabled
               return action;
           };

@@ -5,6 +5,7 @@
 #include "AviPlan.h"
 #include "ByteSource.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -46,9 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     mendrel::MemorySource g(good);
     const mendrel::RepairPlan plan = mendrel::PlanRepair(d, g, nullptr);
     if (plan.status == mendrel::PlanStatus::Ok) {
+        std::vector<std::pair<uint64_t, uint64_t>> spans;
         for (const mendrel::Patch &p : plan.patches) {
             if (p.offset + p.bytes.size() > plan.newSize)
                 std::abort(); // every write lands inside the planned file
+            spans.emplace_back(p.offset, p.offset + p.bytes.size());
+        }
+        // No write overwrites another: their order is what keeps a cut-off repair mendable.
+        std::sort(spans.begin(), spans.end());
+        for (size_t i = 1; i < spans.size(); ++i) {
+            if (spans[i].first < spans[i - 1].second)
+                std::abort();
         }
     }
     return 0;

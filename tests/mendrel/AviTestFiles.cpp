@@ -67,8 +67,7 @@ uint64_t Align16(uint64_t v)
 
 } // namespace
 
-void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
-                    std::vector<uint64_t> *frameOffsets)
+void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<FixedChunk> *written)
 {
     std::vector<uint8_t> f(0xFE00, 0);
     // The header the writer puts down at the start.
@@ -111,10 +110,12 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
     PutId(f, 0x7EDC, "odml");
     PutId(f, 0x7EE0, "dmlh");
     Put32(f, 0x7EE4, 248);
-    PutId(f, 0x7FE0, "JUNK");
-    Put32(f, 0x7FE4, 12);
-    PutId(f, 0x7FF4, "LIST");
-    PutId(f, 0x7FFC, "movi");
+    // The movi list and a 12-byte JUNK fill the 20 bytes up to the room at 0x8000.
+    const uint64_t movi = spec.moviAt7FE0 ? 0x7FE0 : 0x7FF4;
+    PutId(f, spec.moviAt7FE0 ? 0x7FEC : 0x7FE0, "JUNK");
+    Put32(f, spec.moviAt7FE0 ? 0x7FF0 : 0x7FE4, 12);
+    PutId(f, movi, "LIST");
+    PutId(f, movi + 8, "movi");
     PutId(f, 0x8000, "JUNK"); // the room until its index is written
     Put32(f, 0x8004, 0x7E00 - 8);
 
@@ -123,9 +124,12 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
         uint64_t at;
         uint32_t room;
         std::vector<uint64_t> frames;
+        std::vector<uint32_t> sizes;
     };
-    std::vector<IndexRoom> rooms { { 0x8000, 0x7E00, {} } };
+    std::vector<IndexRoom> rooms { { 0x8000, 0x7E00, {}, {} } };
+    std::vector<FixedChunk> chunks;
     std::vector<uint64_t> offsets;
+    std::vector<uint32_t> sizes;
     const uint32_t perRoom = spec.perIndex > 0 ? uint32_t(spec.perIndex) : 4028;
     for (int i = 0; i < spec.frames; ++i) {
         if (rooms.back().frames.size() == perRoom && spec.perIndex > 0) {
@@ -134,16 +138,37 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
             f.resize(at + room, 0);
             PutId(f, at, "JUNK");
             Put32(f, at + 4, room - 8);
-            rooms.push_back({ at, room, {} });
+            rooms.push_back({ at, room, {}, {} });
+            chunks.push_back({ at, room - 8, "ix00" });
         }
+        // With pads, sizes step down so frames end at every offset within 16 bytes.
+        const uint32_t size
+            = spec.pads == FixedPads::None ? spec.frameBytes : spec.frameBytes - uint32_t(i % 16);
         const uint64_t at = f.size();
-        f.resize(at + 8 + Align16(spec.frameBytes + 8) - 8, 0);
         PutId(f, at, "00db");
-        Put32(f, at + 4, spec.frameBytes);
-        for (uint32_t b = 0; b < spec.frameBytes; ++b)
+        Put32(f, at + 4, size);
+        f.resize(at + 8 + size + (size & 1), 0);
+        for (uint32_t b = 0; b < size; ++b)
             f[at + 8 + b] = uint8_t(i * 7 + b);
+        chunks.push_back({ at, size, "00db" });
+        if (spec.pads == FixedPads::None) {
+            f.resize(size_t(Align16(f.size())), 0);
+        } else {
+            // A pad needs room for its header: at least 8 bytes to the boundary.
+            const uint64_t end = f.size();
+            const uint64_t next = Align16(end + 8);
+            f.resize(next, 0);
+            if (spec.pads != FixedPads::Zeros) {
+                PutId(f, end, "JUNK");
+                Put32(f, end + 4, uint32_t(next - end - 8));
+            }
+            chunks.push_back(
+                { end, uint32_t(next - end - 8), spec.pads == FixedPads::Zeros ? "" : "JUNK" });
+        }
         rooms.back().frames.push_back(at);
+        rooms.back().sizes.push_back(size);
         offsets.push_back(at);
+        sizes.push_back(size);
     }
     const size_t finishedRooms
         = spec.finishedSegments < 0 ? rooms.size() : size_t(spec.finishedSegments);
@@ -159,7 +184,7 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
         Put32(f, room.at + 20, uint32_t(base));
         for (size_t j = 0; j < room.frames.size(); ++j) {
             Put32(f, room.at + 32 + 8 * j, uint32_t(room.frames[j] + 8 - base));
-            Put32(f, room.at + 36 + 8 * j, spec.frameBytes);
+            Put32(f, room.at + 36 + 8 * j, room.sizes[j]);
         }
     }
     if (spec.finished) {
@@ -173,10 +198,11 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
             PutId(f, e, "00db");
             Put32(f, e + 4, 0x10);
             Put32(f, e + 8, uint32_t(offsets[j]));
-            Put32(f, e + 12, spec.frameBytes);
+            Put32(f, e + 12, sizes[j]);
         }
+        chunks.push_back({ idx1, uint32_t(f.size() - idx1 - 8), "idx1" });
         Put32(f, 4, uint32_t(f.size() - 8));
-        Put32(f, 0x7FF8, uint32_t(idx1 - 0x7FFC));
+        Put32(f, movi + 4, uint32_t(idx1 - movi - 8));
         Put32(f, 48, uint32_t(offsets.size() - 1));
         Put32(f, 140, uint32_t(offsets.size()));
         Put32(f, 0x7EE8, uint32_t(offsets.size()));
@@ -191,8 +217,8 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
         std::fill(f.begin() + 224, f.begin() + 0x8000, 0);
     f.resize(f.size() - std::min<uint64_t>(spec.cutBytes, f.size()));
     WriteAll(path, f);
-    if (frameOffsets)
-        *frameOffsets = offsets;
+    if (written)
+        *written = chunks;
 }
 
 bool RecordAvimux(const fs::path &path, const RecordSpec &spec)

@@ -34,9 +34,17 @@ constexpr int kFixedWidth = 40;
 constexpr int kFixedHeight = 31;
 constexpr uint32_t kFixedFrameBytes = kFixedWidth * kFixedHeight * 3;
 
+// What follows each frame up to the next 16-byte boundary.
+enum class FixedPads {
+    None, // nothing, or bare zeros when a frame ends off the boundary
+    Junk, // a JUNK chunk (at least 8 bytes)
+    Zeros, // as many zero bytes as such a JUNK chunk would take, with no header
+};
+
 struct FixedSpec
 {
     int frames = 60;
+    // Frame size; with pads the n-th frame is n % 16 bytes shorter.
     uint32_t frameBytes = kFixedFrameBytes;
     // Frames per index chunk after the room at 0x8000 (0: every frame belongs to that room).
     int perIndex = 0;
@@ -45,11 +53,22 @@ struct FixedSpec
     bool finished = true; // header counts, super index and legacy index written at the end
     bool zeroHeader = false; // the header past the first 224 bytes was never written
     uint64_t cutBytes = 0; // bytes lost from the end
+    FixedPads pads = FixedPads::None;
+    bool moviAt7FE0 = false; // the movi list right after the header, else at 0x7FF4
 };
 
-// Writes a file in that layout; gives each frame chunk's offset in `frameOffsets`.
+// A chunk the writer put down from 0xFE00 on, in file order; id "" marks zero pad bytes that
+// belong to no chunk (size: what a JUNK chunk over them would have).
+struct FixedChunk
+{
+    uint64_t offset = 0;
+    uint32_t size = 0;
+    std::string id;
+};
+
+// Writes a file in that layout, before the cut; gives what it wrote in `written`.
 void WriteFixedFile(const fs::path &path, const FixedSpec &spec,
-                    std::vector<uint64_t> *frameOffsets = nullptr);
+                    std::vector<FixedChunk> *written = nullptr);
 
 // ---- GStreamer avimux recordings ------------------------------------------------------------
 constexpr int kGop = 10; // key frame every kGop frames

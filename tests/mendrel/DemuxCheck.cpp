@@ -3,7 +3,10 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace mendrel::test {
 
@@ -109,6 +112,22 @@ DemuxResult Demux(const std::filesystem::path &path, bool seekToMiddle)
     result.audioBuffers = counts.audioBuffers;
     result.firstVideoAfterSeek = counts.firstVideoAfterSeek;
     return result;
+}
+
+int64_t FfprobeVideoPackets(const std::filesystem::path &path)
+{
+    const std::string command = "ffprobe -v error -select_streams v:0 -count_packets "
+                                "-show_entries stream=nb_read_packets -of csv=p=0 '"
+        + path.string() + "' 2>&1";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    char out[64] = {};
+    const bool read = pipe && std::fgets(out, sizeof out, pipe) && std::fgetc(pipe) == EOF;
+    // Anything but the one number is an error ffprobe reported.
+    char *end = nullptr;
+    const long long packets = std::strtoll(out, &end, 10);
+    const bool ok
+        = pipe && ::pclose(pipe) == 0 && read && end != out && std::strcmp(end, "\n") == 0;
+    return ok ? packets : -1;
 }
 
 } // namespace mendrel::test

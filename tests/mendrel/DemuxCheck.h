@@ -20,4 +20,8 @@ struct DemuxResult
 
 DemuxResult Demux(const std::filesystem::path &path, bool seekToMiddle);
 
+// The video packets ffprobe reads from the file (a second, unrelated reader); -1 when ffprobe
+// did not run or reported an error.
+int64_t FfprobeVideoPackets(const std::filesystem::path &path);
+
 } // namespace mendrel::test

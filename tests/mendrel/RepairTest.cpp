@@ -1,5 +1,6 @@
 // The repair on real files: the reserved-index layout made by the generator, and avimux
 // recordings killed mid-capture or stopped by a full disk.
+#include "AviBytes.h"
 #include "AviRepair.h"
 #include "AviTestFiles.h"
 #include "DemuxCheck.h"
@@ -8,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -62,12 +66,44 @@ TEST(MendrelEntry, AddsAviExtensionOnlyToNamesWithoutDot)
 // ---- reserved-index layout ------------------------------------------------------------------
 
 const StrictExpect kFixed = FixedLayoutExpect();
+constexpr uint64_t kFixedChunk = 8 + kFixedFrameBytes; // a frame on the grid without a pad
+
+// What the repair may change below the old end of a reserved-index file: the template and the
+// fields it rewrites, the first index room; beyond those, the movi size word (and the movi list
+// header where the file has none), JUNK headers over bytes of no chunk and over the cut-off tail.
+bool Owned(uint64_t at, const FixedSpec &spec, const std::vector<FixedChunk> &written,
+           uint64_t size, uint32_t superEntries)
+{
+    const uint64_t movi = spec.moviAt7FE0 ? 0x7FE0 : 0x7FF4;
+    std::vector<std::pair<uint64_t, uint64_t>> fields = {
+        { 0, 232 }, // template, counts, nEntriesInUse, dwChunkId
+        { 244, 244 + 16 * uint64_t(superEntries) }, // super index entries
+        { 0x7ED4, 0x7EEC }, // odml list, dmlh frames
+        { 0x8000, 0xFE00 }, // the first index
+        { movi + 4, movi + 8 },
+    };
+    if (spec.zeroHeader)
+        fields.push_back({ 0x7FE0, 0x8000 });
+    for (const auto &[from, to] : fields) {
+        if (at >= from && at < to)
+            return true;
+    }
+    // The first chunk not complete is the tail; zero pads are no chunk.
+    for (const FixedChunk &c : written) {
+        if ((c.id.empty() || c.offset + 8 + c.size > size) && at >= c.offset && at < c.offset + 8)
+            return true;
+        if (c.offset + 8 + c.size > size)
+            break;
+    }
+    return false;
+}
 
 struct FixedCase
 {
     const char *name;
     FixedSpec spec;
     uint64_t frames;
+    int smashed = -1; // a frame whose size word is made to run past the end
 };
 
 TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
@@ -75,6 +111,7 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
     TempFolder tmp;
     const fs::path good = tmp / "good.avi";
     WriteFixedFile(good, FixedSpec { .frames = 30 });
+    constexpr auto kJunk = FixedPads::Junk;
     const FixedCase cases[] = {
         { "first index never written", { .finishedSegments = 0, .finished = false }, 60 },
         { "cut mid-chunk", { .finishedSegments = 0, .finished = false, .cutBytes = 1000 }, 59 },
@@ -87,11 +124,48 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
           { .frames = 4100, .finishedSegments = 0, .finished = false },
           4100 },
         { "intact", {}, 60 },
+        { "JUNK pads, cut mid-frame",
+          { .finishedSegments = 0, .finished = false, .cutBytes = 1000, .pads = kJunk },
+          59 },
+        { "JUNK pads, cut in a pad",
+          { .finishedSegments = 0, .finished = false, .cutBytes = 9, .pads = kJunk },
+          60 },
+        { "JUNK pads, movi at 0x7FE0",
+          { .perIndex = 20, .finished = false, .pads = kJunk, .moviAt7FE0 = true },
+          60 },
+        { "JUNK pads, movi at 0x7FE0, intact",
+          { .perIndex = 20, .pads = kJunk, .moviAt7FE0 = true },
+          60 },
+        { "zero pads",
+          { .finishedSegments = 0, .finished = false, .cutBytes = 1000, .pads = FixedPads::Zeros },
+          59 },
+        { "filled index, cut inside its segment",
+          { .frames = 200, .perIndex = 100, .finished = false, .cutBytes = 35 * kFixedChunk - 100 },
+          165 },
+        { "filled first index, cut inside it",
+          { .frames = 100, .finished = false, .cutBytes = 10 * kFixedChunk + 5 },
+          89 },
+        { "header never written, JUNK pads",
+          { .finished = false, .zeroHeader = true, .pads = kJunk },
+          60 },
+        // The frames after it stay; the smashed one becomes JUNK up to the next.
+        { "size word smashed mid-file, JUNK pads",
+          { .finishedSegments = 0, .finished = false, .pads = kJunk },
+          59,
+          30 },
     };
     for (const FixedCase &c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path damaged = tmp / "damaged.avi";
-        WriteFixedFile(damaged, c.spec);
+        std::vector<FixedChunk> written;
+        WriteFixedFile(damaged, c.spec, &written);
+        if (c.smashed >= 0) {
+            FixedChunk &frame = written[size_t(2 * c.smashed)]; // each frame has a pad
+            std::vector<uint8_t> bytes = ReadAll(damaged);
+            PutLe32(bytes.data() + frame.offset + 4, 0x7FFFFFFF);
+            WriteAll(damaged, bytes);
+            frame.id.clear();
+        }
         const std::vector<uint8_t> before = ReadAll(damaged);
         const bool intact = c.spec.finished && c.spec.cutBytes == 0;
         EXPECT_EQ(StrictCheck(damaged, kFixed).problems.empty(), intact);
@@ -100,11 +174,22 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
         ASSERT_EQ(run.outcome.status, RepairStatus::Repaired) << run.outcome.message;
         EXPECT_EQ(run.outcome.layout, Layout::Fixed);
         EXPECT_EQ(run.status, StatusFor(c.frames));
+        // Every chunk's size leads to the next, every index entry to a complete frame.
         const StrictResult strict = StrictCheck(damaged, kFixed);
         EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
         EXPECT_EQ(strict.videoChunks, c.frames);
+        EXPECT_EQ(FfprobeVideoPackets(damaged), int64_t(c.frames));
+        const std::vector<uint8_t> after = ReadAll(damaged);
+        ASSERT_GE(after.size(), before.size());
         if (intact) {
-            EXPECT_EQ(ReadAll(damaged), before);
+            EXPECT_EQ(after, before);
+        }
+        for (uint64_t i = 0; i < before.size(); ++i) {
+            if (after[i] != before[i]
+                && !Owned(i, c.spec, written, before.size(), Le32(after.data() + 224))) {
+                ADD_FAILURE() << "changed at " << i;
+                break;
+            }
         }
         EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
         if (c.frames == 60 && c.spec.perIndex == 20 && c.spec.finishedSegments == 2) {
@@ -112,6 +197,9 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
             EXPECT_TRUE(demux.finished);
             EXPECT_EQ(demux.videoBuffers, 60u);
         }
+        // A second run finds nothing to do.
+        EXPECT_EQ(Repair(damaged, good).outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(ReadAll(damaged), after);
     }
 }
 
@@ -288,8 +376,9 @@ TEST_F(MendrelAvimux, RefusedFilesStayByteIdentical)
               WriteAll(p, b);
               return p;
           },
-          [] { return *s_tmp / "good-video.avi"; }, RepairStatus::NotRepairable,
-          std::string(kNotRepairable) },
+          // The good file is the one to change, and the box says so.
+          [] { return *s_tmp / "good-video.avi"; }, RepairStatus::WrongGoodFile,
+          std::string(kWrongGoodFile) },
         { "short good file",
           [] {
               WriteFixedFile(*s_tmp / "fixed.avi",
@@ -300,7 +389,7 @@ TEST_F(MendrelAvimux, RefusedFilesStayByteIdentical)
               WriteAll(*s_tmp / "short.avi", std::vector<uint8_t>(100, 0));
               return *s_tmp / "short.avi";
           },
-          RepairStatus::NotRepairable, std::string(kNotRepairable) },
+          RepairStatus::WrongGoodFile, std::string(kWrongGoodFile) },
         { "being recorded (locked)",
           [&] {
               const fs::path p = Copy("killed.avi", "damaged.avi");
@@ -372,6 +461,89 @@ TEST_F(MendrelAvimux, CrashMidRepairIsUndoneAtTheNextStart)
         EXPECT_EQ(Repair(damaged, *s_tmp / "good.avi").outcome.status, RepairStatus::Repaired);
         EXPECT_EQ(ReadAll(damaged), ReadAll(reference));
         EXPECT_FALSE(fs::exists(journal.Path()));
+    }
+}
+
+// Runs `work` in a child process, as an unprivileged user when this one is root (who would
+// ignore a folder's mode bits); gives its exit code.
+int RunUnprivileged(const std::function<int()> &work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0
+                || ::setresuid(kNobody, kNobody, kNobody) != 0))
+            ::_exit(120);
+        ::_exit(work());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MendrelAvimux, ACrashAfterAnyWriteLeavesAFileTheNextRunMends)
+{
+    TempFolder crash;
+    fs::permissions(crash.Path(), fs::perms(0755));
+    const fs::path folder = crash / "rec";
+    const fs::path damaged = folder / "damaged.avi", good = folder / "good.avi";
+    fs::create_directory(folder);
+    WriteFixedFile(*s_tmp / "fixed-good.avi", { .frames = 30 });
+    WriteFixedFile(*s_tmp / "fixed-padded.avi", // its idx1 outgrows the rest of the cut-off frame
+                   { .frames = 80,
+                     .finishedSegments = 0,
+                     .finished = false,
+                     .cutBytes = 1000,
+                     .pads = FixedPads::Junk });
+    WriteFixedFile(
+        *s_tmp / "fixed-filled.avi",
+        { .frames = 200, .perIndex = 100, .finished = false, .cutBytes = 35 * kFixedChunk - 100 });
+    std::vector<uint8_t> zeroed = ReadAll(*s_tmp / "killed.avi");
+    std::fill(zeroed.begin(), zeroed.begin() + 0x580, 0);
+    WriteAll(*s_tmp / "killed-zeroed.avi", zeroed);
+    const std::pair<const char *, const char *> cases[] = {
+        { "killed.avi", "good.avi" },
+        { "killed-zeroed.avi", "good.avi" },
+        { "full.avi", "good.avi" },
+        { "fixed-padded.avi", "fixed-good.avi" },
+        { "fixed-filled.avi", "fixed-good.avi" },
+    };
+    auto reset = [&](const char *recording, fs::perms mode) {
+        fs::permissions(folder, fs::perms(0777));
+        fs::copy_file(*s_tmp / recording, damaged, fs::copy_options::overwrite_existing);
+        fs::permissions(damaged, fs::perms(0666));
+        fs::permissions(folder, mode);
+    };
+    auto repairAsNobody = [&](const AfterWriteFn &afterWrite) {
+        return RunUnprivileged([&] {
+            const RepairOutcome out = RepairAviFile(damaged, good, nullptr, afterWrite);
+            return out.status == RepairStatus::Repaired ? 0 : 1;
+        });
+    };
+    for (const auto &[recording, goodName] : cases) {
+        fs::copy_file(*s_tmp / goodName, good, fs::copy_options::overwrite_existing);
+        reset(recording, fs::perms(0777));
+        size_t writes = 0;
+        ASSERT_EQ(RepairAviFile(damaged, good, nullptr, [&](size_t) { ++writes; }).status,
+                  RepairStatus::Repaired);
+        const std::vector<uint8_t> reference = ReadAll(damaged);
+        // In a folder that takes the undo file, and in one that takes none.
+        for (const fs::perms mode : { fs::perms(0777), fs::perms(0555) }) {
+            SCOPED_TRACE(std::string(recording) + (mode == fs::perms(0555) ? ", read-only" : ""));
+            for (size_t k = 0; k <= writes; ++k) {
+                reset(recording, mode);
+                const int cut = repairAsNobody([k](size_t i) {
+                    if (i == k)
+                        ::_exit(42);
+                });
+                EXPECT_EQ(cut, k < writes ? 42 : 0) << "write " << k;
+                EXPECT_EQ(repairAsNobody(nullptr), 0) << "write " << k;
+                EXPECT_TRUE(ReadAll(damaged) == reference) << "cut off after write " << k;
+                EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+            }
+        }
+        fs::permissions(folder, fs::perms(0777));
     }
 }
 

@@ -2,6 +2,7 @@
 // lines in the view; cancelled dialogs; the capture folder; closing waits for a repair.
 #include "AviRepair.h"
 #include "AviTestFiles.h"
+#include "LockKeys.h"
 #include "MainFrame.h"
 #include "MendrelView.h"
 #include "Notifier.h"
@@ -95,6 +96,30 @@ TEST_F(MendrelShell, RepairCommandRepairsAndShowsTheStatusLines)
     const StrictResult strict = StrictCheck(m_tmp / "CaptureData/damaged.avi", FixedLayoutExpect());
     EXPECT_TRUE(strict.problems.empty());
     EXPECT_EQ(m_notifier.entries.size(), 1u);
+}
+
+struct FakeLockKeys : ILockKeys
+{
+    explicit FakeLockKeys(LockKeyState &state) : state(state) { }
+    LockKeyState Query() override { return state; }
+    LockKeyState &state;
+};
+
+TEST_F(MendrelShell, StatusBarShowsTheMessageAndTheThreeLockKeys)
+{
+    LockKeyState keys { .caps = true, .scroll = true };
+    CMainFrame frame(m_notifier, m_chooser, std::make_unique<FakeLockKeys>(keys));
+    auto panes = [&] {
+        return frame.PaneText(0) + "|" + frame.PaneText(CMainFrame::kCapsPane) + "|"
+            + frame.PaneText(CMainFrame::kNumPane) + "|" + frame.PaneText(CMainFrame::kScrollPane);
+    };
+    EXPECT_EQ(panes(), "Ready|CAPS||SCRL");
+    // A command's prompt goes to the message pane, its second line to the tooltip.
+    EXPECT_EQ(frame.Command(57601)->statusTip(), "Open an existing document");
+    EXPECT_EQ(frame.Command(57601)->toolTip(), "Open");
+    // The panes follow the keys by themselves.
+    keys = { .num = true };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panes() == "Ready||NUM|"; }));
 }
 
 TEST_F(MendrelShell, CancelledDialogsDoNothing)
