@@ -22,7 +22,7 @@ namespace {
 // How long a build waits for the last recording's sync before it makes the next file.
 constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
 // How far ahead of now the gates switch: longer than any capture buffer lasts.
-constexpr GstClockTime kGateLead = 100 * GST_MSECOND;
+constexpr GstClockTime kGateLead = 50 * GST_MSECOND;
 // How long a stopped pipeline's end-of-stream sends may take to return.
 constexpr std::chrono::milliseconds kEosSendWait { 2000 };
 
