@@ -29,56 +29,71 @@ inline const __m256i *Vec(const void *p)
     return static_cast<const __m256i *>(p);
 }
 
-// Sixteen sums a block: each half's window in two 16-byte pieces, the sources picked out as
+// Sixteen sums a block for each of `Rows` rows, the block's shuffles and weights loaded once:
+// each half's window (16 bytes, or 32 in two pieces when Wide), the sources picked out as
 // 16-bit values, weighted and added. No sum exceeds 255 × 256.
-__attribute__((target("avx2"))) void AcrossAvx2(const uint8_t *row, size_t blocks,
-                                                const int32_t *base, const uint8_t *shuffle,
-                                                const uint16_t *weights, uint16_t *out)
+template <bool Wide, int Rows>
+__attribute__((target("avx2"))) void AcrossAvx2(const uint8_t *const *rows, uint16_t *const *outs,
+                                                const uint32_t *list, size_t count,
+                                                const int32_t *bases, const uint8_t *shuffles,
+                                                const uint16_t *allWeights)
 {
-    for (size_t b = 0; b < blocks; ++b, base += 2, shuffle += 128, weights += 32, out += kBlock) {
-        if (base[0] < 0)
-            continue; // done one value at a time
-        const uint8_t *w0 = row + base[0], *w1 = row + base[1];
-        const __m256i lo = LoadHalves(w0, w1);
-        const __m256i hi = LoadHalves(w0 + 16, w1 + 16);
-        const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(lo, _mm256_loadu_si256(Vec(shuffle))),
-                                              _mm256_shuffle_epi8(hi, _mm256_loadu_si256(Vec(shuffle + 32))));
-        const __m256i second
-            = _mm256_or_si256(_mm256_shuffle_epi8(lo, _mm256_loadu_si256(Vec(shuffle + 64))),
-                              _mm256_shuffle_epi8(hi, _mm256_loadu_si256(Vec(shuffle + 96))));
-        const __m256i sum
-            = _mm256_add_epi16(_mm256_mullo_epi16(first, _mm256_loadu_si256(Vec(weights))),
-                               _mm256_mullo_epi16(second, _mm256_loadu_si256(Vec(weights + 16))));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), sum);
+    for (size_t k = 0; k < count; ++k) {
+        const size_t b = list[k];
+        const int32_t *base = bases + b * 2;
+        const uint8_t *shuffle = shuffles + b * 128;
+        const __m256i firstLo = _mm256_loadu_si256(Vec(shuffle));
+        const __m256i secondLo = _mm256_loadu_si256(Vec(shuffle + 64));
+        const __m256i w0 = _mm256_loadu_si256(Vec(allWeights + b * 32));
+        const __m256i w1 = _mm256_loadu_si256(Vec(allWeights + b * 32 + 16));
+        for (int r = 0; r < Rows; ++r) {
+            const uint8_t *h0 = rows[r] + base[0], *h1 = rows[r] + base[1];
+            const __m256i lo = LoadHalves(h0, h1);
+            __m256i first = _mm256_shuffle_epi8(lo, firstLo);
+            __m256i second = _mm256_shuffle_epi8(lo, secondLo);
+            if constexpr (Wide) {
+                const __m256i hi = LoadHalves(h0 + 16, h1 + 16);
+                first = _mm256_or_si256(
+                    first, _mm256_shuffle_epi8(hi, _mm256_loadu_si256(Vec(shuffle + 32))));
+                second = _mm256_or_si256(
+                    second, _mm256_shuffle_epi8(hi, _mm256_loadu_si256(Vec(shuffle + 96))));
+            }
+            const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(first, w0),
+                                                 _mm256_mullo_epi16(second, w1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + b * kBlock), sum);
+        }
     }
 }
 
-// (top × (256 − w) + bottom × w + 32768) >> 16 for sixteen values at a time, in 32 bits.
+// (top × (256 − w) + bottom × w + 32768) >> 16, in 16 bits: with each sum split into its high
+// and low byte, P = high bytes blended and Q = low bytes blended, the value is
+// (P + 128 + (Q >> 8)) >> 8, and P + 128 + (Q >> 8) never exceeds 65408.
+__attribute__((target("avx2"))) inline __m256i Blend16(const uint16_t *top, const uint16_t *bottom,
+                                                       __m256i wt, __m256i wb)
+{
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    const __m256i t = _mm256_loadu_si256(Vec(top));
+    const __m256i b = _mm256_loadu_si256(Vec(bottom));
+    const __m256i p = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(t, 8), wt),
+                                       _mm256_mullo_epi16(_mm256_srli_epi16(b, 8), wb));
+    const __m256i q = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(t, low), wt),
+                                       _mm256_mullo_epi16(_mm256_and_si256(b, low), wb));
+    return _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(p, _mm256_set1_epi16(128)), _mm256_srli_epi16(q, 8)),
+        8);
+}
+
 __attribute__((target("avx2"))) size_t BlendAvx2(const uint16_t *top, const uint16_t *bottom,
                                                  int weight, uint8_t *out, size_t n)
 {
     const __m256i wt = _mm256_set1_epi16(static_cast<short>(256 - weight));
     const __m256i wb = _mm256_set1_epi16(static_cast<short>(weight));
-    const __m256i half = _mm256_set1_epi32(32768);
     size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        const __m256i t = _mm256_loadu_si256(Vec(top + i));
-        const __m256i b = _mm256_loadu_si256(Vec(bottom + i));
-        const __m256i tl = _mm256_mullo_epi16(t, wt), th = _mm256_mulhi_epu16(t, wt);
-        const __m256i bl = _mm256_mullo_epi16(b, wb), bh = _mm256_mulhi_epu16(b, wb);
-        const __m256i lo = _mm256_srli_epi32(
-            _mm256_add_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(tl, th),
-                                              _mm256_unpacklo_epi16(bl, bh)),
-                             half),
-            16);
-        const __m256i hi = _mm256_srli_epi32(
-            _mm256_add_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(tl, th),
-                                              _mm256_unpackhi_epi16(bl, bh)),
-                             half),
-            16);
-        const __m256i words = _mm256_packus_epi32(lo, hi); // in order within each lane
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
+    for (; i + 2 * kBlock <= n; i += 2 * kBlock) {
+        const __m256i a = Blend16(top + i, bottom + i, wt, wb);
+        const __m256i b = Blend16(top + i + kBlock, bottom + i + kBlock, wt, wb);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), bytes);
     }
     return i;
 }
@@ -146,33 +161,48 @@ void BgrScaler::Plan(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
 }
 
 // A half of eight values can use the vector path when all sixteen source bytes it reads lie in
-// one 32-byte window inside the row; the window is moved back from the row's end as needed.
+// one window of 16 (narrow) or 32 (wide) bytes inside the row; a window is moved back from the
+// row's end as needed. A block takes the narrow path when both halves fit one.
 void BgrScaler::PlanBlocks()
 {
     const size_t blocks = m_padded / kBlock;
     const int rowBytes = m_srcWidth * 3;
     m_base.assign(blocks * 2, -1);
+    m_narrowBlocks.clear();
+    m_wideBlocks.clear();
+    m_plainBlocks.clear();
     m_shuffle.assign(blocks * 128, kZero);
     m_weights.assign(blocks * 32, 0);
+    // Where a half's window of `window` bytes starts; -1 when its sources do not fit one.
+    auto windowStart = [&](size_t begin, int window) {
+        const size_t end = std::min(begin + 8, m_values);
+        if (rowBytes < window)
+            return -1;
+        if (begin >= end)
+            return 0;
+        int low = rowBytes, high = 0;
+        for (size_t i = begin; i < end; ++i) {
+            low = std::min(low, m_first[i]);
+            high = std::max(high, m_second[i]);
+        }
+        const int start = std::min(low, rowBytes - window);
+        return high - start < window ? start : -1;
+    };
     for (size_t b = 0; b < blocks; ++b) {
-        int base[2] = { -1, -1 };
+        int base[2];
+        bool narrow = true, wide = true;
         for (int half = 0; half < 2; ++half) {
             const size_t begin = b * kBlock + size_t(half) * 8;
-            const size_t end = std::min(begin + 8, m_values);
-            if (rowBytes < kWindow)
-                break;
-            int low = rowBytes, high = 0;
-            for (size_t i = begin; i < end; ++i) {
-                low = std::min(low, m_first[i]);
-                high = std::max(high, m_second[i]);
-            }
-            const int start = begin < end ? std::min(low, rowBytes - kWindow) : 0;
-            if (begin < end && high - start >= kWindow)
-                break;
-            base[half] = start;
+            narrow = narrow && windowStart(begin, kWindow / 2) >= 0;
+            wide = wide && windowStart(begin, kWindow) >= 0;
         }
-        if (base[0] < 0 || base[1] < 0)
+        if (!narrow && !wide) {
+            m_plainBlocks.push_back(b);
             continue;
+        }
+        for (int half = 0; half < 2; ++half)
+            base[half] = windowStart(b * kBlock + size_t(half) * 8, narrow ? kWindow / 2 : kWindow);
+        (narrow ? m_narrowBlocks : m_wideBlocks).push_back(uint32_t(b));
         m_base[b * 2] = base[0];
         m_base[b * 2 + 1] = base[1];
         uint8_t *shuffle = &m_shuffle[b * 128];
@@ -194,24 +224,36 @@ void BgrScaler::PlanBlocks()
     }
 }
 
-void BgrScaler::Across(const uint8_t *row, uint16_t *out) const
+void BgrScaler::Across(const uint8_t *const *rows, uint16_t *const *outs, int count) const
 {
 #ifdef VORLUND_HAVE_X86
     if (m_simd) {
-        const size_t blocks = m_padded / kBlock;
-        AcrossAvx2(row, blocks, m_base.data(), m_shuffle.data(), m_weights.data(), out);
-        for (size_t b = 0; b < blocks; ++b) {
-            if (m_base[b * 2] >= 0)
-                continue;
-            const size_t end = std::min((b + 1) * kBlock, m_values);
-            for (size_t i = b * kBlock; i < end; ++i)
-                out[i] = uint16_t(row[m_first[i]] * (256 - m_weight[i])
-                                  + row[m_second[i]] * m_weight[i]);
+        const uint32_t *narrow = m_narrowBlocks.data(), *wide = m_wideBlocks.data();
+        const size_t narrowCount = m_narrowBlocks.size(), wideCount = m_wideBlocks.size();
+        if (count == 2) {
+            AcrossAvx2<false, 2>(rows, outs, narrow, narrowCount, m_base.data(), m_shuffle.data(),
+                                 m_weights.data());
+            AcrossAvx2<true, 2>(rows, outs, wide, wideCount, m_base.data(), m_shuffle.data(),
+                                m_weights.data());
+        } else {
+            AcrossAvx2<false, 1>(rows, outs, narrow, narrowCount, m_base.data(), m_shuffle.data(),
+                                 m_weights.data());
+            AcrossAvx2<true, 1>(rows, outs, wide, wideCount, m_base.data(), m_shuffle.data(),
+                                m_weights.data());
         }
+        for (int r = 0; r < count; ++r)
+            for (const uint32_t b : m_plainBlocks)
+                AcrossPlain(rows[r], outs[r], b * kBlock, std::min((b + 1) * kBlock, m_values));
         return;
     }
 #endif
-    for (size_t i = 0; i < m_values; ++i)
+    for (int r = 0; r < count; ++r)
+        AcrossPlain(rows[r], outs[r], 0, m_values);
+}
+
+void BgrScaler::AcrossPlain(const uint8_t *row, uint16_t *out, size_t begin, size_t end) const
+{
+    for (size_t i = begin; i < end; ++i)
         out[i] = uint16_t(row[m_first[i]] * (256 - m_weight[i]) + row[m_second[i]] * m_weight[i]);
 }
 
@@ -233,21 +275,42 @@ void BgrScaler::Scale(const uint8_t *src, int srcWidth, int srcHeight, bool srcB
         return;
     Plan(srcWidth, srcHeight, dstWidth, dstHeight);
     const size_t stride = size_t(srcWidth) * 3;
-    // Source row y (top-down) across, kept in whichever buffer does not hold `keep`.
-    auto across = [&](int y, int keep) -> const uint16_t * {
-        for (int k = 0; k < 2; ++k)
-            if (m_acrossRow[k] == y)
-                return m_across[k].data();
-        const int k = m_acrossRow[0] == keep ? 1 : 0;
-        Across(src + size_t(srcBottomUp ? srcHeight - 1 - y : y) * stride, m_across[k].data());
-        m_acrossRow[k] = y;
-        return m_across[k].data();
-    };
+    auto row = [&](int y) { return src + size_t(srcBottomUp ? srcHeight - 1 - y : y) * stride; };
     for (int y = 0; y < dstHeight; ++y) {
         const ScaleTap &t = m_rows[size_t(y)];
-        const uint16_t *top = across(t.first, t.second);
-        const uint16_t *bottom = across(t.second, t.first);
-        Blend(top, bottom, t.weight, dst + size_t(y) * m_values);
+        const int want[2] = { t.first, t.second };
+        // Rows already across stay where they are; the others go into the free buffers, both
+        // in one pass when both are new.
+        int slot[2] = { -1, -1 };
+        bool taken[2] = { false, false };
+        for (int w = 0; w < 2; ++w)
+            for (int k = 0; k < 2; ++k)
+                if (slot[w] < 0 && !taken[k] && m_acrossRow[k] == want[w]) {
+                    slot[w] = k;
+                    taken[k] = true;
+                }
+        if (want[0] == want[1] && slot[0] >= 0)
+            slot[1] = slot[0];
+        const uint8_t *rows[2];
+        uint16_t *outs[2];
+        int count = 0;
+        for (int w = 0; w < 2; ++w) {
+            if (slot[w] >= 0 || (w == 1 && want[1] == want[0]))
+                continue;
+            const int k = taken[0] ? 1 : 0;
+            taken[k] = true;
+            slot[w] = k;
+            m_acrossRow[k] = want[w];
+            rows[count] = row(want[w]);
+            outs[count] = m_across[k].data();
+            ++count;
+        }
+        if (want[1] == want[0])
+            slot[1] = slot[0];
+        if (count > 0)
+            Across(rows, outs, count);
+        Blend(m_across[size_t(slot[0])].data(), m_across[size_t(slot[1])].data(), t.weight,
+              dst + size_t(y) * m_values);
     }
     // The buffers hold this source's rows only.
     m_acrossRow[0] = m_acrossRow[1] = -1;

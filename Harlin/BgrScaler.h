@@ -38,7 +38,9 @@ public:
 private:
     void Plan(int srcWidth, int srcHeight, int dstWidth, int dstHeight);
     void PlanBlocks();
-    void Across(const uint8_t *row, uint16_t *out) const;
+    // `count` (1 or 2) source rows across into their buffers.
+    void Across(const uint8_t *const *rows, uint16_t *const *outs, int count) const;
+    void AcrossPlain(const uint8_t *row, uint16_t *out, size_t begin, size_t end) const;
     void Blend(const uint16_t *top, const uint16_t *bottom, int weight, uint8_t *out) const;
 
     bool m_simd = false;
@@ -49,10 +51,11 @@ private:
     std::vector<int32_t> m_first, m_second;
     std::vector<uint16_t> m_weight;
     std::vector<ScaleTap> m_rows;
-    // Per block of sixteen values (two halves of eight): where each half's 32-byte window
-    // starts in the row (-1: the block is done one value at a time), the byte shuffles that
-    // pick its two sources from the window, and the two weights.
+    // Per block of sixteen values (two halves of eight): where each half's window starts in
+    // the row (-1: the block is done one value at a time), the byte shuffles that pick its two
+    // sources from the window, and the two weights; and which blocks take which path.
     std::vector<int32_t> m_base;
+    std::vector<uint32_t> m_narrowBlocks, m_wideBlocks, m_plainBlocks;
     std::vector<uint8_t> m_shuffle; // 128 bytes a block
     std::vector<uint16_t> m_weights; // 32 values a block
     std::vector<uint16_t> m_across[2];
