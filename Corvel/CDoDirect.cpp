@@ -490,8 +490,7 @@ int8_t CDoDirect::CheckRequestQueue(uint8_t *buffer, size_t length)
     return d->m_hub.CheckRequestQueue(buffer, length);
 }
 
-bool CDoDirect::SendImageOut(const uint8_t *frame, size_t length, int camera,
-                            const FrameId *id)
+bool CDoDirect::SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id)
 {
     return d->m_hub.SendImageOut(frame, length, camera, id);
 }

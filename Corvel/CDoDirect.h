@@ -83,8 +83,7 @@ public:
     int8_t CheckRequestQueue(uint8_t *buffer, size_t length);
     // With `id` the encoding is kept for ResendImageOut, which answers a request for the same
     // frame at the same size and quality with it (false, nothing sent, when none is kept).
-    bool SendImageOut(const uint8_t *frame, size_t length, int camera,
-                      const FrameId *id = nullptr);
+    bool SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id = nullptr);
     bool ResendImageOut(const FrameId &id, int camera);
     bool SendStillOut(const std::string &path);
 

@@ -33,10 +33,9 @@ inline const __m256i *Vec(const void *p)
 // each half's window (16 bytes, or 32 in two pieces when Wide), the sources picked out as
 // 16-bit values, weighted and added. No sum exceeds 255 × 256.
 template <bool Wide, int Rows>
-__attribute__((target("avx2"))) void AcrossAvx2(const uint8_t *const *rows, uint16_t *const *outs,
-                                                const uint32_t *list, size_t count,
-                                                const int32_t *bases, const uint8_t *shuffles,
-                                                const uint16_t *allWeights)
+__attribute__((target("avx2"))) void
+AcrossAvx2(const uint8_t *const *rows, uint16_t *const *outs, const uint32_t *list, size_t count,
+           const int32_t *bases, const uint8_t *shuffles, const uint16_t *allWeights)
 {
     for (size_t k = 0; k < count; ++k) {
         const size_t b = list[k];
@@ -58,8 +57,8 @@ __attribute__((target("avx2"))) void AcrossAvx2(const uint8_t *const *rows, uint
                 second = _mm256_or_si256(
                     second, _mm256_shuffle_epi8(hi, _mm256_loadu_si256(Vec(shuffle + 96))));
             }
-            const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(first, w0),
-                                                 _mm256_mullo_epi16(second, w1));
+            const __m256i sum
+                = _mm256_add_epi16(_mm256_mullo_epi16(first, w0), _mm256_mullo_epi16(second, w1));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(outs[r] + b * kBlock), sum);
         }
     }
@@ -79,8 +78,7 @@ __attribute__((target("avx2"))) inline __m256i Blend16(const uint16_t *top, cons
     const __m256i q = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(t, low), wt),
                                        _mm256_mullo_epi16(_mm256_and_si256(b, low), wb));
     return _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(p, _mm256_set1_epi16(128)), _mm256_srli_epi16(q, 8)),
-        8);
+        _mm256_add_epi16(_mm256_add_epi16(p, _mm256_set1_epi16(128)), _mm256_srli_epi16(q, 8)), 8);
 }
 
 __attribute__((target("avx2"))) size_t BlendAvx2(const uint16_t *top, const uint16_t *bottom,

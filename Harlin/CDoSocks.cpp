@@ -150,8 +150,7 @@ int8_t CDoSocks::CheckRequestQueue(uint8_t *buffer, size_t length)
     return d->Hub().CheckRequestQueue(buffer, length);
 }
 
-bool CDoSocks::SendImageOut(const uint8_t *frame, size_t length, int camera,
-                            const FrameId *id)
+bool CDoSocks::SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id)
 {
     return d->Hub().SendImageOut(frame, length, camera, id);
 }

@@ -42,8 +42,7 @@ public:
     // Answer the request last handed over with a live frame (the header's layout) ...
     // With `id` the encoding is kept for ResendImageOut, which answers a request for the same
     // frame at the same size and quality with it (false, nothing sent, when none is kept).
-    bool SendImageOut(const uint8_t *frame, size_t length, int camera,
-                      const FrameId *id = nullptr);
+    bool SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id = nullptr);
     bool ResendImageOut(const FrameId &id, int camera);
     // ... or with a stored JPEG picture.
     bool SendStillOut(const std::string &path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 namespace vorlund::link {
 
@@ -18,31 +19,33 @@ int OldestOf(std::span<const Waiting> waiting, const std::string &peer)
     return oldest;
 }
 
-// The address holding the most places (the one with the oldest place among equals).
-const std::string *Busiest(std::span<const Waiting> waiting, size_t &count)
+// The oldest place of the address holding the most (the one with the oldest place among
+// equals), and how many that address holds; -1 and 0 when `waiting` is empty.
+int OldestOfBusiest(std::span<const Waiting> waiting, size_t &count)
 {
-    std::map<std::string, std::pair<size_t, uint64_t>> held;
-    for (const Waiting &w : waiting) {
-        auto [it, added] = held.try_emplace(*w.peer, 0, w.since);
-        ++it->second.first;
-        it->second.second = std::min(it->second.second, w.since);
+    struct Held
+    {
+        size_t count = 0;
+        int oldest = -1;
+    };
+    std::map<std::string_view, Held> held;
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        Held &h = held[*waiting[i].peer];
+        ++h.count;
+        if (h.oldest < 0 || waiting[i].since < waiting[size_t(h.oldest)].since)
+            h.oldest = int(i);
     }
-    const std::string *busiest = nullptr;
+    int pick = -1;
     count = 0;
-    uint64_t oldest = 0;
     for (const auto &[peer, h] : held) {
-        if (!busiest || h.first > count || (h.first == count && h.second < oldest)) {
-            busiest = &peer;
-            count = h.first;
-            oldest = h.second;
+        if (pick < 0 || h.count > count
+            || (h.count == count
+                && waiting[size_t(h.oldest)].since < waiting[size_t(pick)].since)) {
+            pick = h.oldest;
+            count = h.count;
         }
     }
-    // Point into `waiting`, which outlives the map.
-    if (busiest) {
-        const int at = OldestOf(waiting, *busiest);
-        return waiting[size_t(at)].peer;
-    }
-    return nullptr;
+    return pick;
 }
 
 } // namespace
@@ -63,8 +66,7 @@ Room MakeRoomAlways(std::span<const Waiting> waiting, const std::string &peer,
     if (waiting.size() < limits.total)
         return {};
     size_t count = 0;
-    const std::string *busiest = Busiest(waiting, count);
-    return { false, busiest ? OldestOf(waiting, *busiest) : -1 };
+    return { false, OldestOfBusiest(waiting, count) };
 }
 
 Room MakeRoomFairly(std::span<const Waiting> waiting, const std::string &peer,
@@ -76,10 +78,8 @@ Room MakeRoomFairly(std::span<const Waiting> waiting, const std::string &peer,
     if (waiting.size() < limits.total)
         return {};
     size_t count = 0;
-    const std::string *busiest = Busiest(waiting, count);
-    if (busiest && count > mine + 1)
-        return { false, OldestOf(waiting, *busiest) };
-    return { false, -1 };
+    const int oldest = OldestOfBusiest(waiting, count);
+    return { false, count > mine + 1 ? oldest : -1 };
 }
 
 } // namespace vorlund::link

@@ -100,9 +100,9 @@ std::pair<bool, int> ViewerHub::RoomIn(State stage, const std::string &peer,
 
 bool ViewerHub::MakeLoginRoom(const std::string &peer)
 {
-    const auto [fits, evict] = RoomIn(
-        State::AwaitLogin, peer,
-        { m_limits.maxHandshakingPerAddress, m_limits.maxHandshaking }, MakeRoomAlways);
+    const auto [fits, evict]
+        = RoomIn(State::AwaitLogin, peer,
+                 { m_limits.maxHandshakingPerAddress, m_limits.maxHandshaking }, MakeRoomAlways);
     if (!fits && evict != 0)
         Drop(evict, false); // it never logged in: nothing to tell it
     return fits || evict != 0;
@@ -435,8 +435,8 @@ bool ViewerHub::SendNoPicture(int id)
 ViewerHub::Encoded *ViewerHub::FindEncoded(const FrameId &id, const Session &s)
 {
     for (Encoded &e : m_encoded)
-        if (!e.jpeg.empty() && e.id == id && e.width == s.size.width
-            && e.height == s.size.height && e.quality == s.quality)
+        if (!e.jpeg.empty() && e.id == id && e.width == s.size.width && e.height == s.size.height
+            && e.quality == s.quality)
             return &e;
     return nullptr;
 }
@@ -474,10 +474,9 @@ bool ViewerHub::SendImageOut(const uint8_t *frame, size_t length, int camera, co
         // The least recently used place takes it.
         Encoded *slot = FindEncoded(*id, *s);
         if (!slot)
-            slot = &*std::min_element(m_encoded.begin(), m_encoded.end(),
-                                      [](const Encoded &a, const Encoded &b) {
-                                          return a.used < b.used;
-                                      });
+            slot = &*std::min_element(
+                m_encoded.begin(), m_encoded.end(),
+                [](const Encoded &a, const Encoded &b) { return a.used < b.used; });
         slot->id = *id;
         slot->width = s->size.width;
         slot->height = s->size.height;

@@ -223,10 +223,10 @@ void RelayService::AcceptRelay()
             waiting.push_back({ &p->peer, p->since });
             sockets.push_back(s);
         }
-        const link::Room room = link::MakeRoomAlways(
-            waiting, peer,
-            { size_t(std::max(m_config.maxPendingPerAddress, 0)),
-              size_t(std::max(m_config.maxPending, 0)) });
+        const link::Room room
+            = link::MakeRoomAlways(waiting, peer,
+                                   { size_t(std::max(m_config.maxPendingPerAddress, 0)),
+                                     size_t(std::max(m_config.maxPending, 0)) });
         if (!room.fits) {
             if (room.evict < 0) {
                 socket->abort();

@@ -123,7 +123,8 @@ void LiveFrameVsBareEncode(benchmark::State &state)
         repeatTime += t1 - t0;
     }
     tjDestroy(bare);
-    auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    auto ms
+        = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
     const double bareMs = ms(bareTime);
     const double n = static_cast<double>(state.iterations());
     state.counters["bare_ms"] = bareMs / n;

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 namespace vorlund::link {
@@ -374,7 +374,7 @@ TEST_F(HubTest, PasswordStageWaitsForAPersonWithPlacesOfItsOwn)
         bool hello; // else ">ERR" 2 and a graceful close
         int dropped; // index into t told ">ERR" 2 to make room, -1 = none
     } steps[] = {
-        { "10.0.0.5", true, -1 }, { "10.0.0.5", true, -1 },
+        { "10.0.0.5", true, -1 },  { "10.0.0.5", true, -1 },
         { "10.0.0.5", false, -1 }, // its address's two are taken
         { "10.0.0.6", true, -1 },  { "10.0.0.7", true, -1 }, // four: full
         { "10.0.0.8", true, 0 }, // 10.0.0.5 holds two: its oldest goes
@@ -666,10 +666,8 @@ TEST_F(HubTest, KeptEncodingGoesAgainOnlyForTheSameFrameSizeAndQuality)
         uint8_t value;
         FrameId id;
     } misses[] = {
-        { "next frame", ida, 50, { 1, 8 } },
-        { "other camera", ida, 50, { 2, 7 } },
-        { "other quality", ida, 60, { 1, 7 } },
-        { "other size", ida, 48, { 1, 7 } },
+        { "next frame", ida, 50, { 1, 8 } },          { "other camera", ida, 50, { 2, 7 } },
+        { "other quality", ida, 60, { 1, 7 } },       { "other size", ida, 48, { 1, 7 } },
         { "other viewer's size", idb, 50, { 1, 7 } },
     };
     for (const auto &m : misses) {
@@ -730,9 +728,9 @@ TEST(BgrScaler, SameToTheBitAsTheOnePassScaler)
     for (const auto &c : cases) {
         for (const bool flat : { false, true }) {
             for (const bool bottomUp : { true, false }) {
-                SCOPED_TRACE(testing::Message() << c.srcWidth << "x" << c.srcHeight << " -> "
-                                                << c.width << "x" << c.height << " flat " << flat
-                                                << " bottom-up " << bottomUp);
+                SCOPED_TRACE(testing::Message()
+                             << c.srcWidth << "x" << c.srcHeight << " -> " << c.width << "x"
+                             << c.height << " flat " << flat << " bottom-up " << bottomUp);
                 Bytes src(size_t(c.srcWidth) * c.srcHeight * 3);
                 for (auto &b : src)
                     b = flat ? 255 : uint8_t(byte(rng));
@@ -742,8 +740,8 @@ TEST(BgrScaler, SameToTheBitAsTheOnePassScaler)
                             c.height);
                 best.Scale(src.data(), c.srcWidth, c.srcHeight, bottomUp, fast.data(), c.width,
                            c.height);
-                portable.Scale(src.data(), c.srcWidth, c.srcHeight, bottomUp, plain.data(),
-                               c.width, c.height);
+                portable.Scale(src.data(), c.srcWidth, c.srcHeight, bottomUp, plain.data(), c.width,
+                               c.height);
                 ASSERT_EQ(fast, want);
                 ASSERT_EQ(plain, want);
             }

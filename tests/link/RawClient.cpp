@@ -175,7 +175,8 @@ IdleCrowd::IdleCrowd(uint16_t port, const char *source, size_t count)
     : m_port(port), m_source(source)
 {
     for (size_t i = 0; i < count; ++i)
-        m_links.push_back(std::make_unique<RawClient>(m_port, [] { }, 0, m_source));
+        m_links.push_back(std::make_unique<RawClient>(
+            m_port, [] {}, 0, m_source));
 }
 
 void IdleCrowd::Keep()
@@ -183,7 +184,8 @@ void IdleCrowd::Keep()
     for (auto &link : m_links) {
         if (link->Connected() && link->Poll())
             continue;
-        link = std::make_unique<RawClient>(m_port, [] { }, 0, m_source);
+        link = std::make_unique<RawClient>(
+            m_port, [] {}, 0, m_source);
         ++m_reopened;
     }
 }

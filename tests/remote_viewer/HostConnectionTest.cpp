@@ -400,8 +400,8 @@ TEST(HostConnection, UnaskedFramesAreHeldBackByTcp)
     Fixture f;
     ASSERT_TRUE(f.conn.ConnectHost("127.0.0.1", ntohs(a.sin_port), 45, 32, ""));
     int peer = -1;
-    ASSERT_TRUE(WaitUntil([&] { return (peer = ::accept4(listener, nullptr, nullptr,
-                                                          SOCK_NONBLOCK)) >= 0; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0; }));
     const std::string hello = Hello('A', '0', '0', 160, 120, 1, Bytes({ 0, 0, 0, 0 }));
     ASSERT_EQ(::send(peer, hello.data(), hello.size(), 0), ssize_t(hello.size()));
     ASSERT_TRUE(f.WaitForMessage(WM_HOST_READY));
@@ -412,8 +412,8 @@ TEST(HostConnection, UnaskedFramesAreHeldBackByTcp)
     while (!flood.hasExpired()) {
         for (;;) {
             const ssize_t n
-                = ::send(peer, frame.data() + sent % frame.size(), frame.size() - sent % frame.size(),
-                         MSG_DONTWAIT | MSG_NOSIGNAL);
+                = ::send(peer, frame.data() + sent % frame.size(),
+                         frame.size() - sent % frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += size_t(n);
