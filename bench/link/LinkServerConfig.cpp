@@ -11,9 +11,10 @@
 int main(int argc, char **argv)
 {
     const std::string mode = argc >= 3 ? argv[2] : "";
-    if (argc < 4 || (mode != "manual" && mode != "relay") || (mode == "relay" && argc != 7)) {
+    if (argc < 4 || (mode != "manual" && mode != "relay") || (mode == "relay" && argc != 7)
+        || (mode == "manual" && argc > 5)) {
         std::fprintf(stderr,
-                     "usage: %s FOLDER manual PORT\n"
+                     "usage: %s FOLDER manual PORT [VIEWER-PASSWORD]\n"
                      "       %s FOLDER relay LOOKUP-PORT LOGIN PASSWORD VIEWER-PASSWORD\n",
                      argv[0], argv[0]);
         return 2;
@@ -33,6 +34,8 @@ int main(int argc, char **argv)
             c.RemotePassword = argv[6];
         } else {
             c.Block.RemotePort = port;
+            if (argc == 5)
+                c.RemotePassword = argv[4];
         }
     });
     if (!written)
