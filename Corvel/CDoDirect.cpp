@@ -112,6 +112,8 @@ public:
         if (closedByPeer && !m_lookupFound.empty()) {
             m_address = m_lookupFound;
             m_addressReady = 1;
+            // The server connects on its reconnect message rather than on its next slow pass.
+            m_view.PostMessage(WM_RELAY_RECONNECT);
             return;
         }
         SetError("Relay lookup failed", StatusLookupFailed);
@@ -488,9 +490,14 @@ int8_t CDoDirect::CheckRequestQueue(uint8_t *buffer, size_t length)
     return d->m_hub.CheckRequestQueue(buffer, length);
 }
 
-bool CDoDirect::SendImageOut(const uint8_t *frame, size_t length, int camera)
+bool CDoDirect::SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id)
 {
-    return d->m_hub.SendImageOut(frame, length, camera);
+    return d->m_hub.SendImageOut(frame, length, camera, id);
+}
+
+bool CDoDirect::ResendImageOut(const FrameId &id, int camera)
+{
+    return d->m_hub.ResendImageOut(id, camera);
 }
 
 bool CDoDirect::SendStillOut(const std::string &path)

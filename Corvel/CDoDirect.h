@@ -51,9 +51,9 @@ struct DirectOptions
 
 // The relay link ("Automatic" mode): the server connects out to the relay service, which
 // brings it the viewers that ask for its login id. Called from the server's UI thread only.
-// Reports to the view through the message sink: WM_RELAY_RECONNECT when the link is lost (or
-// could not be made) and should be made again, WM_RELAY_RESUME when a held-back request is
-// offered again.
+// Reports to the view through the message sink: WM_RELAY_RECONNECT when the lookup found the
+// relay, or when the link is lost (or could not be made) and should be made again;
+// WM_RELAY_RESUME when a held-back request is offered again.
 class CDoDirect
 {
 public:
@@ -81,7 +81,10 @@ public:
     int CheckPTZQueue(int32_t &x, int32_t &y, int32_t &zoom);
 
     int8_t CheckRequestQueue(uint8_t *buffer, size_t length);
-    bool SendImageOut(const uint8_t *frame, size_t length, int camera);
+    // With `id` the encoding is kept for ResendImageOut, which answers a request for the same
+    // frame at the same size and quality with it (false, nothing sent, when none is kept).
+    bool SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id = nullptr);
+    bool ResendImageOut(const FrameId &id, int camera);
     bool SendStillOut(const std::string &path);
 
     // 1 while logging in to the relay.

@@ -150,9 +150,14 @@ int8_t CDoSocks::CheckRequestQueue(uint8_t *buffer, size_t length)
     return d->Hub().CheckRequestQueue(buffer, length);
 }
 
-bool CDoSocks::SendImageOut(const uint8_t *frame, size_t length, int camera)
+bool CDoSocks::SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id)
 {
-    return d->Hub().SendImageOut(frame, length, camera);
+    return d->Hub().SendImageOut(frame, length, camera, id);
+}
+
+bool CDoSocks::ResendImageOut(const FrameId &id, int camera)
+{
+    return d->Hub().ResendImageOut(id, camera);
 }
 
 bool CDoSocks::SendStillOut(const std::string &path)

@@ -40,7 +40,10 @@ public:
     // The oldest request: the code, byte 0 = viewer 0 or 1, byte 1 = the argument; 0 = none.
     int8_t CheckRequestQueue(uint8_t *buffer, size_t length);
     // Answer the request last handed over with a live frame (the header's layout) ...
-    bool SendImageOut(const uint8_t *frame, size_t length, int camera);
+    // With `id` the encoding is kept for ResendImageOut, which answers a request for the same
+    // frame at the same size and quality with it (false, nothing sent, when none is kept).
+    bool SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id = nullptr);
+    bool ResendImageOut(const FrameId &id, int camera);
     // ... or with a stored JPEG picture.
     bool SendStillOut(const std::string &path);
 

@@ -25,33 +25,16 @@ void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottom
     auto row = [&](int y) {
         return src + static_cast<size_t>(srcBottomUp ? srcHeight - 1 - y : y) * srcStride;
     };
-    // Sample positions in 16.16 fixed point at pixel centres; 8-bit weights.
-    struct Tap
-    {
-        int first, second, weight;
-    };
-    auto taps = [](int srcSize, int dstSize, int stride) {
-        std::vector<Tap> out(static_cast<size_t>(dstSize));
-        const int64_t step = (int64_t(srcSize) << 16) / dstSize;
-        for (int i = 0; i < dstSize; ++i) {
-            int64_t f = ((2 * i + 1) * step) / 2 - (1 << 15);
-            f = std::clamp<int64_t>(f, 0, int64_t(srcSize - 1) << 16);
-            const int a = static_cast<int>(f >> 16);
-            out[static_cast<size_t>(i)] = { a * stride, std::min(a + 1, srcSize - 1) * stride,
-                                            static_cast<int>((f >> 8) & 0xFF) };
-        }
-        return out;
-    };
-    const std::vector<Tap> xs = taps(srcWidth, dstWidth, 3);
-    const std::vector<Tap> ys = taps(srcHeight, dstHeight, 1);
+    const std::vector<ScaleTap> xs = ScaleTaps(srcWidth, dstWidth, 3);
+    const std::vector<ScaleTap> ys = ScaleTaps(srcHeight, dstHeight, 1);
     for (int y = 0; y < dstHeight; ++y) {
-        const Tap &ty = ys[static_cast<size_t>(y)];
+        const ScaleTap &ty = ys[static_cast<size_t>(y)];
         const uint8_t *r0 = row(ty.first);
         const uint8_t *r1 = row(ty.second);
         const int wy = ty.weight;
         uint8_t *out = dst + static_cast<size_t>(y) * dstWidth * 3;
         for (int x = 0; x < dstWidth; ++x) {
-            const Tap &tx = xs[static_cast<size_t>(x)];
+            const ScaleTap &tx = xs[static_cast<size_t>(x)];
             const int wx = tx.weight;
             for (int c = 0; c < 3; ++c) {
                 const int top = r0[tx.first + c] * (256 - wx) + r0[tx.second + c] * wx;
@@ -89,7 +72,7 @@ bool JpegCodec::EncodeFrame(const uint8_t *bgrBottomUp, int srcWidth, int srcHei
     if (srcWidth == width && srcHeight == height) // same size: the encoder turns it upright
         return Compress(width, height, quality, out, bgrBottomUp);
     m_scaled.resize(static_cast<size_t>(width) * height * 3);
-    ResampleBgr(bgrBottomUp, srcWidth, srcHeight, true, m_scaled.data(), width, height);
+    m_scaler.Scale(bgrBottomUp, srcWidth, srcHeight, true, m_scaled.data(), width, height);
     return Compress(width, height, quality, out);
 }
 
@@ -112,7 +95,7 @@ bool JpegCodec::Reencode(std::span<const uint8_t> jpeg, int width, int height, i
         != 0)
         return false;
     m_scaled.resize(static_cast<size_t>(width) * height * 3);
-    ResampleBgr(m_decoded.data(), srcWidth, srcHeight, false, m_scaled.data(), width, height);
+    m_scaler.Scale(m_decoded.data(), srcWidth, srcHeight, false, m_scaled.data(), width, height);
     return Compress(width, height, quality, out);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BgrScaler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -36,11 +38,13 @@ private:
 
     void *m_compressor = nullptr;
     void *m_decompressor = nullptr;
+    BgrScaler m_scaler;
     std::vector<uint8_t> m_scaled; // top-down BGR at the output size
     std::vector<uint8_t> m_decoded;
 };
 
-// Bilinear resampling of packed BGR into top-down packed BGR of another size.
+// Bilinear resampling of packed BGR into top-down packed BGR of another size, one pixel and
+// channel at a time: the plain reference BgrScaler is held to.
 void ResampleBgr(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottomUp, uint8_t *dst,
                  int dstWidth, int dstHeight);
 

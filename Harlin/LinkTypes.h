@@ -33,6 +33,15 @@ struct ImageHeader
 };
 static_assert(sizeof(ImageHeader) == 40);
 
+// Names one captured live frame: the camera it came from and that camera's frame count, which
+// moves on with every frame. An encoding of the frame stays good while the name is the same.
+struct FrameId
+{
+    int source = 0;
+    uint32_t serial = 0;
+    bool operator==(const FrameId &) const = default;
+};
+
 // One byte per camera 1..4, non-zero when it takes pan/tilt/zoom commands.
 using PtzFlags = std::array<uint8_t, 4>;
 

@@ -42,6 +42,7 @@ bool ViewerHub::Configure(const LinkSetup &setup)
     if (!IsUsableHeader(setup.header))
         return false;
     m_setup = setup;
+    m_encoded = {};
     if (m_setup.password.size() > kMaxPasswordLength)
         m_setup.password.resize(kMaxPasswordLength);
     m_configured = true;
@@ -68,13 +69,7 @@ ViewerHub::Session *ViewerHub::Find(int session)
 
 int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress)
 {
-    if (!m_configured)
-        return 0;
-    // Refusals being delayed do not count: they must not keep viewers out.
-    const auto handshaking = std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
-        return e.second.state == State::AwaitLogin || e.second.state == State::AwaitPassword;
-    });
-    if (static_cast<size_t>(handshaking) >= m_limits.maxHandshaking)
+    if (!m_configured || !MakeLoginRoom(peerAddress))
         return 0;
     const int id = m_nextId++;
     if (m_nextId <= 0)
@@ -82,8 +77,48 @@ int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress
     Session &s = m_sessions[id];
     s.transport = &transport;
     s.peer = peerAddress;
-    s.openedAt = m_clock.TickCount();
+    s.stageSince = m_clock.TickCount();
     return id;
+}
+
+// Where a newcomer from `peer` stands among the sessions in `stage`: whether it fits, else the
+// session whose place it may take (0 = none).
+std::pair<bool, int> ViewerHub::RoomIn(State stage, const std::string &peer,
+                                       const StageLimits &limits, MakeRoom make) const
+{
+    std::vector<Waiting> waiting;
+    std::vector<int> ids;
+    for (const auto &[id, s] : m_sessions) {
+        if (s.state != stage)
+            continue;
+        waiting.push_back({ &s.peer, s.stageSince });
+        ids.push_back(id);
+    }
+    const Room room = make(waiting, peer, limits);
+    return { room.fits, room.evict >= 0 ? ids[size_t(room.evict)] : 0 };
+}
+
+bool ViewerHub::MakeLoginRoom(const std::string &peer)
+{
+    const auto [fits, evict]
+        = RoomIn(State::AwaitLogin, peer,
+                 { m_limits.maxHandshakingPerAddress, m_limits.maxHandshaking }, MakeRoomAlways);
+    if (!fits && evict != 0)
+        Drop(evict, false); // it never logged in: nothing to tell it
+    return fits || evict != 0;
+}
+
+bool ViewerHub::MakePasswordRoom(int id, const std::string &peer)
+{
+    const auto [fits, evict] = RoomIn(
+        State::AwaitPassword, peer,
+        { m_limits.maxPasswordWaitingPerAddress, m_limits.maxPasswordWaiting }, MakeRoomFairly);
+    if (fits)
+        return true;
+    const int leaving = evict != 0 ? evict : id;
+    if (Write(leaving, BuildError(kErrorInUse)))
+        Drop(leaving, true);
+    return leaving != id;
 }
 
 void ViewerHub::Feed(int session, std::span<const uint8_t> bytes)
@@ -137,7 +172,10 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
         hello.cameraCount = std::clamp<int>(m_setup.header.BitCount, 1, 4);
         hello.ptzFlags = m_setup.ptzFlags;
         if (hello.passwordWanted) {
+            if (!MakePasswordRoom(id, s.peer))
+                return;
             s.state = State::AwaitPassword;
+            s.stageSince = m_clock.TickCount();
             s.parser.SetStage(ParseStage::Password);
         } else {
             s.viewer = viewer;
@@ -290,11 +328,13 @@ bool ViewerHub::Write(int id, std::span<const uint8_t> bytes)
 void ViewerHub::Poll()
 {
     const uint32_t now = m_clock.TickCount();
-    std::vector<int> expired, refused, reoffered;
+    std::vector<int> expired, unanswered, refused, reoffered;
     for (auto &[id, s] : m_sessions) {
-        if ((s.state == State::AwaitLogin || s.state == State::AwaitPassword)
-            && now - s.openedAt >= m_limits.handshakeTimeoutMs)
+        if (s.state == State::AwaitLogin && now - s.stageSince >= m_limits.handshakeTimeoutMs)
             expired.push_back(id);
+        else if (s.state == State::AwaitPassword
+                 && now - s.stageSince >= m_limits.passwordTimeoutMs)
+            unanswered.push_back(id);
         else if (s.state == State::Refusing && Reached(now, s.refuseAt))
             refused.push_back(id);
         else if (s.state == State::Ready && s.awaitingAnswer && m_limits.reofferAfterMs
@@ -303,6 +343,10 @@ void ViewerHub::Poll()
     }
     for (int id : expired)
         Drop(id, false);
+    for (int id : unanswered) { // the viewer says why the link ended
+        if (Write(id, BuildError(kErrorRefused)))
+            Drop(id, true);
+    }
     for (int id : refused) {
         if (Write(id, BuildError(kErrorRefused)))
             Drop(id, true);
@@ -388,24 +432,59 @@ bool ViewerHub::SendNoPicture(int id)
         && Write(id, m_jpeg);
 }
 
-bool ViewerHub::SendImageOut(const uint8_t *frame, size_t length, int camera)
+ViewerHub::Encoded *ViewerHub::FindEncoded(const FrameId &id, const Session &s)
 {
-    const int id = TakeAnswerTarget();
-    Session *s = Find(id);
+    for (Encoded &e : m_encoded)
+        if (!e.jpeg.empty() && e.id == id && e.width == s.size.width && e.height == s.size.height
+            && e.quality == s.quality)
+            return &e;
+    return nullptr;
+}
+
+bool ViewerHub::ResendImageOut(const FrameId &id, int camera)
+{
+    Session *s = Find(m_answerTarget);
+    if (!s || !s->awaitingAnswer || camera < 0 || camera > 4)
+        return false;
+    Encoded *kept = FindEncoded(id, *s);
+    if (!kept)
+        return false;
+    kept->used = ++m_encodedUses;
+    return SendFrame(TakeAnswerTarget(), static_cast<uint8_t>(camera), kept->jpeg);
+}
+
+bool ViewerHub::SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id)
+{
+    const int target = TakeAnswerTarget();
+    Session *s = Find(target);
     if (!s)
         return false;
     const ImageHeader &h = m_setup.header;
     const size_t needed = static_cast<size_t>(h.Width) * h.Height * 3;
     if (!frame || length < needed || camera < 0 || camera > 4) {
-        SendNoPicture(id);
+        SendNoPicture(target);
         return false;
     }
     if (!m_codec.EncodeFrame(frame, h.Width, h.Height, s->size.width, s->size.height, s->quality,
                              m_jpeg)) {
-        SendNoPicture(id);
+        SendNoPicture(target);
         return false;
     }
-    return SendFrame(id, static_cast<uint8_t>(camera), m_jpeg);
+    if (id && m_jpeg.size() <= kMaxFrameBody) {
+        // The least recently used place takes it.
+        Encoded *slot = FindEncoded(*id, *s);
+        if (!slot)
+            slot = &*std::min_element(
+                m_encoded.begin(), m_encoded.end(),
+                [](const Encoded &a, const Encoded &b) { return a.used < b.used; });
+        slot->id = *id;
+        slot->width = s->size.width;
+        slot->height = s->size.height;
+        slot->quality = s->quality;
+        slot->used = ++m_encodedUses;
+        slot->jpeg.assign(m_jpeg.begin(), m_jpeg.end());
+    }
+    return SendFrame(target, static_cast<uint8_t>(camera), m_jpeg);
 }
 
 bool ViewerHub::SendStillOut(const std::string &path)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "HandshakeRoom.h"
 #include "JpegCodec.h"
 #include "LinkTypes.h"
 #include "ViewerProtocol.h"
 
 #include "Clock.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -32,8 +34,15 @@ public:
 
 struct LinkLimits
 {
-    size_t maxHandshaking = 4; // sessions not yet ready
+    // The login stage: connections that have not logged in. A newcomer always gets a place,
+    // taking the oldest one of its own address, or of the address holding the most.
+    size_t maxHandshaking = 32;
+    size_t maxHandshakingPerAddress = 8;
     uint32_t handshakeTimeoutMs = 10000;
+    // The password stage waits for a person typing; its places are apart from the login's.
+    size_t maxPasswordWaiting = 12;
+    size_t maxPasswordWaitingPerAddress = 4;
+    uint32_t passwordTimeoutMs = 3 * 60 * 1000;
     uint32_t passwordDelayMs = 1000; // before a wrong password is answered
     uint32_t maxPasswordDelayMs = 30000; // the per-address back-off stops here
     size_t maxBacklog = 2u << 20; // a viewer this far behind is dropped
@@ -88,7 +97,12 @@ public:
     int SessionCount() const { return static_cast<int>(m_sessions.size()); }
 
     int8_t CheckRequestQueue(uint8_t *buffer, size_t length);
-    bool SendImageOut(const uint8_t *frame, size_t length, int camera);
+    // With `id`, the encoding is kept, and a later request for the same frame at the same size
+    // and quality is answered with it by ResendImageOut.
+    bool SendImageOut(const uint8_t *frame, size_t length, int camera, const FrameId *id = nullptr);
+    // Answers the request last handed over with the kept encoding of `id` for the requester's
+    // size and quality, labelled `camera`; false, with nothing sent, when none is kept.
+    bool ResendImageOut(const FrameId &id, int camera);
     bool SendStillOut(const std::string &path);
 
     // Called when an unanswered frame request was offered again (reofferAfterMs).
@@ -107,7 +121,7 @@ private:
         std::string peer;
         SessionParser parser;
         State state = State::AwaitLogin;
-        uint32_t openedAt = 0;
+        uint32_t stageSince = 0; // when it entered its login or password stage
         uint32_t refuseAt = 0;
         int viewer = -1; // 0 or 1 once logged in
         SessionSize size;
@@ -123,6 +137,16 @@ private:
         int8_t code;
         uint8_t arg;
     };
+    // A live frame as it went out: what it was, for which size and quality.
+    struct Encoded
+    {
+        FrameId id;
+        int width = 0, height = 0, quality = 0;
+        uint64_t used = 0;
+        std::vector<uint8_t> jpeg; // empty = free
+    };
+    static constexpr size_t kEncodedKept = 8; // two viewers' sizes for each of four cameras
+
     struct Backoff
     {
         uint32_t failures = 0;
@@ -137,10 +161,18 @@ private:
     bool SendFrame(int id, uint8_t camera, const std::vector<uint8_t> &jpeg);
     bool SendNoPicture(int id);
     int FreeViewerNumber() const;
+    using MakeRoom = Room (*)(std::span<const Waiting>, const std::string &, const StageLimits &);
+    std::pair<bool, int> RoomIn(State stage, const std::string &peer, const StageLimits &limits,
+                                MakeRoom make) const;
+    // Makes a place in the login stage for a newcomer from `peer`; false = refused.
+    bool MakeLoginRoom(const std::string &peer);
+    // The same in the password stage; false when `id` was refused (and is gone).
+    bool MakePasswordRoom(int id, const std::string &peer);
     int RefusingCount() const;
     uint32_t RefusalDelay(const std::string &peer);
     void ForgetFailures(const std::string &peer);
     int TakeAnswerTarget();
+    Encoded *FindEncoded(const FrameId &id, const Session &s);
 
     const IClock &m_clock;
     LinkLimits m_limits;
@@ -153,6 +185,8 @@ private:
     int m_answerTarget = 0;
     JpegCodec m_codec;
     std::vector<uint8_t> m_jpeg;
+    std::array<Encoded, kEncodedKept> m_encoded;
+    uint64_t m_encodedUses = 0;
     std::vector<uint8_t> m_file;
 };
 

@@ -1,5 +1,6 @@
 #include "RelayService.h"
 
+#include "HandshakeRoom.h"
 #include "Lookup.h"
 #include "SocketTransport.h"
 #include "ViewerProtocol.h"
@@ -42,6 +43,8 @@ qint64 NowMs()
 
 struct RelayService::Pending
 {
+    std::string peer;
+    uint64_t since = 0;
     std::vector<uint8_t> bytes;
     link::SessionParser parser;
     FrameReader reader;
@@ -213,14 +216,31 @@ void RelayService::AcceptRelay()
 {
     while (QTcpSocket *socket = m_relay->nextPendingConnection()) {
         socket->setParent(nullptr);
-        if (m_pending.size() >= static_cast<size_t>(m_config.maxPending)) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        std::string peer = socket->peerAddress().toString().toStdString();
+        std::vector<link::Waiting> waiting;
+        std::vector<QTcpSocket *> sockets;
+        for (const auto &[s, p] : m_pending) {
+            waiting.push_back({ &p->peer, p->since });
+            sockets.push_back(s);
+        }
+        const link::Room room
+            = link::MakeRoomAlways(waiting, peer,
+                                   { size_t(std::max(m_config.maxPendingPerAddress, 0)),
+                                     size_t(std::max(m_config.maxPending, 0)) });
+        if (!room.fits) {
+            if (room.evict < 0) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            Forget(sockets[size_t(room.evict)]);
         }
         link::PrepareLinkSocket(*socket);
         socket->setReadBufferSize(kViewerReadBuffer);
-        m_pending.emplace(socket, std::make_unique<Pending>());
+        auto pending = std::make_unique<Pending>();
+        pending->peer = std::move(peer);
+        pending->since = ++m_accepted;
+        m_pending.emplace(socket, std::move(pending));
         QTimer::singleShot(m_config.handshakeTimeoutMs, socket, [this, socket] {
             if (m_pending.count(socket))
                 Forget(socket);

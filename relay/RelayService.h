@@ -28,8 +28,13 @@ struct RelayConfig
     size_t highWater = 256 * 1024; // stop reading the other side above this backlog ...
     size_t lowWater = 64 * 1024; // ... and go on below this
     int stallTimeoutMs = 5000; // a viewer that takes nothing this long is dropped
-    int maxViewersPerServer = 6;
-    int maxPending = 64; // connections that have not said who they are
+    // Viewers still typing their password (up to 12) or waiting for a refusal (up to 16) hold
+    // channels too: room for the server's limits beside its two viewers.
+    int maxViewersPerServer = 32;
+    // Connections that have not said who they are. A newcomer always gets a place: over its
+    // address's share it takes that address's oldest, over the total the busiest address's.
+    int maxPending = 64;
+    int maxPendingPerAddress = 8;
 };
 
 // Reads "login:password" lines ('#' starts a comment). False with a reason on a bad file.
@@ -79,6 +84,7 @@ private:
     std::map<QTcpSocket *, std::unique_ptr<Pending>> m_pending;
     std::map<QTcpSocket *, std::unique_ptr<Server>> m_servers;
     std::map<QTcpSocket *, std::unique_ptr<Viewer>> m_viewers;
+    uint64_t m_accepted = 0; // orders the pending connections
 };
 
 } // namespace vorlund::relay

@@ -23,11 +23,15 @@ class CHostSocket : public QObject
 {
 public:
     static constexpr qint64 kReceiveBufferSize = 8192;
+    // What the socket may hold that the parser has not read: a peer that sends unasked is
+    // held back by TCP, not by the viewer's memory.
+    static constexpr qint64 kReadBufferBound = 64 * 1024;
 
     CHostSocket(CHostConnection &owner, bool lookup, uint32_t link)
         : m_owner(owner), m_lookup(lookup), m_link(link), m_receive(new uint8_t[kReceiveBufferSize])
     {
         m_socket.setProxy(QNetworkProxy::NoProxy);
+        m_socket.setReadBufferSize(kReadBufferBound);
         m_connectTimer.setSingleShot(true);
         connect(&m_socket, &QTcpSocket::connected, this, &CHostSocket::OnConnect);
         connect(&m_socket, &QTcpSocket::errorOccurred, this, &CHostSocket::OnError);
@@ -67,6 +71,7 @@ public:
         m_connectTimer.stop();
         m_socket.disconnect(this);
         m_socket.abort();
+        m_reset.Release();
     }
 
     int PendingSendLength() const { return m_pending + int(m_socket.bytesToWrite()); }
@@ -92,6 +97,7 @@ private:
     {
         m_connectTimer.stop();
         m_connected = true;
+        m_reset.Watch(m_socket.socketDescriptor());
         m_owner.Post(m_link, WM_LINK_UP);
         SelectWrite();
     }
@@ -145,6 +151,9 @@ private:
         if (m_done)
             return;
         m_done = true;
+        if (code == 0 && m_reset.WasReset())
+            code = kConnectionReset;
+        m_reset.Release();
         if (auto text = CloseErrorText(code))
             m_owner.ShowThenPost(*text, m_link, WM_LINK_CLOSED);
         else
@@ -207,6 +216,7 @@ private:
     {
         m_done = true;
         m_socket.abort();
+        m_reset.Release();
         char text[96];
         std::snprintf(text, sizeof text,
                       "The host sent a frame of %d bytes, which is not a valid size.\nThe "
@@ -228,6 +238,7 @@ private:
     const uint32_t m_link;
     QTcpSocket m_socket { this };
     QTimer m_connectTimer { this };
+    ResetWatch m_reset;
     std::unique_ptr<uint8_t[]> m_receive;
     std::array<uint8_t, kSendBufferSize> m_send {};
     int m_pending = 0;

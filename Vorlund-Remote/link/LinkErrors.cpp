@@ -1,6 +1,13 @@
 #include "LinkErrors.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vorlund::viewer {
 
@@ -94,6 +101,34 @@ std::optional<std::string> CloseErrorText(int code)
     default:
         return std::nullopt;
     }
+}
+
+void ResetWatch::Watch(qintptr descriptor)
+{
+    Release();
+    if (descriptor >= 0)
+        m_fd = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+}
+
+bool ResetWatch::WasReset() const
+{
+    if (m_fd < 0)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == ECONNRESET)
+        return true;
+    tcp_info info {};
+    length = sizeof info;
+    return ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0
+        && info.tcpi_state == TCP_CLOSE;
+}
+
+void ResetWatch::Release()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 } // namespace vorlund::viewer

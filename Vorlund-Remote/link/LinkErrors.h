@@ -23,4 +23,23 @@ std::string ConnectErrorText(int code);
 int CloseErrorCode(QAbstractSocket::SocketError error);
 std::optional<std::string> CloseErrorText(int code);
 
+// Qt reports a reset link as a normal close and has closed its descriptor by then. A second
+// descriptor of the same socket keeps it, so its state still tells a reset (closed) from the
+// peer's orderly close (close-wait). Released at the link's end, which also lets the socket go.
+class ResetWatch
+{
+public:
+    ResetWatch() = default;
+    ~ResetWatch() { Release(); }
+    ResetWatch(const ResetWatch &) = delete;
+    ResetWatch &operator=(const ResetWatch &) = delete;
+
+    void Watch(qintptr descriptor);
+    bool WasReset() const;
+    void Release();
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace vorlund::viewer

@@ -36,7 +36,7 @@ std::string HostErrorText(intptr_t code)
 ViewerCore::ViewerCore(IViewHost &host, INotifier &notifier, ILinkSink &sink, const IClock &clock,
                        ViewerSettings settings)
     : m_host(host), m_notifier(notifier), m_clock(clock), m_settings(std::move(settings)),
-      m_frame(kCameraBitmapBytes)
+      m_frame(kCameraBitmapBytes), m_scratch(kCameraBitmapBytes)
 {
     for (auto &bitmap : m_bitmaps)
         bitmap.assign(kCameraBitmapBytes, 0);
@@ -258,19 +258,37 @@ void ViewerCore::OnFrameReady(uintptr_t cameraByte, intptr_t length)
 void ViewerCore::ApplyImageSize(int width, int height, int count)
 {
     // The server's values, bounded: the bitmaps hold 640 x 480 and there are four cameras.
+    const int oldWidth = m_settings.imageWidth, oldHeight = m_settings.imageHeight;
     m_settings.imageWidth = std::clamp(width, 1, kMaxImageWidth);
     m_settings.imageHeight = std::clamp(height, 1, kMaxImageHeight);
+    if (m_settings.imageWidth != oldWidth || m_settings.imageHeight != oldHeight)
+        RescaleBitmaps(oldWidth, oldHeight);
     m_cameraCount = std::clamp(count, 1, 4);
+    // One camera leaves the others' flags as they are, for the next server with more.
     if (m_cameraCount == 1)
         m_settings.cameraOn[0] = true;
-    for (int c = m_cameraCount + 1; c <= 4; ++c)
-        m_settings.cameraOn[size_t(c - 1)] = false;
+    else
+        for (int c = m_cameraCount + 1; c <= 4; ++c)
+            m_settings.cameraOn[size_t(c - 1)] = false;
     // Stored flags can leave no camera on within a smaller count.
     bool any = false;
     for (int c = 1; c <= m_cameraCount; ++c)
         any = any || CameraOn(c);
     if (!any)
         m_settings.cameraOn[0] = true;
+}
+
+// Every bitmap is laid out for the old size; a camera not asked for again (another one
+// selected) would otherwise show sheared rows.
+void ViewerCore::RescaleBitmaps(int oldWidth, int oldHeight)
+{
+    const BitmapView out { m_scratch.data(), m_settings.imageWidth, m_settings.imageHeight,
+                           BitmapStride(m_settings.imageWidth) };
+    const size_t bytes = size_t(out.stride) * size_t(out.height);
+    for (auto &bitmap : m_bitmaps) {
+        ResampleBgr(bitmap.data(), oldWidth, oldHeight, BitmapStride(oldWidth), out);
+        std::memcpy(bitmap.data(), m_scratch.data(), bytes);
+    }
 }
 
 void ViewerCore::OnHostReady(const HostInfo &info, bool keepPtzFlags)

@@ -144,6 +144,7 @@ private:
     void SetRate(const std::string &text);
     void SwitchToReview();
     void ApplyImageSize(int width, int height, int count);
+    void RescaleBitmaps(int oldWidth, int oldHeight);
     void SizeKey(int widthStep, int heightStep);
     void PtzPress(uint8_t bit, uint8_t group);
     void PtzRelease(uint8_t bit, bool atOnce);
@@ -158,6 +159,7 @@ private:
     ViewerSettings m_settings; // hosts, port, mode, login id, quality, cameras, image size
     std::array<std::vector<uint8_t>, 4> m_bitmaps;
     std::vector<uint8_t> m_frame;
+    std::vector<uint8_t> m_scratch; // a bitmap being rescaled
     std::unique_ptr<CHostConnection> m_connection;
     FrameDecoder m_decoder;
 

@@ -26,6 +26,7 @@ size_t EngineState::WriteLiveFrame(int camera, const FrameRows &frame)
     const size_t length = std::min(frame.bytes, kFrameBufferSize);
     std::lock_guard lock(m_bufferLock);
     frame.CopyTo(Buffer(kLiveBase + camera), length);
+    LiveFrameSerial[camera].fetch_add(1);
     return length;
 }
 
@@ -44,17 +45,21 @@ void EngineState::ClearLiveFrame(int camera)
         return;
     std::lock_guard lock(m_bufferLock);
     std::memset(Buffer(kLiveBase + camera), 0, kFrameBufferSize);
+    LiveFrameSerial[camera].fetch_add(1);
 }
 
-size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const
+size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length,
+                                     uint32_t *serial) const
 {
     if (!IsCamera(camera)) {
         out.clear();
         return 0;
     }
     out.resize(std::min(length, kFrameBufferSize));
-    return ReadLiveFrame(camera, out.size(), [&out](const uint8_t *frame, size_t n) {
+    return ReadLiveFrame(camera, out.size(), [&](const uint8_t *frame, size_t n) {
         std::memcpy(out.data(), frame, n);
+        if (serial)
+            *serial = LiveFrameSerial[camera].load();
     });
 }
 

@@ -68,7 +68,9 @@ public:
 
     // Readers copy out under the lock and then work on their copy. `length` bytes are copied
     // (at most the buffer size); out is resized to that.
-    size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length) const;
+    // `serial`, when given, gets the frame's LiveFrameSerial under the same lock.
+    size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length,
+                            uint32_t *serial = nullptr) const;
     size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
     // Or hand the live frame's first `length` bytes to `read` under the lock, for a reader
     // that copies it in another form (the view converts as it copies).
@@ -106,6 +108,9 @@ public:
     std::atomic<int32_t> FrameLength { 0 };
     std::atomic<double> StillSampleTime { 0.0 };
     PerCamera<std::atomic<uint8_t>> FreshFrame {};
+    // Counts each camera's live frame writes (under the buffer lock): a reader that kept what
+    // it made of one frame knows by the count whether the buffer still holds that frame.
+    PerCamera<std::atomic<uint32_t>> LiveFrameSerial {};
     std::atomic<uint8_t> LiveFramePending { 0 };
 
     // --- Per-camera runtime settings ------------------------------------------------------

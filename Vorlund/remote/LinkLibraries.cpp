@@ -25,6 +25,11 @@ ImageHeader Header(const LinkStart &start)
     return header;
 }
 
+FrameId Id(const FrameTag &tag)
+{
+    return { tag.source, tag.serial };
+}
+
 PtzFlags Flags(const LinkStart &start)
 {
     PtzFlags flags {};
@@ -43,6 +48,16 @@ public:
     bool SendImageOut(const uint8_t *frame, size_t length, int camera) override
     {
         return m_socks.SendImageOut(frame, length, camera);
+    }
+    bool SendTaggedImageOut(const uint8_t *frame, size_t length, int camera,
+                            const FrameTag &tag) override
+    {
+        const FrameId id = Id(tag);
+        return m_socks.SendImageOut(frame, length, camera, &id);
+    }
+    bool ResendImageOut(const FrameTag &tag, int camera) override
+    {
+        return m_socks.ResendImageOut(Id(tag), camera);
     }
     bool SendStillOut(const std::string &path) override { return m_socks.SendStillOut(path); }
     bool StartListening(const LinkStart &start) override
@@ -71,6 +86,16 @@ public:
     bool SendImageOut(const uint8_t *frame, size_t length, int camera) override
     {
         return m_direct.SendImageOut(frame, length, camera);
+    }
+    bool SendTaggedImageOut(const uint8_t *frame, size_t length, int camera,
+                            const FrameTag &tag) override
+    {
+        const FrameId id = Id(tag);
+        return m_direct.SendImageOut(frame, length, camera, &id);
+    }
+    bool ResendImageOut(const FrameTag &tag, int camera) override
+    {
+        return m_direct.ResendImageOut(Id(tag), camera);
     }
     bool SendStillOut(const std::string &path) override { return m_direct.SendStillOut(path); }
     void GetHTTPData() override { m_direct.GetHTTPData(); }

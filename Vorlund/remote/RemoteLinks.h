@@ -25,6 +25,13 @@ struct LinkStart
     bool operator==(const LinkStart &) const = default;
 };
 
+// Names one captured live frame: its camera and the engine's count of that camera's frames.
+struct FrameTag
+{
+    int source = 0;
+    uint32_t serial = 0;
+};
+
 // The request and answer side both link libraries share.
 class IViewerLink
 {
@@ -35,6 +42,21 @@ public:
     virtual int8_t CheckRequestQueue(uint8_t *buffer, size_t length) = 0;
     // Answers the request last handed over with a live frame (bottom-up BGR) ...
     virtual bool SendImageOut(const uint8_t *frame, size_t length, int camera) = 0;
+    // The same for the frame `tag` names; the link may keep the encoding ...
+    virtual bool SendTaggedImageOut(const uint8_t *frame, size_t length, int camera,
+                                    const FrameTag &tag)
+    {
+        (void)tag;
+        return SendImageOut(frame, length, camera);
+    }
+    // ... and answer a request for that frame at the same size and quality with it again.
+    // False, with nothing sent, when it kept none.
+    virtual bool ResendImageOut(const FrameTag &tag, int camera)
+    {
+        (void)tag;
+        (void)camera;
+        return false;
+    }
     // ... or with a stored JPEG picture.
     virtual bool SendStillOut(const std::string &path) = 0;
 };

@@ -186,9 +186,14 @@ void RemoteServing::InvalidCamera(const std::string &text)
 void RemoteServing::SendFrame(IViewerLink &link, int source, int label)
 {
     EngineState &e = m_context.engine;
+    // A frame already encoded for this viewer goes again as it is: a viewer asks faster than
+    // the camera delivers.
+    FrameTag tag { source, IsCamera(source) ? e.LiveFrameSerial[source].load() : 0 };
+    if (IsCamera(source) && link.ResendImageOut(tag, label))
+        return;
     const size_t length = size_t(std::clamp<int32_t>(e.FrameLength, 0, int32_t(kFrameBufferSize)));
-    e.CopyLiveFrameOut(source, m_frame, length);
-    link.SendImageOut(m_frame.data(), m_frame.size(), label);
+    e.CopyLiveFrameOut(source, m_frame, length, &tag.serial);
+    link.SendTaggedImageOut(m_frame.data(), m_frame.size(), label, tag);
 }
 
 void RemoteServing::SendLive(IViewerLink &link, int camera)

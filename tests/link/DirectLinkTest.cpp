@@ -4,6 +4,7 @@
 #include "RawClient.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,8 @@ protected:
         options.limits.passwordDelayMs = 20;
         options.limits.maxBacklog = 512 * 1024;
         options.pollMs = 10;
+        if (fakeTime)
+            options.clock = &clock;
         socks = std::make_unique<CDoSocks>(options);
         ConnInfo iConn;
         std::strncpy(iConn.RemotePassword, password, sizeof iConn.RemotePassword - 1);
@@ -48,6 +51,8 @@ protected:
     void Pump()
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        for (auto &crowd : crowds)
+            crowd->Keep();
         uint8_t request[2] = {};
         const int8_t code = socks->CheckRequestQueue(request, sizeof request);
         if (code >= 1 && code <= 32) {
@@ -100,6 +105,18 @@ protected:
         return got == camera && test::DecodeJpeg(jpeg, w, h, bgr);
     }
 
+    // Lets the link's poll timer run a few times, so it sees the clock's new time.
+    void PumpFor(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!t.hasExpired(ms))
+            Pump();
+    }
+
+    FakeClock clock;
+    bool fakeTime = false; // the link's time is `clock`'s
+    std::vector<std::unique_ptr<test::IdleCrowd>> crowds;
     Bytes frame;
     std::unique_ptr<CDoSocks> socks;
     int served[2] = { 0, 0 };
@@ -155,6 +172,58 @@ TEST_F(DirectLinkTest, PasswordWrongThenRight)
     int w = 0, h = 0;
     Bytes bgr;
     EXPECT_TRUE(Frame(*right, 1, 50, w, h, bgr));
+}
+
+// A person who takes half a minute over the password gets in; one who never answers is told
+// "logon refused" after minutes; a link that never logs in goes after the login stage's time.
+TEST_F(DirectLinkTest, PasswordStageWaitsForAPerson)
+{
+    fakeTime = true;
+    Start("letmein");
+    auto slow = Connect();
+    auto silent = Connect();
+    auto idle = Connect();
+    Bytes reply;
+    ASSERT_TRUE(slow->Send(RawClient::Login(50, 32)));
+    ASSERT_TRUE(slow->Read(22, reply));
+    ASSERT_TRUE(silent->Send(RawClient::Login(50, 32)));
+    ASSERT_TRUE(silent->Read(22, reply));
+    PumpFor(30);
+    clock.Advance(30000);
+    PumpFor(50);
+    EXPECT_TRUE(idle->Poll() == false) << "the idle link outlived the login stage";
+    ASSERT_TRUE(slow->Send(Bytes { '>', 'p', 7, 'l', 'e', 't', 'm', 'e', 'i', 'n', 13, 10 }));
+    ASSERT_TRUE(slow->Read(8, reply));
+    EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+    int w = 0, h = 0;
+    Bytes bgr;
+    EXPECT_TRUE(Frame(*slow, 1, 50, w, h, bgr));
+    clock.Advance(link::LinkLimits {}.passwordTimeoutMs);
+    ASSERT_TRUE(silent->ReadUntilClosed(reply));
+    EXPECT_EQ(reply, (Bytes { '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
+    EXPECT_TRUE(Frame(*slow, 2, 50, w, h, bgr));
+}
+
+// Idle links held open from another address and from the viewer's own, each opened again as
+// soon as it is dropped, keep no viewer out.
+TEST_F(DirectLinkTest, IdleLinksKeepNoViewerOut)
+{
+    Start("pw");
+    crowds.push_back(std::make_unique<test::IdleCrowd>(socks->ListeningPort(), "127.0.0.2", 50));
+    crowds.push_back(std::make_unique<test::IdleCrowd>(socks->ListeningPort(), "127.0.0.1", 4));
+    PumpFor(200);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto viewer = Connect();
+        Bytes reply;
+        ASSERT_TRUE(TryPassword(*viewer, "pw", reply));
+        EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+        int w = 0, h = 0;
+        Bytes bgr;
+        EXPECT_TRUE(Frame(*viewer, 1, 50, w, h, bgr));
+        PumpFor(20);
+    }
+    EXPECT_GT(crowds[0]->Reopened(), 0u) << "the crowd never had to come back";
 }
 
 TEST_F(DirectLinkTest, LiveFramesAreUprightAtTheSessionSize)

@@ -1,5 +1,6 @@
 // The viewer protocol and the sessions without sockets: parser, hello, request mapping,
 // passwords, limits. Runs in the sanitizer builds.
+#include "BgrScaler.h"
 #include "JpegCodec.h"
 #include "RawClient.h"
 #include "ViewerHub.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 namespace vorlund::link {
@@ -291,17 +293,119 @@ TEST_F(HubTest, DelayedRefusalsNeitherBlockNewViewersNorPileUp)
     EXPECT_NE(Open(next), 0);
 }
 
-TEST_F(HubTest, HandshakesAreFewAndTimed)
+TEST_F(HubTest, LoginStageAlwaysMakesRoomAndTimesOut)
 {
-    FakeTransport t[5];
-    for (int i = 0; i < 4; ++i)
-        EXPECT_NE(Open(t[i]), 0);
-    EXPECT_EQ(Open(t[4]), 0);
+    limits.maxHandshaking = 6;
+    limits.maxHandshakingPerAddress = 3;
+    Configure("");
+    // Each row opens one more idle link from `peer`; `dropped` is the one that made room.
+    struct
+    {
+        const char *peer;
+        int dropped; // index into t, -1 = none
+    } steps[] = {
+        { "10.0.0.9", -1 }, { "10.0.0.9", -1 }, { "10.0.0.9", -1 },
+        { "10.0.0.9", 0 }, // its own address's oldest goes
+        { "10.0.0.8", -1 }, { "10.0.0.8", -1 }, { "10.0.0.1", -1 }, // six: the table is full
+        { "10.0.0.1", 1 }, // the busiest address (10.0.0.9, three) gives its oldest
+        { "10.0.0.1", 2 }, // all three hold two: the oldest place of them goes
+    };
+    std::vector<FakeTransport> t(std::size(steps));
+    std::vector<bool> closed(t.size(), false);
+    for (size_t i = 0; i < t.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(Open(t[i], steps[i].peer), 0);
+        clock.Advance(10);
+        if (steps[i].dropped >= 0)
+            closed[size_t(steps[i].dropped)] = true;
+        for (size_t k = 0; k <= i; ++k)
+            EXPECT_EQ(t[k].closed, closed[k]) << k;
+        EXPECT_LE(hub->SessionCount(), 6);
+    }
+    EXPECT_TRUE(t[0].written.empty()) << "an idle link is dropped without a word";
+    // A link that logs in leaves the login stage at once.
+    FakeTransport viewer;
+    const int id = Open(viewer, "10.0.0.1");
+    hub->Feed(id, test::RawClient::Login(50, 32));
+    EXPECT_EQ(viewer.Take().size(), kHelloLength);
     clock.Advance(limits.handshakeTimeoutMs);
     hub->Poll();
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(t[i].closed);
-    EXPECT_EQ(hub->SessionCount(), 0);
+    for (size_t k = 0; k < t.size(); ++k)
+        EXPECT_TRUE(t[k].closed) << k;
+    EXPECT_FALSE(viewer.closed);
+    EXPECT_EQ(hub->SessionCount(), 1);
+}
+
+TEST_F(HubTest, PasswordStageWaitsForAPersonWithPlacesOfItsOwn)
+{
+    limits.handshakeTimeoutMs = 10000;
+    limits.passwordTimeoutMs = 180000;
+    limits.maxPasswordWaiting = 4;
+    limits.maxPasswordWaitingPerAddress = 2;
+    Configure("pw");
+    const Bytes right = Cat(B({ '>', 'p', 2 }), "pw", B({ 13, 10 }));
+    // A person who takes half a minute gets in; the login stage's time-out does not apply.
+    FakeTransport slow;
+    const int slowId = Login(slow);
+    EXPECT_EQ(slow.Take()[6], '2');
+    for (int s = 0; s < 30; ++s) {
+        clock.Advance(1000);
+        hub->Poll();
+    }
+    EXPECT_FALSE(slow.closed);
+    hub->Feed(slowId, right);
+    EXPECT_EQ(slow.Take(), B({ '>', 'A', 'O', 'K', 0, 0, 0, 0 }));
+    // One who never answers is told so at the end, and the link closes gracefully.
+    FakeTransport gone;
+    Login(gone);
+    gone.Take();
+    clock.Advance(limits.passwordTimeoutMs - 1);
+    hub->Poll();
+    EXPECT_FALSE(gone.closed);
+    clock.Advance(1);
+    hub->Poll();
+    EXPECT_EQ(gone.Take(), B({ '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
+    EXPECT_TRUE(gone.closed && gone.closedGracefully);
+
+    // Places: two per address, four in all; over the total the busiest address gives way.
+    struct
+    {
+        const char *peer;
+        bool hello; // else ">ERR" 2 and a graceful close
+        int dropped; // index into t told ">ERR" 2 to make room, -1 = none
+    } steps[] = {
+        { "10.0.0.5", true, -1 },  { "10.0.0.5", true, -1 },
+        { "10.0.0.5", false, -1 }, // its address's two are taken
+        { "10.0.0.6", true, -1 },  { "10.0.0.7", true, -1 }, // four: full
+        { "10.0.0.8", true, 0 }, // 10.0.0.5 holds two: its oldest goes
+        { "10.0.0.8", false, -1 }, // every address holds one: no one else gives way
+    };
+    std::vector<FakeTransport> t(std::size(steps));
+    std::vector<int> ids(t.size());
+    for (size_t i = 0; i < t.size(); ++i) {
+        SCOPED_TRACE(i);
+        ids[i] = Login(t[i], 32, steps[i].peer);
+        const Bytes reply = t[i].Take();
+        if (steps[i].hello) {
+            EXPECT_EQ(reply.size(), kHelloLength);
+            EXPECT_FALSE(t[i].closed);
+        } else {
+            EXPECT_EQ(reply, B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
+            EXPECT_TRUE(t[i].closed && t[i].closedGracefully);
+        }
+        if (steps[i].dropped >= 0) {
+            EXPECT_EQ(t[size_t(steps[i].dropped)].Take(), B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
+            EXPECT_TRUE(t[size_t(steps[i].dropped)].closed);
+        }
+    }
+    // Idle links in the login stage take none of these places: one that goes frees one.
+    std::vector<FakeTransport> idle(40);
+    for (auto &i : idle)
+        Open(i, "10.0.0.2");
+    hub->Closed(ids[3]);
+    FakeTransport late;
+    Login(late, 32, "10.0.0.6");
+    EXPECT_EQ(late.Take().size(), kHelloLength);
 }
 
 TEST_F(HubTest, ThirdViewerIsToldTheLinkIsInUse)
@@ -527,6 +631,64 @@ TEST_F(HubTest, UnansweredRequestIsOfferedAgainWhenAsked)
     EXPECT_EQ(offers, 2);
 }
 
+// A live frame is encoded once per size and quality: asked again for the same captured frame,
+// the hub sends what it kept, under the camera it is asked to label it with.
+TEST_F(HubTest, KeptEncodingGoesAgainOnlyForTheSameFrameSizeAndQuality)
+{
+    FakeTransport a, b;
+    const int ida = Login(a, 32);
+    const int idb = Login(b, 64);
+    a.Take();
+    b.Take();
+    auto ask = [&](int session, uint8_t value) {
+        hub->Feed(session, B({ '>', 'c', 1, value, 13, 10 }));
+        uint8_t viewer, arg;
+        return Next(viewer, arg);
+    };
+    auto body = [](const Bytes &reply) { return Bytes(reply.begin() + 8, reply.end()); };
+    const FrameId frame7 { 1, 7 };
+    ASSERT_EQ(ask(ida, 50), 1);
+    EXPECT_FALSE(hub->ResendImageOut(frame7, 1)); // nothing kept yet
+    ASSERT_TRUE(hub->SendImageOut(frame.data(), frame.size(), 1, &frame7));
+    const Bytes first = a.Take();
+    ASSERT_GT(first.size(), 8u);
+    // The same frame for the same viewer: the kept bytes, labelled as asked.
+    ASSERT_EQ(ask(ida, 50), 1);
+    ASSERT_TRUE(hub->ResendImageOut(frame7, 3));
+    const Bytes again = a.Take();
+    EXPECT_EQ(again[3], 3);
+    EXPECT_EQ(body(again), body(first));
+    // Anything else differs: the request stays and is answered by a fresh encoding.
+    const struct
+    {
+        const char *what;
+        int session;
+        uint8_t value;
+        FrameId id;
+    } misses[] = {
+        { "next frame", ida, 50, { 1, 8 } },          { "other camera", ida, 50, { 2, 7 } },
+        { "other quality", ida, 60, { 1, 7 } },       { "other size", ida, 48, { 1, 7 } },
+        { "other viewer's size", idb, 50, { 1, 7 } },
+    };
+    for (const auto &m : misses) {
+        SCOPED_TRACE(m.what);
+        ASSERT_EQ(ask(m.session, m.value), 1);
+        EXPECT_FALSE(hub->ResendImageOut(m.id, 1));
+        EXPECT_TRUE(a.written.empty() && b.written.empty());
+        ASSERT_TRUE(hub->SendImageOut(frame.data(), frame.size(), 1, &m.id));
+        EXPECT_FALSE((m.session == ida ? a : b).Take().empty());
+    }
+    // Each of those was kept beside the first.
+    ASSERT_EQ(ask(ida, 48), 1);
+    EXPECT_TRUE(hub->ResendImageOut({ 1, 7 }, 1));
+    ASSERT_EQ(ask(idb, 50), 1);
+    EXPECT_TRUE(hub->ResendImageOut({ 1, 7 }, 1));
+    // A new setup forgets them.
+    ASSERT_TRUE(hub->Configure(LinkSetup { "", false, { 40, 352, 288, 0, 4 }, {} }));
+    ASSERT_EQ(ask(idb, 50), 1);
+    EXPECT_FALSE(hub->ResendImageOut({ 1, 7 }, 1));
+}
+
 TEST_F(HubTest, ViewerFarBehindIsDropped)
 {
     FakeTransport slow;
@@ -541,6 +703,50 @@ TEST_F(HubTest, ViewerFarBehindIsDropped)
     EXPECT_TRUE(slow.closed);
     EXPECT_FALSE(slow.closedGracefully);
     EXPECT_EQ(hub->SessionCount(), 0);
+}
+
+// The two-pass scaler against the one-pass reference: every byte the same, at the session
+// sizes from the capture sizes, up and down, odd sizes and both row orders, on random pictures
+// and on flat ones (where every sum is at its largest).
+TEST(BgrScaler, SameToTheBitAsTheOnePassScaler)
+{
+    struct
+    {
+        int srcWidth, srcHeight, width, height;
+    } cases[] = {
+        { 720, 576, 160, 120 }, { 720, 576, 240, 180 }, { 720, 576, 320, 240 },
+        { 720, 576, 400, 300 }, { 720, 576, 480, 360 }, { 720, 576, 560, 420 },
+        { 720, 576, 640, 480 }, { 352, 288, 640, 480 }, { 176, 144, 320, 240 },
+        { 640, 480, 639, 479 }, { 7, 5, 33, 17 },       { 33, 17, 7, 5 },
+        { 1, 1, 16, 16 },       { 16, 16, 1, 1 },       { 11, 3, 11, 3 },
+        { 1919, 3, 161, 2 },    { 4096, 2, 160, 1 },
+    };
+    std::mt19937 rng(47);
+    std::uniform_int_distribution<int> byte(0, 255);
+    BgrScaler best, portable(BgrScaler::Kernel::Portable);
+    EXPECT_FALSE(portable.Vectorised());
+    for (const auto &c : cases) {
+        for (const bool flat : { false, true }) {
+            for (const bool bottomUp : { true, false }) {
+                SCOPED_TRACE(testing::Message()
+                             << c.srcWidth << "x" << c.srcHeight << " -> " << c.width << "x"
+                             << c.height << " flat " << flat << " bottom-up " << bottomUp);
+                Bytes src(size_t(c.srcWidth) * c.srcHeight * 3);
+                for (auto &b : src)
+                    b = flat ? 255 : uint8_t(byte(rng));
+                const size_t n = size_t(c.width) * c.height * 3;
+                Bytes want(n), fast(n, 0xEE), plain(n, 0xEE);
+                ResampleBgr(src.data(), c.srcWidth, c.srcHeight, bottomUp, want.data(), c.width,
+                            c.height);
+                best.Scale(src.data(), c.srcWidth, c.srcHeight, bottomUp, fast.data(), c.width,
+                           c.height);
+                portable.Scale(src.data(), c.srcWidth, c.srcHeight, bottomUp, plain.data(), c.width,
+                               c.height);
+                ASSERT_EQ(fast, want);
+                ASSERT_EQ(plain, want);
+            }
+        }
+    }
 }
 
 TEST(JpegCodec, FramesAreUprightInTheirColoursAtEverySize)

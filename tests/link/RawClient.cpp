@@ -24,13 +24,24 @@ bool Expired(std::chrono::steady_clock::time_point start)
 
 } // namespace
 
-RawClient::RawClient(uint16_t port, Pump pump, int receiveBuffer) : m_pump(std::move(pump))
+RawClient::RawClient(uint16_t port, Pump pump, int receiveBuffer, const char *source)
+    : m_pump(std::move(pump))
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     if (m_fd < 0)
         return;
     if (receiveBuffer > 0)
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (source) {
+        sockaddr_in local {};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &local.sin_addr);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+    }
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -158,6 +169,25 @@ std::vector<uint8_t> RawClient::Request(char kind, uint8_t a, uint8_t b)
     if (kind == 'P')
         return { '>', 'P', 'N', '\r', '\n' };
     return { '>', static_cast<uint8_t>(kind), a, b, '\r', '\n' };
+}
+
+IdleCrowd::IdleCrowd(uint16_t port, const char *source, size_t count)
+    : m_port(port), m_source(source)
+{
+    for (size_t i = 0; i < count; ++i)
+        m_links.push_back(std::make_unique<RawClient>(
+            m_port, [] {}, 0, m_source));
+}
+
+void IdleCrowd::Keep()
+{
+    for (auto &link : m_links) {
+        if (link->Connected() && link->Poll())
+            continue;
+        link = std::make_unique<RawClient>(
+            m_port, [] {}, 0, m_source);
+        ++m_reopened;
+    }
 }
 
 bool DecodeJpeg(const std::vector<uint8_t> &jpeg, int &width, int &height,

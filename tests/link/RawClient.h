@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,8 @@ class RawClient
 public:
     using Pump = std::function<void()>;
 
-    RawClient(uint16_t port, Pump pump, int receiveBuffer = 0);
+    // `source` binds the local end to one loopback address ("127.0.0.2"); null = any.
+    RawClient(uint16_t port, Pump pump, int receiveBuffer = 0, const char *source = nullptr);
     ~RawClient();
     RawClient(const RawClient &) = delete;
     RawClient &operator=(const RawClient &) = delete;
@@ -43,6 +45,22 @@ private:
     Pump m_pump;
     bool m_closed = false;
     std::vector<uint8_t> m_pending;
+};
+
+// Idle links (connected, sending nothing) from one source address, each opened again as soon
+// as the peer drops it. Keep() looks at them without waiting.
+class IdleCrowd
+{
+public:
+    IdleCrowd(uint16_t port, const char *source, size_t count);
+    void Keep();
+    size_t Reopened() const { return m_reopened; }
+
+private:
+    uint16_t m_port;
+    const char *m_source;
+    std::vector<std::unique_ptr<RawClient>> m_links;
+    size_t m_reopened = 0;
 };
 
 // Decodes a JPEG to top-down BGR; false when it does not decode.

@@ -53,6 +53,8 @@ protected:
         options.reconnectMinMs = 20;
         options.reconnectMaxMs = 200;
         options.pollMs = 10;
+        if (fakeTime)
+            options.clock = &clock;
         direct = std::make_unique<CDoDirect>(sink, options);
     }
 
@@ -75,10 +77,12 @@ protected:
     void Pump()
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        for (auto &crowd : crowds)
+            crowd->Keep();
         for (uint32_t m : std::exchange(sink.messages, {})) {
             seen.push_back(m);
             if (m == WM_RELAY_RECONNECT && !stopReconnecting)
-                direct->StartConnection(oConn, header);
+                ConnectRelay();
         }
         uint8_t request[2] = {};
         const int8_t code = direct->CheckRequestQueue(request, sizeof request);
@@ -101,19 +105,42 @@ protected:
         return true;
     }
 
-    bool Connect(const char *password = kPassword)
+    // What the server's ConnectRelay does: look the relay up, or connect once it is known.
+    bool ConnectRelay()
     {
-        direct->GetHTTPData();
-        if (!PumpUntil([&] { return direct->AddressReady() != 0; }))
-            return false;
+        if (!direct->AddressReady()) {
+            direct->GetHTTPData();
+            return true;
+        }
         std::strncpy(oConn.RelayHost, direct->Address().c_str(), sizeof oConn.RelayHost - 1);
+        return direct->StartConnection(oConn, header);
+    }
+
+    void Setup(const char *password, const char *viewerPassword = "")
+    {
         std::strncpy(oConn.RelayLogin, kLogin, sizeof oConn.RelayLogin - 1);
         std::strncpy(oConn.RelayPassword, password, sizeof oConn.RelayPassword - 1);
+        std::strncpy(oConn.RemotePassword, viewerPassword, sizeof oConn.RemotePassword - 1);
         oConn.Port = relay->RelayPort();
         header.Width = 320;
         header.Height = 240;
         header.BitCount = 2;
-        return direct->StartConnection(oConn, header);
+    }
+
+    bool Connect(const char *password = kPassword, const char *viewerPassword = "")
+    {
+        Setup(password, viewerPassword);
+        direct->GetHTTPData();
+        if (!PumpUntil([&] { return direct->AddressReady() != 0; }))
+            return false;
+        return ConnectRelay();
+    }
+
+    void PumpFor(int ms)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms))
+            Pump();
     }
 
     std::unique_ptr<RawClient> Viewer(int receiveBuffer = 0)
@@ -140,6 +167,9 @@ protected:
     }
 
     QTemporaryDir folder;
+    FakeClock clock;
+    bool fakeTime = false; // the link's time is `clock`'s
+    std::vector<std::unique_ptr<test::IdleCrowd>> crowds;
     RecordingSink sink;
     std::vector<uint32_t> seen;
     bool stopReconnecting = false;
@@ -222,15 +252,82 @@ TEST_F(RelayTest, ViewerReachesTheServerByIdAndUnknownIdsAreRefused)
     ASSERT_TRUE(PumpUntil([&] { return direct->GotPeer() == 0 && relay->ViewerCount() == 0; }));
 }
 
+// The server's first pass only asks for the relay's address; the answer brings the link up at
+// once, without waiting for the next pass.
+TEST_F(RelayTest, LookupBringsTheLinkUpAtOnce)
+{
+    Setup(kPassword);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ConnectRelay());
+    ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), WM_RELAY_RECONNECT), 1);
+    auto viewer = Viewer();
+    EXPECT_TRUE(ViewerGetsFrames(*viewer, 1));
+}
+
+// Over the relay too: half a minute over the password is fine, minutes without one end with
+// "logon refused", and idle links at the relay's door keep no viewer out.
+TEST_F(RelayTest, PasswordStageWaitsAndIdleLinksKeepNoViewerOut)
+{
+    fakeTime = true;
+    MakeDirect();
+    ASSERT_TRUE(Connect(kPassword, "pw"));
+    ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
+    crowds.push_back(std::make_unique<test::IdleCrowd>(relay->RelayPort(), "127.0.0.2", 50));
+    crowds.push_back(std::make_unique<test::IdleCrowd>(relay->RelayPort(), "127.0.0.1", 4));
+    PumpFor(200);
+    const Bytes right { '>', 'p', 2, 'p', 'w', 13, 10 };
+    auto slow = Viewer();
+    auto silent = Viewer();
+    Bytes reply;
+    for (auto *v : { slow.get(), silent.get() }) {
+        ASSERT_TRUE(v->Send(RawClient::Login(50, 32, kLogin)));
+        ASSERT_TRUE(v->Read(22, reply));
+        EXPECT_EQ(reply[6], '2');
+    }
+    PumpFor(30);
+    clock.Advance(30000);
+    PumpFor(50);
+    ASSERT_TRUE(slow->Send(right));
+    ASSERT_TRUE(slow->Read(8, reply));
+    EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+    uint8_t camera = 0;
+    Bytes jpeg;
+    ASSERT_TRUE(slow->Send(RawClient::Request('c', 1, 50)));
+    ASSERT_TRUE(slow->ReadFrame(camera, jpeg));
+    clock.Advance(link::LinkLimits {}.passwordTimeoutMs);
+    ASSERT_TRUE(silent->ReadUntilClosed(reply));
+    EXPECT_EQ(reply, (Bytes { '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
+    slow->Abort();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto viewer = Viewer();
+        ASSERT_TRUE(viewer->Send(RawClient::Login(50, 32, kLogin)));
+        ASSERT_TRUE(viewer->Read(22, reply));
+        ASSERT_TRUE(viewer->Send(right));
+        ASSERT_TRUE(viewer->Read(8, reply));
+        EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+        ASSERT_TRUE(viewer->Send(RawClient::Request('c', 2, 50)));
+        ASSERT_TRUE(viewer->ReadFrame(camera, jpeg));
+        EXPECT_EQ(camera, 2);
+        viewer->Abort();
+        PumpFor(20);
+    }
+    EXPECT_GT(crowds[0]->Reopened(), 0u) << "the crowd never had to come back";
+}
+
 TEST_F(RelayTest, WrongRelayPasswordIsReportedAndNotRetried)
 {
     ASSERT_TRUE(Connect("wrong"));
     ASSERT_TRUE(PumpUntil([&] { return direct->ErrorFlag() != 0; }));
     EXPECT_EQ(direct->Status(), CDoDirect::StatusLoginRefused);
     EXPECT_EQ(direct->GotDirector(), 0);
+    // The lookup's own reconnect came before the refusal; none comes after it.
+    const auto refusedAt = static_cast<std::ptrdiff_t>(seen.size());
     for (int i = 0; i < 50; ++i)
         Pump();
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), WM_RELAY_RECONNECT), 0);
+    EXPECT_EQ(std::count(seen.begin() + refusedAt, seen.end(), WM_RELAY_RECONNECT), 0);
 }
 
 TEST_F(RelayTest, ServerFindsTheRelayAgainAfterARestart)

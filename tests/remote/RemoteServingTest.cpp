@@ -45,6 +45,24 @@ struct FakeLink : IRelayLink, IDirectLink
         answered = true;
         return true;
     }
+    // Keeps the encoding of each tagged frame, as the real links do.
+    bool SendTaggedImageOut(const uint8_t *frame, size_t length, int camera,
+                            const FrameTag &tag) override
+    {
+        tags.push_back(tag);
+        return SendImageOut(frame, length, camera);
+    }
+    bool ResendImageOut(const FrameTag &tag, int camera) override
+    {
+        for (const FrameTag &kept : tags)
+            if (kept.source == tag.source && kept.serial == tag.serial) {
+                sent.push_back({ camera, {} });
+                ++resent;
+                answered = true;
+                return true;
+            }
+        return false;
+    }
     bool SendStillOut(const std::string &path) override
     {
         sent.push_back({ -1, std::filesystem::path(path).filename().string() });
@@ -87,6 +105,8 @@ struct FakeLink : IRelayLink, IDirectLink
     }
 
     int connected = 1;
+    std::vector<FrameTag> tags;
+    int resent = 0;
     std::deque<Request> requests;
     Request last {};
     bool answered = true;
@@ -176,6 +196,28 @@ TEST_F(ServingTest, LiveFramesGoOutWithTheRecordingCamera)
     // A viewer number that has no record, and a stored code above 36: the no-picture frame.
     EXPECT_EQ(Ask(link, { 1, 7, 0 }), (Sent { 0, {} }));
     EXPECT_EQ(Ask(link, { 40, 0, '=' }), (Sent { 0, {} }));
+}
+
+// Each live frame is named by its camera and the engine's count of that camera's frames: a
+// request for a frame the link has encoded already is answered with that encoding.
+TEST_F(ServingTest, LiveFrameAlreadyEncodedGoesAgain)
+{
+    FakeLink &link = *links.direct;
+    const std::vector<uint8_t> picture(64 * 48 * 3, 7);
+    f.engine.WriteLiveFrame(2, picture.data(), picture.size());
+    EXPECT_EQ(Ask(link, { 2, 0, 0 }), (Sent { 2, {} }));
+    EXPECT_EQ(Ask(link, { 2, 0, 0 }), (Sent { 2, {} }));
+    EXPECT_EQ(Ask(link, { 1, 0, 0 }, 2), (Sent { 2, {} })) << "the recording camera's frame";
+    EXPECT_EQ(link.tags.size(), 1u);
+    EXPECT_EQ(link.resent, 2);
+    f.engine.WriteLiveFrame(2, picture.data(), picture.size()); // the next frame
+    EXPECT_EQ(Ask(link, { 2, 0, 0 }), (Sent { 2, {} }));
+    ASSERT_EQ(link.tags.size(), 2u);
+    EXPECT_EQ(link.tags[0].source, 2);
+    EXPECT_NE(link.tags[1].serial, link.tags[0].serial);
+    // The no-picture answer is camera 1's frame under its own name.
+    EXPECT_EQ(Ask(link, { 34, 0, '=' }), (Sent { 0, {} }));
+    EXPECT_EQ(link.tags.back().source, 1);
 }
 
 TEST_F(ServingTest, StoredPictureStepping)

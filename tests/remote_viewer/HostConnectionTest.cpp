@@ -189,16 +189,22 @@ TEST(HostConnection, AutomaticLoginCarriesTheIdAndAPasswordIsAccepted)
     EXPECT_EQ(f.view.messages.back().host.ptzFlags, (std::array<uint8_t, 4> { 0, 1, 0, 0 }));
 }
 
-TEST(HostConnection, FrameLengthOutOfRangeDropsTheLinkWithAMessage)
+// Connected, the hello taken and a live frame asked for: the server's reply is next.
+void AskFirstFrame(TestServer &server, Fixture &f)
 {
-    TestServer server;
-    Fixture f;
     ASSERT_TRUE(f.conn.ConnectHost("127.0.0.1", server.Port(), 45, 32, ""));
     server.Take(8);
     server.Send(Hello('A', '0', '0', 160, 120, 1, Bytes({ 0, 0, 0, 0 })));
     ASSERT_TRUE(f.WaitForMessage(WM_HOST_READY));
     f.conn.RequestLiveFrame(1, 45);
     server.Take(6);
+}
+
+TEST(HostConnection, FrameLengthOutOfRangeDropsTheLinkWithAMessage)
+{
+    TestServer server;
+    Fixture f;
+    ASSERT_NO_FATAL_FAILURE(AskFirstFrame(server, f));
     server.Send(FrameHeader(1, kMaxFrameLength + 1) + "xxxx");
     ASSERT_TRUE(f.WaitForMessage(WM_LINK_CLOSED));
     ASSERT_EQ(f.notifier.entries.size(), 1U);
@@ -339,6 +345,87 @@ TEST(HostConnection, ClosedLinkReportsNothingMore)
     QCoreApplication::processEvents();
     EXPECT_EQ(f.view.Numbers(), std::vector<uint32_t> { WM_LINK_UP });
     EXPECT_TRUE(server.received.empty());
+}
+
+// How the link ends halfway through a frame: a reset is told apart from the server's orderly
+// close (which Qt reports the same way), and nothing more is read after either.
+TEST(HostConnection, ResetAndCloseAreToldApart)
+{
+    const struct
+    {
+        bool reset;
+        std::vector<std::string> texts;
+    } cases[] = {
+        { true, { "The connection was reset from host.\n" } },
+        { false, {} },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reset);
+        TestServer server;
+        Fixture f;
+        ASSERT_NO_FATAL_FAILURE(AskFirstFrame(server, f));
+        server.Send(FrameHeader(1, 4000) + Body(2000, 3));
+        ASSERT_TRUE(WaitUntil([&] { return server.client->bytesToWrite() == 0; }));
+        if (c.reset) {
+            const linger hard { 1, 0 };
+            ::setsockopt(int(server.client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                         sizeof hard);
+            server.client->abort();
+        } else {
+            server.client->disconnectFromHost();
+        }
+        ASSERT_TRUE(f.WaitForMessage(WM_LINK_CLOSED));
+        QCoreApplication::processEvents();
+        std::vector<std::string> shown;
+        for (const auto &e : f.notifier.entries)
+            shown.push_back(e.text);
+        EXPECT_EQ(shown, c.texts);
+        EXPECT_FALSE(f.view.Has(WM_FRAME_READY));
+    }
+}
+
+// A server that sends frames nobody asked for: between replies the viewer reads nothing, and
+// what its socket holds is bounded, so the server is held back by TCP. What the server manages
+// to send stays within the system's socket buffers, however long it tries.
+TEST(HostConnection, UnaskedFramesAreHeldBackByTcp)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&a), len), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    Fixture f;
+    ASSERT_TRUE(f.conn.ConnectHost("127.0.0.1", ntohs(a.sin_port), 45, 32, ""));
+    int peer = -1;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0; }));
+    const std::string hello = Hello('A', '0', '0', 160, 120, 1, Bytes({ 0, 0, 0, 0 }));
+    ASSERT_EQ(::send(peer, hello.data(), hello.size(), 0), ssize_t(hello.size()));
+    ASSERT_TRUE(f.WaitForMessage(WM_HOST_READY));
+    f.conn.RequestLiveFrame(1, 45);
+    const std::string frame = FrameReply(1, Body(60000, 5));
+    size_t sent = 0;
+    QDeadlineTimer flood(600);
+    while (!flood.hasExpired()) {
+        for (;;) {
+            const ssize_t n
+                = ::send(peer, frame.data() + sent % frame.size(),
+                         frame.size() - sent % frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += size_t(n);
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_TRUE(f.view.Has(WM_FRAME_READY)); // the one asked for
+    // Both ends' buffers grow to a few megabytes at most on loopback; unbounded reading took
+    // hundreds of megabytes in this time.
+    EXPECT_LT(sent, size_t(32) << 20);
+    ::close(peer);
+    ::close(listener);
 }
 
 } // namespace

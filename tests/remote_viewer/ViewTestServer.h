@@ -8,20 +8,22 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace vorlund::viewer::test {
 
-// A solid-colour JPEG picture.
-inline std::string SolidJpeg(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+// A JPEG picture whose left half has one colour and right half another.
+inline std::string SplitJpeg(int width, int height, std::array<uint8_t, 3> left,
+                             std::array<uint8_t, 3> right)
 {
     std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
     for (size_t i = 0; i < rgb.size(); i += 3) {
-        rgb[i] = r;
-        rgb[i + 1] = g;
-        rgb[i + 2] = b;
+        const auto &c = int(i / 3 % size_t(width)) < width / 2 ? left : right;
+        std::copy(c.begin(), c.end(), rgb.begin() + long(i));
     }
     tjhandle handle = tjInitCompress();
     unsigned char *jpeg = nullptr;
@@ -32,6 +34,12 @@ inline std::string SolidJpeg(int width, int height, uint8_t r, uint8_t g, uint8_
     tjFree(jpeg);
     tjDestroy(handle);
     return out;
+}
+
+// A solid-colour JPEG picture.
+inline std::string SolidJpeg(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+{
+    return SplitJpeg(width, height, { r, g, b }, { r, g, b });
 }
 
 // A viewer's server on an ephemeral loopback port that answers as a server does: the hello

@@ -373,6 +373,86 @@ TEST(ViewerCore, SizeKeyCodeGoesWithTheNextRequestAndFramesAreResampled)
     }
 }
 
+// With camera 1 selected only camera 1 is asked for after a size key; the other quadrants keep
+// their last picture, laid out for the new size, not sheared rows of the old one.
+TEST(ViewerCore, SizeKeyRescalesTheCamerasNotAskedForAgain)
+{
+    const std::array<std::array<uint8_t, 3>, 4> colours {
+        { { 250, 0, 0 }, { 0, 250, 0 }, { 0, 0, 250 }, { 250, 250, 0 } }
+    };
+    ViewTestServer server;
+    server.picture = [&](int camera) {
+        return SplitJpeg(320, 240, colours[size_t(camera - 1)], { 0, 0, 0 });
+    };
+    Harness h;
+    ASSERT_TRUE(h.Connect(server));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(h.Step(server));
+    const size_t clicked = server.requests.size() + 1;
+    h.core->OnLButtonDown(10, 10); // camera 1 selected
+    ASSERT_EQ(h.core->PtzCamera(), 1);
+    ASSERT_TRUE(server.WaitRequests(clicked));
+    h.Settle(server);
+    for (const char key : { 'w', 'w', 's' }) { // 400, 480, then 400 wide
+        SCOPED_TRACE(key);
+        h.core->OnChar(key);
+        ASSERT_TRUE(h.Step(server));
+        ASSERT_EQ(server.requests.back()[2], 1) << "only camera 1 is asked for";
+        for (int camera = 1; camera <= 4; ++camera) {
+            const BitmapView b = h.core->CameraBitmap(camera);
+            const auto &c = colours[size_t(camera - 1)];
+            for (int y : { 2, b.height / 2, b.height - 3 }) {
+                const uint8_t *left = b.data + y * b.stride + (b.width / 4) * 3;
+                const uint8_t *right = b.data + y * b.stride + (b.width * 3 / 4) * 3;
+                EXPECT_NEAR(left[0], c[2], 8) << camera << " row " << y;
+                EXPECT_NEAR(left[1], c[1], 8) << camera << " row " << y;
+                EXPECT_NEAR(left[2], c[0], 8) << camera << " row " << y;
+                EXPECT_LT(right[0] + right[1] + right[2], 24) << camera << " row " << y;
+            }
+        }
+    }
+}
+
+// A one-camera server turns camera 1 on and leaves the others' flags for the next server; the
+// settings saved at exit keep them. Two cameras turn 3 and 4 off, three turn 4 off.
+TEST(ViewerCore, HelloTurnsOffOnlyTheCamerasBeyondACountAboveOne)
+{
+    const struct
+    {
+        int count;
+        char password;
+        std::array<bool, 4> before, after;
+    } cases[] = {
+        { 1, '0', { true, true, true, true }, { true, true, true, true } },
+        { 1, '2', { true, true, true, true }, { true, true, true, true } },
+        { 1, '0', { false, true, false, true }, { true, true, false, true } },
+        { 2, '2', { true, true, true, true }, { true, true, false, false } },
+        { 3, '0', { true, true, true, true }, { true, true, true, false } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.count << c.password);
+        ViewTestServer server;
+        server.count = c.count;
+        server.password = c.password;
+        ViewerSettings settings = ManualSettings();
+        settings.cameraOn = c.before;
+        Harness h(settings);
+        h.passwordAnswer = "pw";
+        ASSERT_TRUE(h.Connect(server));
+        EXPECT_EQ(h.core->CameraCount(), c.count);
+        EXPECT_EQ(h.core->Settings().cameraOn, c.after);
+        QTemporaryDir dir;
+        QSettings store(dir.filePath("viewer.conf"), QSettings::IniFormat);
+        SaveViewerSettings(store, h.core->Settings());
+        store.sync();
+        QSettings reread(dir.filePath("viewer.conf"), QSettings::IniFormat);
+        for (int camera = 1; camera <= 4; ++camera)
+            EXPECT_EQ(reread.value(QStringLiteral("Cam%1").arg(camera)).toInt(),
+                      c.after[size_t(camera - 1)] ? 1 : 0)
+                << camera;
+    }
+}
+
 TEST(ViewerCore, FramesLandInTheirCamerasBitmap)
 {
     ViewTestServer server;
