@@ -262,7 +262,6 @@ TEST_F(ServerTest, DetectsRecordsSnapsAndServesAViewerOnTheTestCamera)
 TEST_F(ServerTest, StartAndStopCommandsLeaveIndexedRecordings)
 {
     Open(false, false);
-    EngineState &engine = Core().Engine();
     for (int round = 0; round < 2; ++round) {
         Core().OnCommand(132);
         Core().OnCommand(132); // a second start is harmless
