@@ -1,6 +1,7 @@
 // The server as a whole on the built-in test camera: the real view core, pipeline, plugins,
 // detector, files and link library, driven through its commands, timers and bus.
 #include "CVorlundView.h"
+#include "CaptureDevices.h"
 #include "CaptureGraph.h"
 #include "LinkLibraries.h"
 #include "PluginFolder.h"
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <regex>
@@ -328,6 +331,67 @@ TEST_F(ServerTest, PassingWriteFaultsRestartCaptureAndTwoWithinThirtySecondsStop
     EXPECT_EQ(files.size(), 3u);
     for (const auto &file : files)
         EXPECT_TRUE(HasFrames(file)) << file;
+}
+
+// Packet times of one stream as ffprobe reads them: the span from the first start to the last
+// end, in seconds; -1 when it cannot be read.
+double StreamSeconds(const std::filesystem::path &file, const char *stream)
+{
+    const std::string command = std::string("ffprobe -v error -select_streams ") + stream
+        + " -show_entries packet=pts_time,duration_time -of csv=p=0 \"" + file.string()
+        + "\" 2>/dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    double first = -1, end = -1, pts = 0, duration = 0;
+    char line[128];
+    while (std::fgets(line, sizeof line, pipe)) {
+        if (std::sscanf(line, "%lf,%lf", &pts, &duration) != 2)
+            continue;
+        if (first < 0)
+            first = pts;
+        end = std::max(end, pts + duration);
+    }
+    pclose(pipe);
+    return first < 0 ? -1 : end - first;
+}
+
+// The most ordinary setting: motion-gated recording with sound. A stop after the gates were
+// shut long enough for the sound queue to fill always ends, with the file indexed, and the
+// sound keeps to the pictures through every opening of the gates.
+TEST_F(ServerTest, MotionRecordingWithSoundStopsAndKeepsTheSoundWithThePictures)
+{
+    qputenv("VORLUND_TEST_CAMERA_CYCLE", "2"); // 2 s moving, 2 s still, by turns
+    Open(false, false);
+    qunsetenv("VORLUND_TEST_CAMERA_CYCLE");
+    DeviceConfig &config = Core().Settings().Config;
+    config.RecordAudio = 1;
+    config.AudioDevice = std::string(kTestAudioName);
+    config.Block.RecordSeconds = { 0, 1, 1, 1, 1 };
+    EngineState &engine = Core().Engine();
+    for (int round = 0; round < 3; ++round) {
+        Core().OnCommand(132);
+        ASSERT_TRUE(Running());
+        // Several openings, then a stop after the gates stayed shut for 2.5 s.
+        for (int opening = 0; opening < 3; ++opening) {
+            ASSERT_TRUE(Live(10000, [&] { return engine.GateOpen != 0; })) << round;
+            ASSERT_TRUE(Live(10000, [&] { return engine.GateOpen == 0; })) << round;
+        }
+        Live(2500, [&] { return engine.GateOpen != 0; });
+        Core().OnCommand(133);
+        ASSERT_FALSE(Running());
+    }
+    ASSERT_TRUE(graph->WaitRecordingsSynced(std::chrono::seconds(10)));
+    const auto files = Recordings();
+    ASSERT_EQ(files.size(), 3u);
+    for (const auto &file : files) {
+        EXPECT_NE(Read(file).find("idx1"), std::string::npos) << "indexed: " << file;
+        const double video = StreamSeconds(file, "v"), audio = StreamSeconds(file, "a");
+        ASSERT_GT(video, 0.5) << file;
+        EXPECT_LE(std::abs(audio - video), 0.1) << file << ": " << audio << " s of sound, "
+                                                << video << " s of pictures";
+        EXPECT_GE(audio, 0.9 * video) << file;
+    }
 }
 
 // A 64 MB file system in a private mount namespace, unmounted when it goes.
