@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The server left to run unattended (by hand, after a build; loopback only, bounded in time).
 #
-#   scripts/soak.sh [--minutes N] [--keep]        (default 60)
+#   scripts/soak.sh [--minutes N] [--sound] [--keep]        (default 60)
 #
 # The server records the test camera continuously with a new file every MB, the nightly
 # recycler keeping the recordings under a few MB and a time-lapse picture every 30 s. TZ is set
@@ -11,17 +11,21 @@
 # restart; a second one comes and goes every three minutes. CPU and memory are sampled every 10 s. At the end: memory growth
 # after the first five minutes under 5 %, every recording passes a strict AVI reader and plays through GStreamer to its end,
 # the time-lapse pictures are whole and numbered without gaps, the error log holds the
-# recycler's one report and nothing else.
+# recycler's one report and nothing else. With --sound the recording is motion-gated with the
+# test sound (the picture moving and still by turns, 6 s each, so the gates open and shut
+# some ten times a minute) and each recording's sound must last as long as its pictures.
 set -uo pipefail
 source "$(dirname "$0")/reliability-common.sh"
 
 minutes=60
 keep=0
+with_sound=0
 while [ $# -gt 0 ]; do
     case $1 in
     --minutes) minutes=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--minutes N] [--keep]" >&2; exit 2 ;;
+    --sound) with_sound=1; shift ;;
+    *) echo "usage: $0 [--minutes N] [--sound] [--keep]" >&2; exit 2 ;;
     esac
 done
 need_built
@@ -56,7 +60,13 @@ echo "TZ=$TZ: local time now $(date +%H:%M:%S)"
 folder=$work/server
 port=$(free_port)
 export VORLUND_TEST_CAMERA_CYCLE=40
-"$config" "$folder" "$port" --rollover-mb 1 --recycle-mb "$recycle_mb" --timelapse-min 0.5 || exit 1
+extra=()
+if [ "$with_sound" = 1 ]; then
+    export VORLUND_TEST_CAMERA_CYCLE=6
+    extra=(--motion 2 --sound avi)
+fi
+"$config" "$folder" "$port" --rollover-mb 1 --recycle-mb "$recycle_mb" --timelapse-min 0.5 \
+    "${extra[@]}" || exit 1
 start_server "$folder" "$work/server.out"
 pid=$server_pid
 t0=$(date +%s)
@@ -143,6 +153,10 @@ while IFS= read -r -d '' f; do
     recordings=$((recordings + 1))
     bytes=$((bytes + $(stat -c %s "$f")))
     sound "$f" || { bad=$((bad + 1)); fail "$(basename "$f") is not sound: $("$strict" "$f")"; }
+    if [ "$with_sound" = 1 ] && ! complete_with_sound "$f"; then
+        bad=$((bad + 1))
+        fail "$(basename "$f"): its sound does not keep to its pictures"
+    fi
 done < <(find "$folder/CaptureData" -maxdepth 1 -iname '*.avi' -print0)
 echo "recordings left: $recordings ($((bytes / 1000)) kB), not sound: $bad"
 [ "$recordings" -gt 0 ] || fail "no recordings"

@@ -6,6 +6,8 @@
 //   --timelapse-min M camera 1's time-lapse picture every M minutes, all day (0: off)
 //   --password P      viewers must give P (at most 15 characters)
 //   --motion S        records S seconds after motion instead of continuously
+//   --window-min M    with --motion: also records continuously from now until M minutes
+//                     from now (local time), so the schedule's window ends during the run
 //   --sound KIND      records the test sound too: avi (MP3), mp4 (AAC) or wmv (a Windows Media
 //                     profile written to profiles/sound.prx)
 //   --check           writes nothing: loads the folder's settings and profile the way the server
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -28,7 +31,7 @@ int Usage(const char *name)
 {
     std::fprintf(stderr,
                  "usage: %s WORKING-FOLDER PORT [--rollover-mb N] [--recycle-mb N] "
-                 "[--timelapse-min M] [--password P] [--motion S] [--sound avi|mp4|wmv] "
+                 "[--timelapse-min M] [--password P] [--motion S] [--window-min M] [--sound avi|mp4|wmv] "
                  "[--check]\n",
                  name);
     return 2;
@@ -116,6 +119,7 @@ int main(int argc, char **argv)
     float timeLapseMinutes = 0.0f;
     std::string password;
     int motionSeconds = 0;
+    int windowMinutes = 0;
     std::string sound;
     bool check = false;
     int i = 3;
@@ -132,6 +136,9 @@ int main(int argc, char **argv)
             password = argv[i + 1];
         else if (std::strcmp(argv[i], "--motion") == 0 && std::atoi(argv[i + 1]) > 0)
             motionSeconds = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--window-min") == 0 && std::atoi(argv[i + 1]) > 0
+                 && std::atoi(argv[i + 1]) < 60)
+            windowMinutes = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--sound") == 0
                  && (std::strcmp(argv[i + 1], "avi") == 0 || std::strcmp(argv[i + 1], "mp4") == 0
                      || std::strcmp(argv[i + 1], "wmv") == 0))
@@ -168,6 +175,16 @@ int main(int argc, char **argv)
             c.ContinuousRecord = 0;
             c.Block.RecordSeconds
                 = { 0, motionSeconds, motionSeconds, motionSeconds, motionSeconds };
+        }
+        if (motionSeconds > 0 && windowMinutes > 0) {
+            const std::time_t now = std::time(nullptr);
+            std::tm from {}, to {};
+            localtime_r(&now, &from);
+            const std::time_t end = now + windowMinutes * 60;
+            localtime_r(&end, &to);
+            c.ContinuousRecord = 1;
+            c.RecordWindow = { uint8_t(from.tm_hour), uint8_t(from.tm_min), uint8_t(to.tm_hour),
+                               uint8_t(to.tm_min) };
         }
         if (!sound.empty()) {
             c.RecordAudio = 1;
