@@ -2,14 +2,11 @@
 
 namespace vorlund {
 
-EndOfStreamSender::EndOfStreamSender() : m_pending(std::make_shared<Pending>()) { }
+EndOfStreamSender::EndOfStreamSender() : m_pending(std::make_shared<PendingCount>()) { }
 
 void EndOfStreamSender::Send(GstElement *element, GstPad *pad)
 {
-    {
-        std::lock_guard lock(m_pending->lock);
-        ++m_pending->count;
-    }
+    m_pending->Add();
     auto *job = new Job { m_pending, pad ? GST_PAD(gst_object_ref(pad)) : nullptr };
     gst_element_call_async(
         element,
@@ -25,19 +22,14 @@ void EndOfStreamSender::Send(GstElement *element, GstPad *pad)
             auto *job = static_cast<Job *>(data);
             if (job->pad)
                 gst_object_unref(job->pad);
-            {
-                std::lock_guard lock(job->pending->lock);
-                --job->pending->count;
-                job->pending->done.notify_all();
-            }
+            job->pending->Done();
             delete job;
         });
 }
 
 bool EndOfStreamSender::WaitSent(std::chrono::milliseconds bound)
 {
-    std::unique_lock lock(m_pending->lock);
-    return m_pending->done.wait_for(lock, bound, [this] { return m_pending->count == 0; });
+    return m_pending->WaitNone(bound);
 }
 
 } // namespace vorlund

@@ -3,10 +3,10 @@
 
 #include <gst/gst.h>
 
+#include "PendingCount.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 namespace vorlund {
 
@@ -24,18 +24,12 @@ public:
     bool WaitSent(std::chrono::milliseconds bound);
 
 private:
-    struct Pending
-    {
-        std::mutex lock;
-        std::condition_variable done;
-        int count = 0;
-    };
     struct Job
     {
-        std::shared_ptr<Pending> pending; // outlives the sender if a send does
+        std::shared_ptr<PendingCount> pending; // outlives the sender if a send does
         GstPad *pad = nullptr; // owned
     };
-    std::shared_ptr<Pending> m_pending;
+    std::shared_ptr<PendingCount> m_pending;
 };
 
 } // namespace vorlund

@@ -83,7 +83,7 @@ void SyncFileAndFolder(RecordingFile &file)
 
 } // namespace
 
-RecordingSync::RecordingSync() : m_shared(std::make_shared<Shared>()) { }
+RecordingSync::RecordingSync() : m_pending(std::make_shared<PendingCount>()) { }
 
 RecordingSync::~RecordingSync()
 {
@@ -92,23 +92,17 @@ RecordingSync::~RecordingSync()
 
 void RecordingSync::Finish(RecordingFile file)
 {
-    {
-        std::lock_guard lock(m_shared->lock);
-        ++m_shared->pending;
-    }
+    m_pending->Add();
     // Detached: a disk that hangs must not hang the server's exit; the thread owns what it uses.
-    std::thread([shared = m_shared, file = std::move(file)]() mutable {
+    std::thread([pending = m_pending, file = std::move(file)]() mutable {
         SyncFileAndFolder(file);
-        std::lock_guard lock(shared->lock);
-        --shared->pending;
-        shared->done.notify_all();
+        pending->Done();
     }).detach();
 }
 
 bool RecordingSync::WaitSynced(std::chrono::milliseconds bound)
 {
-    std::unique_lock lock(m_shared->lock);
-    return m_shared->done.wait_for(lock, bound, [this] { return m_shared->pending == 0; });
+    return m_pending->WaitNone(bound);
 }
 
 } // namespace vorlund

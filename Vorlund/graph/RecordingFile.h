@@ -15,12 +15,11 @@
 #pragma once
 
 #include "GraphPlan.h"
+#include "PendingCount.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -69,13 +68,7 @@ public:
     bool WaitSynced(std::chrono::milliseconds bound);
 
 private:
-    struct Shared
-    {
-        std::mutex lock;
-        std::condition_variable done;
-        int pending = 0;
-    };
-    std::shared_ptr<Shared> m_shared;
+    std::shared_ptr<PendingCount> m_pending;
 };
 
 } // namespace vorlund

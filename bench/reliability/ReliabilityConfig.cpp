@@ -16,6 +16,7 @@
 #include "EngineState.h"
 #include "Notifier.h"
 #include "Profile.h"
+#include "WmTestProfiles.h"
 #include "WorkingFolder.h"
 
 #include <cstdio>
@@ -29,11 +30,12 @@ namespace {
 
 int Usage(const char *name)
 {
-    std::fprintf(stderr,
-                 "usage: %s WORKING-FOLDER PORT [--rollover-mb N] [--recycle-mb N] "
-                 "[--timelapse-min M] [--password P] [--motion S] [--window-min M] [--sound avi|mp4|wmv] "
-                 "[--check]\n",
-                 name);
+    std::fprintf(
+        stderr,
+        "usage: %s WORKING-FOLDER PORT [--rollover-mb N] [--recycle-mb N] "
+        "[--timelapse-min M] [--password P] [--motion S] [--window-min M] [--sound avi|mp4|wmv] "
+        "[--check]\n",
+        name);
     return 2;
 }
 
@@ -77,33 +79,10 @@ int CheckFolder(const std::filesystem::path &folder, const vorlund::DeviceConfig
 // editor writes it.
 bool WriteSoundProfile(const std::filesystem::path &file)
 {
-    const std::string text
-        = R"(<profile version="589824" storageformat="1" name="Sound" description="">
- <streamconfig majortype="{73647561-0000-0010-8000-00AA00389B71}" streamnumber="1" streamname="Audio Stream" inputname="Audio409" bitrate="64016" bufferwindow="-1">
-   <wmmediatype subtype="{00000161-0000-0010-8000-00AA00389B71}" lsamplesize="2973">
-     <waveformatex wFormatTag="353" nChannels="2" nSamplesPerSec="48000"/>
-   </wmmediatype>
- </streamconfig>
- <streamconfig majortype="{73646976-0000-0010-8000-00AA00389B71}" streamnumber="2" streamname="Video Stream" inputname="Video409" bitrate="400000" bufferwindow="5000">
-   <videomediaprops maxkeyframespacing="80000000" quality="75"/>
-   <wmmediatype subtype="{33564D57-0000-0010-8000-00AA00389B71}" btemporalcompression="1">
-     <videoinfoheader dwbitrate="400000" dwbiterrorrate="0" avgtimeperframe="400000">
-       <rcsource left="0" top="0" right="320" bottom="240"/>
-       <bitmapinfoheader biwidth="320" biheight="240" biplanes="1" bibitcount="24"/>
-     </videoinfoheader>
-   </wmmediatype>
- </streamconfig>
-</profile>
-)";
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
-    std::FILE *out = std::fopen(file.c_str(), "wb");
-    if (!out)
-        return false;
-    bool ok = std::fputc(0xFF, out) != EOF && std::fputc(0xFE, out) != EOF;
-    for (char ch : text)
-        ok = ok && std::fputc(ch, out) != EOF && std::fputc(0, out) != EOF;
-    return std::fclose(out) == 0 && ok;
+    vorlund::test::WriteBytes(file, vorlund::test::Utf16(vorlund::test::ProfileText(true, true)));
+    return std::filesystem::exists(file, ec);
 }
 
 } // namespace

@@ -204,13 +204,9 @@ static void vorlund_audio_set_property(GObject *object, guint prop_id, const GVa
     case PROP_GATE:
         self->state.gate.Set(g_value_get_boolean(value));
         break;
-    case PROP_GATE_TIME: {
-        const guint64 at = g_value_get_uint64(value);
-        self->state.gate.NextChangeAt(GST_CLOCK_TIME_IS_VALID(at) && at <= guint64(G_MAXINT64)
-                                          ? std::optional<gint64>(gint64(at))
-                                          : std::nullopt);
+    case PROP_GATE_TIME:
+        self->state.gate.NextChangeAt(vorlund::GateTimeOf(value));
         break;
-    }
     case PROP_RETIMING:
         g_atomic_int_set(&self->retiming, g_value_get_boolean(value) ? 1 : 0);
         break;
@@ -268,14 +264,7 @@ static void vorlund_audio_class_init(VorlundAudioClass *klass)
                                     g_param_spec_boolean("gate", "Gate",
                                                          "Pass buffers (closed: drop them)",
                                                          DEFAULT_GATE, flags));
-    g_object_class_install_property(
-        gobject_class, PROP_GATE_TIME,
-        g_param_spec_uint64(
-            "gate-time", "Gate time",
-            "Running time (ns) of capture from which the next gate change "
-            "applies (none: at once)",
-            0, G_MAXUINT64, GST_CLOCK_TIME_NONE,
-            GParamFlags(G_PARAM_WRITABLE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(gobject_class, PROP_GATE_TIME, vorlund::GateTimeParamSpec());
     g_object_class_install_property(
         gobject_class, PROP_RETIMING,
         g_param_spec_boolean("retiming", "Re-timing",

@@ -354,10 +354,7 @@ static void vorlund_avi_set_property(GObject *object, guint prop_id, const GValu
 {
     VorlundAvi *self = VORLUND_AVI(object);
     if (prop_id == PROP_GATE_TIME) {
-        const guint64 at = g_value_get_uint64(value);
-        self->schedule.NextChangeAt(GST_CLOCK_TIME_IS_VALID(at) && at <= guint64(G_MAXINT64)
-                                        ? std::optional<gint64>(gint64(at))
-                                        : std::nullopt);
+        self->schedule.NextChangeAt(vorlund::GateTimeOf(value));
         return;
     }
     gint *flag = flag_of(self, prop_id);
@@ -422,14 +419,7 @@ static void vorlund_avi_class_init(VorlundAviClass *klass)
     g_object_class_install_property(
         gobject_class, PROP_GATE,
         g_param_spec_boolean("gate", "Gate", "Pass buffers (closed: drop them)", FALSE, flags));
-    g_object_class_install_property(
-        gobject_class, PROP_GATE_TIME,
-        g_param_spec_uint64(
-            "gate-time", "Gate time",
-            "Running time (ns) of capture from which the next gate change "
-            "applies (none: at once)",
-            0, G_MAXUINT64, GST_CLOCK_TIME_NONE,
-            GParamFlags(G_PARAM_WRITABLE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(gobject_class, PROP_GATE_TIME, vorlund::GateTimeParamSpec());
     g_object_class_install_property(
         gobject_class, PROP_STAMP,
         g_param_spec_boolean("stamp", "Stamp", "Draw the date/time stamp", FALSE, flags));

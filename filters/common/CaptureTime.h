@@ -44,4 +44,23 @@ inline std::optional<std::pair<std::int64_t, std::int64_t>> CaptureSpan(GstBaseT
     return std::pair { std::int64_t(start), std::int64_t(stop) };
 }
 
+// The "gate-time" property both recording gates have: the running time of capture from which
+// their next gate change applies.
+inline GParamSpec *GateTimeParamSpec()
+{
+    return g_param_spec_uint64(
+        "gate-time", "Gate time",
+        "Running time (ns) of capture from which the next gate change applies (none: at once)", 0,
+        G_MAXUINT64, GST_CLOCK_TIME_NONE,
+        GParamFlags(G_PARAM_WRITABLE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING));
+}
+
+inline std::optional<std::int64_t> GateTimeOf(const GValue *value)
+{
+    const guint64 at = g_value_get_uint64(value);
+    if (!GST_CLOCK_TIME_IS_VALID(at) || at > guint64(G_MAXINT64))
+        return std::nullopt;
+    return std::int64_t(at);
+}
+
 } // namespace vorlund
