@@ -249,7 +249,9 @@ void MainTick::SlowWork()
 void MainTick::ApplySchedule(const TimeWindow &window, int m, bool tv)
 {
     if (m_context.engine.GateOpen) {
-        if (WindowEnded(window, m)) {
+        // Gates that motion holds open after the window are the countdown's to shut: a restart
+        // at every slow pass would cut each later recording into pieces with holes between.
+        if (WindowEnded(window, m) && m_context.engine.RecordCountdown <= 0) {
             SetGates(false);
             m_context.sink.PostMessage(WM_RESTART_CAPTURE);
         }

@@ -318,6 +318,14 @@ TEST_F(TickTest, ContinuousScheduleAcrossMidnight)
     SlowPass(6, 0);
     EXPECT_FALSE(f.engine.GateOpen);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 1) << "a new file at the window's end";
+    // Later that day motion opens the gates: the slow pass leaves them to the countdown.
+    f.engine.RecordCountdown = 100;
+    f.engine.GateOpen = 1;
+    SlowPass(9, 0);
+    EXPECT_TRUE(f.engine.GateOpen);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 1) << "no restart in the middle of a recording";
+    f.engine.RecordCountdown = 0;
+    f.engine.GateOpen = 0;
 
     f.view.RestartMark = false;
     t.framesRecorded = 40;
