@@ -136,8 +136,10 @@ def span(stream):
     out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
                           "packet=pts_time,duration_time", "-of", "csv=p=0", f],
                          capture_output=True, text=True).stdout
-    times = [tuple(map(float, l.split(",")[:2])) for l in out.splitlines()
-             if l.count(",") >= 1 and "N/A" not in l]
+    # A packet without a duration (the first pictures of an ASF file) still counts.
+    times = [(float(p), 0.0 if d.strip() == "N/A" else float(d))
+             for p, d in (l.split(",")[:2] for l in out.splitlines() if l.count(",") >= 1)
+             if p.strip() != "N/A"]
     return (max(p + d for p, d in times) - times[0][0], len(times)) if times else (0.0, 0)
 (v, frames), (a, _) = span("v"), span("a")
 print(f"  {f.rsplit('/', 1)[-1]}: {frames} frames, pictures {v:.3f} s, sound {a:.3f} s")
