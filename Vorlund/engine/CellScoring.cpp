@@ -254,7 +254,7 @@ struct CellRuns
     }
 }
 
-// Whether `x` holds a run of at least `length` set bits (length 0 to 62; 0 and 1 ask for any
+// Whether `x` holds a run of at least `length` set bits (length 1 to 62; 1 asks for any
 // bit): the AND of x shifted by 0 .. length-1, built by doubling.
 [[gnu::always_inline]] inline bool HasRunOf(uint64_t x, int length)
 {
@@ -263,8 +263,7 @@ struct CellRuns
         x &= x >> covered;
         covered *= 2;
     }
-    if (covered < length)
-        x &= x >> (length - covered);
+    x &= x >> (length - covered);
     return x != 0;
 }
 
@@ -291,7 +290,7 @@ struct CellRuns
     // The trailing ones stay open; what lies between them and the first zero is closed here.
     const int trail = std::countl_one(m << (64 - n));
     uint64_t inner = m & (full >> trail) & (~uint64_t(0) << lead);
-    if (c.longest < 63 && HasRunOf(inner, c.longest)) {
+    if (c.longest < 63 && HasRunOf(inner, std::max(c.longest, 1))) {
         do {
             const int start = std::countr_zero(inner);
             const int length = std::countr_one(inner >> start);
@@ -347,7 +346,7 @@ namespace {
 [[gnu::always_inline]] inline void ScoreRows(const uint8_t *current, std::ptrdiff_t currentStride,
                                              const uint8_t *reference, int width, int height,
                                              uint8_t threshold, RowMaskKernel kernel,
-                                             CellScores &out)
+                                             CellScores &out, uint8_t *keep)
 {
     CellRuns cells[64];
     out.BlobScore.fill(0);
@@ -365,9 +364,15 @@ namespace {
     const int rows = 8 * ch;
     const int words = (width + 63) / 64;
 
+    int bandIndex = 0, bandEnd = ch;
     for (int y = 0; y < rows; ++y) {
-        kernel(current + y * currentStride, reference + y * stride, width, threshold, bits);
-        const int band = y / ch;
+        const uint8_t *row = current + y * currentStride;
+        kernel(row, reference + y * stride, width, threshold, bits);
+        if (keep)
+            std::memcpy(keep + y * stride, row, stride);
+        const int band = y >= bandEnd ? ++bandIndex : bandIndex;
+        if (y >= bandEnd)
+            bandEnd += ch;
         uint64_t any = 0;
         for (int w = 0; w < words; ++w)
             any |= bits[w];
@@ -408,17 +413,19 @@ namespace {
 }
 
 void ScoreRowsPlain(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                    int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out)
+                    int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
+                    uint8_t *keep)
 {
-    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out);
+    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out, keep);
 }
 
 #ifdef VORLUND_HAVE_X86
 __attribute__((target("popcnt,bmi,lzcnt"))) void
 ScoreRowsBitOps(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out)
+                int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
+                uint8_t *keep)
 {
-    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out);
+    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out, keep);
 }
 
 bool CpuHasBitOps()
@@ -430,7 +437,7 @@ bool CpuHasBitOps()
 #endif
 
 using ScoreRowsFn = void (*)(const uint8_t *, std::ptrdiff_t, const uint8_t *, int, int, uint8_t,
-                             RowMaskKernel, CellScores &);
+                             RowMaskKernel, CellScores &, uint8_t *);
 
 ScoreRowsFn ScoreRowsFor()
 {
@@ -445,9 +452,10 @@ ScoreRowsFn ScoreRowsFor()
 } // namespace
 
 void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                int width, int height, uint8_t threshold, CellScores &out)
+                int width, int height, uint8_t threshold, CellScores &out, uint8_t *keep)
 {
-    ScoreRowsFor()(current, currentStride, reference, width, height, threshold, Kernel(), out);
+    ScoreRowsFor()(current, currentStride, reference, width, height, threshold, Kernel(), out,
+                   keep);
 }
 
 } // namespace vorlund
