@@ -359,10 +359,17 @@ namespace {
         colStart[k] = k * cw;
     colStart[8] = width;
 
-    uint64_t bits[(kMaxScoredWidth + 63) / 64 + 1];
+    // Two words past the row stay zero: a cell's bits are read as whole words from its start.
+    uint64_t bits[(kMaxScoredWidth + 63) / 64 + 2];
     const size_t stride = static_cast<size_t>(width) * 3;
     const int rows = 8 * ch;
     const int words = (width + 63) / 64;
+    bits[words] = bits[words + 1] = 0;
+    // The 64 bits from pixel x on (word w, bit f), whatever word they start in.
+    auto wordAt = [&bits](int x) {
+        const int w = x >> 6, f = x & 63;
+        return (bits[w] >> f) | ((bits[w + 1] << 1) << (63 - f));
+    };
 
     int bandIndex = 0, bandEnd = ch;
     for (int y = 0; y < rows; ++y) {
@@ -394,16 +401,15 @@ namespace {
             CellRuns c = cells[k];
             int32_t changed = out.changed[k];
             int32_t score = out.BlobScore[k];
+            // The cell's row taken 64 pixels at a time from its first column: a 90-pixel
+            // cell is two pieces wherever it lies in the words.
             const int end = colStart[column + 1];
-            for (int x = colStart[column]; x < end;) {
-                const int w = x >> 6;
-                const int from = x & 63;
-                const int n = std::min(64 - from, end - x);
-                uint64_t m = bits[w] >> from;
+            for (int x = colStart[column]; x < end; x += 64) {
+                const int n = std::min(64, end - x);
+                uint64_t m = wordAt(x);
                 if (n < 64)
                     m &= (uint64_t(1) << n) - 1;
                 ScorePiece(c, m, n, y, changed, score);
-                x += n;
             }
             cells[k] = c;
             out.changed[k] = changed;
