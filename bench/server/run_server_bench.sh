@@ -11,6 +11,9 @@
 #   four    four cameras switched on the card's inputs, same size and mode; the bare side is
 #           the same single switched stream
 #
+# BARE_PREVIEW=none leaves the bare side's preview branch out, for the server's whole overhead
+# including its preview.
+#
 # Each run is measured in its steady state: CPU time from /proc/PID/stat over a window after a
 # warm-up (start-up, probing and Qt not counted), and the peak resident memory (VmHWM) at its
 # end. The two sides take turns, round by round, in alternating order; the ratio is given per
@@ -32,6 +35,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen GST_PLUGIN_PATH=$build/plugins
 tick=$(getconf CLK_TCK)
+preview=${BARE_PREVIEW:-convert}
 
 # cpu_ticks PID: user + system ticks of the whole process (all its threads).
 cpu_ticks() {
@@ -79,14 +83,20 @@ bare_pipeline() { # FILE ENCODER-SETTINGS
         "! vorlundavi gate=true stamp=true ! videoconvert ! avenc_msmpeg4 $2 ! avimux" \
         "! filesink location=$1 sync=false async=false buffer-mode=unbuffered" \
         "t. ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0" \
-        "! appsink name=grab caps=video/x-raw,format=BGR sync=false max-buffers=1 drop=true" \
-        "t. ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0" \
-        "! videoconvert ! video/x-raw,format=BGRx ! fakesink sync=false"
+        "! appsink name=grab caps=video/x-raw,format=BGR sync=false max-buffers=1 drop=true"
+    if [[ $preview == convert ]]; then
+        echo "t. ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0" \
+            "! videoconvert ! video/x-raw,format=BGRx ! fakesink sync=false"
+    fi
 }
 
 echo "rounds: $rounds, warm-up ${warmup}s, window ${window}s; machine load: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "preview: the server's window is shown (offscreen platform, exposed) and its tiles drawn for"
-echo "every fresh frame; the bare side converts every frame to 32 bits in a branch of its own."
+if [[ $preview == convert ]]; then
+    echo "every fresh frame; the bare side converts every frame to 32 bits in a branch of its own."
+else
+    echo "every fresh frame; the bare side draws nothing (BARE_PREVIEW=none): an upper bound."
+fi
 summary=()
 for case in "${cases[@]}"; do
     folder=$work/$case
