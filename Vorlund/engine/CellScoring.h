@@ -31,9 +31,10 @@ struct CellScores
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
                 uint8_t threshold, CellScores &out);
 // The same with the current frame's rows `currentStride` bytes apart (negative for a top-down
-// picture read from its last row); the reference is packed.
+// picture read from its last row); the reference is packed. With `keep`, each examined row of
+// the current frame is also copied there, packed bottom-up, while it is in the cache.
 void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                int width, int height, uint8_t threshold, CellScores &out);
+                int width, int height, uint8_t threshold, CellScores &out, uint8_t *keep = nullptr);
 
 inline constexpr int kMaxScoredWidth = 1253824 / 3 / 8;
 

@@ -5,8 +5,15 @@
 
 namespace vorlund {
 
-EngineState::EngineState() : m_buffers(new uint8_t[9 * kFrameBufferSize]())
+EngineState::EngineState() : m_buffers(new uint8_t[(1 + kSlots) * kFrameBufferSize]())
 {
+    for (int c = 1; c <= kMaxCameras; ++c) {
+        m_liveSlot[c] = static_cast<uint8_t>(c - 1);
+        m_referenceSlot[c] = static_cast<uint8_t>(kMaxCameras + c - 1);
+    }
+    m_liveSlot[0] = m_liveSlot[1];
+    m_referenceSlot[0] = m_referenceSlot[1];
+    m_progressSlot = 2 * kMaxCameras;
     for (int c = 1; c <= kMaxCameras; ++c) {
         Sensitivity[c] = 25;
         MotionDistance[c] = 12;
@@ -19,13 +26,64 @@ size_t EngineState::WriteLiveFrame(int camera, const uint8_t *data, size_t lengt
     return WriteLiveFrame(camera, FrameRows::Packed(data, length, 0));
 }
 
+int EngineState::FreeSlot() const
+{
+    bool used[kSlots] = {};
+    for (int c = 1; c <= kMaxCameras; ++c)
+        used[m_liveSlot[c]] = used[m_referenceSlot[c]] = true;
+    used[m_progressSlot] = true;
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (!used[slot])
+            return slot;
+    return -1; // not reached: nine slots hold at most eight frames besides one in progress
+}
+
+void EngineState::UnshareLive(int camera, size_t keepFrom)
+{
+    if (m_liveSlot[camera] != m_referenceSlot[camera])
+        return;
+    const int slot = FreeSlot();
+    if (keepFrom < kFrameBufferSize)
+        std::memcpy(Slot(slot) + keepFrom, LiveBuffer(camera) + keepFrom,
+                    kFrameBufferSize - keepFrom);
+    m_liveSlot[camera] = static_cast<uint8_t>(slot);
+}
+
+uint8_t *EngineState::ReferenceFrame(int camera)
+{
+    if (!IsCamera(camera))
+        camera = 1;
+    std::lock_guard lock(m_bufferLock);
+    if (m_referenceSlot[camera] == m_liveSlot[camera]) {
+        const int slot = FreeSlot();
+        std::memcpy(Slot(slot), Slot(m_referenceSlot[camera]), kFrameBufferSize);
+        m_referenceSlot[camera] = static_cast<uint8_t>(slot);
+    }
+    return Slot(m_referenceSlot[camera]);
+}
+
+void EngineState::KeepFrameInProgress(int camera, bool asLive, bool asReference)
+{
+    if (!IsCamera(camera) || (!asLive && !asReference))
+        return;
+    std::lock_guard lock(m_bufferLock);
+    if (asLive) {
+        m_liveSlot[camera] = m_progressSlot;
+        LiveFrameSerial[camera].fetch_add(1);
+    }
+    if (asReference)
+        m_referenceSlot[camera] = m_progressSlot;
+    m_progressSlot = static_cast<uint8_t>(FreeSlot());
+}
+
 size_t EngineState::WriteLiveFrame(int camera, const FrameRows &frame)
 {
     if (!IsCamera(camera))
         return 0;
     const size_t length = std::min(frame.bytes, kFrameBufferSize);
     std::lock_guard lock(m_bufferLock);
-    frame.CopyTo(Buffer(kLiveBase + camera), length);
+    UnshareLive(camera, length);
+    frame.CopyTo(LiveBuffer(camera), length);
     LiveFrameSerial[camera].fetch_add(1);
     return length;
 }
@@ -44,7 +102,8 @@ void EngineState::ClearLiveFrame(int camera)
     if (!IsCamera(camera))
         return;
     std::lock_guard lock(m_bufferLock);
-    std::memset(Buffer(kLiveBase + camera), 0, kFrameBufferSize);
+    UnshareLive(camera, kFrameBufferSize);
+    std::memset(LiveBuffer(camera), 0, kFrameBufferSize);
     LiveFrameSerial[camera].fetch_add(1);
 }
 

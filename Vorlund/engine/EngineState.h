@@ -56,9 +56,23 @@ public:
     EngineState &operator=(const EngineState &) = delete;
 
     // --- Frame buffers --------------------------------------------------------------------
-    // Streaming thread only (and tests before capture runs).
-    uint8_t *ReferenceFrame(int camera) { return Buffer(kReferenceBase + camera); }
-    const uint8_t *ReferenceFrame(int camera) const { return Buffer(kReferenceBase + camera); }
+    // The live and reference frames are slots of one pool: the detector copies a frame once,
+    // into the slot in progress, and then keeps that slot as the camera's live frame, its
+    // reference, or both, so neither takes a copy of its own. Readers still copy out under the
+    // lock.
+
+    // Streaming thread only (and tests before capture runs). The writable form gives the
+    // reference a slot of its own first when it shares the live frame's.
+    uint8_t *ReferenceFrame(int camera);
+    const uint8_t *ReferenceFrame(int camera) const
+    {
+        return IsCamera(camera) ? Slot(m_referenceSlot[camera]) : Slot(m_referenceSlot[1]);
+    }
+    // Streaming thread only: where the detector copies the frame it examines (a whole buffer).
+    uint8_t *FrameInProgress() { return Slot(m_progressSlot); }
+    // Streaming thread only: the frame in progress becomes the camera's live frame (readers see
+    // it from now), its reference, or both; another free slot takes its place.
+    void KeepFrameInProgress(int camera, bool asLive, bool asReference);
 
     // Writers: the length is clamped to the buffer; returns the bytes copied.
     size_t WriteLiveFrame(int camera, const uint8_t *data, size_t length);
@@ -80,7 +94,7 @@ public:
             return 0;
         length = std::min(length, kFrameBufferSize);
         std::lock_guard lock(m_bufferLock);
-        read(Buffer(kLiveBase + camera), length);
+        read(LiveBuffer(camera), length);
         return length;
     }
 
@@ -231,8 +245,9 @@ public:
 
 private:
     static constexpr int kStill = 0;
-    static constexpr int kLiveBase = 0; // live frames 1..4
-    static constexpr int kReferenceBase = 4; // reference frames 5..8
+    // Four live frames, four references and the one in progress: with a live frame and a
+    // reference sharing a slot, one is always free for a writer that must not touch it.
+    static constexpr int kSlots = 2 * kMaxCameras + 1;
     uint8_t *Buffer(int index)
     {
         return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
@@ -241,8 +256,22 @@ private:
     {
         return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
     }
+    uint8_t *Slot(int slot) { return Buffer(1 + slot); }
+    const uint8_t *Slot(int slot) const { return Buffer(1 + slot); }
+    uint8_t *LiveBuffer(int camera) { return Slot(m_liveSlot[camera]); }
+    const uint8_t *LiveBuffer(int camera) const { return Slot(m_liveSlot[camera]); }
+    // Under the lock: a slot that is no camera's live frame or reference and not in progress.
+    int FreeSlot() const;
+    // Under the lock: gives the camera's live frame a slot the reference does not share, with
+    // the bytes from `keepFrom` on that the writer will not overwrite.
+    void UnshareLive(int camera, size_t keepFrom);
 
-    std::unique_ptr<uint8_t[]> m_buffers; // nine buffers, allocated once
+    std::unique_ptr<uint8_t[]> m_buffers; // the still and the slots, allocated once
+    // Slot numbers. The live ones change under the lock; the reference and in-progress ones
+    // only on the streaming thread, also under the lock, so the lock's holders see them whole.
+    PerCamera<uint8_t> m_liveSlot {};
+    PerCamera<uint8_t> m_referenceSlot {};
+    uint8_t m_progressSlot = 0;
     mutable std::mutex m_bufferLock; // held only while a live or still frame is copied
     StillInfo m_still; // guarded by m_bufferLock
     bool m_stillFresh = false; // guarded by m_bufferLock: a served still not taken yet

@@ -25,18 +25,25 @@ struct FrameRows
     bool IsPacked() const { return stride == std::ptrdiff_t(rowBytes); }
     const uint8_t *Row(int y) const { return bottom + std::ptrdiff_t(y) * stride; }
 
-    // Copies the first `length` bytes (at most `bytes`) into a packed bottom-up buffer.
-    void CopyTo(uint8_t *out, size_t length) const
+    // Copies bytes `from` .. `length` (at most `bytes`) into the same place of a packed
+    // bottom-up buffer.
+    void CopyTo(uint8_t *out, size_t length, size_t from = 0) const
     {
         if (length > bytes)
             length = bytes;
+        if (from >= length)
+            return;
         if (IsPacked() || rowBytes == 0) {
-            std::memcpy(out, bottom, length);
+            std::memcpy(out + from, bottom + from, length - from);
             return;
         }
-        for (int y = 0; length > 0; ++y) {
-            const size_t n = length < rowBytes ? length : rowBytes;
-            std::memcpy(out, Row(y), n);
+        int y = int(from / rowBytes);
+        size_t at = from - size_t(y) * rowBytes;
+        out += from;
+        length -= from;
+        for (; length > 0; ++y, at = 0) {
+            const size_t n = length < rowBytes - at ? length : rowBytes - at;
+            std::memcpy(out, Row(y) + at, n);
             out += n;
             length -= n;
         }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace vorlund {
 
@@ -101,25 +102,36 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
     const int sensitivity = s.Sensitivity[c].load();
     const int threshold = PixelThreshold(sensitivity);
 
-    if (!s.ReviewMode.load()) {
-        s.WriteLiveFrame(c, f);
-        s.FreshFrame[c] = 1;
-    }
-    s.LiveFramePending = 1;
+    // The frame is copied once, into the slot in progress, which then becomes the live frame
+    // and, when the reference is replaced, the reference too.
+    const bool keepLive = !s.ReviewMode.load();
+    uint8_t *copy = s.FrameInProgress();
 
     if (!s.MotionEnabled[c].load() || s.TvMode.load() || !CanScore(length)) {
+        if (keepLive) {
+            f.CopyTo(copy, length);
+            s.KeepFrameInProgress(c, true, false);
+            s.FreshFrame[c] = 1;
+        }
+        s.LiveFramePending = 1;
         s.FrameDone = 1;
         return 0;
     }
 
     CellScores scores;
-    ScoreCells(f.bottom, f.stride, s.ReferenceFrame(c), FrameWidth, FrameHeight,
-               static_cast<uint8_t>(threshold), scores);
-    Evaluate(c, sensitivity, scores, f);
+    ScoreCells(f.bottom, f.stride, std::as_const(s).ReferenceFrame(c), FrameWidth, FrameHeight,
+               static_cast<uint8_t>(threshold), scores, copy);
+    // The rows the scoring does not examine.
+    f.CopyTo(copy, length, size_t(FrameHeight / 8 * 8) * size_t(FrameWidth) * 3);
+    const bool replaceReference = Evaluate(c, sensitivity, scores);
+    s.KeepFrameInProgress(c, keepLive, replaceReference);
+    if (keepLive)
+        s.FreshFrame[c] = 1;
+    s.LiveFramePending = 1;
     return 0;
 }
 
-void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const FrameRows &frame)
+bool CMotionGrabber::Evaluate(int c, int S, const CellScores &scores)
 {
     EngineState &s = m_state;
     const ZoneMaskBytes mask = s.GetZoneMask(c, EngineState::MaskZone(s.CurrentZone.load()));
@@ -188,10 +200,11 @@ void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const Fram
         }
     }
 
-    // Reference update.
+    // Reference update: the frame replaces it once the caller keeps it.
+    bool replaceReference = false;
     if (motion) {
         if (hitCount == 0 || s.Confirm[c].load()) {
-            frame.CopyTo(s.ReferenceFrame(c), frame.bytes);
+            replaceReference = true;
             s.Confirm[c] = 0;
         } else {
             s.Confirm[c] = 1;
@@ -226,6 +239,7 @@ void CMotionGrabber::Evaluate(int c, int S, const CellScores &scores, const Fram
 
     if (s.CameraCount.load() == 1)
         s.FrameDone = 1;
+    return replaceReference;
 }
 
 void CMotionGrabber::DoneRule()

@@ -38,7 +38,8 @@ public:
 
 private:
     bool CanScore(size_t length) const;
-    void Evaluate(int camera, int sensitivity, const CellScores &scores, const FrameRows &frame);
+    // Returns whether the frame replaces the camera's reference.
+    bool Evaluate(int camera, int sensitivity, const CellScores &scores);
     void DoneRule();
 
     EngineState &m_state;

@@ -52,6 +52,9 @@ public:
     virtual void UpdateLayout(int width, int height) = 0;
     // Camera 1..4, or 0 for the whole view.
     virtual void Repaint(int camera) = 0;
+    // Whether a repaint would be seen: not while the window is minimised or not exposed (the
+    // window system repaints it all when it shows again).
+    virtual bool IsShown() const { return true; }
     virtual void RebuildCameraMenu() = 0;
     virtual void RebuildCommandMenu() = 0;
     virtual void RebuildDeviceMenu() = 0;

@@ -194,12 +194,18 @@ void StatusTick::CodecWarning()
 
 void StatusTick::FreshVideo()
 {
-    const EngineState &e = m_context.engine;
+    EngineState &e = m_context.engine;
     const int cameras = std::min<int>(e.CameraCount, kMaxCameras);
+    // A window no one can see is not repainted: converting the tile would be wasted. The
+    // fresh mark is taken here instead of by the painting, so a lost signal is still noticed.
+    const bool shown = m_context.shell.IsShown();
     bool fresh = false;
     for (int c = 1; c <= cameras; ++c) {
         if (e.FreshFrame[c]) {
-            m_context.shell.Repaint(c);
+            if (shown)
+                m_context.shell.Repaint(c);
+            else
+                e.FreshFrame[c] = 0;
             fresh = true;
         }
     }

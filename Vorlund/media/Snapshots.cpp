@@ -93,6 +93,7 @@ Snapshots::Snapshots(ServerContext &context, IMailer &mailer) : m_context(contex
 int Snapshots::SaveSnapshot()
 {
     StillInfo still;
+    Rotation turn = Rotation::None;
     if (!m_context.engine.TakeStillFrame(m_still, still))
         return 0; // a repeated announcement of a still already saved
     const int camera = still.Camera;
@@ -107,8 +108,9 @@ int Snapshots::SaveSnapshot()
             return -1;
         }
         Stamp(m_image);
+        // The turn is made while encoding.
         if (!timeLapse)
-            m_image.Rotate(RotationFromSetting(m_context.view.Startup.ImageRotate));
+            turn = RotationFromSetting(m_context.view.Startup.ImageRotate);
     } catch (const std::bad_alloc &) {
         m_context.notifier.ShowMessage(kMemoryAllocFailed, kPlainCaption);
         return -1;
@@ -117,7 +119,8 @@ int Snapshots::SaveSnapshot()
     const std::filesystem::path file = timeLapse ? TimeLapseFile(camera) : MotionFile(camera);
     const char *failure = timeLapse ? "Save time-lapse image failed:\n%x - %s"
                                     : "Save snapshot image failed:\n%x - %s";
-    if (!m_encoder.Encode(m_image, m_context.settings.Config.Block.JpegQuality[camera], m_jpeg))
+    if (!m_encoder.Encode(m_image, m_context.settings.Config.Block.JpegQuality[camera], m_jpeg,
+                          turn))
         return Fail(failure, EIO, m_encoder.LastError());
     if (const int rc = WriteFileAtomically(file, m_jpeg, kPictureMode); rc != 0)
         return Fail(failure, rc, std::strerror(rc));

@@ -9,6 +9,11 @@
 
 #include <turbojpeg.h>
 
+#include <csetjmp>
+#include <cstdio>
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <algorithm>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -148,12 +153,16 @@ void StillImage::DrawMask(const TextMask &mask, int x, int bottomRow)
     }
 }
 
-void TurnPlain(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+namespace {
+
+// The turn of a w x h picture whose rows lie `srcStride` bytes apart (a strip of a wider one)
+// into a packed h x w one.
+void TurnPlainRect(const uint8_t *src, size_t srcStride, uint8_t *dst, int w, int h, bool left)
 {
     // Source row r, column x lands on row x, column h - 1 - r (left) or on row w - 1 - x,
     // column r (right); rows count from the bottom. Tiles keep both sides in the cache.
     constexpr int kTile = 16;
-    const size_t srcStride = size_t(w) * 3, dstStride = size_t(h) * 3;
+    const size_t dstStride = size_t(h) * 3;
     for (int r0 = 0; r0 < h; r0 += kTile) {
         const int r1 = std::min(r0 + kTile, h);
         for (int x0 = 0; x0 < w; x0 += kTile) {
@@ -175,15 +184,14 @@ void TurnPlain(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
 // floats, the lanes packed back to 3 bytes and written as exactly 12 bytes. The edges that do
 // not fill a block go the plain way. Reads may run up to 4 bytes past a row's last pixel, so
 // the source needs kTurnSlack bytes after the picture.
-__attribute__((target("ssse3"))) static inline __m128 WidenFour(const uint8_t *p, __m128i widen)
+__attribute__((target("ssse3"))) inline __m128 WidenFour(const uint8_t *p, __m128i widen)
 {
     return _mm_castsi128_ps(
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), widen));
 }
 
 // Packs four 32-bit lanes back to 3-byte pixels and writes exactly 12 bytes.
-__attribute__((target("ssse3"))) static inline void StoreTwelve(uint8_t *out, __m128i lanes,
-                                                                __m128i pack)
+__attribute__((target("ssse3"))) inline void StoreTwelve(uint8_t *out, __m128i lanes, __m128i pack)
 {
     const __m128i v = _mm_shuffle_epi8(lanes, pack);
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out), v);
@@ -192,10 +200,10 @@ __attribute__((target("ssse3"))) static inline void StoreTwelve(uint8_t *out, __
 }
 
 template <bool Left>
-__attribute__((target("ssse3"))) static void TurnSsse3(const uint8_t *src, uint8_t *dst, int w,
-                                                       int h)
+__attribute__((target("ssse3"))) void TurnSsse3(const uint8_t *src, size_t srcStride, uint8_t *dst,
+                                                int w, int h)
 {
-    const size_t srcStride = size_t(w) * 3, dstStride = size_t(h) * 3;
+    const size_t dstStride = size_t(h) * 3;
     const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     // Left: the four source rows land right to left in the output row; right: left to right.
     const __m128i pack = Left
@@ -229,26 +237,45 @@ __attribute__((target("ssse3"))) static void TurnSsse3(const uint8_t *src, uint8
         for (int x = r < h4 ? w4 : 0; x < w; ++x) {
             const size_t row = Left ? size_t(x) : size_t(w - 1 - x);
             const size_t column = Left ? size_t(h - 1 - r) : size_t(r);
-            std::memcpy(dst + (row * h + column) * 3, src + (size_t(r) * w + x) * 3, 3);
+            std::memcpy(dst + row * dstStride + column * 3,
+                        src + size_t(r) * srcStride + size_t(x) * 3, 3);
         }
     }
 }
 #endif
 
-bool TurnFast(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+bool TurnFastRect(const uint8_t *src, size_t srcStride, uint8_t *dst, int w, int h, bool left)
 {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3) {
         if (left)
-            TurnSsse3<true>(src, dst, w, h);
+            TurnSsse3<true>(src, srcStride, dst, w, h);
         else
-            TurnSsse3<false>(src, dst, w, h);
+            TurnSsse3<false>(src, srcStride, dst, w, h);
         return true;
     }
 #endif
-    (void)src, (void)dst, (void)w, (void)h, (void)left;
+    (void)src, (void)srcStride, (void)dst, (void)w, (void)h, (void)left;
     return false;
+}
+
+void TurnRect(const uint8_t *src, size_t srcStride, uint8_t *dst, int w, int h, bool left)
+{
+    if (!TurnFastRect(src, srcStride, dst, w, h, left))
+        TurnPlainRect(src, srcStride, dst, w, h, left);
+}
+
+} // namespace
+
+void TurnPlain(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+{
+    TurnPlainRect(src, size_t(w) * 3, dst, w, h, left);
+}
+
+bool TurnFast(const uint8_t *src, uint8_t *dst, int w, int h, bool left)
+{
+    return TurnFastRect(src, size_t(w) * 3, dst, w, h, left);
 }
 
 void StillImage::Rotate(Rotation rotation)
@@ -257,14 +284,99 @@ void StillImage::Rotate(Rotation rotation)
         return;
     m_turned.resize(m_pixels.size());
     // A left turn is anticlockwise: the top edge becomes the left edge.
-    const bool left = rotation == Rotation::Left;
-    if (!TurnFast(m_pixels.data(), m_turned.data(), m_width, m_height, left))
-        TurnPlain(m_pixels.data(), m_turned.data(), m_width, m_height, left);
+    TurnRect(m_pixels.data(), size_t(m_width) * 3, m_turned.data(), m_width, m_height,
+             rotation == Rotation::Left);
     m_pixels.swap(m_turned);
     std::swap(m_width, m_height);
 }
 
 // --- JPEG -----------------------------------------------------------------------------------
+
+// A turned picture is encoded through the libjpeg interface a band of output rows at a time:
+// each band is turned into a small buffer that stays in the cache while it is encoded, instead
+// of a separate pass over the whole picture. The settings are those tjCompress2 uses for BGR
+// input at 4:2:0, so the bytes are the same as encoding the turned picture with it.
+struct JpegEncoder::Banded
+{
+    static constexpr int kBand = 32; // output rows per band: two 4:2:0 MCU rows
+
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr err {};
+    jpeg_destination_mgr dest {};
+    std::jmp_buf jump {};
+    char message[JMSG_LENGTH_MAX] = {};
+
+    Banded()
+    {
+        cinfo.err = jpeg_std_error(&err);
+        err.error_exit = [](j_common_ptr c) {
+            Banded *self = static_cast<Banded *>(c->client_data);
+            (*c->err->format_message)(c, self->message);
+            std::longjmp(self->jump, 1);
+        };
+        err.output_message = [](j_common_ptr) {};
+        cinfo.client_data = this;
+        jpeg_create_compress(&cinfo);
+        dest.init_destination = [](j_compress_ptr) {};
+        // The buffer holds the worst case; running out of it is an error.
+        dest.empty_output_buffer = [](j_compress_ptr c) -> boolean {
+            c->err->msg_code = JERR_BUFFER_SIZE;
+            (*c->err->error_exit)(reinterpret_cast<j_common_ptr>(c));
+            return FALSE;
+        };
+        dest.term_destination = [](j_compress_ptr) {};
+        cinfo.dest = &dest;
+    }
+    ~Banded() { jpeg_destroy_compress(&cinfo); }
+    Banded(const Banded &) = delete;
+    Banded &operator=(const Banded &) = delete;
+
+    // Only plain data lives in this frame, so the error jump leaves nothing to unwind.
+    bool Encode(const uint8_t *src, int w, int h, bool left, int quality, uint8_t *out,
+                size_t capacity, uint8_t *band, size_t &size)
+    {
+        if (setjmp(jump)) {
+            jpeg_abort_compress(&cinfo);
+            return false;
+        }
+        dest.next_output_byte = out;
+        dest.free_in_buffer = capacity;
+        cinfo.image_width = JDIMENSION(h);
+        cinfo.image_height = JDIMENSION(w);
+        cinfo.in_color_space = JCS_EXT_BGR;
+        cinfo.input_components = 3;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        cinfo.dct_method = quality >= 96 ? JDCT_ISLOW : JDCT_FASTEST;
+        jpeg_set_colorspace(&cinfo, JCS_YCbCr);
+        cinfo.comp_info[0].h_samp_factor = 2;
+        cinfo.comp_info[0].v_samp_factor = 2;
+        for (int c = 1; c < 3; ++c) {
+            cinfo.comp_info[c].h_samp_factor = 1;
+            cinfo.comp_info[c].v_samp_factor = 1;
+        }
+        jpeg_start_compress(&cinfo, TRUE);
+
+        // The output is h wide and w high; its top row is the source's last column (left
+        // turn) or its first (right turn).
+        const size_t srcStride = size_t(w) * 3, outRow = size_t(h) * 3;
+        JSAMPROW rows[kBand];
+        for (int top = 0; top < w; top += kBand) {
+            const int n = std::min(kBand, w - top);
+            // The source columns of this band and their order in the turned strip.
+            const int first = left ? w - top - n : top;
+            TurnRect(src + size_t(first) * 3, srcStride, band, n, h, left);
+            // The strip's rows count from the bottom, so its last row is the band's first.
+            for (int i = 0; i < n; ++i)
+                rows[i] = band + size_t(n - 1 - i) * outRow;
+            for (int done = 0; done < n;)
+                done += int(jpeg_write_scanlines(&cinfo, rows + done, JDIMENSION(n - done)));
+        }
+        jpeg_finish_compress(&cinfo);
+        size = capacity - dest.free_in_buffer;
+        return true;
+    }
+};
 
 JpegEncoder::JpegEncoder() : m_handle(tjInitCompress()) { }
 
@@ -302,6 +414,37 @@ bool JpegEncoder::Encode(const uint8_t *bottomUpBgr, int width, int height, int 
                     TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC)
         != 0) {
         m_error = tjGetErrorStr2(static_cast<tjhandle>(m_handle));
+        return false;
+    }
+    jpeg.assign(m_buffer.data(), m_buffer.data() + size);
+    return true;
+}
+
+bool JpegEncoder::Encode(const StillImage &image, int quality, std::vector<uint8_t> &jpeg,
+                         Rotation turn)
+{
+    if (turn == Rotation::None)
+        return Encode(image, quality, jpeg);
+    jpeg.clear();
+    const int w = image.Width(), h = image.Height();
+    if (!image.Data() || w <= 0 || h <= 0) {
+        m_error = "no image";
+        return false;
+    }
+    const unsigned long capacity = tjBufSize(h, w, TJSAMP_420);
+    if (capacity == static_cast<unsigned long>(-1)) {
+        m_error = "picture too large";
+        return false;
+    }
+    if (!m_banded)
+        m_banded = std::make_unique<Banded>();
+    if (m_buffer.size() < capacity)
+        m_buffer.resize(capacity);
+    m_band.resize(size_t(Banded::kBand) * size_t(h) * 3);
+    size_t size = 0;
+    if (!m_banded->Encode(image.Data(), w, h, turn == Rotation::Left, std::clamp(quality, 1, 100),
+                          m_buffer.data(), capacity, m_band.data(), size)) {
+        m_error = m_banded->message;
         return false;
     }
     jpeg.assign(m_buffer.data(), m_buffer.data() + size);

@@ -105,12 +105,17 @@ public:
     {
         return Encode(image.Data(), image.Width(), image.Height(), quality, jpeg);
     }
+    // The picture turned a quarter while it is encoded: the same bytes as Rotate, then Encode.
+    bool Encode(const StillImage &image, int quality, std::vector<uint8_t> &jpeg, Rotation turn);
     const std::string &LastError() const { return m_error; }
 
 private:
+    struct Banded;
     void *m_handle = nullptr;
+    std::unique_ptr<Banded> m_banded;
     std::string m_error;
     std::vector<uint8_t> m_buffer;
+    std::vector<uint8_t> m_band;
 };
 
 } // namespace vorlund

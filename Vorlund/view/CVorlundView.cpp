@@ -8,6 +8,7 @@
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -111,6 +112,13 @@ void CVorlundView::Repaint(int camera)
         return;
     }
     update(TileRect(camera));
+}
+
+bool CVorlundView::IsShown() const
+{
+    const QWidget *frame = window();
+    const QWindow *handle = frame->windowHandle();
+    return isVisible() && !frame->isMinimized() && handle && handle->isExposed();
 }
 
 QRect CVorlundView::TileRect(int camera) const

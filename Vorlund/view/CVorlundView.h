@@ -40,6 +40,7 @@ public:
     void SetPaneText(int pane, std::string_view text) override;
     void UpdateLayout(int width, int height) override;
     void Repaint(int camera) override;
+    bool IsShown() const override;
     void RebuildCameraMenu() override;
     void RebuildCommandMenu() override;
     void RebuildDeviceMenu() override;

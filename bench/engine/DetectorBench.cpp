@@ -1,13 +1,15 @@
-// The motion detector on 720x576 frames beside the memory traffic it cannot avoid (the frame
-// copied twice with memcpy). Prints the ratio detector / baseline after the table.
+// The motion detector beside the memory traffic it cannot avoid (the frame copied twice with
+// memcpy), at 720x576, 640x480 and 320x240. Each case runs in interleaved rounds with its own
+// baseline: the blob's baseline copies the same 16-frame sequence it reads, the others the one
+// frame they read. Prints the ratio per round and its median after the table.
 #include "MotionGrabber.h"
+#include "RoundRatios.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,26 +18,64 @@ using namespace vorlund;
 
 namespace {
 
-constexpr int W = 720, H = 576;
-constexpr size_t Bytes = size_t(W) * H * 3;
+struct Size
+{
+    int w, h;
+    size_t Bytes() const { return size_t(w) * h * 3; }
+};
 
-std::vector<uint8_t> NoisyScene(uint32_t seed)
+Size SizeOf(const benchmark::State &st)
+{
+    return { int(st.range(0)), int(st.range(1)) };
+}
+
+std::vector<uint8_t> NoisyScene(Size z, uint32_t seed)
 {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> noise(-8, 8);
-    std::vector<uint8_t> f(Bytes);
-    for (size_t i = 0; i < Bytes; ++i) {
-        const int x = int(i / 3) % W, y = int(i / 3) / W;
+    std::vector<uint8_t> f(z.Bytes());
+    for (size_t i = 0; i < f.size(); ++i) {
+        const int x = int(i / 3) % z.w, y = int(i / 3) / z.w;
         f[i] = static_cast<uint8_t>(std::clamp(60 + (x + y) % 120 + noise(rng), 0, 255));
     }
     return f;
 }
 
+// 16 frames of a 100x80 blob (scaled to the size) moving over the scene.
+std::vector<std::vector<uint8_t>> BlobFrames(Size z, const std::vector<uint8_t> &ref)
+{
+    std::vector<std::vector<uint8_t>> frames;
+    const int bw = z.w * 100 / 720, bh = z.h * 80 / 576;
+    for (int i = 0; i < 16; ++i) {
+        auto f = NoisyScene(z, 2 + i);
+        const int x0 = (40 + i * 37) * z.w / 720, y0 = (60 + i * 23) * z.h / 576;
+        for (int y = y0; y < y0 + bh; ++y)
+            for (int x = x0; x < x0 + bw; ++x)
+                for (int c = 0; c < 3; ++c)
+                    f[(size_t(y) * z.w + x) * 3 + c]
+                        = uint8_t(255 - ref[(size_t(y) * z.w + x) * 3 + c]);
+        frames.push_back(std::move(f));
+    }
+    return frames;
+}
+
+std::vector<uint8_t> SaltFrame(const std::vector<uint8_t> &ref, double share)
+{
+    auto frame = ref;
+    std::mt19937 rng(7);
+    std::bernoulli_distribution salt(share);
+    for (size_t p = 0; p < frame.size() / 3; ++p)
+        if (salt(rng))
+            for (int c = 0; c < 3; ++c)
+                frame[p * 3 + c] = uint8_t(255 - ref[p * 3 + c]);
+    return frame;
+}
+
 struct Detector
 {
-    Detector() : grabber(state)
+    explicit Detector(Size z) : grabber(state)
     {
-        grabber.SetFormat(W, H, 0);
+        grabber.SetFormat(z.w, z.h, 0);
         ZoneMaskBytes all;
         all.fill(1);
         for (int z = 1; z <= 4; ++z)
@@ -48,99 +88,105 @@ struct Detector
     CMotionGrabber grabber;
 };
 
-void BM_BaselineTwoCopies(benchmark::State &st)
+void TwoCopies(benchmark::State &st, const std::vector<std::vector<uint8_t>> &frames)
 {
-    const auto frame = NoisyScene(1);
+    const size_t bytes = frames[0].size();
     std::vector<uint8_t> a(kFrameBufferSize), b(kFrameBufferSize);
+    size_t i = 0;
     for (auto _ : st) {
-        std::memcpy(a.data(), frame.data(), Bytes);
-        std::memcpy(b.data(), frame.data(), Bytes);
+        const uint8_t *frame = frames[i++ % frames.size()].data();
+        std::memcpy(a.data(), frame, bytes);
+        std::memcpy(b.data(), frame, bytes);
         benchmark::DoNotOptimize(a.data());
         benchmark::DoNotOptimize(b.data());
         benchmark::ClobberMemory();
     }
 }
 
-void BM_QuietScene(benchmark::State &st)
+void BM_TwoCopies(benchmark::State &st)
 {
-    Detector d;
-    const auto ref = NoisyScene(1);
-    std::memcpy(d.state.ReferenceFrame(1), ref.data(), Bytes);
-    const auto frame = NoisyScene(2); // sensor noise only, below every threshold
-    for (auto _ : st)
-        d.grabber.BufferCB(0, frame.data(), long(Bytes));
+    TwoCopies(st, { NoisyScene(SizeOf(st), 1) });
 }
 
-void BM_MovingBlob(benchmark::State &st)
+void BM_TwoCopiesOf16(benchmark::State &st)
 {
-    Detector d;
-    const auto ref = NoisyScene(1);
-    std::memcpy(d.state.ReferenceFrame(1), ref.data(), Bytes);
-    std::vector<std::vector<uint8_t>> frames;
-    for (int i = 0; i < 16; ++i) {
-        auto f = NoisyScene(2 + i);
-        const int x0 = 40 + i * 37, y0 = 60 + i * 23;
-        for (int y = y0; y < y0 + 80; ++y)
-            for (int x = x0; x < x0 + 100; ++x)
-                for (int c = 0; c < 3; ++c)
-                    f[(size_t(y) * W + x) * 3 + c]
-                        = uint8_t(255 - ref[(size_t(y) * W + x) * 3 + c]);
-        frames.push_back(std::move(f));
-    }
+    const Size z = SizeOf(st);
+    TwoCopies(st, BlobFrames(z, NoisyScene(z, 1)));
+}
+
+// Frames that move the scene: the reference is put back after each, so every frame shows the
+// change again.
+void Changing(benchmark::State &st, const std::vector<std::vector<uint8_t>> &frames)
+{
+    const Size z = SizeOf(st);
+    Detector d(z);
+    const auto ref = NoisyScene(z, 1);
+    std::memcpy(d.state.ReferenceFrame(1), ref.data(), z.Bytes());
     size_t i = 0;
     for (auto _ : st) {
-        // Keep the reference on the empty scene so every frame shows the blob.
         d.state.RefreshRequest = 0;
-        d.grabber.BufferCB(0, frames[i++ % frames.size()].data(), long(Bytes));
+        d.grabber.BufferCB(0, frames[i++ % frames.size()].data(), long(z.Bytes()));
         st.PauseTiming();
-        std::memcpy(d.state.ReferenceFrame(1), ref.data(), Bytes);
+        std::memcpy(d.state.ReferenceFrame(1), ref.data(), z.Bytes());
         st.ResumeTiming();
     }
 }
 
-void BM_SaltNoise(benchmark::State &st)
+void BM_Quiet(benchmark::State &st)
 {
-    Detector d;
-    const auto ref = NoisyScene(1);
-    std::memcpy(d.state.ReferenceFrame(1), ref.data(), Bytes);
-    auto frame = ref;
-    std::mt19937 rng(7);
-    std::bernoulli_distribution salt(0.5);
-    for (size_t p = 0; p < Bytes / 3; ++p)
-        if (salt(rng))
-            for (int c = 0; c < 3; ++c)
-                frame[p * 3 + c] = uint8_t(255 - ref[p * 3 + c]);
-    for (auto _ : st) {
-        d.grabber.BufferCB(0, frame.data(), long(Bytes));
-        st.PauseTiming();
-        std::memcpy(d.state.ReferenceFrame(1), ref.data(), Bytes);
-        st.ResumeTiming();
-    }
+    const Size z = SizeOf(st);
+    Detector d(z);
+    const auto ref = NoisyScene(z, 1);
+    std::memcpy(d.state.ReferenceFrame(1), ref.data(), z.Bytes());
+    const auto frame = NoisyScene(z, 2); // sensor noise only, below every threshold
+    for (auto _ : st)
+        d.grabber.BufferCB(0, frame.data(), long(z.Bytes()));
 }
 
-BENCHMARK(BM_BaselineTwoCopies);
-BENCHMARK(BM_QuietScene);
-BENCHMARK(BM_MovingBlob);
-BENCHMARK(BM_SaltNoise);
-
-class RatioReporter : public benchmark::ConsoleReporter
+void BM_Blob(benchmark::State &st)
 {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+    const Size z = SizeOf(st);
+    Changing(st, BlobFrames(z, NoisyScene(z, 1)));
+}
+
+void BM_Salt50(benchmark::State &st)
+{
+    const Size z = SizeOf(st);
+    Changing(st, { SaltFrame(NoisyScene(z, 1), 0.5) });
+}
+
+void Sizes(benchmark::internal::Benchmark *b)
+{
+    b->Args({ 720, 576 })->Args({ 640, 480 })->Args({ 320, 240 })->Unit(benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_TwoCopies)->Apply(Sizes);
+BENCHMARK(BM_TwoCopiesOf16)->Apply(Sizes);
+BENCHMARK(BM_Quiet)->Apply(Sizes);
+BENCHMARK(BM_Blob)->Apply(Sizes);
+BENCHMARK(BM_Salt50)->Apply(Sizes);
+
+// Each case against the baseline that moves the same frames.
+std::string BaselineOf(const std::string &name)
+{
+    const auto slash = name.find('/');
+    if (slash == std::string::npos)
+        return {};
+    const std::string function = name.substr(0, slash), size = name.substr(slash);
+    if (function == "BM_Blob")
+        return "BM_TwoCopiesOf16" + size;
+    if (function == "BM_Quiet" || function == "BM_Salt50")
+        return "BM_TwoCopies" + size;
+    return {};
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
+    auto args = bench::WithRounds(argc, argv, 5);
+    int n = int(args.size()) - 1;
+    benchmark::Initialize(&n, args.data());
     if (const char *k = std::getenv("VORLUND_ROW_KERNEL")) {
         const std::string name(k);
         SelectRowMaskKernel(name == "portable"    ? KernelChoice::Portable
@@ -152,15 +198,10 @@ int main(int argc, char **argv)
                 kernel == KernelChoice::Avx2        ? "AVX2"
                     : kernel == KernelChoice::Ssse3 ? "SSSE3"
                                                     : "portable");
-    RatioReporter reporter;
+    bench::RoundRatioReporter reporter(BaselineOf);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto base = reporter.times.find("BM_BaselineTwoCopies");
-    if (base != reporter.times.end() && base->second > 0) {
-        std::printf("\nratio to the baseline (frame copied twice):\n");
-        for (const auto &[name, t] : reporter.times)
-            if (name != base->first)
-                std::printf("  %-16s %.2fx\n", name.c_str() + 3, t / base->second);
-    }
+    reporter.PrintRatios("ratio to the baseline (the same frames copied twice); goals at every "
+                         "size: Quiet 1.3x, Blob 2.5x, Salt50 2.5x");
     benchmark::Shutdown();
     return 0;
 }

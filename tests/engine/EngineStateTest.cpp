@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <utility>
+
 using namespace vorlund;
 
 TEST(EngineState, FirstValues)
@@ -57,6 +60,73 @@ TEST(EngineState, StartPrimesAndStopRestores)
     s.SettleTime = 300;
     s.ResetOnStop(); // nothing saved: nothing restored
     EXPECT_EQ(s.SettleTime, 300u);
+}
+
+// The detector keeps each frame once, as live frame, reference or both; whatever a camera's
+// live frame and reference hold must stay as last kept, however the slots are shared and passed
+// round, and whatever other writers do to one of two sharers.
+TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
+{
+    EngineState s;
+    std::mt19937 rng(5);
+    // What each camera should hold: the first byte of its live frame and of its reference.
+    PerCamera<int> live {}, reference {};
+    auto first = [&](int camera) {
+        std::vector<uint8_t> out;
+        s.CopyLiveFrameOut(camera, out, 2);
+        return int(out[0]);
+    };
+    auto fill = [](uint8_t *buffer, int value) {
+        buffer[0] = uint8_t(value);
+        buffer[kFrameBufferSize - 1] = uint8_t(value);
+    };
+    enum Step { Detector, ReaderWrites, ClearLive, ReferenceWrite };
+    int value = 1;
+    for (int round = 0; round < 4000; ++round, value = value % 250 + 1) {
+        const int camera = int(rng() % kMaxCameras) + 1;
+        const Step step = Step(rng() % 8 < 5 ? 0 : rng() % 4);
+        switch (step) {
+        case Detector: {
+            const bool asLive = rng() % 2, asReference = rng() % 2;
+            fill(s.FrameInProgress(), value);
+            s.KeepFrameInProgress(camera, asLive, asReference);
+            if (asLive)
+                live[camera] = value;
+            if (asReference)
+                reference[camera] = value;
+            break;
+        }
+        case ReaderWrites: {
+            const std::vector<uint8_t> frame(64, uint8_t(value));
+            s.WriteLiveFrame(camera, frame.data(), frame.size());
+            live[camera] = value;
+            break;
+        }
+        case ClearLive:
+            s.ClearLiveFrame(camera);
+            live[camera] = 0;
+            break;
+        case ReferenceWrite:
+            fill(s.ReferenceFrame(camera), value);
+            reference[camera] = value;
+            break;
+        }
+        for (int c = 1; c <= kMaxCameras; ++c) {
+            ASSERT_EQ(first(c), live[c]) << "round " << round << " camera " << c;
+            ASSERT_EQ(std::as_const(s).ReferenceFrame(c)[0], reference[c])
+                << "round " << round << " camera " << c;
+        }
+    }
+    // A partial write keeps the rest of a live frame that was shared with the reference.
+    fill(s.FrameInProgress(), 77);
+    s.KeepFrameInProgress(2, true, true);
+    const std::vector<uint8_t> head(10, 3);
+    s.WriteLiveFrame(2, head.data(), head.size());
+    std::vector<uint8_t> out;
+    s.CopyLiveFrameOut(2, out, kFrameBufferSize);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(out.back(), 77);
+    EXPECT_EQ(std::as_const(s).ReferenceFrame(2)[0], 77);
 }
 
 TEST(EngineState, BufferCopiesAreBounded)

@@ -111,10 +111,120 @@ TEST_P(ScoringEquivalence, MatchesThePlainPassOnRandomFrames)
     EXPECT_GT(frames, 500);
 }
 
+// A frame pair whose changed pixels are exactly `changed(x, y)`: the reference stays below 100
+// and a changed pixel is 150 brighter in every byte, so every threshold sees the same mask.
+template <class Changed>
+void MakeMasked(std::mt19937 &rng, Frame &ref, Frame &cur, Changed &&changed)
+{
+    std::uniform_int_distribution<int> byte(0, 99);
+    for (auto &b : ref.bytes)
+        b = static_cast<uint8_t>(byte(rng));
+    cur = ref;
+    for (int y = 0; y < ref.height; ++y)
+        for (int x = 0; x < ref.width; ++x)
+            if (changed(x, y))
+                cur.Shift(x, y, 1, 1, 150);
+}
+
+// Runs placed where the fast pass has edges to get right: word edges (multiples of 64), cell
+// columns, and the end of a cell's row carried into the next row.
+struct Structured
+{
+    const char *name;
+    int width, height;
+    int kind; // 0 salt, 1 run lengths about the longest, 2 runs across edges
+    double salt;
+};
+
+TEST_P(ScoringEquivalence, MatchesThePlainPassOnStructuredScenes)
+{
+    const Structured cases[] = {
+        { "salt 5%", 720, 576, 0, 0.05 },  { "salt 25%", 720, 576, 0, 0.25 },
+        { "salt 50%", 720, 576, 0, 0.50 }, { "salt 75%", 720, 576, 0, 0.75 },
+        { "salt 95%", 720, 576, 0, 0.95 }, { "salt 10%", 644, 483, 0, 0.10 },
+        { "salt 50%", 320, 240, 0, 0.50 }, { "salt 90%", 640, 480, 0, 0.90 },
+        { "salt 60%", 130, 97, 0, 0.60 },  { "equal runs", 720, 576, 1, 0 },
+        { "equal runs", 644, 483, 1, 0 },  { "equal runs", 200, 64, 1, 0 },
+        { "edges", 720, 576, 2, 0 },       { "edges", 644, 483, 2, 0 },
+        { "edges", 512, 128, 2, 0 },       { "edges", 130, 40, 2, 0 },
+    };
+    std::mt19937 rng(777);
+    for (const Structured &c : cases) {
+        const int w = c.width, h = c.height, cw = w / 8;
+        Frame ref(w, h), cur(w, h);
+        for (int rep = 0; rep < 3; ++rep) {
+            std::vector<uint8_t> mask(size_t(w) * h);
+            if (c.kind == 0) {
+                std::bernoulli_distribution on(c.salt);
+                for (auto &m : mask)
+                    m = on(rng);
+            } else if (c.kind == 1) {
+                // Rows of runs drawn from three neighbouring lengths with one-pixel gaps, so runs
+                // keep meeting the cell's longest exactly, on consecutive rows and not.
+                std::uniform_int_distribution<int> base(1, 9), pick(-1, 1), gap(1, 2);
+                for (int y = 0; y < h; ++y) {
+                    const int b = base(rng);
+                    for (int x = gap(rng) - 1; x < w;) {
+                        const int len = std::max(1, b + pick(rng));
+                        for (int i = 0; i < len && x < w; ++i, ++x)
+                            mask[size_t(y) * w + x] = 1;
+                        x += gap(rng);
+                    }
+                }
+            } else {
+                // Runs that start just before and end just after an edge, and rows whose cell
+                // ends changed so that the run goes on in the next row.
+                std::vector<int> edges;
+                for (int e = 64; e < w; e += 64)
+                    edges.push_back(e);
+                for (int k = 1; k < 8; ++k)
+                    edges.push_back(k * cw);
+                const int spread = std::min(70, cw / 3);
+                std::uniform_int_distribution<int> before(0, spread), after(0, spread);
+                std::bernoulli_distribution tail(0.5);
+                for (int y = 0; y < h; ++y) {
+                    for (int e : edges) {
+                        const int from = std::max(0, e - before(rng));
+                        const int to = std::min(w, e + after(rng));
+                        for (int x = from; x < to; ++x)
+                            mask[size_t(y) * w + x] = 1;
+                    }
+                    for (int k = 0; k < 8; ++k) {
+                        const int end = k < 7 ? (k + 1) * cw : w;
+                        if (tail(rng))
+                            for (int x = end - 1 - before(rng) % 5; x < end; ++x)
+                                mask[size_t(y) * w + x] = 1;
+                        if (tail(rng))
+                            for (int x = k * cw; x < k * cw + before(rng) % 5; ++x)
+                                mask[size_t(y) * w + x] = 1;
+                    }
+                }
+            }
+            MakeMasked(rng, ref, cur, [&](int x, int y) { return mask[size_t(y) * w + x] != 0; });
+            CellScores fast;
+            ScoreCells(cur.bytes.data(), ref.bytes.data(), w, h, 80, fast);
+            const auto plain = ScoreCellsPlain(cur.bytes.data(), ref.bytes.data(), w, h, 80);
+            int scored = 0;
+            for (int k = 0; k < 64; ++k) {
+                ASSERT_EQ(fast.BlobScore[k], plain.BlobScore[k])
+                    << c.name << " " << w << "x" << h << " cell " << k;
+                ASSERT_EQ(fast.changed[k], plain.changed[k])
+                    << c.name << " " << w << "x" << h << " cell " << k;
+                scored += plain.BlobScore[k] > 0;
+            }
+            // The scenes must exercise the score, not only the counts.
+            EXPECT_GT(scored, 0) << c.name << " " << w << "x" << h;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, ScoringEquivalence,
-                         ::testing::Values(KernelChoice::Portable, KernelChoice::Avx2),
+                         ::testing::Values(KernelChoice::Portable, KernelChoice::Ssse3,
+                                           KernelChoice::Avx2),
                          [](const auto &info) {
-                             return info.param == KernelChoice::Avx2 ? "Avx2" : "Portable";
+                             return info.param == KernelChoice::Avx2 ? "Avx2"
+                                 : info.param == KernelChoice::Ssse3 ? "Ssse3"
+                                                                     : "Portable";
                          });
 
 } // namespace

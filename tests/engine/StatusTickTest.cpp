@@ -183,6 +183,36 @@ TEST_F(StatusTickTest, NoSignalBalloonOncePerLoss)
     EXPECT_EQ(f.shell.balloons.size(), 2u);
 }
 
+// Fresh video is repainted only where it can be seen; hidden, its mark is taken without a
+// repaint, and a lost signal is still noticed.
+TEST_F(StatusTickTest, HiddenWindowGetsNoRepaintButStillNoticesLostSignal)
+{
+    f.engine.CameraCount = 2;
+    const struct
+    {
+        bool shown;
+        std::vector<int> repaints;
+        uint8_t freshAfter;
+    } cases[] = { { true, { 1, 2 }, 1 }, { false, {}, 0 } };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown ? "shown" : "hidden");
+        f.shell.shown = c.shown;
+        f.shell.repaints.clear();
+        f.shell.balloons.clear();
+        tick.ResetForStart();
+        f.engine.FreshFrame[1] = 1;
+        f.engine.FreshFrame[2] = 1;
+        Tick();
+        EXPECT_EQ(f.shell.repaints, c.repaints);
+        EXPECT_EQ(f.engine.FreshFrame[1], c.freshAfter); // painting takes it when shown
+        f.engine.FreshFrame[1] = 0;
+        f.engine.FreshFrame[2] = 0;
+        Tick(60);
+        ASSERT_EQ(f.shell.balloons.size(), 1u);
+        EXPECT_EQ(f.shell.balloons[0].title, "No Video Signal");
+    }
+}
+
 TEST_F(StatusTickTest, CodecNoticeLayoutRestartMarkAndDiskGuard)
 {
     f.settings.Config.CodecName = "(None)";

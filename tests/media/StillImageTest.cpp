@@ -85,6 +85,48 @@ TEST(StillImage, FastTurnEqualsPlainTurn)
     }
 }
 
+// Turning while encoding writes the very bytes that turning the stamped picture and then
+// encoding it wrote, for every size (bands that do not fill, odd sides) and quality (both DCTs).
+TEST(StillImage, TurnWhileEncodingGivesTheBytesOfTurnThenEncode)
+{
+    TextMask stamp { 9, 4, std::vector<uint8_t>(36, 0) };
+    for (size_t i = 0; i < stamp.coverage.size(); i += 3)
+        stamp.coverage[i] = 255;
+    JpegEncoder banded, whole;
+    for (const auto &[w, h] : { std::pair { 720, 576 },
+                                { 644, 483 },
+                                { 33, 70 },
+                                { 64, 48 },
+                                { 17, 5 },
+                                { 40, 1 },
+                                { 1, 1 } }) {
+        std::vector<uint8_t> frame(size_t(w) * h * 3);
+        for (size_t i = 0; i < frame.size(); ++i)
+            frame[i] = uint8_t((i * 37 + i / 97 + (i / 3) % 11 * 19) & 0xFF);
+        for (const Rotation turn : { Rotation::Left, Rotation::Right }) {
+            for (const int quality : { 10, 50, 95, 96, 100 }) {
+                StillImage image;
+                ASSERT_TRUE(image.Load(frame.data(), frame.size(), w, h));
+                image.DrawMask(stamp, 5, h - 5);
+                std::vector<uint8_t> fused, turned;
+                ASSERT_TRUE(banded.Encode(image, quality, fused, turn)) << banded.LastError();
+                image.Rotate(turn);
+                ASSERT_TRUE(whole.Encode(image, quality, turned));
+                ASSERT_FALSE(fused.empty());
+                EXPECT_TRUE(fused == turned) << w << "x" << h << " q" << quality
+                                             << (turn == Rotation::Left ? " left" : " right");
+            }
+        }
+    }
+    // Unturned goes the whole-picture way, unchanged.
+    std::vector<uint8_t> frame(32 * 16 * 3, 90), a, b;
+    StillImage image;
+    ASSERT_TRUE(image.Load(frame.data(), frame.size(), 32, 16));
+    ASSERT_TRUE(banded.Encode(image, 50, a, Rotation::None));
+    ASSERT_TRUE(whole.Encode(image, 50, b));
+    EXPECT_EQ(a, b);
+}
+
 TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
 {
     std::vector<uint8_t> frame(100 * 10 * 3);

@@ -103,6 +103,7 @@ public:
     void SetPaneText(int pane, std::string_view text) override { panes[pane] = std::string(text); }
     void UpdateLayout(int w, int h) override { layouts.emplace_back(w, h); }
     void Repaint(int camera) override { repaints.push_back(camera); }
+    bool IsShown() const override { return shown; }
     void RebuildCameraMenu() override { ++cameraMenus; }
     void RebuildCommandMenu() override { ++commandMenus; }
     void RebuildDeviceMenu() override { ++deviceMenus; }
@@ -121,6 +122,7 @@ public:
     std::map<int, std::string> panes;
     std::vector<std::pair<int, int>> layouts;
     std::vector<int> repaints;
+    bool shown = true;
     int cameraMenus = 0, commandMenus = 0, deviceMenus = 0;
     std::vector<std::string> notices;
     bool noticeOpen = false;

@@ -13,9 +13,11 @@
 #include <QSpinBox>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vorlund;
@@ -98,6 +100,29 @@ TEST_F(ViewTest, LayoutFollowsTheCameraCount)
         view->UpdateLayout(0, 0);
         EXPECT_EQ(view->size(), size) << cameras;
     }
+}
+
+// Repaints are asked for only while someone can see the window.
+TEST_F(ViewTest, ShownOnlyWhileVisibleExposedAndNotMinimised)
+{
+    auto view = MakeView();
+    // The window system answers in its own time: wait (bounded) for the state asked for.
+    auto settles = [&](bool shown) {
+        for (int i = 0; i < 200 && view->IsShown() != shown; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return view->IsShown() == shown;
+    };
+    EXPECT_FALSE(view->IsShown()); // never shown
+    view->show();
+    EXPECT_TRUE(settles(true));
+    view->showMinimized();
+    EXPECT_TRUE(settles(false));
+    view->showNormal();
+    EXPECT_TRUE(settles(true));
+    view->hide();
+    EXPECT_TRUE(settles(false));
 }
 
 TEST_F(ViewTest, TilesAndOverlaysWhereTheGridPutsThem)
