@@ -61,7 +61,6 @@ private:
     QPushButton *m_ok;
     QValidator *m_codecLimit;
     QValidator *m_profileLimit;
-    bool m_filling = false;
 };
 
 // "Configure WMVideo9 Encoder".
