@@ -4,6 +4,8 @@
 // Production implements them over Qt and GStreamer; tests replace them with recording fakes.
 // Every call is made on the UI thread.
 
+#include "CommandIds.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,13 +35,6 @@ struct BalloonRequest
     uint32_t options = 0x0400; // close button
     int milliseconds = 5000;
 };
-
-// Status bar panes of the main frame.
-inline constexpr int kPaneState = 101;
-inline constexpr int kPaneCamera = 102;
-inline constexpr int kPaneZone = 103;
-// The frame's first pane: the capture device ("DV Cam - Audio OFF" for a camcorder).
-inline constexpr int kPaneDevice = 0;
 
 // What the topics need of the window: balloons, panes, layout, repaint and menus.
 class IViewShell

@@ -334,60 +334,61 @@ void ViewCore::OnCommand(int id)
     if (!IsCommandEnabled(id))
         return;
     switch (id) {
-    case ID_START:
+    case Cmd::Start:
         m_run.OnStartCommand();
         break;
-    case ID_STOP:
+    case Cmd::Stop:
         m_run.OnStopCommand();
         break;
-    case ID_SHOW_FILTERS:
+    case Cmd::ShowFilters:
         m_sink.PostMessage(WM_SHOW_FILTERS);
         break;
-    case ID_VIDEO_FORMAT:
+    case Cmd::VideoFormat:
         m_pages.ShowVideoFormatPage();
         break;
-    case ID_VIDEO_CROSSBAR:
+    case Cmd::VideoCrossbar:
         m_pages.ShowCrossbarPage(false);
         break;
-    case ID_VIDEO_SETTINGS:
+    case Cmd::VideoSettings:
         m_pages.ShowVideoCapturePage(false);
         break;
-    case ID_TV_TUNER:
+    case Cmd::TvTuner:
         m_pages.ShowTvTunerPage(false);
         break;
-    case ID_AUDIO_RECORDING:
+    case Cmd::AudioRecording:
         m_pages.ChooseAudioInput();
         break;
-    case ID_REVIEW:
+    case Cmd::Review:
         m_review.ToggleReviewMode();
         break;
-    case ID_CONFIGURATION:
+    case Cmd::Configuration:
         RunConfigurationCommand();
         break;
-    case ID_TIMED_ZONES:
+    case Cmd::TimedZones:
         OpenTimedZones();
         break;
-    case ID_VIDEO_COMPRESSION:
+    case Cmd::VideoCompression:
         ChooseVideoCodec(DialogParent, m_context, m_graph, dynamic_cast<CaptureGraph *>(&m_graph));
         m_run.OnDialogClosed();
         break;
-    case ID_PLAY_VIDEO:
-        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier);
+    case Cmd::PlayVideo:
+        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier,
+                           m_options.desktop ? *m_options.desktop : m_qtDesktop);
         break;
-    case ID_ALWAYS_ON_TOP:
+    case Cmd::AlwaysOnTop:
         m_view.Startup.WindowOnTop = !m_view.Startup.WindowOnTop;
         m_shell.UpdateLayout(0, 0);
         break;
     default:
-        if (id >= ID_DEVICE_FIRST && id <= ID_DEVICE_LAST && m_view.Idle)
+        if (id >= Cmd::Device1 && id <= Cmd::Device4)
             PickDevice(id);
-        else if (id >= ID_CAMERA_1 && id <= ID_CAMERA_4)
+        else if (id >= Cmd::Camera1 && id <= Cmd::Camera4)
             m_sink.PostMessage(WM_CAMERA_SETTINGS, uintptr_t(id));
         break;
     }
 }
 
-bool ViewCore::IsCommandEnabled(int id) const
+CommandState ViewCore::CurrentCommandState() const
 {
     CommandState state;
     state.idle = m_view.Idle;
@@ -398,7 +399,17 @@ bool ViewCore::IsCommandEnabled(int id) const
     state.audioDevice = m_view.AudioDevicePresent;
     state.camSettingsOpen = m_view.CamSettingsOpen;
     state.timedZonesOpen = m_view.TimedZonesOpen;
-    return !ViewCommandDisabled(id, state);
+    state.cameraCount = m_engine.CameraCount;
+    for (size_t i = 0; i < state.deviceSlots.size(); ++i)
+        state.deviceSlots[i] = !m_view.VideoDeviceNames[i].empty();
+    state.deviceCommandId = m_view.DeviceCommandId;
+    state.windowOnTop = m_view.Startup.WindowOnTop != 0;
+    return state;
+}
+
+bool ViewCore::IsCommandEnabled(int id) const
+{
+    return !ViewCommandDisabled(id, CurrentCommandState());
 }
 
 void ViewCore::OnLButtonDown(int x, int y)
@@ -409,7 +420,7 @@ void ViewCore::OnLButtonDown(int x, int y)
 
 bool ViewCore::IsCommandChecked(int id) const
 {
-    return id == ID_ALWAYS_ON_TOP && m_view.Startup.WindowOnTop != 0;
+    return ViewCommandChecked(id, CurrentCommandState());
 }
 
 namespace {

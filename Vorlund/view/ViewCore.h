@@ -3,6 +3,7 @@
 #include "AlertMailer.h"
 #include "CameraSettings.h"
 #include "CameraSwitcher.h"
+#include "Desktop.h"
 #include "DevicePageDialogs.h"
 #include "DevicePages.h"
 #include "DeviceSettings.h"
@@ -19,6 +20,7 @@
 #include "Snapshots.h"
 #include "StatusTick.h"
 #include "TimedZones.h"
+#include "ViewCommands.h"
 #include "ViewMessageEvent.h"
 
 #include <QObject>
@@ -73,6 +75,8 @@ public:
         const IClock *clock = nullptr;
         // Makes the view's timers, which call back with their id; none gives one QTimer each.
         std::function<std::unique_ptr<ITimers>(std::function<void(int)> onTimer)> makeTimers;
+        // Opens recordings in the user's player; none is the desktop's.
+        IDesktop *desktop = nullptr;
     };
 
     ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
@@ -125,6 +129,7 @@ private:
     void ShowIntroPicture();
     void ShowFiltersBalloon();
     void PickDevice(int id);
+    CommandState CurrentCommandState() const;
     void ChangeVideoDevice(bool announce);
     void RunConfigurationCommand();
     void OpenTimedZones();
@@ -135,6 +140,7 @@ private:
     Options m_options;
 
     SilentSound m_silent;
+    QtDesktop m_qtDesktop;
     std::unique_ptr<ISound> m_sound;
     NullTopics m_null;
     EngineState m_engine;
