@@ -1,7 +1,5 @@
 #include "RunVideoCodecs.h"
 
-#include "CaptureGraph.h"
-#include "Codecs.h"
 #include "DeviceSettings.h"
 #include "FieldChecks.h"
 #include "ServerContext.h"
@@ -48,10 +46,10 @@ private:
 class ChooserRun
 {
 public:
-    ChooserRun(QWidget *parent, ServerContext &context, ICaptureGraph &graph, CaptureGraph *capture,
+    ChooserRun(QWidget *parent, ServerContext &context, ICaptureGraph &graph, ICodecAccess *codecs,
                const CodecDialogRuns &runs)
         : m_parent(parent), m_c(context), m_config(context.settings.Config), m_graph(graph),
-          m_capture(capture), m_runs(runs)
+          m_codecs(codecs), m_runs(runs)
     { }
 
     bool Run()
@@ -59,7 +57,8 @@ public:
         CodecDialogFlag open(m_c.view);
         m_c.engine.KeepDeviceFilter = m_c.view.DeviceReady ? 1 : 0;
         m_graph.TearDownGraph();
-        const std::vector<std::string> names = ListCompressors(CodecKind::Video);
+        const std::vector<std::string> names
+            = m_codecs ? m_codecs->ListVideoCompressors() : std::vector<std::string>();
         if (names.empty()) {
             ShowErrorBox(m_c.notifier, kNoCodecsText);
             m_config.CodecName = "(None)";
@@ -149,34 +148,31 @@ private:
             m_c.view.DeviceReady = false;
             return;
         }
-        GstElement *encoder = m_capture ? m_capture->Parts().m_pVideoCodec.get() : nullptr;
-        if (!encoder) {
+        if (!m_codecs || !m_codecs->HasVideoEncoder()) {
             m_c.notifier.ShowMessage(kNoConfigDialogsText, kPlainCaption);
             return;
         }
-        const std::vector<CodecProperty> properties = ListCodecProperties(encoder);
+        const std::vector<CodecProperty> properties = m_codecs->VideoCodecProperties();
         if (properties.empty()) {
             m_c.notifier.ShowMessage(kNoDialogsText, kPlainCaption);
             return;
         }
         CCodecProperties editor(m_c.notifier, m_config.CodecName, &dialog);
         editor.Properties = properties;
-        editor.Accepts = [encoder](const std::string &name, const std::string &value) {
-            return AcceptsCodecValue(encoder, name, value);
+        editor.Accepts = [this](const std::string &name, const std::string &value) {
+            return m_codecs->AcceptsVideoCodecValue(name, value);
         };
         const int result = m_runs.properties ? m_runs.properties(editor) : dialog.RunNested(editor);
         if (result != QDialog::Accepted)
             return;
-        CodecState &state = m_capture->VideoCodecState;
-        state = UpdateCodecState(state, m_config.CodecName, properties, editor.Properties);
-        ApplyCodecState(encoder, state, m_config.CodecName);
+        m_codecs->KeepVideoCodecChanges(m_config.CodecName, properties, editor.Properties);
     }
 
     QWidget *m_parent;
     ServerContext &m_c;
     DeviceConfig &m_config;
     ICaptureGraph &m_graph;
-    CaptureGraph *m_capture;
+    ICodecAccess *m_codecs;
     const CodecDialogRuns &m_runs;
     std::optional<BuiltChoice> m_built;
 };
@@ -184,9 +180,9 @@ private:
 } // namespace
 
 bool ChooseVideoCodec(QWidget *parent, ServerContext &context, ICaptureGraph &graph,
-                      CaptureGraph *capture, const CodecDialogRuns &runs)
+                      ICodecAccess *codecs, const CodecDialogRuns &runs)
 {
-    ChooserRun run(parent, context, graph, capture, runs);
+    ChooserRun run(parent, context, graph, codecs, runs);
     return run.Run();
 }
 

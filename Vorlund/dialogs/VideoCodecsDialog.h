@@ -3,7 +3,7 @@
 #pragma once
 
 #include "CodecChoice.h"
-#include "CodecState.h"
+#include "CodecProperties.h"
 #include "IdleDlg.h"
 #include "Notifier.h"
 

@@ -4,6 +4,7 @@
 // Production implements them over Qt and GStreamer; tests replace them with recording fakes.
 // Every call is made on the UI thread.
 
+#include "CodecProperties.h"
 #include "CommandIds.h"
 
 #include <cstdint>
@@ -75,6 +76,10 @@ struct GraphEvent
     std::string text; // what the pipeline said, for the log
 };
 
+class IInputRouter;
+class ICodecAccess;
+class IDeviceAccess; // the device pages' way to the open device (DevicePages.h)
+
 // The capture pipeline as the topics drive it.
 class ICaptureGraph
 {
@@ -108,6 +113,31 @@ public:
     // Names of the video and audio capture devices, at most four each, the test sources last.
     virtual std::vector<std::string> ListVideoDevices() = 0;
     virtual std::vector<std::string> ListAudioDevices() = 0;
+    // What the graph offers beyond this; none where it has no such part (a test's graph).
+    virtual IInputRouter *InputRouter() { return nullptr; }
+    virtual ICodecAccess *CodecAccess() { return nullptr; }
+    virtual IDeviceAccess *DeviceAccess() { return nullptr; }
+};
+
+// The video compressors and the built encoder's settings, for the codec chooser.
+class ICodecAccess
+{
+public:
+    virtual ~ICodecAccess() = default;
+    // The installed video compressors' names.
+    virtual std::vector<std::string> ListVideoCompressors() = 0;
+    // Whether the built graph holds a video encoder whose settings can be shown.
+    virtual bool HasVideoEncoder() const = 0;
+    // That encoder's writable settings with their current values.
+    virtual std::vector<CodecProperty> VideoCodecProperties() = 0;
+    // Whether the encoder takes `value` for its setting `name` as it stands.
+    virtual bool AcceptsVideoCodecValue(const std::string &name, const std::string &value) = 0;
+    // The editor closed with OK: the changed settings are kept for `codecName` (every build
+    // applies them again) and set on the encoder now.
+    virtual void KeepVideoCodecChanges(const std::string &codecName,
+                                       const std::vector<CodecProperty> &before,
+                                       const std::vector<CodecProperty> &after)
+        = 0;
 };
 
 // The device's own pages, run with the device-only flag (no window) where the tick needs them.

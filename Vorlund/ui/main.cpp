@@ -6,6 +6,7 @@
 #include "Launchers.h"
 #include "LinkLibraries.h"
 #include "MainFrame.h"
+#include "MediaLibrary.h"
 #include "PluginFolder.h"
 #include "Profile.h"
 #include "QtNotifier.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 
-#include <gst/gst.h>
 
 #include <string>
 #include <vector>
@@ -45,17 +45,16 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
 
 int main(int argc, char **argv)
 {
-    GError *gstError = nullptr;
-    const bool gstReady = gst_init_check(&argc, &argv, &gstError);
+    std::string mediaError;
+    const bool mediaReady = vorlund::StartMediaLibrary(argc, argv, mediaError);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vorlund");
     vorlund::QtNotifier notifier;
-    if (!gstReady) {
+    if (!mediaReady) {
         // Without GStreamer there is no capture at all: say why and end.
         vorlund::ShowErrorBox(notifier,
                               std::string("GStreamer could not be initialised: ")
-                                  + (gstError && gstError->message ? gstError->message : "?"));
-        g_clear_error(&gstError);
+                                  + mediaError);
         return 1;
     }
 
@@ -131,6 +130,6 @@ int main(int argc, char **argv)
     view->Core().OnDestroy();
     frame.SetClient(nullptr);
     delete view;
-    gst_deinit();
+    vorlund::EndMediaLibrary();
     return rc;
 }

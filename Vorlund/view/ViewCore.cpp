@@ -60,11 +60,14 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile),
       m_switcher(m_context, m_switcherPort,
-                 dynamic_cast<IInputRouter *>(&m_graph) ? *dynamic_cast<IInputRouter *>(&m_graph)
-                                                        : static_cast<IInputRouter &>(m_null)),
+                 m_graph.InputRouter() ? *m_graph.InputRouter()
+                                       : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
-      m_deviceAccess(MakeDeviceAccess(m_graph)), m_pageDialogs(nullptr),
-      m_pages(m_context, m_graph, *m_deviceAccess, m_pageDialogs), m_ptzPort(profile),
+      m_pageDialogs(nullptr),
+      m_pages(m_context, m_graph,
+              m_graph.DeviceAccess() ? *m_graph.DeviceAccess()
+                                     : static_cast<IDeviceAccess &>(m_noDevice),
+              m_pageDialogs), m_ptzPort(profile),
       m_ptz(m_context, m_ptzPort, m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
       m_run(m_context, m_graph, m_switcher, m_pages, m_remote), m_mailer(m_context),
@@ -368,7 +371,7 @@ void ViewCore::OnCommand(int id)
         OpenTimedZones();
         break;
     case Cmd::VideoCompression:
-        ChooseVideoCodec(DialogParent, m_context, m_graph, dynamic_cast<CaptureGraph *>(&m_graph));
+        ChooseVideoCodec(DialogParent, m_context, m_graph, m_graph.CodecAccess());
         m_run.OnDialogClosed();
         break;
     case Cmd::PlayVideo:
@@ -443,60 +446,6 @@ public:
 };
 
 } // namespace
-
-// The device pages' way into the capture graph; without a real graph there is no device.
-class GraphDeviceAccess : public IDeviceAccess
-{
-public:
-    explicit GraphDeviceAccess(CaptureGraph *graph) : m_graph(graph) { }
-    bool HasGraph() const override { return m_graph && m_graph->Pipeline(); }
-    bool OpenDeviceStage() override
-    {
-        // Another kind of graph (a test's) has no device stage to open: nothing to fail on.
-        if (!m_graph)
-            return true;
-        // A device probe builds the device stage alone, its source at READY.
-        m_graph->DeviceProbe = true;
-        const int result = m_graph->Build();
-        m_graph->DeviceProbe = false;
-        return result >= 0 && HasGraph();
-    }
-    std::optional<int> DeviceFd() override
-    {
-        return m_graph ? SourceDeviceFd(m_graph->Parts().m_pCapture.get()) : std::nullopt;
-    }
-    CapsRef OfferedCaps() override
-    {
-        GstElement *source = m_graph ? m_graph->Parts().m_pCapture.get() : nullptr;
-        PadRef pad(source ? gst_element_get_static_pad(source, "src") : nullptr, RefMode::HasRef);
-        return CapsRef(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr, RefMode::HasRef);
-    }
-    CapsRef NegotiatedCaps() override
-    {
-        return m_graph && m_graph->IsBuilt() ? CapsOf(m_graph->Parts().m_pCaptureFormat.get())
-                                             : CapsRef();
-    }
-    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device) override
-    {
-        // Another kind of graph (a test's) has no source: its one line.
-        if (!m_graph)
-            return std::vector<std::string> { "Microphone" };
-        return m_graph->ListAudioInputs(device);
-    }
-    void ApplyAudioInput() override
-    {
-        if (m_graph)
-            m_graph->ApplyAudioInput();
-    }
-
-private:
-    CaptureGraph *m_graph;
-};
-
-std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph)
-{
-    return std::make_unique<GraphDeviceAccess>(dynamic_cast<CaptureGraph *>(&graph));
-}
 
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context)
 {

@@ -33,10 +33,6 @@ class QWidget;
 
 namespace vorlund {
 
-// Sounds that are not wired yet: silent.
-// The device pages' way into a graph (none when it is not the real capture graph).
-std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph);
-
 // The production capture graph over the core's context.
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context);
 
@@ -48,6 +44,7 @@ public:
     std::unique_ptr<IRelayLink> MakeRelay(IMessageSink &) override { return nullptr; }
 };
 
+// Sounds that are not wired yet: silent.
 class SilentSound : public ISound
 {
 public:
@@ -156,7 +153,7 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     std::unique_ptr<ILinkFactory> m_links;
-    std::unique_ptr<IDeviceAccess> m_deviceAccess;
+    NoDeviceAccess m_noDevice;
     QtDevicePageDialogs m_pageDialogs;
     DevicePages m_pages;
     SerialLine m_ptzPort;
