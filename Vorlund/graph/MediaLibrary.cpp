@@ -1,5 +1,7 @@
 #include "MediaLibrary.h"
 
+#include "PluginFolder.h"
+
 #include <gst/gst.h>
 
 namespace vorlund {
@@ -12,6 +14,11 @@ bool StartMediaLibrary(int &argc, char **&argv, std::string &error)
     error = gstError && gstError->message ? gstError->message : "?";
     g_clear_error(&gstError);
     return false;
+}
+
+bool AddMediaPlugins(const std::string &folder)
+{
+    return AddPluginFolder(folder);
 }
 
 void EndMediaLibrary()

@@ -7,12 +7,11 @@
 #include "LinkLibraries.h"
 #include "MainFrame.h"
 #include "MediaLibrary.h"
-#include "PluginFolder.h"
 #include "Profile.h"
 #include "QtNotifier.h"
 #include "ServerNotifier.h"
 #include "SignalBridge.h"
-#include "SoundPlayer.h"
+#include "Sounds.h"
 #include "ViewClient.h"
 #include "VorlundApp.h"
 
@@ -38,7 +37,7 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
 {
     const std::filesystem::path root = programFolder.parent_path();
     for (const std::filesystem::path &folder : { root / "plugins", root / "lib/vorlund/plugins" })
-        vorlund::AddPluginFolder(folder.string());
+        vorlund::AddMediaPlugins(folder.string());
 }
 
 } // namespace
@@ -86,7 +85,7 @@ int main(int argc, char **argv)
     options.desktop = &desktop;
     options.makeGraph = vorlund::MakeCaptureGraph;
     options.makeSound = [](const std::filesystem::path &folder) {
-        return std::make_unique<vorlund::SoundPlayer>(folder);
+        return vorlund::MakeSoundPlayer(folder);
     };
     // The relay's web lookup; the suite's relay service answers it.
     vorlund::LookupAddress lookup;

@@ -2,6 +2,7 @@
 
 #include "CaptureDevices.h"
 #include "CaptureGraph.h"
+#include "DevicePages.h"
 #include "ConfigValues.h"
 #include "Crossbar.h"
 #include "GraphUtils.h"
@@ -63,17 +64,17 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
                  m_graph.InputRouter() ? *m_graph.InputRouter()
                                        : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
-      m_pageDialogs(nullptr),
-      m_pages(m_context, m_graph,
-              m_graph.DeviceAccess() ? *m_graph.DeviceAccess()
-                                     : static_cast<IDeviceAccess &>(m_noDevice),
-              m_pageDialogs), m_ptzPort(profile),
-      m_ptz(m_context, m_ptzPort, m_pages, m_remote),
+      m_noDevice(std::make_unique<NoDeviceAccess>()), m_pageDialogs(nullptr),
+      m_pages(std::make_unique<DevicePages>(
+          m_context, m_graph, m_graph.DeviceAccess() ? *m_graph.DeviceAccess() : *m_noDevice,
+          m_pageDialogs)),
+      m_ptzPort(profile),
+      m_ptz(m_context, m_ptzPort, *m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
-      m_run(m_context, m_graph, m_switcher, m_pages, m_remote), m_mailer(m_context),
+      m_run(m_context, m_graph, m_switcher, *m_pages, m_remote), m_mailer(m_context),
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
-      m_tick(m_context, m_graph, m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
+      m_tick(m_context, m_graph, *m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
              m_disk),
       m_snapshots(m_context, m_mailer), m_review(m_context), m_camSettings(m_context, m_tick),
       m_zones(m_context)
@@ -86,8 +87,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
     m_mailer.SendAlertMail(-1);
     m_ptz.RunCommand = [this](int id) { OnCommand(id); };
     m_zones.ShowReviewImages = [this](int camera) { m_review.ShowReviewImages(camera); };
-    m_pages.PropertyPageClosed = [this] { m_run.OnDialogClosed(); };
-    m_pages.LeaveReviewMode = [this] {
+    m_pages->PropertyPageClosed = [this] { m_run.OnDialogClosed(); };
+    m_pages->LeaveReviewMode = [this] {
         if (m_engine.ReviewMode)
             m_review.ToggleReviewMode();
     };
@@ -347,19 +348,19 @@ void ViewCore::OnCommand(int id)
         m_sink.PostMessage(WM_SHOW_FILTERS);
         break;
     case Cmd::VideoFormat:
-        m_pages.ShowVideoFormatPage();
+        m_pages->ShowVideoFormatPage();
         break;
     case Cmd::VideoCrossbar:
-        m_pages.ShowCrossbarPage(false);
+        m_pages->ShowCrossbarPage(false);
         break;
     case Cmd::VideoSettings:
-        m_pages.ShowVideoCapturePage(false);
+        m_pages->ShowVideoCapturePage(false);
         break;
     case Cmd::TvTuner:
-        m_pages.ShowTvTunerPage(false);
+        m_pages->ShowTvTunerPage(false);
         break;
     case Cmd::AudioRecording:
-        m_pages.ChooseAudioInput();
+        m_pages->ChooseAudioInput();
         break;
     case Cmd::Review:
         m_review.ToggleReviewMode();
@@ -408,6 +409,21 @@ CommandState ViewCore::CurrentCommandState() const
     state.deviceCommandId = m_view.DeviceCommandId;
     state.windowOnTop = m_view.Startup.WindowOnTop != 0;
     return state;
+}
+
+bool ViewCore::HasCrossbar() const
+{
+    return m_pages->HasCrossbar();
+}
+
+bool ViewCore::HasTvTuner() const
+{
+    return m_pages->HasTvTuner();
+}
+
+bool ViewCore::HasVideoSettingsPage() const
+{
+    return m_pages->HasVideoSettingsPage();
 }
 
 bool ViewCore::IsCommandEnabled(int id) const

@@ -5,7 +5,6 @@
 #include "CameraSwitcher.h"
 #include "Desktop.h"
 #include "DevicePageDialogs.h"
-#include "DevicePages.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
 #include "MainTick.h"
@@ -26,6 +25,10 @@
 #include <QObject>
 
 class QWidget;
+
+namespace vorlund {
+class DevicePages;
+} // namespace vorlund
 
 #include <filesystem>
 #include <functional>
@@ -83,9 +86,9 @@ public:
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
     bool IsCommandChecked(int id) const;
-    bool HasCrossbar() const { return m_pages.HasCrossbar(); }
-    bool HasTvTuner() const { return m_pages.HasTvTuner(); }
-    bool HasVideoSettingsPage() const { return m_pages.HasVideoSettingsPage(); }
+    bool HasCrossbar() const;
+    bool HasTvTuner() const;
+    bool HasVideoSettingsPage() const;
     // Closing the window: capture stopped with its end of stream, the graph released.
     void OnClose();
     // The view goes away: the last save.
@@ -153,9 +156,9 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     std::unique_ptr<ILinkFactory> m_links;
-    NoDeviceAccess m_noDevice;
+    std::unique_ptr<IDeviceAccess> m_noDevice; // the device of a graph without one
     QtDevicePageDialogs m_pageDialogs;
-    DevicePages m_pages;
+    std::unique_ptr<DevicePages> m_pages;
     SerialLine m_ptzPort;
     Ptz m_ptz;
     RemoteServing m_remote;
