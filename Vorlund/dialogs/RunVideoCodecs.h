@@ -21,10 +21,8 @@ struct CodecDialogRuns
     std::function<int(CConfigWM9 &)> wm9;
 };
 
-// Command 155 "Video &Compression": the graph is down while the chooser is open; OK stores
-// CodecName, UseWmProfile and WmProfilePath and saves; either way the graph is built again for
-// the codec chosen. `codecs` lists the compressors and holds the settings "Configure" edits
-// (none: no compressors to choose from). Returns whether OK was chosen.
+// Command 155 "Video &Compression" (CodecChooser.h) with the chooser and its windows over
+// `parent`. Returns whether OK was chosen.
 bool ChooseVideoCodec(QWidget *parent, ServerContext &context, ICaptureGraph &graph,
                       ICodecAccess *codecs, const CodecDialogRuns &runs = {});
 
