@@ -14,6 +14,14 @@ public:
     virtual ~INotifier() = default;
     virtual void ShowMessage(std::string_view text, std::string_view caption) = 0;
     virtual bool AskYesNo(std::string_view text, std::string_view caption) = 0;
+    // A message of a kind whose texts vary (a count, a time): a notifier that keeps boxes open
+    // shows no second box of that kind while one is open.
+    virtual void ShowMessageOfKind(std::string_view kind, std::string_view text,
+                                   std::string_view caption)
+    {
+        (void)kind;
+        ShowMessage(text, caption);
+    }
 };
 
 inline constexpr std::string_view kErrorBoxCaption = "Vorlund - Error!";

@@ -6,7 +6,11 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vorlund {
 
@@ -17,6 +21,19 @@ QComboBox *Combo(int id, QWidget *parent)
     auto *combo = new QComboBox(parent);
     combo->setObjectName(QString::number(id));
     return combo;
+}
+
+// Filled as the dialog opens, a combo is made at least as wide as its longest text.
+void FitToTexts(QComboBox *combo)
+{
+    int widest = 0;
+    for (int i = 0; i < combo->count(); ++i)
+        widest = std::max(widest, combo->fontMetrics().horizontalAdvance(combo->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    const QSize content(widest, combo->fontMetrics().height());
+    combo->setMinimumWidth(
+        combo->style()->sizeFromContents(QStyle::CT_ComboBox, &option, content, combo).width());
 }
 
 QString Text(const std::string &s)
@@ -103,6 +120,11 @@ void CAudioDevice::OnInitDialog()
     m_levels->clear();
     m_levels->addItems({ "Hi", "Medium", "Low" });
     m_levels->setCurrentIndex(LevelIndex >= 0 && LevelIndex < 3 ? LevelIndex : -1);
+    // The window was sized before the names came in: wide enough for them now.
+    for (QComboBox *combo : { m_devices, m_lines, m_levels })
+        FitToTexts(combo);
+    layout()->activate();
+    resize(size().expandedTo(minimumSizeHint()));
     CIdleDlg::OnInitDialog();
 }
 
@@ -113,6 +135,7 @@ void CAudioDevice::OnSelChangeDevice()
         return;
     FillLines(LineTable[size_t(device)], -1);
     m_lines->setCurrentIndex(m_lines->count() > 0 ? 0 : -1);
+    FitToTexts(m_lines);
 }
 
 bool CAudioDevice::DoDataExchange(bool saveAndValidate)

@@ -25,7 +25,7 @@ QSpinBox *HourEdit(int id, QWidget *parent)
 
 CTimedZones::CTimedZones(QWidget *parent) : CIdleDlg(142, parent)
 {
-    setWindowTitle("Masking/Timed Zones");
+    setWindowTitle("Masking\\Timed Zones");
     setModal(false);
     setWindowFlag(Qt::WindowContextHelpButtonHint, true);
     m_label = new QLabel("Zone 1", this);

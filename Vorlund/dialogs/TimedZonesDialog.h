@@ -10,7 +10,7 @@
 
 namespace vorlund {
 
-// "Masking/Timed Zones": modeless; edits one zone's hours at a time. Next, OK and Cancel are
+// "Masking\Timed Zones": modeless; edits one zone's hours at a time. Next, OK and Cancel are
 // reported to the owner, which runs the editor's logic.
 class CTimedZones : public CIdleDlg
 {

@@ -74,8 +74,8 @@ CVideoCodecs::CVideoCodecs(INotifier &notifier, QWidget *parent)
     for (QListWidget *list : { m_compressors, m_profiles }) {
         connect(list, &QListWidget::itemClicked, this, &CVideoCodecs::OnListSelection);
         connect(list, &QListWidget::itemActivated, this, &CVideoCodecs::OnListSelection);
-        connect(list, &QListWidget::currentItemChanged, this,
-                [this](QListWidgetItem *current) { OnListSelection(current); });
+        // Only the user's click or double click chooses: the list makes an item current by
+        // itself when it takes the focus, and that must not replace the stored choice.
     }
     connect(m_selection, &QLineEdit::textEdited, this, &CVideoCodecs::EnableOk);
     connect(m_useProfiles, &QCheckBox::clicked, this, &CVideoCodecs::OnUseProfilesClicked);
@@ -118,15 +118,18 @@ CVideoCodecs::CVideoCodecs(INotifier &notifier, QWidget *parent)
 
 void CVideoCodecs::OnInitDialog()
 {
-    m_filling = true;
     m_compressors->clear();
     m_compressors->addItem("(None)");
     for (const std::string &name : CompressorNames)
         m_compressors->addItem(FromUtf8(name));
-    m_filling = false;
     FillProfileList();
     if (UseProfiles)
         Selection = CurrentProfile;
+    // The stored choice is the list's current entry, so the list shows what the field shows.
+    QListWidget *list = UseProfiles ? m_profiles : m_compressors;
+    const QList<QListWidgetItem *> stored = list->findItems(FromUtf8(Selection), Qt::MatchExactly);
+    if (!stored.isEmpty())
+        list->setCurrentItem(stored.front());
     UpdateData(false);
     m_ok->setEnabled(false);
 }
@@ -146,10 +149,8 @@ bool CVideoCodecs::DoDataExchange(bool save)
 
 ProfileListResult CVideoCodecs::FillProfileList()
 {
-    m_filling = true;
     Profiles.clear();
     m_profiles->clear();
-    m_filling = false;
     std::filesystem::path folder;
     if (RunProfileEditor(1, WorkingFolder, m_notifier, folder) != 0 || folder.empty())
         return ProfileListResult::EditorNotAvailable;
@@ -158,16 +159,14 @@ ProfileListResult CVideoCodecs::FillProfileList()
         return listing.result;
     Profiles = std::move(listing.profiles);
     CurrentProfile = listing.currentProfile;
-    m_filling = true;
     for (const auto &entry : Profiles)
         m_profiles->addItem(FromUtf8(entry.first));
-    m_filling = false;
     return ProfileListResult::Ok;
 }
 
 void CVideoCodecs::OnListSelection(QListWidgetItem *item)
 {
-    if (m_filling || !item)
+    if (!item)
         return;
     Selection = ToUtf8(item->text());
     EnableOk();

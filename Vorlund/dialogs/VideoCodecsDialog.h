@@ -3,7 +3,7 @@
 #pragma once
 
 #include "CodecChoice.h"
-#include "CodecState.h"
+#include "CodecProperties.h"
 #include "IdleDlg.h"
 #include "Notifier.h"
 
@@ -61,7 +61,6 @@ private:
     QPushButton *m_ok;
     QValidator *m_codecLimit;
     QValidator *m_profileLimit;
-    bool m_filling = false;
 };
 
 // "Configure WMVideo9 Encoder".

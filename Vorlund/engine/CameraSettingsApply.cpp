@@ -104,13 +104,13 @@ CameraSettingsApply::OpenAction CameraSettingsApply::OnCameraSettings(int comman
         m_context.notifier.ShowMessage(kContinuousText, kPlainCaption);
         return OpenAction::ContinuousMessage;
     }
-    if (commandId < ID_CAMERA_FIRST || commandId > ID_CAMERA_LAST)
+    if (commandId < Cmd::Camera1 || commandId > Cmd::Camera4)
         return OpenAction::None;
     // A second camera command leaves the open dialog, its camera and its Cancel state alone.
     if (m_openCamera != 0)
         return OpenAction::BringForward;
 
-    const int c = commandId - (ID_CAMERA_FIRST - 1);
+    const int c = commandId - (Cmd::Camera1 - 1);
     m_openCamera = c;
     m_keptSensitivity = e.Sensitivity[c];
     m_keptDistance = e.MotionDistance[c];

@@ -15,10 +15,6 @@ class MainTick;
 // Template ids of the two modeless settings dialogs; WM_SETTINGS_CLOSED names one of them.
 inline constexpr int kCamSettingsTemplate = 143;
 inline constexpr int kTimedZonesTemplate = 142;
-// Camera commands "Cam1".."Cam4".
-inline constexpr int ID_CAMERA_FIRST = 106;
-inline constexpr int ID_CAMERA_LAST = 109;
-
 inline constexpr int kMinRecordSeconds = 1;
 inline constexpr int kMaxRecordSeconds = 86400;
 inline constexpr int kMinZoneSensitivity = 1;

@@ -11,8 +11,11 @@
 
 namespace vorlund {
 
+// The 15 ms main tick and the pan/tilt/zoom steps run on precise timers, the others on coarse.
+Qt::TimerType TimerTypeFor(int id);
+
 // The view's timers by id, one QTimer each, calling `onTimer(id)` on the owner's thread. Setting
-// a running id restarts it with the new interval; the 15 ms main tick is a precise timer.
+// a running id restarts it with the new interval.
 class QtTimers : public ITimers
 {
 public:

@@ -279,14 +279,14 @@ BuildResult RunControl::OpenNextVideoDevice()
     c.engine.KeepDeviceFilter = 0;
     BuildResult result = BuildResult::NoDevice;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const int slot = std::clamp(view.DeviceCommandId - 112, 0, 3);
+        const int slot = std::clamp(view.DeviceCommandId - Cmd::Device1, 0, 3);
         if (!view.VideoDeviceNames[slot].empty()) {
             c.settings.Config.DeviceName = view.VideoDeviceNames[slot];
             result = m_graph.BuildCaptureGraph(true);
         }
         if (result != BuildResult::Failed)
             break;
-        view.DeviceCommandId = slot == 3 ? 112 : 113 + slot;
+        view.DeviceCommandId = Cmd::DeviceCommand((slot + 1) % 4);
         m_graph.TearDownGraph();
     }
     c.settings.Config.DeviceName = remembered;
@@ -303,7 +303,7 @@ void RunControl::SelectDeviceCommand()
     for (size_t i = 0; i < view.VideoDeviceNames.size(); ++i) {
         if (!view.VideoDeviceNames[i].empty()
             && view.VideoDeviceNames[i] == m_context.settings.Config.DeviceName) {
-            view.DeviceCommandId = 112 + int(i);
+            view.DeviceCommandId = Cmd::DeviceCommand(int(i));
             return;
         }
     }
@@ -317,7 +317,7 @@ void RunControl::ChangeVideoDevice(bool announce)
     DeviceConfig &config = c.settings.Config;
     c.shell.RebuildDeviceMenu();
 
-    const int slot = std::clamp(view.DeviceCommandId - 112, 0, 3);
+    const int slot = std::clamp(view.DeviceCommandId - Cmd::Device1, 0, 3);
     const std::string name = view.VideoDeviceNames[slot];
     if (name != config.DeviceName) {
         e.KeepDeviceFilter = 0;
@@ -365,6 +365,7 @@ void RunControl::ChangeVideoDevice(bool announce)
     }
     c.shell.RebuildCameraMenu();
     c.shell.RebuildCommandMenu();
+    c.shell.SetPaneText(kPaneIdlePrompt, name);
 }
 
 } // namespace vorlund

@@ -4,6 +4,9 @@
 // Production implements them over Qt and GStreamer; tests replace them with recording fakes.
 // Every call is made on the UI thread.
 
+#include "CodecProperties.h"
+#include "CommandIds.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,13 +36,6 @@ struct BalloonRequest
     uint32_t options = 0x0400; // close button
     int milliseconds = 5000;
 };
-
-// Status bar panes of the main frame.
-inline constexpr int kPaneState = 101;
-inline constexpr int kPaneCamera = 102;
-inline constexpr int kPaneZone = 103;
-// The frame's first pane: the capture device ("DV Cam - Audio OFF" for a camcorder).
-inline constexpr int kPaneDevice = 0;
 
 // What the topics need of the window: balloons, panes, layout, repaint and menus.
 class IViewShell
@@ -83,6 +79,10 @@ struct GraphEvent
     std::string text; // what the pipeline said, for the log
 };
 
+class IInputRouter;
+class ICodecAccess;
+class IDeviceAccess; // the device pages' way to the open device (DevicePages.h)
+
 // The capture pipeline as the topics drive it.
 class ICaptureGraph
 {
@@ -116,6 +116,31 @@ public:
     // Names of the video and audio capture devices, at most four each, the test sources last.
     virtual std::vector<std::string> ListVideoDevices() = 0;
     virtual std::vector<std::string> ListAudioDevices() = 0;
+    // What the graph offers beyond this; none where it has no such part (a test's graph).
+    virtual IInputRouter *InputRouter() { return nullptr; }
+    virtual ICodecAccess *CodecAccess() { return nullptr; }
+    virtual IDeviceAccess *DeviceAccess() { return nullptr; }
+};
+
+// The video compressors and the built encoder's settings, for the codec chooser.
+class ICodecAccess
+{
+public:
+    virtual ~ICodecAccess() = default;
+    // The installed video compressors' names.
+    virtual std::vector<std::string> ListVideoCompressors() = 0;
+    // Whether the built graph holds a video encoder whose settings can be shown.
+    virtual bool HasVideoEncoder() const = 0;
+    // That encoder's writable settings with their current values.
+    virtual std::vector<CodecProperty> VideoCodecProperties() = 0;
+    // Whether the encoder takes `value` for its setting `name` as it stands.
+    virtual bool AcceptsVideoCodecValue(const std::string &name, const std::string &value) = 0;
+    // The editor closed with OK: the changed settings are kept for `codecName` (every build
+    // applies them again) and set on the encoder now.
+    virtual void KeepVideoCodecChanges(const std::string &codecName,
+                                       const std::vector<CodecProperty> &before,
+                                       const std::vector<CodecProperty> &after)
+        = 0;
 };
 
 // The device's own pages, run with the device-only flag (no window) where the tick needs them.

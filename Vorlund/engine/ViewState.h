@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandIds.h"
 #include "Profile.h"
 #include "ZoneGrid.h"
 
@@ -30,8 +31,8 @@ struct ViewState
     int DiskWarnedLevel = 0;
 
     // --- Devices -------------------------------------------------------------------------
-    int DeviceCommandId = 112; // 112..115
-    int PreviousDeviceCommandId = 112;
+    int DeviceCommandId = Cmd::Device1;
+    int PreviousDeviceCommandId = Cmd::Device1;
     std::array<std::string, 4> VideoDeviceNames {};
     std::array<std::string, 4> AudioDeviceNames {};
     // A serial switcher answered the probe, or the card's inputs do the switching.

@@ -6,6 +6,7 @@
 
 #include "BusWatch.h"
 #include "CodecState.h"
+#include "DeviceAccess.h"
 #include "Encoders.h"
 #include "EndOfStream.h"
 #include "GrabberSink.h"
@@ -31,7 +32,7 @@ inline constexpr int kGraphFailed = int(0x80004005); // E_FAIL
 // A build step's answer that a nested build (the codec fallback) already made the graph.
 inline constexpr int kGraphRebuilt = 1;
 
-class CaptureGraph : public ICaptureGraph, public IInputRouter
+class CaptureGraph : public ICaptureGraph, public IInputRouter, public ICodecAccess
 {
 public:
     CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber);
@@ -54,8 +55,21 @@ public:
     std::vector<std::string> ListVideoDevices() override;
     std::vector<std::string> ListAudioDevices() override;
 
+    IInputRouter *InputRouter() override { return this; }
+    ICodecAccess *CodecAccess() override { return this; }
+    IDeviceAccess *DeviceAccess() override { return &m_deviceAccess; }
+
     // IInputRouter: the card's decoder to another input (silent when the driver refuses).
     void RouteVideoInput(int input) override;
+
+    // ICodecAccess: the installed encoders and the built one's settings.
+    std::vector<std::string> ListVideoCompressors() override;
+    bool HasVideoEncoder() const override;
+    std::vector<CodecProperty> VideoCodecProperties() override;
+    bool AcceptsVideoCodecValue(const std::string &name, const std::string &value) override;
+    void KeepVideoCodecChanges(const std::string &codecName,
+                               const std::vector<CodecProperty> &before,
+                               const std::vector<CodecProperty> &after) override;
 
     // The whole build; 0 or a negative result (already reported unless probing).
     int Build();
@@ -152,6 +166,7 @@ private:
     CMotionGrabber &m_grabber;
     GrabberSink m_grabberSink;
     GraphParts m_parts;
+    GraphDeviceAccess m_deviceAccess { *this };
     std::unique_ptr<BusWatch> m_busWatch;
     std::optional<RecordingFile> m_recordFile;
     RecordingSync m_recordSync;

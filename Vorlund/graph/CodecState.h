@@ -4,6 +4,8 @@
 // same compressor name.
 #pragma once
 
+#include "CodecProperties.h"
+
 #include <gst/gst.h>
 
 #include <map>
@@ -20,22 +22,6 @@ struct CodecState
 
     bool IsEmpty() const { return Values.empty(); }
 };
-
-// One writable property of an encoder, as the property editor shows it.
-struct CodecProperty
-{
-    enum class Kind { Boolean, Integer, Real, Choice, Flags, Text };
-    std::string name;
-    std::string nick;
-    std::string blurb;
-    Kind kind = Kind::Text;
-    std::string value; // the encoder's current value as text ("true"/"false", a number, a nick)
-    std::vector<std::string> choices; // Choice: every value's nick, in order
-};
-
-// Limits of what an editor lists: properties of plain types, at most this many.
-inline constexpr size_t kMaxCodecProperties = 128;
-inline constexpr size_t kMaxCodecValueBytes = 1024;
 
 // The encoder's readable and writable properties of plain types (not construct-only; not the
 // object's own "name" and "parent"), with their current values, in the class's order.

@@ -1,6 +1,5 @@
 #include "Crossbar.h"
 
-#include <gst/gst.h>
 #include <linux/videodev2.h>
 
 #include <algorithm>
@@ -69,17 +68,6 @@ bool V4l2VideoInputs::SetInput(uint32_t index)
         rc = ioctl(m_fd, VIDIOC_S_INPUT, &value);
     } while (rc < 0 && errno == EINTR);
     return rc == 0;
-}
-
-std::optional<int> SourceDeviceFd(GstElement *source)
-{
-    if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "device-fd"))
-        return std::nullopt;
-    int fd = -1;
-    g_object_get(source, "device-fd", &fd, nullptr);
-    if (fd < 0)
-        return std::nullopt;
-    return fd;
 }
 
 bool InputIsOfType(const VideoInput &input, PhysicalConnector type)

@@ -4,8 +4,6 @@
 #include <optional>
 #include <string>
 
-typedef struct _GstElement GstElement;
-
 namespace vorlund {
 
 // Physical connector types as the settings and callers name crossbar pins.
@@ -50,9 +48,6 @@ public:
 private:
     int m_fd;
 };
-
-// The open device of a V4L2 source element (READY or above), or nullopt.
-std::optional<int> SourceDeviceFd(GstElement *source);
 
 // Whether an input is of that physical type: tuners by their type, composite and S-Video
 // camera inputs by their names ("Composite1", "S-Video", ...), audio tuner when the tuner

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "DeviceAccess.h"
 #include "DevicePageValues.h"
-#include "GstHandles.h"
 #include "ServerContext.h"
 #include "TunerChannels.h"
 
@@ -14,30 +14,20 @@
 
 namespace vorlund {
 
-// What the device pages need of the capture graph beyond ICaptureGraph: the open device and
-// its formats. The production graph implements it over its source element.
-class IDeviceAccess
+// A graph without a device of its own (a test's): nothing to open, one audio line.
+class NoDeviceAccess : public IDeviceAccess
 {
 public:
-    virtual ~IDeviceAccess() = default;
-    // A graph exists: built, or down to its device stage.
-    virtual bool HasGraph() const = 0;
-    // Opens the current device as the graph's device stage (the source at READY). False when
-    // it cannot be opened; the reason has been reported.
-    virtual bool OpenDeviceStage() = 0;
-    // The open V4L2 device of the capture source; nullopt when the source is not V4L2 (the
-    // test camera, DV) or not open.
-    virtual std::optional<int> DeviceFd() = 0;
-    // What the source offers at READY or above; null when unknown.
-    virtual CapsRef OfferedCaps() = 0;
-    // The caps the built graph captures with (fixed); null when none is built.
-    virtual CapsRef NegotiatedCaps() = 0;
-    // Input lines of the audio capture device of that name, at most 15, building the graph
-    // first when there is none; nullopt when they cannot be listed (the reason has been
-    // reported).
-    virtual std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device) = 0;
-    // Applies AudioInput and InputLevel to the graph's audio source.
-    virtual void ApplyAudioInput() = 0;
+    bool HasGraph() const override { return false; }
+    bool OpenDeviceStage() override { return true; }
+    std::optional<int> DeviceFd() override { return std::nullopt; }
+    CapsRef OfferedCaps() override { return {}; }
+    CapsRef NegotiatedCaps() override { return {}; }
+    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view) override
+    {
+        return std::vector<std::string> { "Microphone" };
+    }
+    void ApplyAudioInput() override { }
 };
 
 // A stored name matches a device or line name when it is that name, or that name as its field

@@ -81,12 +81,6 @@ int32_t ComputeDefaultBitrate(int32_t width, int32_t height, int64_t avgTimePerF
     return int32_t(std::clamp(rate, 0.0, double(INT32_MAX)));
 }
 
-bool IsWmv9CodecName(std::string_view codecName)
-{
-    return codecName == kWmv9CodecName
-        || codecName.find("WMVideo Advanced") != std::string_view::npos;
-}
-
 void ConfigureVideoEncoder(GstElement *encoder, RecordingFormat, const EncoderParams &params,
                            int width, int height, FrameRate inputRate)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CaptureFormat.h"
+#include "DeviceConfig.h"
 #include "GraphPlan.h"
 
 #include <gst/gst.h>
@@ -40,8 +41,7 @@ EncoderParams MakeEncoderParams(const DeviceConfig &config, int32_t complexity);
 int32_t ComputeDefaultBitrate(int32_t width, int32_t height, int64_t avgTimePerFrame,
                               double frameRate);
 
-// True for the codec names that ask for the WMV9 encoder.
-bool IsWmv9CodecName(std::string_view codecName);
+
 
 // Sets up an encoder for recording. H.264 (MP4): no look-ahead and a key frame about every
 // second, so each fragment stands alone. The libav MPEG-4 and WMV encoders take the WMV9

@@ -268,4 +268,15 @@ bool Link(GstElement *a, GstElement *b)
     return a && b && gst_element_link(a, b);
 }
 
+std::optional<int> SourceDeviceFd(GstElement *source)
+{
+    if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "device-fd"))
+        return std::nullopt;
+    int fd = -1;
+    g_object_get(source, "device-fd", &fd, nullptr);
+    if (fd < 0)
+        return std::nullopt;
+    return fd;
+}
+
 } // namespace vorlund

@@ -82,4 +82,7 @@ inline constexpr const char *kDvAudioMessage = "vorlund-dv-audio";
 // Connects `links` (owned from then on, freed with the element) to the element's new pads.
 void ConnectPadLinks(GstElement *element, PadLinks *links);
 
+// The open device of a V4L2 source element (READY or above), or nullopt.
+std::optional<int> SourceDeviceFd(GstElement *source);
+
 } // namespace vorlund

@@ -18,8 +18,6 @@ constexpr uint8_t kSpeedStep = 10;
 constexpr uint8_t kPageSpeedStep = 5;
 constexpr int64_t kFineZoomTotal = 1300;
 constexpr int kClickSlop = 5;
-constexpr int kCameraSettingsCamera1 = 106;
-constexpr int kTimedZonesCommand = 144;
 
 bool Contains(const GridRect &r, int x, int y)
 {
@@ -315,7 +313,7 @@ void Ptz::OnKeyDown(int key, bool ctrl)
         m_context.sink.PostMessage(WM_SHOW_FILTERS);
         return;
     case 'M':
-        m_context.sink.PostMessage(WM_CAMERA_SETTINGS, kCameraSettingsCamera1);
+        m_context.sink.PostMessage(WM_CAMERA_SETTINGS, Cmd::Camera1);
         return;
     case 'S':
         m_pages.ShowVideoCapturePage(false);
@@ -330,7 +328,7 @@ void Ptz::OnKeyDown(int key, bool ctrl)
         return;
     case 'Z':
         if (view.DeviceReady && !view.Idle && !e.ReviewMode && !e.TvMode && RunCommand)
-            RunCommand(kTimedZonesCommand);
+            RunCommand(Cmd::TimedZones);
         return;
     default:
         return;

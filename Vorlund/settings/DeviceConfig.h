@@ -42,6 +42,12 @@ inline constexpr int kZones = 4;
 inline constexpr int32_t kDefaultRemotePort = 49330;
 inline constexpr int32_t kDefaultDetectionPeriod = 200;
 inline constexpr std::string_view kDefaultCodecName = "WMVideo9 Encoder DMO";
+// True for the codec names that ask for the WMV9 encoder.
+inline bool IsWmv9CodecName(std::string_view codecName)
+{
+    return codecName == kDefaultCodecName
+        || codecName.find("WMVideo Advanced") != std::string_view::npos;
+}
 inline constexpr std::string_view kDefaultAudioInput = "Microphone";
 inline constexpr std::string_view kCaptureDataFolder = "/CaptureData";
 

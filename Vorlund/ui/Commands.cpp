@@ -267,18 +267,6 @@ CommandUi CommandUiRule(int id)
     return rule ? rule->state : CommandUi::FromView;
 }
 
-bool CameraCommandEnabled(int id, int cameraCount, bool reviewMode)
-{
-    if (id < Cmd::Camera1 || id > Cmd::Camera4)
-        return false;
-    return id - Cmd::Camera1 + 1 <= cameraCount && !reviewMode;
-}
-
-bool DeviceCommandEnabled(int id, bool idle)
-{
-    return id >= Cmd::Device1 && id <= Cmd::Device4 && idle;
-}
-
 CommandPrompt PromptFor(int id)
 {
     for (const PromptRow &row : kPrompts)

@@ -4,6 +4,8 @@
 // a menu item or toolbar button gets its state, the context-help texts, the command line and
 // the version text.
 
+#include "CommandIds.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,47 +13,6 @@
 
 namespace vorlund {
 
-// Command ids of menu 128 and toolbar 160.
-namespace Cmd {
-inline constexpr int Camera1 = 106; // 106-109 cameras 1-4
-inline constexpr int Camera4 = 109;
-inline constexpr int Device1 = 112; // 112-115 video devices 1-4
-inline constexpr int Device4 = 115;
-inline constexpr int TvTuner = 119;
-inline constexpr int AudioRecording = 125;
-inline constexpr int ContextHelpTopic = 128;
-inline constexpr int Start = 132;
-inline constexpr int Stop = 133;
-inline constexpr int VideoFormat = 137;
-inline constexpr int Configuration = 141;
-inline constexpr int TimedZones = 144;
-inline constexpr int VideoCompression = 155;
-inline constexpr int VideoCrossbar = 157;
-inline constexpr int VideoSettings = 158;
-inline constexpr int Review = 162;
-inline constexpr int ViewErrorLog = 163;
-inline constexpr int AlwaysOnTop = 165;
-inline constexpr int ConfigureService = 166;
-inline constexpr int ShowFilters = 32784;
-inline constexpr int FileNew = 57600;
-inline constexpr int PlayVideo = 57601;
-inline constexpr int FileSave = 57603;
-inline constexpr int RepairVideo = 57604;
-inline constexpr int PrintSetup = 57606;
-inline constexpr int Print = 57607;
-inline constexpr int PrintPreview = 57609;
-inline constexpr int About = 57664;
-inline constexpr int Exit = 57665;
-inline constexpr int OnlineHelp = 57667;
-inline constexpr int ContextHelp = 57669;
-inline constexpr int Help = 57670;
-inline constexpr int DefaultHelp = 57671;
-inline constexpr int ViewToolbar = 59392;
-inline constexpr int ViewStatusBar = 59393;
-} // namespace Cmd
-
-// Status panes of the main frame, after the message pane.
-inline constexpr int kStatusPanes[] = { 101, 102, 103 };
 // Text that sets each pane's width.
 std::string_view PaneWidthText(int pane);
 
@@ -81,10 +42,6 @@ enum class CommandUi {
     StatusBarShown,
 };
 CommandUi CommandUiRule(int id);
-
-// The document's rules the view applies for cameras and devices.
-bool CameraCommandEnabled(int id, int cameraCount, bool reviewMode);
-bool DeviceCommandEnabled(int id, bool idle);
 
 // The status-bar prompt and the tool tip of a command ("prompt\ntip" resources).
 struct CommandPrompt

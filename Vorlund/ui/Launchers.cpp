@@ -1,21 +1,11 @@
 #include "Launchers.h"
 
-#include <QDesktopServices>
-#include <QProcess>
-#include <QString>
-#include <QUrl>
-
 #include <system_error>
 #include <unistd.h>
 
 namespace vorlund {
 
 namespace {
-
-QString ToQString(const std::filesystem::path &p)
-{
-    return QString::fromStdString(p.string());
-}
 
 bool IsProgram(const std::filesystem::path &p)
 {
@@ -24,17 +14,6 @@ bool IsProgram(const std::filesystem::path &p)
 }
 
 } // namespace
-
-bool QtDesktop::OpenDocument(const std::filesystem::path &file)
-{
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(file)));
-}
-
-bool QtDesktop::StartDetached(const std::filesystem::path &program,
-                              const std::filesystem::path &workingFolder)
-{
-    return QProcess::startDetached(ToQString(program), {}, ToQString(workingFolder));
-}
 
 ToolLaunchers::ToolLaunchers(std::filesystem::path workingFolder,
                              std::filesystem::path programFolder, INotifier &notifier,
@@ -47,7 +26,7 @@ void ToolLaunchers::OpenOnlineHelp()
 {
     std::error_code ec;
     if (!m_tutorialPage.empty() && std::filesystem::is_regular_file(m_tutorialPage, ec))
-        m_desktop.OpenDocument(m_tutorialPage);
+        OpenDocumentOrSay(m_desktop, m_notifier, m_tutorialPage);
 }
 
 std::optional<std::filesystem::path>
@@ -73,7 +52,7 @@ void ToolLaunchers::ViewErrorLog()
         m_notifier.ShowMessage("Vorlund Log file does not exist.", kPlainCaption);
         return;
     }
-    m_desktop.OpenDocument(log);
+    OpenDocumentOrSay(m_desktop, m_notifier, log);
 }
 
 void ToolLaunchers::RunRepairUtility()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Desktop.h"
 #include "Notifier.h"
 
 #include <filesystem>
@@ -7,27 +8,6 @@
 #include <string_view>
 
 namespace vorlund {
-
-// How the launchers reach the desktop; tests record instead.
-class IDesktop
-{
-public:
-    virtual ~IDesktop() = default;
-    // Opens a document with the user's program for it.
-    virtual bool OpenDocument(const std::filesystem::path &file) = 0;
-    // Starts a program with no arguments, without waiting, in `workingFolder`.
-    virtual bool StartDetached(const std::filesystem::path &program,
-                               const std::filesystem::path &workingFolder)
-        = 0;
-};
-
-class QtDesktop : public IDesktop
-{
-public:
-    bool OpenDocument(const std::filesystem::path &file) override;
-    bool StartDetached(const std::filesystem::path &program,
-                       const std::filesystem::path &workingFolder) override;
-};
 
 inline constexpr std::string_view kErrorLogFileName = "vorlund.log";
 inline constexpr std::string_view kRepairProgram = "Mendrel";
@@ -43,7 +23,7 @@ public:
     void ViewErrorLog();
     void RunRepairUtility();
     void RunServanto();
-    // The online tutorial, opened with the user's viewer; nothing when there is none.
+    // The online tutorial, opened with the user's viewer; a missing page opens nothing.
     void OpenOnlineHelp();
 
     // A program is looked for in the working folder, then beside the server's executable,

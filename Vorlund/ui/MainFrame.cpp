@@ -253,6 +253,14 @@ void CMainFrame::SetClient(IFrameClient *client)
 
 void CMainFrame::SetPaneText(int pane, const QString &text)
 {
+    if (pane == kPaneIdlePrompt) {
+        SetIdlePrompt(text);
+        return;
+    }
+    if (pane == kPaneDevice) {
+        m_prompt->setText(text);
+        return;
+    }
     if (const auto it = m_panes.find(pane); it != m_panes.end())
         it->second->setText(text);
 }
@@ -344,6 +352,8 @@ void CMainFrame::SetVideoDeviceMenu(const std::vector<std::string> &names)
     m_deviceMenu->clear();
     const size_t count = std::min<size_t>(names.size(), Cmd::Device4 - Cmd::Device1 + 1);
     for (size_t i = 0; i < count; ++i) {
+        if (names[i].empty())
+            continue; // an empty slot is no device to pick
         QString text = QString::fromStdString(names[i]);
         text.replace('&', "&&");
         QAction *a = MakeAction(Cmd::Device1 + int(i), text);

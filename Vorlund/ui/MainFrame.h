@@ -46,7 +46,7 @@ public:
     void RebuildCameraMenu(int cameraCount);
     // Command popup: what the device offers after the fixed items.
     void RebuildCommandMenu(bool crossbar, bool videoSettings, bool tvTuner, bool audio);
-    // "Video &Device" popup: one item per device name, ids 112 on (at most four).
+    // "Video &Device" popup: one item per enumerated name, id 112 + its slot (at most four).
     void SetVideoDeviceMenu(const std::vector<std::string> &names);
     // Runs every command's enabling and check rule for menus and toolbar.
     void UpdateCommandUI();

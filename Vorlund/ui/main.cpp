@@ -6,12 +6,13 @@
 #include "Launchers.h"
 #include "LinkLibraries.h"
 #include "MainFrame.h"
-#include "PluginFolder.h"
+#include "MediaLibrary.h"
 #include "Profile.h"
 #include "QtNotifier.h"
 #include "ServerNotifier.h"
 #include "SignalBridge.h"
-#include "SoundPlayer.h"
+#include "Sounds.h"
+#include "ViewClient.h"
 #include "VorlundApp.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 
 #include <algorithm>
 
-#include <gst/gst.h>
 
 #include <string>
 #include <vector>
@@ -37,53 +37,23 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
 {
     const std::filesystem::path root = programFolder.parent_path();
     for (const std::filesystem::path &folder : { root / "plugins", root / "lib/vorlund/plugins" })
-        vorlund::AddPluginFolder(folder.string());
+        vorlund::AddMediaPlugins(folder.string());
 }
-
-// The server's view as the main frame hosts it.
-class ViewClient : public vorlund::IFrameClient
-{
-public:
-    ViewClient(vorlund::CVorlundView &view, vorlund::CMainFrame &frame)
-        : m_view(view), m_frame(frame)
-    { }
-    QWidget *Widget() override { return &m_view; }
-    void OnCommand(int id) override { m_view.Core().OnCommand(id); }
-    bool IsCommandEnabled(int id) const override
-    {
-        // The Review item says whether it enters or leaves review mode.
-        if (QAction *review = id == 162 ? m_frame.Action(162) : nullptr)
-            review->setText(QString::fromStdString(m_view.Core().ReviewMenuText()));
-        return m_view.Core().IsCommandEnabled(id);
-    }
-    bool IsCommandChecked(int id) const override { return m_view.Core().IsCommandChecked(id); }
-    void OnServiceClose() override { m_view.Core().OnServiceClose(); }
-    void OnSnapshotRequest() override
-    {
-        m_view.Core().Sink().PostMessage(vorlund::WM_REQUEST_SNAPSHOT);
-    }
-    void OnClose() override { m_view.Core().OnClose(); }
-
-private:
-    vorlund::CVorlundView &m_view;
-    vorlund::CMainFrame &m_frame;
-};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    GError *gstError = nullptr;
-    const bool gstReady = gst_init_check(&argc, &argv, &gstError);
+    std::string mediaError;
+    const bool mediaReady = vorlund::StartMediaLibrary(argc, argv, mediaError);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vorlund");
     vorlund::QtNotifier notifier;
-    if (!gstReady) {
+    if (!mediaReady) {
         // Without GStreamer there is no capture at all: say why and end.
         vorlund::ShowErrorBox(notifier,
                               std::string("GStreamer could not be initialised: ")
-                                  + (gstError && gstError->message ? gstError->message : "?"));
-        g_clear_error(&gstError);
+                                  + mediaError);
         return 1;
     }
 
@@ -112,9 +82,10 @@ int main(int argc, char **argv)
     vorlund::ViewCore::Options options;
     options.workingFolder = theApp.WorkingFolder;
     options.commandLineDevice = theApp.Device;
+    options.desktop = &desktop;
     options.makeGraph = vorlund::MakeCaptureGraph;
     options.makeSound = [](const std::filesystem::path &folder) {
-        return std::make_unique<vorlund::SoundPlayer>(folder);
+        return vorlund::MakeSoundPlayer(folder);
     };
     // The relay's web lookup; the suite's relay service answers it.
     vorlund::LookupAddress lookup;
@@ -123,21 +94,8 @@ int main(int argc, char **argv)
         std::clamp(profile.GetProfileInt("Settings", "RelayLookupPort", lookup.port), 1, 65535));
     options.makeLinks = [lookup] { return std::make_unique<vorlund::LinkLibraries>(lookup); };
     auto *view = new vorlund::CVorlundView(profile, serverNotifier, options); // the frame owns it
-    ViewClient client(*view, frame);
-    view->Hooks.setPaneText = [&frame](int pane, const std::string &text) {
-        frame.SetPaneText(pane, QString::fromStdString(text));
-    };
-    view->Hooks.rebuildCameraMenu
-        = [&frame, view] { frame.RebuildCameraMenu(view->Core().Engine().CameraCount); };
-    view->Hooks.rebuildCommandMenu = [&frame, view] {
-        const vorlund::ViewState &state = view->Core().View();
-        frame.RebuildCommandMenu(view->Core().HasCrossbar(), view->Core().HasVideoSettingsPage(),
-                                 view->Core().HasTvTuner(), state.AudioDevicePresent);
-    };
-    view->Hooks.rebuildDeviceMenu = [&frame, view] {
-        const auto &names = view->Core().View().VideoDeviceNames;
-        frame.SetVideoDeviceMenu(std::vector<std::string>(names.begin(), names.end()));
-    };
+    vorlund::ViewClient client(*view, frame);
+    vorlund::ConnectViewToFrame(*view, frame);
     view->Core().Remote().AskCredentials
         = [&frame](const std::string &login, const std::string &password,
                    vorlund::RemoteServing::CredentialsDone done) {
@@ -171,6 +129,6 @@ int main(int argc, char **argv)
     view->Core().OnDestroy();
     frame.SetClient(nullptr);
     delete view;
-    gst_deinit();
+    vorlund::EndMediaLibrary();
     return rc;
 }

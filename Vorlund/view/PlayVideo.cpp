@@ -1,10 +1,9 @@
 #include "PlayVideo.h"
 
+#include "Desktop.h"
 #include "Notifier.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
-#include <QUrl>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,10 +21,11 @@ class CmyFileDialog : public QFileDialog
 {
 public:
     CmyFileDialog(QWidget *parent, const std::filesystem::path &folder,
-                  const std::filesystem::path &recordingNow, INotifier &notifier)
+                  const std::filesystem::path &recordingNow, INotifier &notifier,
+                  IDesktop &desktop)
         : QFileDialog(parent, "Play Video", QString::fromStdString(folder.string()),
                       "Video files (*.avi *.wmv *.mp4)"),
-          m_recordingNow(recordingNow), m_notifier(notifier)
+          m_recordingNow(recordingNow), m_notifier(notifier), m_desktop(desktop)
     {
         setFileMode(QFileDialog::ExistingFile);
         setOption(QFileDialog::DontUseNativeDialog);
@@ -44,7 +44,7 @@ protected:
         std::filesystem::path path = chosen.first().toStdString();
         switch (CheckVideoToPlay(path, m_recordingNow)) {
         case PlayVideoVerdict::Play:
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+            OpenDocumentOrSay(m_desktop, m_notifier, path);
             break;
         case PlayVideoVerdict::NoVideo:
             m_notifier.ShowMessage(kNoVideoContentText, kPlainCaption);
@@ -61,6 +61,7 @@ protected:
 private:
     std::filesystem::path m_recordingNow;
     INotifier &m_notifier;
+    IDesktop &m_desktop;
 };
 
 } // namespace
@@ -92,9 +93,10 @@ PlayVideoVerdict CheckVideoToPlay(std::filesystem::path &path,
 }
 
 void RunPlayVideoDialog(QWidget *parent, const std::filesystem::path &videoFolder,
-                        const std::filesystem::path &recordingNow, INotifier &notifier)
+                        const std::filesystem::path &recordingNow, INotifier &notifier,
+                        IDesktop &desktop)
 {
-    CmyFileDialog dialog(parent, videoFolder, recordingNow, notifier);
+    CmyFileDialog dialog(parent, videoFolder, recordingNow, notifier, desktop);
     dialog.exec();
 }
 

@@ -7,6 +7,7 @@ class QWidget;
 
 namespace vorlund {
 
+class IDesktop;
 class INotifier;
 
 enum class PlayVideoVerdict { Play, NoVideo, InUse, CannotOpen };
@@ -24,8 +25,9 @@ inline constexpr const char *kVideoInUseText
       "this file.";
 
 // The Play Video dialog: stays open after each file so several can be played in turn; a
-// playable file opens in the desktop's player.
+// playable file opens in the desktop's player (a box names it when there is none).
 void RunPlayVideoDialog(QWidget *parent, const std::filesystem::path &videoFolder,
-                        const std::filesystem::path &recordingNow, INotifier &notifier);
+                        const std::filesystem::path &recordingNow, INotifier &notifier,
+                        IDesktop &desktop);
 
 } // namespace vorlund

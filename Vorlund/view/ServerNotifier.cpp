@@ -15,7 +15,18 @@ QString Text(std::string_view text)
 
 void ServerNotifier::ShowMessage(std::string_view text, std::string_view caption)
 {
-    std::string key(text);
+    Open(std::string(text), text, caption);
+}
+
+void ServerNotifier::ShowMessageOfKind(std::string_view kind, std::string_view text,
+                                       std::string_view caption)
+{
+    // Kinds are keyed apart from texts: no text starts with a NUL.
+    Open(std::string(1, '\0') + std::string(kind), text, caption);
+}
+
+void ServerNotifier::Open(std::string key, std::string_view text, std::string_view caption)
+{
     if (!m_open.insert(key).second)
         return;
     auto *box = new QMessageBox(caption == kErrorBoxCaption ? QMessageBox::Critical

@@ -10,7 +10,8 @@ class QWidget;
 namespace vorlund {
 
 // The server's message boxes. Messages never block: the ticks and the capture go on while a
-// box is open, and a text already on screen is not opened a second time. Questions are modal and
+// box is open, and a text (or a message of a kind) already on screen is not opened a second
+// time. Questions are modal and
 // are only asked from command handlers.
 class ServerNotifier : public INotifier
 {
@@ -20,10 +21,15 @@ public:
 
     void ShowMessage(std::string_view text, std::string_view caption) override;
     bool AskYesNo(std::string_view text, std::string_view caption) override;
+    void ShowMessageOfKind(std::string_view kind, std::string_view text,
+                           std::string_view caption) override;
 
     size_t OpenCount() const { return m_open.size(); }
 
 private:
+    // Opens a box unless one with this key is open.
+    void Open(std::string key, std::string_view text, std::string_view caption);
+
     QWidget *m_parent;
     std::set<std::string> m_open;
 };

@@ -2,6 +2,7 @@
 
 #include "CaptureDevices.h"
 #include "CaptureGraph.h"
+#include "DevicePages.h"
 #include "ConfigValues.h"
 #include "Crossbar.h"
 #include "GraphUtils.h"
@@ -60,17 +61,20 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_graph(m_ownedGraph ? *m_ownedGraph : static_cast<ICaptureGraph &>(m_null)),
       m_switcherPort(profile),
       m_switcher(m_context, m_switcherPort,
-                 dynamic_cast<IInputRouter *>(&m_graph) ? *dynamic_cast<IInputRouter *>(&m_graph)
-                                                        : static_cast<IInputRouter &>(m_null)),
+                 m_graph.InputRouter() ? *m_graph.InputRouter()
+                                       : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
-      m_deviceAccess(MakeDeviceAccess(m_graph)), m_pageDialogs(nullptr),
-      m_pages(m_context, m_graph, *m_deviceAccess, m_pageDialogs), m_ptzPort(profile),
-      m_ptz(m_context, m_ptzPort, m_pages, m_remote),
+      m_noDevice(std::make_unique<NoDeviceAccess>()), m_pageDialogs(nullptr),
+      m_pages(std::make_unique<DevicePages>(
+          m_context, m_graph, m_graph.DeviceAccess() ? *m_graph.DeviceAccess() : *m_noDevice,
+          m_pageDialogs)),
+      m_ptzPort(profile),
+      m_ptz(m_context, m_ptzPort, *m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
-      m_run(m_context, m_graph, m_switcher, m_pages, m_remote), m_mailer(m_context),
+      m_run(m_context, m_graph, m_switcher, *m_pages, m_remote), m_mailer(m_context),
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
       m_status(m_context, m_remote, m_ptz, m_disk),
-      m_tick(m_context, m_graph, m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
+      m_tick(m_context, m_graph, *m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
              m_disk),
       m_snapshots(m_context, m_mailer), m_review(m_context), m_camSettings(m_context, m_tick),
       m_zones(m_context)
@@ -83,8 +87,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
     m_mailer.SendAlertMail(-1);
     m_ptz.RunCommand = [this](int id) { OnCommand(id); };
     m_zones.ShowReviewImages = [this](int camera) { m_review.ShowReviewImages(camera); };
-    m_pages.PropertyPageClosed = [this] { m_run.OnDialogClosed(); };
-    m_pages.LeaveReviewMode = [this] {
+    m_pages->PropertyPageClosed = [this] { m_run.OnDialogClosed(); };
+    m_pages->LeaveReviewMode = [this] {
         if (m_engine.ReviewMode)
             m_review.ToggleReviewMode();
     };
@@ -334,60 +338,61 @@ void ViewCore::OnCommand(int id)
     if (!IsCommandEnabled(id))
         return;
     switch (id) {
-    case ID_START:
+    case Cmd::Start:
         m_run.OnStartCommand();
         break;
-    case ID_STOP:
+    case Cmd::Stop:
         m_run.OnStopCommand();
         break;
-    case ID_SHOW_FILTERS:
+    case Cmd::ShowFilters:
         m_sink.PostMessage(WM_SHOW_FILTERS);
         break;
-    case ID_VIDEO_FORMAT:
-        m_pages.ShowVideoFormatPage();
+    case Cmd::VideoFormat:
+        m_pages->ShowVideoFormatPage();
         break;
-    case ID_VIDEO_CROSSBAR:
-        m_pages.ShowCrossbarPage(false);
+    case Cmd::VideoCrossbar:
+        m_pages->ShowCrossbarPage(false);
         break;
-    case ID_VIDEO_SETTINGS:
-        m_pages.ShowVideoCapturePage(false);
+    case Cmd::VideoSettings:
+        m_pages->ShowVideoCapturePage(false);
         break;
-    case ID_TV_TUNER:
-        m_pages.ShowTvTunerPage(false);
+    case Cmd::TvTuner:
+        m_pages->ShowTvTunerPage(false);
         break;
-    case ID_AUDIO_RECORDING:
-        m_pages.ChooseAudioInput();
+    case Cmd::AudioRecording:
+        m_pages->ChooseAudioInput();
         break;
-    case ID_REVIEW:
+    case Cmd::Review:
         m_review.ToggleReviewMode();
         break;
-    case ID_CONFIGURATION:
+    case Cmd::Configuration:
         RunConfigurationCommand();
         break;
-    case ID_TIMED_ZONES:
+    case Cmd::TimedZones:
         OpenTimedZones();
         break;
-    case ID_VIDEO_COMPRESSION:
-        ChooseVideoCodec(DialogParent, m_context, m_graph, dynamic_cast<CaptureGraph *>(&m_graph));
+    case Cmd::VideoCompression:
+        ChooseVideoCodec(DialogParent, m_context, m_graph, m_graph.CodecAccess());
         m_run.OnDialogClosed();
         break;
-    case ID_PLAY_VIDEO:
-        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier);
+    case Cmd::PlayVideo:
+        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier,
+                           m_options.desktop ? *m_options.desktop : m_qtDesktop);
         break;
-    case ID_ALWAYS_ON_TOP:
+    case Cmd::AlwaysOnTop:
         m_view.Startup.WindowOnTop = !m_view.Startup.WindowOnTop;
         m_shell.UpdateLayout(0, 0);
         break;
     default:
-        if (id >= ID_DEVICE_FIRST && id <= ID_DEVICE_LAST && m_view.Idle)
+        if (id >= Cmd::Device1 && id <= Cmd::Device4)
             PickDevice(id);
-        else if (id >= ID_CAMERA_1 && id <= ID_CAMERA_4)
+        else if (id >= Cmd::Camera1 && id <= Cmd::Camera4)
             m_sink.PostMessage(WM_CAMERA_SETTINGS, uintptr_t(id));
         break;
     }
 }
 
-bool ViewCore::IsCommandEnabled(int id) const
+CommandState ViewCore::CurrentCommandState() const
 {
     CommandState state;
     state.idle = m_view.Idle;
@@ -398,7 +403,32 @@ bool ViewCore::IsCommandEnabled(int id) const
     state.audioDevice = m_view.AudioDevicePresent;
     state.camSettingsOpen = m_view.CamSettingsOpen;
     state.timedZonesOpen = m_view.TimedZonesOpen;
-    return !ViewCommandDisabled(id, state);
+    state.cameraCount = m_engine.CameraCount;
+    for (size_t i = 0; i < state.deviceSlots.size(); ++i)
+        state.deviceSlots[i] = !m_view.VideoDeviceNames[i].empty();
+    state.deviceCommandId = m_view.DeviceCommandId;
+    state.windowOnTop = m_view.Startup.WindowOnTop != 0;
+    return state;
+}
+
+bool ViewCore::HasCrossbar() const
+{
+    return m_pages->HasCrossbar();
+}
+
+bool ViewCore::HasTvTuner() const
+{
+    return m_pages->HasTvTuner();
+}
+
+bool ViewCore::HasVideoSettingsPage() const
+{
+    return m_pages->HasVideoSettingsPage();
+}
+
+bool ViewCore::IsCommandEnabled(int id) const
+{
+    return !ViewCommandDisabled(id, CurrentCommandState());
 }
 
 void ViewCore::OnLButtonDown(int x, int y)
@@ -409,7 +439,7 @@ void ViewCore::OnLButtonDown(int x, int y)
 
 bool ViewCore::IsCommandChecked(int id) const
 {
-    return id == ID_ALWAYS_ON_TOP && m_view.Startup.WindowOnTop != 0;
+    return ViewCommandChecked(id, CurrentCommandState());
 }
 
 namespace {
@@ -432,60 +462,6 @@ public:
 };
 
 } // namespace
-
-// The device pages' way into the capture graph; without a real graph there is no device.
-class GraphDeviceAccess : public IDeviceAccess
-{
-public:
-    explicit GraphDeviceAccess(CaptureGraph *graph) : m_graph(graph) { }
-    bool HasGraph() const override { return m_graph && m_graph->Pipeline(); }
-    bool OpenDeviceStage() override
-    {
-        // Another kind of graph (a test's) has no device stage to open: nothing to fail on.
-        if (!m_graph)
-            return true;
-        // A device probe builds the device stage alone, its source at READY.
-        m_graph->DeviceProbe = true;
-        const int result = m_graph->Build();
-        m_graph->DeviceProbe = false;
-        return result >= 0 && HasGraph();
-    }
-    std::optional<int> DeviceFd() override
-    {
-        return m_graph ? SourceDeviceFd(m_graph->Parts().m_pCapture.get()) : std::nullopt;
-    }
-    CapsRef OfferedCaps() override
-    {
-        GstElement *source = m_graph ? m_graph->Parts().m_pCapture.get() : nullptr;
-        PadRef pad(source ? gst_element_get_static_pad(source, "src") : nullptr, RefMode::HasRef);
-        return CapsRef(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr, RefMode::HasRef);
-    }
-    CapsRef NegotiatedCaps() override
-    {
-        return m_graph && m_graph->IsBuilt() ? CapsOf(m_graph->Parts().m_pCaptureFormat.get())
-                                             : CapsRef();
-    }
-    std::optional<std::vector<std::string>> ListAudioInputs(std::string_view device) override
-    {
-        // Another kind of graph (a test's) has no source: its one line.
-        if (!m_graph)
-            return std::vector<std::string> { "Microphone" };
-        return m_graph->ListAudioInputs(device);
-    }
-    void ApplyAudioInput() override
-    {
-        if (m_graph)
-            m_graph->ApplyAudioInput();
-    }
-
-private:
-    CaptureGraph *m_graph;
-};
-
-std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph)
-{
-    return std::make_unique<GraphDeviceAccess>(dynamic_cast<CaptureGraph *>(&graph));
-}
 
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context)
 {

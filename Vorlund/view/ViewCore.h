@@ -3,8 +3,8 @@
 #include "AlertMailer.h"
 #include "CameraSettings.h"
 #include "CameraSwitcher.h"
+#include "Desktop.h"
 #include "DevicePageDialogs.h"
-#include "DevicePages.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
 #include "MainTick.h"
@@ -19,21 +19,22 @@
 #include "Snapshots.h"
 #include "StatusTick.h"
 #include "TimedZones.h"
+#include "ViewCommands.h"
 #include "ViewMessageEvent.h"
 
 #include <QObject>
 
 class QWidget;
 
+namespace vorlund {
+class DevicePages;
+} // namespace vorlund
+
 #include <filesystem>
 #include <functional>
 #include <memory>
 
 namespace vorlund {
-
-// Sounds that are not wired yet: silent.
-// The device pages' way into a graph (none when it is not the real capture graph).
-std::unique_ptr<IDeviceAccess> MakeDeviceAccess(ICaptureGraph &graph);
 
 // The production capture graph over the core's context.
 std::unique_ptr<ICaptureGraph> MakeCaptureGraph(ServerContext &context);
@@ -46,6 +47,7 @@ public:
     std::unique_ptr<IRelayLink> MakeRelay(IMessageSink &) override { return nullptr; }
 };
 
+// Sounds that are not wired yet: silent.
 class SilentSound : public ISound
 {
 public:
@@ -73,6 +75,8 @@ public:
         const IClock *clock = nullptr;
         // Makes the view's timers, which call back with their id; none gives one QTimer each.
         std::function<std::unique_ptr<ITimers>(std::function<void(int)> onTimer)> makeTimers;
+        // Opens recordings in the user's player; none is the desktop's.
+        IDesktop *desktop = nullptr;
     };
 
     ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
@@ -82,9 +86,9 @@ public:
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
     bool IsCommandChecked(int id) const;
-    bool HasCrossbar() const { return m_pages.HasCrossbar(); }
-    bool HasTvTuner() const { return m_pages.HasTvTuner(); }
-    bool HasVideoSettingsPage() const { return m_pages.HasVideoSettingsPage(); }
+    bool HasCrossbar() const;
+    bool HasTvTuner() const;
+    bool HasVideoSettingsPage() const;
     // Closing the window: capture stopped with its end of stream, the graph released.
     void OnClose();
     // The view goes away: the last save.
@@ -125,6 +129,7 @@ private:
     void ShowIntroPicture();
     void ShowFiltersBalloon();
     void PickDevice(int id);
+    CommandState CurrentCommandState() const;
     void ChangeVideoDevice(bool announce);
     void RunConfigurationCommand();
     void OpenTimedZones();
@@ -135,6 +140,7 @@ private:
     Options m_options;
 
     SilentSound m_silent;
+    QtDesktop m_qtDesktop;
     std::unique_ptr<ISound> m_sound;
     NullTopics m_null;
     EngineState m_engine;
@@ -150,9 +156,9 @@ private:
     SerialLine m_switcherPort;
     CameraSwitcher m_switcher;
     std::unique_ptr<ILinkFactory> m_links;
-    std::unique_ptr<IDeviceAccess> m_deviceAccess;
+    std::unique_ptr<IDeviceAccess> m_noDevice; // the device of a graph without one
     QtDevicePageDialogs m_pageDialogs;
-    DevicePages m_pages;
+    std::unique_ptr<DevicePages> m_pages;
     SerialLine m_ptzPort;
     Ptz m_ptz;
     RemoteServing m_remote;

@@ -251,6 +251,10 @@ TEST_F(AlertMailerTest, AFailedSendIsShownAndTheNextMailGoesThrough)
           [&] { f.settings.Config.MailTo = kTo; }, "550" },
         { "server stalls", [&] { server.SetStall(true); }, [&] { server.SetStall(false); },
           "Problem sending email...\n" },
+        // The server's own reply line says why.
+        { "message refused at DATA",
+          [&] { server.SetDataReply("550 5.7.1 Message refused: attachment policy"); },
+          [&] { server.SetDataReply(""); }, "\nThe server replied: 550 5.7.1 Message refused: attachment policy" },
     };
     size_t delivered = 0;
     for (const Case &c : cases) {

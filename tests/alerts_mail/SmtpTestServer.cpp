@@ -98,6 +98,15 @@ void SmtpTestServer::SetStall(bool on)
         std::filesystem::remove(m_folder / "stall", ec);
 }
 
+void SmtpTestServer::SetDataReply(const std::string &reply)
+{
+    std::error_code ec;
+    if (reply.empty())
+        std::filesystem::remove(m_folder / "reject", ec);
+    else
+        std::ofstream(m_folder / "reject") << reply;
+}
+
 bool SmtpTestServer::WaitStalled() const
 {
     const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(30);

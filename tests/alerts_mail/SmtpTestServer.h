@@ -34,6 +34,8 @@ public:
 
     // While on, the server holds every DATA without an answer.
     void SetStall(bool on);
+    // While `reply` is not empty, the server answers every DATA with it ("550 ...").
+    void SetDataReply(const std::string &reply);
     // Waits until the server holds a DATA. False after a generous bound.
     bool WaitStalled() const;
 

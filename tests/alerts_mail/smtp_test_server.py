@@ -3,8 +3,9 @@
 Prints its port on the first line of stdout, then keeps every message it accepts in the folder
 given: NNN.eml (as received), NNN.txt (what an independent MIME parser reads from it, one
 "key: value" a line) and NNN-K.bin (each attachment, decoded). While the file "stall" exists in
-the folder, DATA is held without an answer (and "stalled" is created once it is). Recipients
-starting with "refuse" are refused. Stops on SIGTERM.
+the folder, DATA is held without an answer (and "stalled" is created once it is). While the
+file "reject" exists, DATA is answered with its text (an SMTP reply line). Recipients starting
+with "refuse" are refused. Stops on SIGTERM.
 """
 import argparse
 import asyncio
@@ -33,6 +34,10 @@ class Handler:
             open(os.path.join(self.folder, "stalled"), "w").close()
             while os.path.exists(stall):
                 await asyncio.sleep(0.02)
+        reject = os.path.join(self.folder, "reject")
+        if os.path.exists(reject):
+            with open(reject) as f:
+                return f.read().strip()
         self.save(envelope)
         return "250 OK"
 

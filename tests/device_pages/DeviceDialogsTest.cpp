@@ -77,6 +77,28 @@ TEST_F(DialogTest, AudioDeviceFillsRefillsAndReturnsTheChoice)
     EXPECT_EQ(dialog.LevelIndex, 2);
 }
 
+// Opened with long names, every combo is wide enough for its longest text.
+TEST_F(DialogTest, AudioDeviceIsWideEnoughForItsTexts)
+{
+    CAudioDevice dialog;
+    const std::string longName = "Vorlund Test Camera Audio - Built-in Analog Stereo Input";
+    dialog.DeviceNames = { "USB Mic", longName, "", "" };
+    dialog.LineTable[1] = { "Front Microphone Jack (analog-input-front-mic)" };
+    dialog.CurrentLines = dialog.LineTable[1];
+    dialog.DeviceIndex = 1;
+    dialog.RecordAudio = 1;
+    dialog.open();
+    QCoreApplication::processEvents();
+    for (int id : { 1030, 1067 }) {
+        auto *combo = Find<QComboBox>(dialog, id);
+        const int text = combo->fontMetrics().horizontalAdvance(combo->currentText());
+        EXPECT_GT(combo->width(), text) << id;
+        EXPECT_LE(combo->geometry().right(), dialog.width()) << id;
+    }
+    EXPECT_GT(dialog.width(), 200);
+    dialog.reject();
+}
+
 TEST_F(DialogTest, FormatPageOffersTheChosenFormatsSizesAndRates)
 {
     CFormatPage page;

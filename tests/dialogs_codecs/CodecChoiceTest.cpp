@@ -2,6 +2,7 @@
 // profile listing, the OK rules, the WMV9 values' limits, and an encoder's kept settings on a
 // real GStreamer encoder.
 #include "CodecChoice.h"
+#include "CodecChooser.h"
 #include "CodecState.h"
 #include "DeviceConfig.h"
 #include "ServerFixture.h"
@@ -293,6 +294,93 @@ TEST(CodecState, AnEncodersSettingsAreListedKeptAndAppliedOnlyToItsOwnCompressor
     const CodecState other = UpdateCodecState(state, "DV Video Encoder", listed, after);
     EXPECT_EQ(other.CodecName, "DV Video Encoder");
     EXPECT_EQ(other.Values, (std::map<std::string, std::string> { { "gop-size", "30" } }));
+}
+
+// Command 155 without windows: the graph is down while the chooser is open and built again
+// for what was stored; only OK stores, and the stored codec stays when OK comes unchanged.
+TEST(CodecChooser, OkStoresCancelRestoresAndTheGraphIsBuiltForTheResult)
+{
+    struct Codecs : ICodecAccess
+    {
+        std::vector<std::string> ListVideoCompressors() override { return names; }
+        bool HasVideoEncoder() const override { return false; }
+        std::vector<CodecProperty> VideoCodecProperties() override { return {}; }
+        bool AcceptsVideoCodecValue(const std::string &, const std::string &) override
+        {
+            return true;
+        }
+        void KeepVideoCodecChanges(const std::string &, const std::vector<CodecProperty> &,
+                                   const std::vector<CodecProperty> &) override
+        { }
+        std::vector<std::string> names { "Microsoft MPEG-4 Video Codec V2",
+                                         "Microsoft MPEG-4 Video Codec V3" };
+    };
+    // OK or Cancel after an optional change of the selection.
+    struct Windows : ICodecChooserWindows
+    {
+        bool RunChooser(CodecChooserData &data, const Configure &) override
+        {
+            shown = data;
+            wasBuilt = graph->IsBuilt();
+            if (!pick.empty())
+                data.selection = pick;
+            return ok;
+        }
+        bool RunWm9(Wm9Values &) override { return false; }
+        bool RunProperties(const std::string &, std::vector<CodecProperty> &,
+                           const Accepts &) override
+        {
+            return false;
+        }
+        FakeTopics *graph = nullptr;
+        std::string pick;
+        bool ok = true;
+        CodecChooserData shown;
+        bool wasBuilt = true;
+    };
+    struct Case
+    {
+        const char *name;
+        std::string pick;
+        bool ok;
+        std::string stored;
+    };
+    const Case cases[] = {
+        { "OK unchanged", "", true, "Microsoft MPEG-4 Video Codec V3" },
+        { "OK with V2", "Microsoft MPEG-4 Video Codec V2", true,
+          "Microsoft MPEG-4 Video Codec V2" },
+        { "Cancel with V2", "Microsoft MPEG-4 Video Codec V2", false,
+          "Microsoft MPEG-4 Video Codec V3" },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerFixture f;
+        f.settings.Config.CodecName = "Microsoft MPEG-4 Video Codec V3";
+        f.topics.built = true;
+        Codecs codecs;
+        Windows windows;
+        windows.graph = &f.topics;
+        windows.pick = c.pick;
+        windows.ok = c.ok;
+        EXPECT_EQ(ChooseVideoCodec(f.context, f.topics, &codecs, windows), c.ok);
+        EXPECT_FALSE(windows.wasBuilt);
+        EXPECT_EQ(windows.shown.selection, "Microsoft MPEG-4 Video Codec V3");
+        EXPECT_EQ(windows.shown.compressorNames, codecs.names);
+        EXPECT_EQ(f.settings.Config.CodecName, c.stored);
+        EXPECT_TRUE(f.topics.IsBuilt());
+        EXPECT_FALSE(f.view.CodecDialogOpen);
+        EXPECT_EQ(f.engine.KeepDeviceFilter.load(), 0);
+    }
+
+    // Nothing to choose from: the error box, no codec, and the graph is built anyway.
+    ServerFixture f;
+    Windows windows;
+    windows.graph = &f.topics;
+    EXPECT_FALSE(ChooseVideoCodec(f.context, f.topics, nullptr, windows));
+    ASSERT_EQ(f.notifier.entries.size(), 1u);
+    EXPECT_EQ(f.notifier.entries[0].caption, kErrorBoxCaption);
+    EXPECT_EQ(f.settings.Config.CodecName, "(None)");
+    EXPECT_TRUE(f.topics.IsBuilt());
 }
 
 } // namespace vorlund::test

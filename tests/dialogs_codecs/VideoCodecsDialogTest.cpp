@@ -7,6 +7,7 @@
 #include "RunVideoCodecs.h"
 
 #include <QListWidget>
+#include <QTest>
 
 #include <fstream>
 #include <iterator>
@@ -28,12 +29,15 @@ void WriteProfile(const std::filesystem::path &file, const std::string &name)
         out.put(c).put('\0');
 }
 
+// The user's click on an entry (the dialog is shown).
 void Pick(QWidget &dialog, int list, const QString &text)
 {
     auto *widget = Find<QListWidget>(dialog, list);
     const QList<QListWidgetItem *> items = widget->findItems(text, Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1) << text.toStdString();
-    widget->setCurrentItem(items[0]);
+    widget->scrollToItem(items[0]);
+    QTest::mouseClick(widget->viewport(), Qt::LeftButton, {},
+                      widget->visualItemRect(items[0]).center());
 }
 
 std::string FactoryOf(GstElement *element)
@@ -57,6 +61,33 @@ std::string Head(const std::filesystem::path &file)
     in.read(head.data(), std::streamsize(head.size()));
     head.resize(size_t(in.gcount()));
     return head;
+}
+
+// The compressor code of a recording's video stream, from its stream header ("strh" "vids"
+// and then the handler).
+std::string VideoFourcc(const std::filesystem::path &file)
+{
+    const std::string head = Head(file);
+    const size_t at = head.find("vids");
+    return at == std::string::npos || at + 8 > head.size() ? "" : head.substr(at + 4, 4);
+}
+
+// Records at least `frames` encoded frames through the gate and reads the file back: a whole
+// recording, and the code of its compressor.
+std::string RecordAndReadFourcc(GraphFixture &f, int frames)
+{
+    const std::filesystem::path file = f.graph.RecordFile();
+    BufferCounter encoded(f.graph.Parts().m_pVideoCodec.get(), "src");
+    EXPECT_TRUE(f.graph.RunGraph());
+    EXPECT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > 3; }));
+    f.graph.SetGateOpen(true);
+    EXPECT_TRUE(WaitFor([&] { return encoded.Count() >= frames; }));
+    f.graph.SetGateOpen(false);
+    f.graph.TearDownGraph();
+    const ReadBack back = ReadRecording(file);
+    EXPECT_TRUE(back.ok);
+    EXPECT_GE(back.frames, frames);
+    return VideoFourcc(file);
 }
 
 class CodecsDialogTest : public DialogTest
@@ -84,6 +115,18 @@ TEST_F(CodecsDialogTest, OkWaitsForAChoiceAnEmptyChoiceStaysAndCancelAlwaysClose
     ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->item(0)->text(), "(None)");
     EXPECT_EQ(Edit(d, 1029)->text(), kV3);
+    EXPECT_EQ(list->currentItem()->text(), kV3);
+
+    // What the list does by itself (taking the focus, a current row set without the user)
+    // chooses nothing.
+    list->setCurrentRow(-1);
+    list->setFocus();
+    QCoreApplication::processEvents();
+    list->setCurrentRow(0);
+    list->setCurrentRow(2);
+    EXPECT_FALSE(Enabled(d, 1));
+    EXPECT_EQ(Edit(d, 1029)->text(), kV3);
+    EXPECT_EQ(d.Selection, kV3);
 
     Pick(d, 1028, "(None)");
     EXPECT_TRUE(Enabled(d, 1));
@@ -251,24 +294,34 @@ TEST_F(ChooserGraphTest, AConfiguredCodecChangeRecordsWithTheNewEncoderAndItsSet
     EXPECT_EQ(FactoryOf(f.graph.Parts().m_pVideoCodec.get()), "avenc_msmpeg4v2");
     EXPECT_EQ(Bitrate(f.graph), 345000);
 
-    const std::filesystem::path file = f.graph.RecordFile();
-    BufferCounter encoded(f.graph.Parts().m_pVideoCodec.get(), "src");
-    ASSERT_TRUE(f.graph.RunGraph());
-    ASSERT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > 3; }));
-    f.graph.SetGateOpen(true);
-    ASSERT_TRUE(WaitFor([&] { return encoded.Count() >= 20; }));
-    f.graph.SetGateOpen(false);
-    f.graph.TearDownGraph();
-    const ReadBack back = ReadRecording(file);
-    EXPECT_TRUE(back.ok);
-    EXPECT_GE(back.frames, 20);
-    const std::string head = Head(file);
-    EXPECT_NE(head.find("MP42"), std::string::npos);
-    EXPECT_EQ(head.find("MP43"), std::string::npos);
+    EXPECT_EQ(RecordAndReadFourcc(f, 20), "MP42");
 
     // Every later build gives the same encoder the kept settings again.
     ASSERT_EQ(f.graph.Build(), kGraphOk);
     EXPECT_EQ(Bitrate(f.graph), 345000);
+}
+
+// Opened and taken as it stands (the list took the focus, OK by the keyboard's default
+// action), the chooser keeps the stored codec and the next recording is compressed with it.
+TEST_F(ChooserGraphTest, OkWithoutAChangeKeepsTheStoredCodecAndRecordsWithIt)
+{
+    runs.chooser = [](CVideoCodecs &d) {
+        d.show();
+        auto *list = Find<QListWidget>(d, 1028);
+        list->setFocus();
+        list->setCurrentRow(0);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Edit(d, 1029)->text(), kV3);
+        EXPECT_FALSE(Enabled(d, 1));
+        d.accept();
+        return d.result();
+    };
+    ASSERT_TRUE(ChooseVideoCodec(nullptr, f.context, f.graph, &f.graph, runs));
+    EXPECT_EQ(f.settings.Config.CodecName, kV3);
+    ASSERT_TRUE(f.graph.IsBuilt());
+    EXPECT_EQ(FactoryOf(f.graph.Parts().m_pVideoCodec.get()), "avenc_msmpeg4");
+
+    EXPECT_EQ(RecordAndReadFourcc(f, 10), "MP43");
 }
 
 TEST_F(ChooserGraphTest, CancelAfterConfigureRestoresTheCodecAndBuildsForIt)

@@ -1,4 +1,5 @@
 #include "Crossbar.h"
+#include "GraphUtils.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>

@@ -64,18 +64,6 @@ TEST(Commands, RoutingAndState)
     EXPECT_EQ(CommandUiRule(Cmd::ViewToolbar), CommandUi::ToolbarShown);
 }
 
-TEST(Commands, CameraAndDeviceRules)
-{
-    EXPECT_TRUE(CameraCommandEnabled(106, 1, false));
-    EXPECT_FALSE(CameraCommandEnabled(107, 1, false));
-    EXPECT_TRUE(CameraCommandEnabled(109, 4, false));
-    EXPECT_FALSE(CameraCommandEnabled(106, 4, true)); // review mode
-    EXPECT_FALSE(CameraCommandEnabled(110, 4, false));
-    EXPECT_TRUE(DeviceCommandEnabled(112, true));
-    EXPECT_FALSE(DeviceCommandEnabled(115, false));
-    EXPECT_FALSE(DeviceCommandEnabled(116, true));
-}
-
 TEST(Commands, ContextHelpTable)
 {
     // Every toolbar position the table names, and the long-lived balloons.

@@ -15,7 +15,7 @@ public:
     bool OpenDocument(const std::filesystem::path &file) override
     {
         opened.push_back(file);
-        return true;
+        return opens;
     }
     bool StartDetached(const std::filesystem::path &program,
                        const std::filesystem::path &workingFolder) override
@@ -23,6 +23,7 @@ public:
         started.push_back({ program, workingFolder });
         return true;
     }
+    bool opens = true; // false: no program for any document
     std::vector<std::filesystem::path> opened;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> started;
 };
@@ -102,6 +103,24 @@ TEST_F(LaunchersTest, OnlineHelpOpensThePageWhenThereIsOne)
     with.OpenOnlineHelp();
     ASSERT_EQ(desktop.opened.size(), 1u);
     EXPECT_EQ(desktop.opened[0], root / "README.md");
+}
+
+// Without a program for the file type, the error log and the tutorial each get a box that
+// names the file.
+TEST_F(LaunchersTest, NoOpenerForTheFileSaysWhichFile)
+{
+    desktop.opens = false;
+    MakeFile(work / "vorlund.log", false);
+    MakeFile(root / "README.md", false);
+    ToolLaunchers launchers(work, bin, notifier, desktop, root / "README.md");
+    launchers.ViewErrorLog();
+    launchers.OpenOnlineHelp();
+    ASSERT_EQ(desktop.opened.size(), 2u);
+    ASSERT_EQ(notifier.entries.size(), 2u);
+    EXPECT_EQ(notifier.entries[0].text, NoOpenerText(work / "vorlund.log"));
+    EXPECT_NE(notifier.entries[0].text.find((work / "vorlund.log").string()), std::string::npos);
+    EXPECT_EQ(notifier.entries[1].text, NoOpenerText(root / "README.md"));
+    EXPECT_EQ(notifier.entries[1].caption, "Vorlund");
 }
 
 } // namespace

@@ -46,17 +46,17 @@ TEST(ViewRules, CommandEnabling)
         bool stoppedDisabled, runningDisabled, notReadyDisabled;
     };
     const Case cases[] = {
-        { ID_START, false, true, true },
-        { ID_STOP, true, false, true },
-        { ID_TIMED_ZONES, true, false, true },
-        { ID_CONFIGURATION, false, true, true },
-        { ID_VIDEO_FORMAT, false, true, false },
-        { ID_VIDEO_COMPRESSION, false, true, false },
-        { ID_VIDEO_CROSSBAR, false, false, false },
-        { ID_TV_TUNER, true, true, true },
-        { ID_AUDIO_RECORDING, true, true, true },
-        { ID_REVIEW, false, false, false },
-        { ID_PLAY_VIDEO, false, false, false },
+        { Cmd::Start, false, true, true },
+        { Cmd::Stop, true, false, true },
+        { Cmd::TimedZones, true, false, true },
+        { Cmd::Configuration, false, true, true },
+        { Cmd::VideoFormat, false, true, false },
+        { Cmd::VideoCompression, false, true, false },
+        { Cmd::VideoCrossbar, false, false, false },
+        { Cmd::TvTuner, true, true, true },
+        { Cmd::AudioRecording, true, true, true },
+        { Cmd::Review, false, false, false },
+        { Cmd::PlayVideo, false, false, false },
     };
     for (const Case &c : cases) {
         EXPECT_EQ(ViewCommandDisabled(c.id, stopped), c.stoppedDisabled) << c.id;
@@ -65,9 +65,50 @@ TEST(ViewRules, CommandEnabling)
     }
     CommandState tv = running;
     tv.tvMode = true;
-    EXPECT_FALSE(ViewCommandDisabled(ID_TV_TUNER, tv));
-    EXPECT_TRUE(ViewCommandDisabled(ID_REVIEW, tv));
-    EXPECT_TRUE(ViewCommandDisabled(ID_TIMED_ZONES, tv));
+    EXPECT_FALSE(ViewCommandDisabled(Cmd::TvTuner, tv));
+    EXPECT_TRUE(ViewCommandDisabled(Cmd::Review, tv));
+    EXPECT_TRUE(ViewCommandDisabled(Cmd::TimedZones, tv));
+}
+
+// Cameras up to the camera count, outside review mode; devices only in an enumerated slot and
+// only while stopped; the current device and Always on Top carry the check mark.
+TEST(ViewRules, CameraAndDeviceCommands)
+{
+    struct Case
+    {
+        int cameras;
+        bool review, idle;
+        std::array<bool, 4> slots;
+        int current;
+        std::array<bool, 4> camerasEnabled, devicesEnabled;
+    };
+    const Case cases[] = {
+        { 1, false, true, { true, false, false, false }, 112, { 1, 0, 0, 0 }, { 1, 0, 0, 0 } },
+        { 4, false, true, { true, true, false, false }, 113, { 1, 1, 1, 1 }, { 1, 1, 0, 0 } },
+        { 4, true, false, { true, true, true, true }, 112, { 0, 0, 0, 0 }, { 0, 0, 0, 0 } },
+        { 2, false, false, { true, false, false, true }, 115, { 1, 1, 0, 0 }, { 0, 0, 0, 0 } },
+        { 0, false, true, {}, 112, { 0, 0, 0, 0 }, { 0, 0, 0, 0 } },
+    };
+    for (const Case &c : cases) {
+        CommandState s;
+        s.cameraCount = c.cameras;
+        s.reviewMode = c.review;
+        s.idle = c.idle;
+        s.deviceSlots = c.slots;
+        s.deviceCommandId = c.current;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(!ViewCommandDisabled(Cmd::CameraCommand(i + 1), s), c.camerasEnabled[i])
+                << c.cameras << " cameras, camera " << i + 1;
+            EXPECT_EQ(!ViewCommandDisabled(Cmd::DeviceCommand(i), s), c.devicesEnabled[i])
+                << "slot " << i;
+            EXPECT_EQ(ViewCommandChecked(Cmd::DeviceCommand(i), s), Cmd::DeviceCommand(i) == c.current);
+        }
+    }
+    CommandState onTop;
+    EXPECT_FALSE(ViewCommandChecked(Cmd::AlwaysOnTop, onTop));
+    onTop.windowOnTop = true;
+    EXPECT_TRUE(ViewCommandChecked(Cmd::AlwaysOnTop, onTop));
+    EXPECT_FALSE(ViewCommandChecked(Cmd::Start, onTop));
 }
 
 // The painter's conversion: upright, 0xFFRRGGBB, and with `dim` every other pixel of the

@@ -1,10 +1,13 @@
 #include "CVorlundView.h"
+#include "Desktop.h"
 #include "IdleDlg.h"
 #include "PlayVideo.h"
 #include "ServerFixture.h"
 #include "ServerNotifier.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -258,6 +261,48 @@ TEST_F(ViewTest, PlayVideoChecks)
     EXPECT_EQ(CheckVideoToPlay(path, {}), PlayVideoVerdict::Play);
 }
 
+// Play Video on a desktop without a player: the chosen recording is named in a box and the
+// dialog stays open for the next one.
+TEST_F(ViewTest, PlayVideoWithoutAPlayerSaysWhichFile)
+{
+    struct NoOpener : IDesktop
+    {
+        bool OpenDocument(const std::filesystem::path &file) override
+        {
+            opened.push_back(file);
+            return false;
+        }
+        bool StartDetached(const std::filesystem::path &, const std::filesystem::path &) override
+        {
+            return false;
+        }
+        std::vector<std::filesystem::path> opened;
+    } desktop;
+    options.desktop = &desktop;
+    auto view = MakeView();
+    view->Core().OnInitialUpdate();
+    const std::filesystem::path clip = view->Core().View().VideoFolder / "clip.avi";
+    std::filesystem::create_directories(clip.parent_path());
+    std::ofstream(clip).close();
+    std::filesystem::resize_file(clip, 200000);
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(QString::fromStdString(clip.string()));
+        static_cast<QDialog *>(dialog)->accept(); // the product's own accept
+        stayedOpen = dialog->isVisible();
+        dialog->reject();
+    });
+    notifier.entries.clear();
+    view->Core().OnCommand(Cmd::PlayVideo);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(desktop.opened.size(), 1u);
+    EXPECT_EQ(desktop.opened[0], clip);
+    ASSERT_EQ(notifier.entries.size(), 1u);
+    EXPECT_EQ(notifier.entries[0].text, NoOpenerText(clip));
+}
+
 TEST_F(ViewTest, TimedZonesDialogEditsAndCancelRestores)
 {
     auto view = MakeView();
@@ -283,6 +328,7 @@ TEST_F(ViewTest, TimedZonesDialogEditsAndCancelRestores)
         if (w->objectName() == "142" && w->isVisible())
             dialog = qobject_cast<CIdleDlg *>(w);
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Masking\\Timed Zones"); // a caption, not a path
     EXPECT_TRUE(engine.ZoneEditing);
     EXPECT_EQ(qobject_cast<QSpinBox *>(dialog->Control(1005))->value(), 6);
 
@@ -307,6 +353,15 @@ TEST_F(ViewTest, TimedZonesDialogEditsAndCancelRestores)
     EXPECT_FALSE(dialog->isVisible());
 }
 
+// The main tick and the pan/tilt/zoom steps (whose length is how far the camera turns) run on
+// precise timers.
+TEST(QtTimers, TimerTypes)
+{
+    EXPECT_EQ(TimerTypeFor(MAIN_TICK_TIMER), Qt::PreciseTimer);
+    EXPECT_EQ(TimerTypeFor(PTZ_STEP_TIMER), Qt::PreciseTimer);
+    EXPECT_EQ(TimerTypeFor(STATUS_TIMER), Qt::CoarseTimer);
+}
+
 TEST(ServerNotifier, MessagesNeverBlockAndAreNotRepeated)
 {
     ServerNotifier notifier;
@@ -320,6 +375,32 @@ TEST(ServerNotifier, MessagesNeverBlockAndAreNotRepeated)
     QCoreApplication::processEvents();
     EXPECT_EQ(notifier.OpenCount(), 0u);
     notifier.ShowMessage("Stopped due to serious error!", kErrorBoxCaption);
+    EXPECT_EQ(notifier.OpenCount(), 1u) << "shown again once closed";
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w))
+            box->close();
+    QCoreApplication::processEvents();
+
+    // Messages of one kind whose texts differ (a count of milliseconds) leave one box.
+    const auto timedOut = [](int ms) {
+        return "Problem sending email...\nOperation timed out after " + std::to_string(ms)
+            + " milliseconds with 0 bytes received";
+    };
+    notifier.ShowMessageOfKind("mail error", timedOut(30001), kPlainCaption);
+    notifier.ShowMessageOfKind("mail error", timedOut(30002), kPlainCaption);
+    notifier.ShowMessageOfKind("mail error", timedOut(30004), kPlainCaption);
+    EXPECT_EQ(notifier.OpenCount(), 1u);
+    notifier.ShowMessage(timedOut(30005), kPlainCaption); // a text of no kind: its own box
+    EXPECT_EQ(notifier.OpenCount(), 2u);
+    int boxes = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+            ++boxes;
+            box->close();
+        }
+    EXPECT_EQ(boxes, 2);
+    QCoreApplication::processEvents();
+    notifier.ShowMessageOfKind("mail error", timedOut(30003), kPlainCaption);
     EXPECT_EQ(notifier.OpenCount(), 1u) << "shown again once closed";
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<QMessageBox *>(w))

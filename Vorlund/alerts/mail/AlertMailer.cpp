@@ -97,7 +97,9 @@ void AlertMailer::OnMailError(std::string_view text)
 {
     std::string message(kMailErrorPrefix);
     message += text;
-    m_context.notifier.ShowMessage(message, kPlainCaption);
+    // A server that keeps failing (each time with another count of milliseconds) leaves one
+    // box, not one per try.
+    m_context.notifier.ShowMessageOfKind("mail error", message, kPlainCaption);
 }
 
 } // namespace vorlund

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -45,6 +46,29 @@ size_t ReadChunk(char *buffer, size_t size, size_t count, void *user)
 int CheckAbort(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     return static_cast<const std::atomic<bool> *>(user)->load() ? 1 : 0;
+}
+
+// The server's last refusal ("550 5.7.1 ..."), which says why a send failed. The server is
+// untrusted: only printable text is kept, and only so much of it.
+constexpr size_t kMaxReplyBytes = 300;
+
+int NoteServerReply(CURL *, curl_infotype type, char *data, size_t size, void *user)
+{
+    if (type != CURLINFO_HEADER_IN || size < 3)
+        return 0;
+    const std::string_view line(data, size);
+    if ((line[0] != '4' && line[0] != '5') || !std::isdigit(static_cast<unsigned char>(line[1]))
+        || !std::isdigit(static_cast<unsigned char>(line[2])))
+        return 0;
+    std::string &reply = *static_cast<std::string *>(user);
+    reply.clear();
+    for (const char c : line) {
+        if (reply.size() >= kMaxReplyBytes)
+            break;
+        if (c >= 0x20 && c < 0x7F)
+            reply += c;
+    }
+    return 0;
 }
 
 bool CurlSpeaksSmtp()
@@ -201,6 +225,10 @@ SmtpResult SmtpSender::Send(const SmtpJob &job)
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CheckAbort);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &m_abort);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
+    std::string serverReply;
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &NoteServerReply);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &serverReply);
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
 
     const CURLcode code = curl_easy_perform(c);
     if (code == CURLE_OK) {
@@ -208,6 +236,8 @@ SmtpResult SmtpSender::Send(const SmtpJob &job)
         return result;
     }
     result.Error = errorText[0] ? errorText : curl_easy_strerror(code);
+    if (!serverReply.empty())
+        result.Error += "\nThe server replied: " + serverReply;
     return result;
 }
 

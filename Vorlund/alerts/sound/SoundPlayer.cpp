@@ -1,4 +1,5 @@
 #include "SoundPlayer.h"
+#include "Sounds.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -93,6 +94,11 @@ void SoundPlayer::Release()
     m_playing = false;
     m_bus.reset();
     m_playbin.reset();
+}
+
+std::unique_ptr<ISound> MakeSoundPlayer(const std::filesystem::path &folder)
+{
+    return std::make_unique<SoundPlayer>(folder);
 }
 
 } // namespace vorlund
