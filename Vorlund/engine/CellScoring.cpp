@@ -5,6 +5,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define VORLUND_HAVE_X86 1
 #endif
@@ -437,8 +438,10 @@ ScoreRowsBitOps(const uint8_t *current, std::ptrdiff_t currentStride, const uint
 bool CpuHasBitOps()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")
-        && __builtin_cpu_supports("abm");
+    // LZCNT is CPUID 0x80000001 ECX bit 5; not every compiler's builtin names it.
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) && (c & (1u << 5)) != 0;
+    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") && lzcnt;
 }
 #endif
 
