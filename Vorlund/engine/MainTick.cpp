@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace vorlund {
 
@@ -248,16 +249,18 @@ void MainTick::SlowWork()
 
 void MainTick::ApplySchedule(const TimeWindow &window, int m, bool tv)
 {
+    const bool wasInside = std::exchange(m_windowInside, InsideWindow(window, m));
     if (m_context.engine.GateOpen) {
-        // Gates that motion holds open after the window are the countdown's to shut: a restart
-        // at every slow pass would cut each later recording into pieces with holes between.
-        if (WindowEnded(window, m) && m_context.engine.RecordCountdown <= 0) {
+        // The window's end starts a new file once. Gates that motion holds open later are the
+        // countdown's to shut: a restart at every slow pass would cut each later recording
+        // into pieces with holes between.
+        if (WindowEnded(window, m) && (wasInside || m_context.engine.RecordCountdown <= 0)) {
             SetGates(false);
             m_context.sink.PostMessage(WM_RESTART_CAPTURE);
         }
         return;
     }
-    if (!InsideWindow(window, m))
+    if (!m_windowInside)
         return;
     if (!m_context.view.RestartMark && m_graph.FramesRecorded() != 0) {
         // The scheduled recording begins in a new file (a file still without frames is one).

@@ -51,6 +51,7 @@ private:
     // Date and hour of the last time rollover (year * 1000000 + month * 10000 + day * 100 +
     // hour), so one slot rolls over once.
     int64_t m_lastRolloverSlot = -1;
+    bool m_windowInside = false; // the schedule's window was in force at the last slow pass
     // When the next time-lapse picture is due, kept through capture restarts: a rollover must
     // not push the picture back by a whole interval each time.
     bool m_timeLapseArmed = false;

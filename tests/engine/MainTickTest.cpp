@@ -322,22 +322,33 @@ TEST_F(TickTest, ContinuousScheduleAcrossMidnight)
     f.engine.RecordCountdown = 100;
     f.engine.GateOpen = 1;
     SlowPass(9, 0);
+    SlowPass(9, 15);
     EXPECT_TRUE(f.engine.GateOpen);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 1) << "no restart in the middle of a recording";
     f.engine.RecordCountdown = 0;
     f.engine.GateOpen = 0;
+    // A window that ends while motion records still starts its new file, once.
+    f.settings.Config.RecordWindow = { 22, 0, 9, 30 };
+    SlowPass(9, 20);
+    f.engine.RecordCountdown = 100;
+    f.engine.GateOpen = 1;
+    SlowPass(9, 30);
+    EXPECT_FALSE(f.engine.GateOpen);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2) << "the window's end, during motion";
+    f.settings.Config.RecordWindow = { 22, 0, 6, 0 };
+    f.engine.RecordCountdown = 0;
 
     f.view.RestartMark = false;
     t.framesRecorded = 40;
     SlowPass(22, 30);
     EXPECT_FALSE(f.engine.GateOpen);
-    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2) << "inside without the mark: restart first";
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 3) << "inside without the mark: restart first";
 
     // A manual start's file has no frames yet: it is the new file, so no restart for it.
     t.framesRecorded = 0;
     SlowPass(22, 45);
     EXPECT_TRUE(f.engine.GateOpen);
-    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 3);
 }
 
 TEST_F(TickTest, TvScheduleTunesBeforeOpening)
