@@ -1,6 +1,8 @@
 #include "MainFrame.h"
+
 #include "Dialogs.h"
 #include "ShellRules.h"
+#include "StaysOnTop.h"
 #include "ViewerSettings.h"
 
 #include <QAction>
@@ -266,12 +268,7 @@ QString CMainFrame::PaneText(int id) const
 
 void CMainFrame::SetAlwaysOnTop(bool on)
 {
-    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on)
-        return;
-    const bool shown = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (shown)
-        show();
+    SetStaysOnTop(*this, on);
 }
 
 void CMainFrame::SetCommandText(int id, const QString &text)

@@ -2,8 +2,13 @@
 
 #include "DeviceSettings.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <cstdio>
+
+// Quiet unless asked for: QT_LOGGING_RULES="vorlund.*.info=true".
+Q_LOGGING_CATEGORY(lcRun, "vorlund.run", QtWarningMsg)
 
 namespace vorlund {
 
@@ -116,6 +121,7 @@ bool RunControl::Start(bool automatic)
         c.timers.SetTimer(STATUS_TIMER, e.CameraOnePriority || e.DialogCamera ? 30 : 60);
     }
     c.timers.SetTimer(FIRST_FRAME_TIMER, kFirstFrameMs);
+    qCInfo(lcRun, "capture started%s", automatic ? " by the restart timer" : "");
     c.sound.PlaySound("start.wav");
 
     const bool continuous = c.settings.Config.ContinuousRecord && !e.TvMode;
@@ -183,6 +189,7 @@ void RunControl::Stop(bool cancelRestart, bool keepLink)
     m_graph.StopGraph();
     for (int id : { MAIN_TICK_TIMER, STATUS_TIMER, TIMELAPSE_TIMER, FIRST_FRAME_TIMER })
         c.timers.KillTimer(id);
+    qCInfo(lcRun, "capture stopped%s", keepLink ? " for a restart" : "");
     view.Idle = true;
     view.TvTimerSet = false;
     c.shell.SetPaneText(kPaneState, "OFF");
@@ -205,6 +212,7 @@ void RunControl::ReleaseKeptLink()
 
 void RunControl::RestartCapture()
 {
+    qCInfo(lcRun, "restart: capture stops now and starts again in %u ms", kRestartDelayMs);
     // A rollover or a restart after an error is a moment's pause: remote viewers stay.
     Stop(false, true);
     m_context.view.RestartPending = false;
@@ -260,6 +268,8 @@ void RunControl::OnGraphEvent()
         return;
     const uint32_t now = c.clock.TickCount();
     ViewState &view = c.view;
+    qCInfo(lcRun, "abort %08x at %u ms, the last one that restarted at %u ms", unsigned(code),
+           unsigned(now), unsigned(view.RestartStamp));
     if (view.RestartStamp == 0 || now - view.RestartStamp > kAbortWindowMs) {
         c.log.AppendErrorLog(Code("Abort during capture (restarting...), code = %08x", code));
         view.RestartStamp = now;

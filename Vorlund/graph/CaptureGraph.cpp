@@ -15,6 +15,9 @@
 #include <cstring>
 #include <utility>
 
+GST_DEBUG_CATEGORY_STATIC(graph_debug);
+#define GST_CAT_DEFAULT graph_debug
+
 namespace vorlund {
 
 namespace {
@@ -30,7 +33,15 @@ constexpr std::chrono::milliseconds kEosSendWait { 2000 };
 
 CaptureGraph::CaptureGraph(ServerContext &context, CaptureDevices &devices, CMotionGrabber &grabber)
     : m_context(context), m_devices(devices), m_grabber(grabber), m_grabberSink(grabber)
-{ }
+{
+    // Quiet unless asked for: GST_DEBUG=vorlund*:5.
+    static const bool registered = [] {
+        GST_DEBUG_CATEGORY_INIT(graph_debug, "vorlundgraph", 0,
+                                "the server's capture graph: builds, fallbacks, stops");
+        return true;
+    }();
+    (void)registered;
+}
 
 CaptureGraph::~CaptureGraph()
 {
@@ -63,13 +74,13 @@ ElementRef CaptureGraph::Add(const char *factory, const char *name)
 
 int CaptureGraph::Build()
 {
-    MainBranchBuilt = false;
     TearDownGraph();
     if (!(m_context.engine.KeepDeviceFilter.load() && m_parts.m_pGraph)) {
         if (const int result = BuildDeviceStage(); result != kGraphOk)
             return result;
     }
-    if (CrossbarPageRequest || CapturePageRequest || TunerPageRequest || DeviceProbe)
+    // A probe stops after the device stage (and its tee).
+    if (DeviceProbe)
         return kGraphOk;
 
     const CapsRef fixed = CapsOf(m_parts.m_pCaptureFormat.get());
@@ -231,7 +242,6 @@ int CaptureGraph::BuildRecordBranch(GstElement *capturePin)
             "application?");
         return kGraphFailed;
     }
-    MainBranchBuilt = true;
     ElementRef avi = Add(IAviFilterControl::kFactoryName, names::kAvi);
     if (!avi) {
         Box("Could not create VorlundAVI filter.\r\nIs VorlundAVI.ax registered?");
@@ -305,8 +315,10 @@ int CaptureGraph::BuildEncoderAndFile()
                 return kGraphFailed;
             }
             const int outcome = ApplyCodecSettings();
-            if (outcome == 1)
+            if (outcome == 1) {
+                GST_INFO("the WMV9 encoder fell back to MPEG-4 V3");
                 return kGraphRebuilt;
+            }
             if (outcome != -1)
                 Box("Failed to create WMVideo9 Encoder filter!");
             return outcome < 0 ? outcome : kGraphFailed;
@@ -525,6 +537,9 @@ BuildResult CaptureGraph::BuildCaptureGraph(bool probe)
     DeviceProbe = probe;
     const int result = Build();
     DeviceProbe = false;
+    GST_INFO("%s of \"%s\": %s%s%s", probe ? "probe" : "build",
+             m_context.settings.Config.DeviceName.c_str(), result >= 0 ? "built" : "failed",
+             m_recordFile ? ", recording to " : "", m_recordFile ? m_recordFile->path.c_str() : "");
     // A failed build may work on another device: the probe moves on.
     return result >= 0 ? BuildResult::Ok : BuildResult::Failed;
 }
@@ -655,6 +670,12 @@ void CaptureGraph::StopPipeline()
                                        GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
             RefMode::HasRef);
         m_recordFinished = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
+        GST_INFO("stop: %s",
+                 m_recordFinished ? "the end of stream reached the file"
+                     : done       ? "an error came before the end of stream"
+                                  : "no end of stream in time");
+    } else if (m_running) {
+        GST_INFO("stop after an error: no end of stream can come through");
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     // Stopped streaming threads let go of their locks: a send still waiting ends now. One that
@@ -744,10 +765,13 @@ void CaptureGraph::FinishRecordingFile()
     RecordingFile file = std::move(*m_recordFile);
     m_recordFile.reset();
     if (m_framesRecorded.load() == 0) {
+        GST_INFO("%s had no frame: removed", file.path.c_str());
         std::error_code ec;
         std::filesystem::remove(file.path, ec);
         return;
     }
+    GST_INFO("%s: %" G_GUINT64_FORMAT " frames, %s", file.path.c_str(), m_framesRecorded.load(),
+             m_recordFinished ? "finished" : "left unfinished");
     if (!m_recordFinished)
         m_context.log.AppendErrorLog(UnfinishedRecordingText(file.path));
     m_recordSync.Finish(std::move(file));

@@ -93,13 +93,9 @@ public:
     void ApplyAudioInput();
 
     // Requests and flags shared with the device pages and the run control.
-    bool CrossbarPageRequest = false;
-    bool CapturePageRequest = false;
-    bool TunerPageRequest = false;
     bool DeviceProbe = false;
     bool HasCrossbar = false;
     bool Mpeg2FallbackUsed = false;
-    bool MainBranchBuilt = false;
 
     // The WMV9 encoder path: with no WMV9 encoder here, the fallback to MPEG-4 V3 (1: the graph
     // was rebuilt with it; -1: no usable encoder, the user was told which package to install).

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "HelpBalloon.h"
 #include "Launchers.h"
+#include "StaysOnTop.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -279,12 +280,7 @@ void CMainFrame::SetIdlePrompt(const QString &text)
 
 void CMainFrame::SetAlwaysOnTop(bool on)
 {
-    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on)
-        return;
-    const bool shown = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (shown)
-        show();
+    SetStaysOnTop(*this, on);
 }
 
 bool CMainFrame::IsToolbarShown() const
