@@ -3,7 +3,6 @@
 #include "AudioChain.h"
 
 #include "CaptureDevices.h"
-#include "CaptureGraph.h"
 #include "Codecs.h"
 #include "DeviceSettings.h"
 #include "Encoders.h"
@@ -113,16 +112,19 @@ ElementRef AddWmAudioEncoder(GstBin *bin, const char *name, const WmProfileInfo 
     return std::move(made.element);
 }
 
-// --- the capture graph's audio ----------------------------------------------------------
+// --- the capture graph's sound ----------------------------------------------------------
 
-bool CaptureGraph::RecordsCaptureAudio() const
+bool RecordsCaptureAudio(const GraphBuild &build)
 {
-    return m_parts.kind != SourceKind::Dv && m_parts.m_pAudioCapture
-        && m_parts.m_pAudioControl.IsValid() && m_context.settings.Config.RecordAudio != 0;
+    const GraphParts &parts = build.parts;
+    return parts.kind != SourceKind::Dv && parts.m_pAudioCapture
+        && parts.m_pAudioControl.IsValid() && build.context.settings.Config.RecordAudio != 0;
 }
 
-int CaptureGraph::ApplyInputLines(GstElement *filter, std::vector<std::string> *names, int *index)
+int ApplyInputLines(const GraphBuild &build, GstElement *filter, std::vector<std::string> *names,
+                    int *index)
 {
+    GraphParts &parts = build.parts;
     const std::vector<AudioLine> lines = AudioInputLines(filter);
     if (names) {
         names->clear();
@@ -130,183 +132,145 @@ int CaptureGraph::ApplyInputLines(GstElement *filter, std::vector<std::string> *
             names->push_back(lines[i].name);
     }
     // Another device's lines are only listed.
-    if (!filter || filter != m_parts.m_pAudioCapture.get())
+    if (!filter || filter != parts.m_pAudioCapture.get())
         return kGraphOk;
-    const DeviceConfig &config = m_context.settings.Config;
+    const DeviceConfig &config = build.context.settings.Config;
     const std::optional<size_t> chosen = FindInputLine(lines, config.AudioInput);
     if (!chosen)
         return kGraphOk;
     if (index)
         *index = int(*chosen);
-    if (m_parts.m_pAudioLevel)
-        g_object_set(m_parts.m_pAudioLevel.get(), "volume", MixLevel(config.InputLevel), nullptr);
+    if (parts.m_pAudioLevel)
+        g_object_set(parts.m_pAudioLevel.get(), "volume", MixLevel(config.InputLevel), nullptr);
     return SelectInputLine(filter, lines[*chosen]) ? kGraphOk : kGraphFailed;
 }
 
-int CaptureGraph::SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index)
+int FindAudioCompressor(GraphParts &parts)
 {
-    if (!m_context.engine.ViewWindow.load())
-        m_context.engine.ViewWindow = &m_context.sink;
-    m_context.view.DeviceReady = true;
-    if (!m_parts.m_pGraph && Build() < 0) {
-        m_context.engine.KeepDeviceFilter = 0;
-        return kGraphFailed;
-    }
-    if (!filter) {
-        ErrBox(m_context.settings.Config.DeviceName.find("DV Camera") != std::string::npos
-                   ? "Error73: You are using the Audio built\ninto the DV Camcorder."
-                   : "Error74: No Audio Device set.\nMake sure the Audio card is configured "
-                     "correctly.");
-        return kGraphFailed;
-    }
-    return ApplyInputLines(filter.get(), names, index);
-}
-
-std::optional<std::vector<std::string>> CaptureGraph::ListAudioInputs(std::string_view device)
-{
-    const std::string &stored = m_context.settings.Config.AudioDevice;
-    std::vector<std::string> names;
-    if (device == stored || StoredText(device, kAudioDeviceWidth) == stored) {
-        if (SelectAudioInput(m_parts.m_pAudioCapture, &names, nullptr) != kGraphOk)
-            return std::nullopt;
-        return names;
-    }
-    // Another device is bound for the listing alone, never added to the graph.
-    BoundDevice other = m_devices.FindAudioDevice(device, nullptr);
-    if (!other.element || SelectAudioInput(other.element, &names, nullptr) != kGraphOk)
-        return std::nullopt;
-    return names;
-}
-
-void CaptureGraph::ApplyAudioInput()
-{
-    SelectAudioInput(m_parts.m_pAudioCapture, nullptr, nullptr);
-}
-
-int CaptureGraph::FindAudioCompressor()
-{
-    m_parts.m_pAudioCodec = {};
-    const std::string_view wanted = AudioCompressorName(m_parts.format);
+    parts.m_pAudioCodec = {};
+    const std::string_view wanted = AudioCompressorName(parts.format);
     if (!wanted.empty())
-        m_parts.m_pAudioCodec = BindCompressor(CodecKind::Audio, wanted, names::kAudioCodec);
+        parts.m_pAudioCodec = BindCompressor(CodecKind::Audio, wanted, names::kAudioCodec);
     // A compressor that is not installed is simply absent.
     return kGraphOk;
 }
 
-int CaptureGraph::BuildAudioFrontEnd()
+int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices)
 {
-    if (m_parts.kind == SourceKind::Dv
-        || !(m_context.view.AudioDevicePresent || m_parts.m_pAudioCapture))
+    GraphParts &parts = build.parts;
+    if (parts.kind == SourceKind::Dv
+        || !(build.context.view.AudioDevicePresent || parts.m_pAudioCapture))
         return kGraphOk;
-    const DeviceConfig &config = m_context.settings.Config;
-    if (!m_parts.m_pAudioCapture) {
-        BoundDevice device = m_devices.FindAudioDevice(config.AudioDevice, nullptr);
+    const DeviceConfig &config = build.context.settings.Config;
+    if (!parts.m_pAudioCapture) {
+        BoundDevice device = devices.FindAudioDevice(config.AudioDevice, nullptr);
         if (device.element) {
             gst_object_set_name(GST_OBJECT(device.element.get()), config.AudioDevice.c_str());
-            m_parts.m_pAudioCapture = device.element;
+            parts.m_pAudioCapture = device.element;
         } else {
-            ErrBox("Could not find Audio Input device.\r\n");
+            build.ErrBox("Could not find Audio Input device.\r\n");
         }
     }
-    if (!m_parts.m_pAudioCapture)
+    if (!parts.m_pAudioCapture)
         return kGraphOk;
     if (config.RecordAudio) {
         CreatedFilter made
-            = CreateFilter(IAudioFilterControl::kFactoryName, GST_BIN(Pipeline()), names::kAudio);
+            = CreateFilter(IAudioFilterControl::kFactoryName, build.Bin(), names::kAudio);
         if (made.status == CreateFilterStatus::AddFailed) {
-            Box("Could not add Vorlund_Audio filter to graph");
+            build.Box("Could not add Vorlund_Audio filter to graph");
             return kGraphFailed;
         }
         if (made.status == CreateFilterStatus::Ok)
-            m_parts.m_pAudioControl = IAudioFilterControl(made.element.get());
+            parts.m_pAudioControl = IAudioFilterControl(made.element.get());
         else
-            ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
+            build.ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
     }
     // A source whose sound is not recorded stays bound but out of the pipeline: left
     // unlinked, a live source would stop the whole graph with not-linked.
-    const bool joined = config.RecordAudio && m_parts.m_pAudioControl.IsValid();
-    GstElement *source = m_parts.m_pAudioCapture.get();
+    const bool joined = config.RecordAudio && parts.m_pAudioControl.IsValid();
+    GstElement *source = parts.m_pAudioCapture.get();
     GstObject *parent = gst_object_get_parent(GST_OBJECT(source));
-    const bool inGraph = parent == GST_OBJECT(Pipeline());
+    const bool inGraph = parent == GST_OBJECT(parts.m_pGraph.get());
     if (parent)
         gst_object_unref(parent);
-    if (joined && !inGraph && !gst_bin_add(GST_BIN(Pipeline()), source)) {
-        Box(kAddAudioDeviceText);
+    if (joined && !inGraph && !gst_bin_add(build.Bin(), source)) {
+        build.Box(kAddAudioDeviceText);
         return kGraphFailed;
     }
     if (!joined && inGraph) {
         gst_element_set_state(source, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(Pipeline()), source);
+        gst_bin_remove(build.Bin(), source);
     }
     if (joined)
-        m_parts.m_pAudioLevel = Add("volume", kAudioLevel);
-    if (ApplyInputLines(source, nullptr, nullptr) != kGraphOk || (joined && !m_parts.m_pAudioLevel))
-        ErrBox("Could not set Audio Input levels.\r\n");
+        parts.m_pAudioLevel = build.Add("volume", kAudioLevel);
+    if (ApplyInputLines(build, source, nullptr, nullptr) != kGraphOk || (joined && !parts.m_pAudioLevel))
+        build.ErrBox("Could not set Audio Input levels.\r\n");
     return kGraphOk;
 }
 
-int CaptureGraph::JoinCaptureAudio()
+int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
 {
+    GraphParts &parts = build.parts;
     // Without recorded sound the profile's stream count was checked with the video.
-    if (!RecordsCaptureAudio())
+    if (!RecordsCaptureAudio(build))
         return kGraphOk;
-    GstElement *gate = m_parts.m_pAudioControl.Element();
-    GstElement *level = m_parts.m_pAudioLevel.get();
-    const bool wmv = m_parts.format == RecordingFormat::Wmv;
+    GstElement *gate = parts.m_pAudioControl.Element();
+    GstElement *level = parts.m_pAudioLevel.get();
+    const bool wmv = parts.format == RecordingFormat::Wmv;
     // The live source never waits for the multiplexer: the queue holds a couple of seconds.
-    ElementRef queue = Add("queue", "Audio Queue");
-    ElementRef convert = Add("audioconvert", "Audio Convert");
-    ElementRef resample = Add("audioresample", "Audio Resample");
+    ElementRef queue = build.Add("queue", "Audio Queue");
+    ElementRef convert = build.Add("audioconvert", "Audio Convert");
+    ElementRef resample = build.Add("audioresample", "Audio Resample");
     if (!queue || !convert || !resample) {
-        Box(wmv ? "Could not connect audio output.\r\n"
+        build.Box(wmv ? "Could not connect audio output.\r\n"
                 : "Could not connect MP3/AAC Comp. audio.\r\n\r\n");
         return kGraphFailed;
     }
     g_object_set(queue.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
                  guint64(2 * GST_SECOND), nullptr);
     if (wmv) {
-        ElementRef codec = AddWmAudioEncoder(GST_BIN(Pipeline()), names::kAudioCodec,
-                                             m_profile ? &*m_profile : nullptr);
+        ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
+                                             profile);
         const bool front = level
-            ? gst_element_link_many(m_parts.m_pAudioCapture.get(), level, gate, nullptr)
-            : Link(m_parts.m_pAudioCapture.get(), gate);
+            ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
+            : Link(parts.m_pAudioCapture.get(), gate);
         if (!codec || !front
             || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
                                       nullptr)
-            || !Link(codec.get(), m_parts.m_pMux.get())) {
-            Box("Could not connect audio output.\r\n");
+            || !Link(codec.get(), parts.m_pMux.get())) {
+            build.Box("Could not connect audio output.\r\n");
             return kGraphFailed;
         }
-        m_parts.m_pAudioCodec = codec;
+        parts.m_pAudioCodec = codec;
         return kGraphOk;
     }
-    FindAudioCompressor();
+    FindAudioCompressor(parts);
     // AVI indexes MP3 as constant bit rate: a variable one would play too long.
-    if (m_parts.m_pAudioCodec && m_parts.format == RecordingFormat::Avi) {
-        gst_util_set_object_arg(G_OBJECT(m_parts.m_pAudioCodec.get()), "target", "bitrate");
-        g_object_set(m_parts.m_pAudioCodec.get(), "cbr", TRUE, nullptr);
+    if (parts.m_pAudioCodec && parts.format == RecordingFormat::Avi) {
+        gst_util_set_object_arg(G_OBJECT(parts.m_pAudioCodec.get()), "target", "bitrate");
+        g_object_set(parts.m_pAudioCodec.get(), "cbr", TRUE, nullptr);
     }
-    if (m_parts.m_pAudioCodec && !gst_bin_add(GST_BIN(Pipeline()), m_parts.m_pAudioCodec.get())) {
-        m_parts.m_pAudioCodec = {};
-        Box("Could not add Audio(MP3/AAC) Codec.\r\n");
+    if (parts.m_pAudioCodec && !gst_bin_add(build.Bin(), parts.m_pAudioCodec.get())) {
+        parts.m_pAudioCodec = {};
+        build.Box("Could not add Audio(MP3/AAC) Codec.\r\n");
         return kGraphFailed;
     }
     const bool front = level
-        ? gst_element_link_many(m_parts.m_pAudioCapture.get(), level, gate, nullptr)
-        : Link(m_parts.m_pAudioCapture.get(), gate);
+        ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
+        : Link(parts.m_pAudioCapture.get(), gate);
     if (!front) {
-        Box("Could not connect Audio Capture and vlAudio filters.\r\n");
+        build.Box("Could not connect Audio Capture and vlAudio filters.\r\n");
         return kGraphFailed;
     }
     // Without a compressor the sound reaches the multiplexer as it is: PCM in AVI, and no
     // connection at all for MP4, which takes compressed sound only.
-    GstElement *tail = m_parts.m_pAudioCodec ? m_parts.m_pAudioCodec.get() : resample.get();
+    GstElement *tail = parts.m_pAudioCodec ? parts.m_pAudioCodec.get() : resample.get();
     const bool linked
         = gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), nullptr)
         && (tail == resample.get() || Link(resample.get(), tail))
-        && Link(tail, m_parts.m_pMux.get());
+        && Link(tail, parts.m_pMux.get());
     if (!linked) {
-        Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
         return kGraphFailed;
     }
     return kGraphOk;

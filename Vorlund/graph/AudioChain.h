@@ -1,8 +1,10 @@
-// The sound side of the capture graph that needs no graph object: the input lines of an audio
-// source, the level of each InputLevel choice, the audio compressor of each recording format
-// and the Windows Media sound encoder. CaptureGraph builds its audio branch from these.
+// The capture graph's sound from a capture device: source → level → "VorlundAudio" (the sound
+// gate) → [encoder] → multiplexer; the input lines of an audio source and the level of each
+// InputLevel choice, the audio compressor of each recording format and the Windows Media sound
+// encoder.
 #pragma once
 
+#include "GraphBuild.h"
 #include "GraphPlan.h"
 #include "GstHandles.h"
 
@@ -17,6 +19,7 @@
 
 namespace vorlund {
 
+class CaptureDevices;
 struct WmProfileInfo;
 
 inline constexpr size_t kMaxAudioInputLines = 15;
@@ -49,5 +52,23 @@ bool SelectInputLine(GstElement *source, const AudioLine &line);
 // The Windows Media sound encoder as `name` in `bin`, at the profile's audio bit rate, its
 // output timed from 0 like the video's. Null (nothing added) when it cannot be made.
 ElementRef AddWmAudioEncoder(GstBin *bin, const char *name, const WmProfileInfo *profile);
+
+// Whether the graph records a capture device's sound (a camcorder's is the DV branch's).
+bool RecordsCaptureAudio(const GraphBuild &build);
+
+// The source's input lines (at most 15) into `names`; for the graph's own source the stored
+// line is chosen (its position into `index`) and the stored level set.
+int ApplyInputLines(const GraphBuild &build, GstElement *filter, std::vector<std::string> *names,
+                    int *index);
+
+// Binds the recording format's audio compressor into m_pAudioCodec (none when absent).
+int FindAudioCompressor(GraphParts &parts);
+
+// The stored audio device bound into the graph with "VorlundAudio" and the level behind it
+// when sound is recorded; a source whose sound is not recorded stays bound, out of the graph.
+int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices);
+
+// The sound gate on to the multiplexer (encoded as `profile` says for Windows Media).
+int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile);
 
 } // namespace vorlund

@@ -2,15 +2,19 @@
 
 #include "GraphDebug.h"
 
+#include "AudioChain.h"
 #include "CaptureDevices.h"
 #include "CaptureFormat.h"
 #include "Codecs.h"
 #include "Crossbar.h"
 #include "DeviceSettings.h"
+#include "DvBranch.h"
 #include "Encoders.h"
+#include "GrabberBranch.h"
 #include "GraphMessages.h"
 #include "GraphUtils.h"
 #include "MotionGrabber.h"
+#include "SettingsFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -39,29 +43,6 @@ CaptureGraph::~CaptureGraph()
     TearDownGraph();
 }
 
-void CaptureGraph::Box(std::string_view text) const
-{
-    m_context.notifier.ShowMessage(text, "Error!");
-}
-
-void CaptureGraph::ErrBox(std::string_view text) const
-{
-    ShowErrorBox(m_context.notifier, text);
-}
-
-ElementRef CaptureGraph::Add(const char *factory, const char *name)
-{
-    if (name) {
-        CreatedFilter made = CreateFilter(factory, GST_BIN(Pipeline()), name);
-        return made.status == CreateFilterStatus::Ok ? std::move(made.element) : ElementRef();
-    }
-    // Helpers without a name of their own get a unique one from GStreamer.
-    ElementRef element(gst_element_factory_make(factory, nullptr), RefMode::HasRef);
-    if (!element || !gst_bin_add(GST_BIN(Pipeline()), element.get()))
-        return {};
-    return element;
-}
-
 int CaptureGraph::Build()
 {
     TearDownGraph();
@@ -87,51 +68,56 @@ int CaptureGraph::Build()
     m_context.shell.SetPaneText(kPaneDevice,
                                 m_parts.kind == SourceKind::Dv ? "DV Cam - Audio OFF" : deviceName);
 
-    if (const int result
-        = m_parts.kind == SourceKind::Dv ? BuildDvFrontEnd() : BuildAudioFrontEnd();
+    const GraphBuild build = Builder();
+    if (const int result = m_parts.kind == SourceKind::Dv ? BuildDvFrontEnd(build)
+                                                          : BuildAudioFrontEnd(build, m_devices);
         result != kGraphOk)
         return result;
 
     GstElement *capturePin = nullptr;
     if (const int result = BuildCapturePin(capturePin); result != kGraphOk)
         return result;
-    if (const int result = BuildRecordBranch(capturePin); result != kGraphOk)
+    if (const int result = m_record.BuildGate(build, capturePin, Mpeg2FallbackUsed);
+        result != kGraphOk)
         return result;
     if (const int result = BuildEncoderAndFile(); result != kGraphOk)
         return result == kGraphRebuilt ? kGraphOk : result;
-    if (const int result = JoinAudioBranch(); result != kGraphOk)
+    const WmProfileInfo *profile = m_encoder.profile ? &*m_encoder.profile : nullptr;
+    if (const int result = m_parts.kind == SourceKind::Dv ? JoinDvAudio(build, profile)
+                                                          : JoinCaptureAudio(build, profile);
+        result != kGraphOk)
         return result;
-    return BuildGrabberBranch();
+    return BuildGrabberBranch(build, m_grabberSink, m_grabber);
 }
 
 int CaptureGraph::BuildDeviceStage()
 {
+    const GraphBuild build = Builder();
     const DeviceConfig &config = m_context.settings.Config;
     ElementRef pipeline(gst_pipeline_new(names::kPipeline), RefMode::HasRef);
     if (!pipeline) {
-        Box("Could not create FilterGraph");
+        build.Box("Could not create FilterGraph");
         return kGraphFailed;
     }
     m_parts.m_pGraph = pipeline;
-    BusRef bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline.get())), RefMode::HasRef);
-    m_busWatch = std::make_unique<BusWatch>(bus.get(), [this] { DrainBus(); });
+    m_run.Watch(pipeline.get(), [this] { DrainBus(); });
 
     const std::string &name = config.DeviceName;
     BoundDevice device = m_devices.FindVideoDevice(name, name.empty() ? nullptr : name.c_str());
     if (!device.element) {
-        ErrBox(kNoDeviceText);
+        build.ErrBox(kNoDeviceText);
         return kGraphFailed;
     }
     if (!gst_bin_add(GST_BIN(pipeline.get()), device.element.get())) {
         if (!DeviceProbe)
-            ErrBox(kDeviceInUseText);
+            build.ErrBox(kDeviceInUseText);
         return kGraphFailed;
     }
     m_parts.m_pCapture = device.element;
-    m_parts.m_pCaptureFormat = Add("capsfilter", names::kCaptureFormat);
+    m_parts.m_pCaptureFormat = build.Add("capsfilter", names::kCaptureFormat);
     if (!Link(m_parts.m_pCapture.get(), m_parts.m_pCaptureFormat.get())) {
         if (!DeviceProbe)
-            ErrBox(kDeviceInUseText);
+            build.ErrBox(kDeviceInUseText);
         return kGraphFailed;
     }
     const StoredFormat stored { config.CaptureSubtype, config.Block.CaptureWidth,
@@ -140,9 +126,9 @@ int CaptureGraph::BuildDeviceStage()
     FixCaptureCaps(m_parts.m_pCapture.get(), m_parts.m_pCaptureFormat.get(), stored);
 
     if (DeviceProbe) {
-        m_parts.m_pTee = Add("tee", names::kTee);
+        m_parts.m_pTee = build.Add("tee", names::kTee);
         if (!m_parts.m_pTee) {
-            Box("Could not create Tfilter.\nIs DirectX 8 installed?");
+            build.Box("Could not create Tfilter.\nIs DirectX 8 installed?");
             return kGraphFailed;
         }
         if (!Link(m_parts.m_pCaptureFormat.get(), m_parts.m_pTee.get()))
@@ -153,6 +139,7 @@ int CaptureGraph::BuildDeviceStage()
 
 int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
 {
+    const GraphBuild build = Builder();
     Mpeg2FallbackUsed = false;
     capturePin = m_parts.m_pCaptureFormat.get();
     const CapsRef fixed = CapsOf(capturePin);
@@ -174,10 +161,10 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
         = DecodedPictureSize(s, config.Block.CaptureWidth, config.Block.CaptureHeight);
     const bool raw = gst_structure_has_name(s, "video/x-raw");
     const bool stream = IsStreamSource(s);
-    ElementRef decoder = raw ? ElementRef() : Add("decodebin", "Decoder");
-    ElementRef convert = Add("videoconvert", "Convert");
-    ElementRef scale = Add("videoscale", "Scale");
-    ElementRef format = Add("capsfilter", "Decoded Format");
+    ElementRef decoder = raw ? ElementRef() : build.Add("decodebin", "Decoder");
+    ElementRef convert = build.Add("videoconvert", "Convert");
+    ElementRef scale = build.Add("videoscale", "Scale");
+    ElementRef format = build.Add("capsfilter", "Decoded Format");
     if ((!raw && !decoder) || !convert || !scale || !format) {
         m_context.log.AppendErrorLog(MissingElementMessage(raw ? "videoconvert" : "decodebin"));
         return kGraphFailed;
@@ -200,9 +187,9 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
         return kGraphOk;
     }
     // An encoder board's program stream: its decoded picture passes "VorlundAVI3", open.
-    ElementRef avi3 = Add(IAviFilterControl::kFactoryName, names::kAvi3);
+    ElementRef avi3 = build.Add(IAviFilterControl::kFactoryName, names::kAvi3);
     if (!avi3) {
-        Box("Could not create VorlundAVI3 filter.\r\nIs VorlundAVI.ax registered?");
+        build.Box("Could not create VorlundAVI3 filter.\r\nIs VorlundAVI.ax registered?");
         return kGraphFailed;
     }
     IAviFilterControl control(avi3.get());
@@ -210,7 +197,7 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
     control.SetStampEnabled(0);
     control.SetGateOpen(1);
     if (!linked || !Link(capturePin, avi3.get())) {
-        Box("Could not Render to VorlundAVI3 filter.\r\nIs device in use?\r\n");
+        build.Box("Could not Render to VorlundAVI3 filter.\r\nIs device in use?\r\n");
         return kGraphFailed;
     }
     Mpeg2FallbackUsed = true;
@@ -218,87 +205,156 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
     return kGraphOk;
 }
 
-int CaptureGraph::BuildGrabberBranch()
+int CaptureGraph::BuildEncoderAndFile()
 {
-    ElementRef queue = Add("queue", "Grabber Queue");
-    if (!queue || !Link(m_parts.m_pTee.get(), queue.get())) {
-        ErrBox(kGrabberText);
+    DeviceConfig &config = m_context.settings.Config;
+    m_parts.format = ChooseRecordingFormat(config.UseWmProfile, config.CodecName);
+    m_encoder.params = MakeEncoderParams(config, 0);
+    m_encoder.state = &VideoCodecState;
+    const GraphBuild build = Builder();
+    ElementRef tail;
+    if (!m_record.EncoderInput(build, RecordsCaptureAudio(build), tail))
+        return kGraphFailed;
+    const int result = BuildVideoEncoder(build, m_encoder, tail);
+    if (result == kWmv9Wanted) {
+        const int outcome = ApplyCodecSettings();
+        if (outcome == 1) {
+            GST_INFO("the WMV9 encoder fell back to MPEG-4 V3");
+            return kGraphRebuilt;
+        }
+        if (outcome != -1)
+            build.Box("Failed to create WMVideo9 Encoder filter!");
+        return outcome < 0 ? outcome : kGraphFailed;
+    }
+    if (result != kGraphOk)
+        return result;
+    m_run.NewFile();
+    return m_record.BuildFile(build, tail.get());
+}
+
+int CaptureGraph::ApplyCodecSettings()
+{
+    int live = 0, offline = 0, maximum = 0;
+    const int result = FallBackVideoCodec(&live, &offline, &maximum);
+    m_encoder.params = MakeEncoderParams(m_context.settings.Config, live);
+    return result;
+}
+
+int CaptureGraph::FallBackVideoCodec(int *live, int *offline, int *maximum)
+{
+    *live = *offline = *maximum = 0;
+    if (!SwitchToMpeg4V3(Builder()))
+        return -1;
+    m_context.engine.KeepDeviceFilter = 1;
+    const int result = Build();
+    if (result >= 0)
+        return 1;
+    m_context.engine.KeepDeviceFilter = 0;
+    m_context.view.DeviceReady = false;
+    TearDownGraph();
+    return result;
+}
+
+void CaptureGraph::RemoveBuiltElements()
+{
+    if (!m_context.engine.KeepDeviceFilter.load()) {
+        m_run.Unwatch();
+        m_parts = GraphParts {};
+        return;
+    }
+    // Keep the device stage; everything else goes, linked or not.
+    GstBin *bin = GST_BIN(Pipeline());
+    std::vector<ElementRef> doomed;
+    GST_OBJECT_LOCK(bin);
+    for (GList *l = bin->children; l; l = l->next) {
+        GstElement *child = GST_ELEMENT(l->data);
+        if (child != m_parts.m_pCapture.get() && child != m_parts.m_pCaptureFormat.get()
+            && child != m_parts.m_pAudioCapture.get())
+            doomed.emplace_back(child, RefMode::NeedsRef);
+    }
+    GST_OBJECT_UNLOCK(bin);
+    for (const ElementRef &element : doomed) {
+        gst_element_set_state(element.get(), GST_STATE_NULL);
+        gst_bin_remove(bin, element.get());
+    }
+    GraphParts kept;
+    kept.m_pGraph = std::move(m_parts.m_pGraph);
+    kept.m_pCapture = std::move(m_parts.m_pCapture);
+    kept.m_pCaptureFormat = std::move(m_parts.m_pCaptureFormat);
+    kept.m_pAudioCapture = std::move(m_parts.m_pAudioCapture);
+    m_parts = std::move(kept);
+}
+
+void CaptureGraph::TearDownGraph()
+{
+    if (!m_parts.m_pGraph)
+        return;
+    if (m_parts.m_pAviControl.IsValid() || m_parts.m_pAudioControl.IsValid())
+        SetGateOpen(false);
+    m_run.Stop(m_parts, EosWait);
+    RemoveBuiltElements();
+    m_record.Finish(m_context.log, m_run.EndReachedFile());
+}
+
+void CaptureGraph::SetGateOpen(bool open)
+{
+    m_record.SetGateOpen(m_parts, open, m_run.RunningTime(Pipeline()));
+    m_context.engine.GateOpen = open ? 1 : 0;
+}
+
+void CaptureGraph::FailRecordWrites(std::chrono::milliseconds duration)
+{
+    m_record.FailWrites(duration);
+}
+
+void CaptureGraph::DrainBus()
+{
+    m_run.DrainBus(m_parts);
+}
+
+std::vector<GraphEvent> CaptureGraph::TakeGraphEvents()
+{
+    return m_run.TakeEvents();
+}
+
+int CaptureGraph::SelectAudioInput(ElementRef &filter, std::vector<std::string> *names, int *index)
+{
+    if (!m_context.engine.ViewWindow.load())
+        m_context.engine.ViewWindow = &m_context.sink;
+    m_context.view.DeviceReady = true;
+    if (!m_parts.m_pGraph && Build() < 0) {
+        m_context.engine.KeepDeviceFilter = 0;
         return kGraphFailed;
     }
-    // The detector wants the newest frame, never a backlog.
-    gst_util_set_object_arg(G_OBJECT(queue.get()), "leaky", "downstream");
-    g_object_set(queue.get(), "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
-                 guint64(0), nullptr);
-    ElementRef tail = queue;
-    std::vector<ElementRef> chain;
-    if (m_parts.kind == SourceKind::Yuy2) {
-        ElementRef colorSpace = Add(IColorSpaceFilterControl::kFactoryName, names::kColorSpace);
-        if (colorSpace) {
-            m_parts.m_pColorSpace = IColorSpaceFilterControl(colorSpace.get());
-            chain.push_back(colorSpace);
-        } else {
-            m_context.log.AppendErrorLog("VorlundColorSpace filter not found");
-        }
-    } else if (m_parts.kind == SourceKind::Dv) {
-        ElementRef decoder = Add("dvdec", names::kDvDecoder2);
-        if (!decoder) {
-            Box("Could not create DV Decoder2.");
-            return kGraphFailed;
-        }
-        ElementRef splitter = Add("dvdemux", names::kDvSplitter2);
-        if (!splitter) {
-            Box("Could not create DV Splitter2.");
-            return kGraphFailed;
-        }
-        if (!Link(queue.get(), splitter.get())) {
-            Box("Could not connect DV splitter2. (Stage3)\r\n");
-            return kGraphFailed;
-        }
-        ElementRef head = Add("queue", "DV Grabber Queue");
-        ElementRef rate = Add("videorate", "DV Grabber Rate");
-        ElementRef format = Add("capsfilter", "DV Grabber Rate Format");
-        if (!head || !rate || !format) {
-            ErrBox(kGrabberText);
-            return kGraphFailed;
-        }
-        const CapsRef fixed = CapsOf(m_parts.m_pCaptureFormat.get());
-        CapsRef caps(gst_caps_new_empty_simple("video/x-raw"), RefMode::HasRef);
-        const FrameRate half = DvFrameRate(gst_caps_get_structure(fixed.get(), 0), true);
-        gst_caps_set_simple(caps.get(), "framerate", GST_TYPE_FRACTION, half.num, half.den,
-                            nullptr);
-        g_object_set(format.get(), "caps", caps.get(), nullptr);
-        ConnectPadLinks(splitter.get(), new PadLinks { head, {}, {}, {} });
-        m_parts.dvGrabberHead = head;
-        tail = head;
-        chain.insert(chain.end(), { decoder, rate, format });
-    }
-    for (const char *factory : { "videoscale", "videoconvert" }) {
-        ElementRef element = Add(factory, nullptr);
-        if (!element) {
-            ErrBox(kGrabberText);
-            return kGraphFailed;
-        }
-        chain.push_back(element);
-    }
-    ElementRef format = Add("capsfilter", "Grabber Format");
-    ElementRef sink = m_grabberSink.CreateAppSink(names::kGrabber);
-    if (!format || !sink || !gst_bin_add(GST_BIN(Pipeline()), sink.get())) {
-        ErrBox(kGrabberText);
+    if (!filter) {
+        ShowErrorBox(m_context.notifier, m_context.settings.Config.DeviceName.find("DV Camera") != std::string::npos
+                   ? "Error73: You are using the Audio built\ninto the DV Camcorder."
+                   : "Error74: No Audio Device set.\nMake sure the Audio card is configured "
+                     "correctly.");
         return kGraphFailed;
     }
-    g_object_set(format.get(), "caps", RawCaps("BGR", m_parts.grabberSize).get(), nullptr);
-    chain.push_back(format);
-    chain.push_back(sink);
-    for (const ElementRef &next : chain) {
-        if (!Link(tail.get(), next.get())) {
-            ErrBox(kGrabberText);
-            return kGraphFailed;
-        }
-        tail = next;
+    return ApplyInputLines(Builder(), filter.get(), names, index);
+}
+
+std::optional<std::vector<std::string>> CaptureGraph::ListAudioInputs(std::string_view device)
+{
+    const std::string &stored = m_context.settings.Config.AudioDevice;
+    std::vector<std::string> names;
+    if (device == stored || StoredText(device, kAudioDeviceWidth) == stored) {
+        if (SelectAudioInput(m_parts.m_pAudioCapture, &names, nullptr) != kGraphOk)
+            return std::nullopt;
+        return names;
     }
-    m_parts.m_pGrabber = sink;
-    m_grabber.SetFormat(m_parts.grabberSize.width, m_parts.grabberSize.height, 0);
-    return kGraphOk;
+    // Another device is bound for the listing alone, never added to the graph.
+    BoundDevice other = m_devices.FindAudioDevice(device, nullptr);
+    if (!other.element || SelectAudioInput(other.element, &names, nullptr) != kGraphOk)
+        return std::nullopt;
+    return names;
+}
+
+void CaptureGraph::ApplyAudioInput()
+{
+    SelectAudioInput(m_parts.m_pAudioCapture, nullptr, nullptr);
 }
 
 BuildResult CaptureGraph::BuildCaptureGraph(bool probe)
@@ -308,7 +364,7 @@ BuildResult CaptureGraph::BuildCaptureGraph(bool probe)
     DeviceProbe = false;
     GST_INFO("%s of \"%s\": %s%s%s", probe ? "probe" : "build",
              m_context.settings.Config.DeviceName.c_str(), result >= 0 ? "built" : "failed",
-             m_recordFile ? ", recording to " : "", m_recordFile ? m_recordFile->path.c_str() : "");
+             m_record.Path().empty() ? "" : ", recording to ", m_record.Path().c_str());
     // A failed build may work on another device: the probe moves on.
     return result >= 0 ? BuildResult::Ok : BuildResult::Failed;
 }
@@ -318,16 +374,12 @@ bool CaptureGraph::RunGraph()
     if (!IsBuilt())
         return false;
     m_framesAtRun = m_grabberSink.FramesDelivered();
-    m_faulted = false;
-    if (gst_element_set_state(Pipeline(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-        return false;
-    m_running = true;
-    return true;
+    return m_run.Start(Pipeline());
 }
 
 void CaptureGraph::StopGraph()
 {
-    StopPipeline();
+    m_run.Stop(m_parts, EosWait);
 }
 
 uint64_t CaptureGraph::FramesDelivered() const
@@ -376,7 +428,7 @@ void CaptureGraph::SetStamp(bool on, bool atTop)
 
 std::filesystem::path CaptureGraph::RecordFile() const
 {
-    return m_recordFile ? m_recordFile->path : std::filesystem::path();
+    return m_record.Path();
 }
 
 } // namespace vorlund

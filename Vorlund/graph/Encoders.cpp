@@ -1,7 +1,8 @@
 #include "Encoders.h"
 
-#include "CaptureGraph.h"
+#include "AudioChain.h"
 #include "Codecs.h"
+#include "CodecState.h"
 #include "DeviceSettings.h"
 #include "GraphMessages.h"
 #include "GraphUtils.h"
@@ -118,129 +119,156 @@ void StampRunningTime(GstPad *pad)
         ToRunningTime, segment, [](gpointer s) { gst_segment_free(static_cast<GstSegment *>(s)); });
 }
 
-// --- The WMV9 encoder path of the build -------------------------------------------------
+// --- The WMV9 encoder's fallback -------------------------------------------------------
 
-int CaptureGraph::ApplyCodecSettings()
-{
-    int live = 0, offline = 0, maximum = 0;
-    const int result = FallBackVideoCodec(&live, &offline, &maximum);
-    m_encoderParams = MakeEncoderParams(m_context.settings.Config, live);
-    return result;
-}
-
-int CaptureGraph::FallBackVideoCodec(int *live, int *offline, int *maximum)
+bool SwitchToMpeg4V3(const GraphBuild &build)
 {
     // No WMV9 encoder exists here, so the probe always fails and the fallback runs.
-    *live = *offline = *maximum = 0;
-    DeviceConfig &config = m_context.settings.Config;
+    DeviceConfig &config = build.context.settings.Config;
     config.CodecName = std::string(kMpeg4V3CodecName);
     if (!BindCompressor(CodecKind::Video, config.CodecName, nullptr)) {
-        m_context.log.AppendErrorLog(
+        build.context.log.AppendErrorLog(
             "Error using WMVideo9 Encoder DMO Codec, another video compression codec must be "
             "used, or install the Microsoft MPEG-4 Codecs.");
         // Never a modal question inside a rebuild: say what to install instead.
-        m_context.notifier.ShowMessage(
+        build.context.notifier.ShowMessage(
             "Vorlund needs the MPEG-4 Video Compression codecs.\nInstall the Debian package "
             "gstreamer1.0-libav, then Close and Restart Vorlund.\n",
             "Video Compression");
-        return -1;
+        return false;
     }
-    m_context.log.AppendErrorLog("Error using WMVideo9 Encoder DMO Codec, switching to Microsoft "
-                                 "MPEG-4 Video Codec V3 filter.");
-    m_context.shell.ShowBalloon({ "video compression",
-                                  "\nusing Microsoft MPEG-4 Codec V3\n\nsee Error Log\n", 32516,
-                                  0x140, 3000 });
-    m_context.engine.KeepDeviceFilter = 1;
-    const int result = Build();
-    if (result >= 0)
-        return 1;
-    m_context.engine.KeepDeviceFilter = 0;
-    m_context.view.DeviceReady = false;
-    TearDownGraph();
-    return result;
+    build.context.log.AppendErrorLog("Error using WMVideo9 Encoder DMO Codec, switching to "
+                                     "Microsoft MPEG-4 Video Codec V3 filter.");
+    build.context.shell.ShowBalloon({ "video compression",
+                                      "\nusing Microsoft MPEG-4 Codec V3\n\nsee Error Log\n",
+                                      32516, 0x140, 3000 });
+    return true;
 }
 
 // --- The Windows Media path of the build ----------------------------------------------
 
-FrameRate CaptureGraph::RecordedRate() const
+FrameRate RecordedRate(const GraphBuild &build)
 {
-    const CapsRef fixed = CapsOf(m_parts.m_pCaptureFormat.get());
+    const GraphParts &parts = build.parts;
+    const CapsRef fixed = CapsOf(parts.m_pCaptureFormat.get());
     const GstStructure *s = fixed ? gst_caps_get_structure(fixed.get(), 0) : nullptr;
-    if (m_parts.kind == SourceKind::Dv)
-        return DvFrameRate(s, m_context.view.Startup.DVProgressiveMode == 0);
+    if (parts.kind == SourceKind::Dv)
+        return DvFrameRate(s, build.context.view.Startup.DVProgressiveMode == 0);
     FrameRate rate;
     if (!s || !gst_structure_get_fraction(s, "framerate", &rate.num, &rate.den))
         return {};
     return rate;
 }
 
-int CaptureGraph::LoadProfileForRecording()
+namespace {
+
+int LoadProfileForRecording(const GraphBuild &build, std::optional<WmProfileInfo> &profile)
 {
-    const DeviceConfig &config = m_context.settings.Config;
+    const DeviceConfig &config = build.context.settings.Config;
     const LoadedProfile loaded = LoadWmProfile(config.WmProfilePath);
-    m_profile = loaded.profile;
-    if (m_profile && m_profile->Video())
+    profile = loaded.profile;
+    if (profile && profile->Video())
         return kGraphOk;
     if (loaded.openError) {
         char text[300];
         std::snprintf(text, sizeof text, "Can't open Custom Profile\nError %d: %s",
                       loaded.openError, std::strerror(loaded.openError));
-        m_context.notifier.ShowMessage(text, kPlainCaption);
+        build.context.notifier.ShowMessage(text, kPlainCaption);
     } else {
-        Box("Failed to create profile");
+        build.Box("Failed to create profile");
     }
-    Box("Failed to map profile ID!\n");
-    Box("Could not Load WM Profile for AsfWriter");
+    build.Box("Failed to map profile ID!\n");
+    build.Box("Could not Load WM Profile for AsfWriter");
     return kGraphFailed;
 }
 
-int CaptureGraph::BuildWmvVideo(ElementRef &tail)
+int BuildWmvVideo(const GraphBuild &build, VideoEncoderSetup &setup, ElementRef &tail)
 {
-    if (const int result = LoadProfileForRecording(); result != kGraphOk)
+    GraphParts &parts = build.parts;
+    std::optional<WmProfileInfo> &profile = setup.profile;
+    if (const int result = LoadProfileForRecording(build, profile); result != kGraphOk)
         return result;
     // The streams recorded must be the profile's: two with sound, one without. The
     // camcorder's sound is always recorded; a capture device's when the audio chain has it.
-    const bool sound = m_parts.kind == SourceKind::Dv || RecordsCaptureAudio();
-    if (sound && m_profile->streams.size() < 2) {
-        ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
+    const bool sound = parts.kind == SourceKind::Dv || RecordsCaptureAudio(build);
+    if (sound && profile->streams.size() < 2) {
+        build.ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
                "streams),\nbut the Profile you have selected only has 1 stream.\nPlease select a "
                "different Profile or edit this one.");
         return kGraphFailed;
     }
-    if (!sound && m_profile->streams.size() > 1) {
-        ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Video only (1 "
+    if (!sound && profile->streams.size() > 1) {
+        build.ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Video only (1 "
                "stream), but\nthe Profile you have selected requires 2 streams.\nPlease select a "
                "different Profile or edit this one, or enable\naudio recording from the Main Menu "
                "-> Command -> Audio Recording.\n");
         return kGraphFailed;
     }
-    const WmStream &video = *m_profile->Video();
-    PictureSize size = m_parts.grabberSize;
+    const WmStream &video = *profile->Video();
+    PictureSize size = parts.grabberSize;
     if (video.width >= 16 && video.height >= 16 && video.width <= kMaxCaptureWidth
         && video.height <= kMaxCaptureHeight)
         size = { video.width & ~1, video.height & ~1 };
-    ElementRef convert = Add("videoconvert", "WM Convert");
-    ElementRef scale = Add("videoscale", "WM Scale");
-    ElementRef format = Add("capsfilter", "WM Format");
-    ElementRef codec = Add("avenc_wmv2", names::kVideoCodec);
+    ElementRef convert = build.Add("videoconvert", "WM Convert");
+    ElementRef scale = build.Add("videoscale", "WM Scale");
+    ElementRef format = build.Add("capsfilter", "WM Format");
+    ElementRef codec = build.Add("avenc_wmv2", names::kVideoCodec);
     if (!convert || !scale || !format || !codec) {
-        Box(MissingElementMessage(codec ? "videoconvert" : "avenc_wmv2"));
+        build.Box(MissingElementMessage(codec ? "videoconvert" : "avenc_wmv2"));
         return kGraphFailed;
     }
     g_object_set(format.get(), "caps", RawCaps("I420", size).get(), nullptr);
-    EncoderParams params = m_encoderParams;
+    EncoderParams params = setup.params;
     params.BitRate = video.bitrate;
     params.Vbr = 0; // the profile's bit rate rules
     ConfigureVideoEncoder(codec.get(), RecordingFormat::Wmv, params, size.width, size.height,
-                          RecordedRate());
+                          RecordedRate(build));
     if (!gst_element_link_many(tail.get(), convert.get(), scale.get(), format.get(), codec.get(),
                                nullptr)) {
-        Box(kOutputStreamText);
+        build.Box(kOutputStreamText);
         return kGraphFailed;
     }
     PadRef out(gst_element_get_static_pad(codec.get(), "src"), RefMode::HasRef);
     StampRunningTime(out.get());
-    m_parts.m_pVideoCodec = codec;
+    parts.m_pVideoCodec = codec;
+    tail = codec;
+    return kGraphOk;
+}
+
+} // namespace
+
+int BuildVideoEncoder(const GraphBuild &build, VideoEncoderSetup &setup, ElementRef &tail)
+{
+    GraphParts &parts = build.parts;
+    const DeviceConfig &config = build.context.settings.Config;
+    if (parts.format == RecordingFormat::Wmv)
+        return BuildWmvVideo(build, setup, tail);
+    if (config.CodecName == "(None)")
+        return kGraphOk;
+    if (config.CodecName.find("DMO") != std::string::npos) {
+        if (!IsWmv9CodecName(config.CodecName)) {
+            build.ErrBox("Only Windows Media Video 9 codec is supported.\r\nPlease install "
+                         "these codecs then select WMVideo9 Encoder DMO.");
+            return kGraphFailed;
+        }
+        return kWmv9Wanted;
+    }
+    ElementRef codec = BindCompressor(CodecKind::Video, config.CodecName, names::kVideoCodec);
+    ElementRef convert = build.Add("videoconvert", "Codec Convert");
+    if (!codec || !convert || !gst_bin_add(build.Bin(), codec.get())) {
+        build.Box(kNoCodecText);
+        return kGraphFailed;
+    }
+    parts.m_pVideoCodec = codec;
+    ConfigureVideoEncoder(codec.get(), parts.format, setup.params, parts.grabberSize.width,
+                          parts.grabberSize.height, RecordedRate(build));
+    if (setup.state)
+        ApplyCodecState(codec.get(), *setup.state, config.CodecName);
+    if (!gst_element_link_many(tail.get(), convert.get(), codec.get(), nullptr)) {
+        build.Box(parts.kind == SourceKind::Dv ? "Could not render DV output stream2.\r\n"
+                                               : kOutputStreamText);
+        return kGraphFailed;
+    }
     tail = codec;
     return kGraphOk;
 }

@@ -1,18 +1,23 @@
 // The record branch's encoders: the Windows Media Video 9 settings record and its default bit
-// rate, and how each encoder is set up for recording.
+// rate, how each encoder is set up for recording, the video encoder's place between the gate
+// and the multiplexer, and the fallback when the WMV9 encoder is asked for.
 #pragma once
 
 #include "CaptureFormat.h"
 #include "DeviceConfig.h"
+#include "GraphBuild.h"
 #include "GraphPlan.h"
+#include "WmProfile.h"
 
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace vorlund {
 
+struct CodecState;
 struct DeviceConfig;
 
 inline constexpr std::string_view kWmv9CodecName = "WMVideo9 Encoder DMO";
@@ -53,5 +58,27 @@ void ConfigureVideoEncoder(GstElement *encoder, RecordingFormat format, const En
 // timestamps by 1000 hours (and say so in their segment) would otherwise put every video
 // payload of a Windows Media file after all its sound, where players never find it.
 void StampRunningTime(GstPad *pad);
+
+// What the video encoder's build step works with and keeps.
+struct VideoEncoderSetup
+{
+    EncoderParams params;
+    const CodecState *state = nullptr; // what "Configure" set on the chosen compressor
+    std::optional<WmProfileInfo> profile; // the Windows Media recording's profile
+};
+
+// BuildVideoEncoder's answer when the WMV9 encoder is chosen: the caller falls back.
+inline constexpr int kWmv9Wanted = 2;
+
+// The chosen video encoder behind `tail` (which then names it): the profile's for Windows
+// Media, none for "(None)", else the compressor of that name with its stored settings.
+int BuildVideoEncoder(const GraphBuild &build, VideoEncoderSetup &setup, ElementRef &tail);
+
+// The rate recorded: the capture format's, a camcorder's halved unless progressive.
+FrameRate RecordedRate(const GraphBuild &build);
+
+// The WMV9 encoder's stand-in chosen and said (log and balloon); false, with what to install
+// said instead, when MPEG-4 V3 is not installed either. The caller rebuilds with it.
+bool SwitchToMpeg4V3(const GraphBuild &build);
 
 } // namespace vorlund

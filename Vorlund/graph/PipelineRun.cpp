@@ -1,12 +1,13 @@
-// Stopping the graph and the events it reports: the end of stream, teardown, the bus.
-#include "CaptureGraph.h"
+#include "PipelineRun.h"
 
 #include "GraphDebug.h"
 
 #include "GraphMessages.h"
 #include "GraphUtils.h"
+#include "Messages.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace vorlund {
@@ -18,9 +19,25 @@ constexpr std::chrono::milliseconds kEosSendWait { 2000 };
 
 } // namespace
 
-void CaptureGraph::StopPipeline()
+void PipelineRun::Watch(GstElement *pipeline, std::function<void()> drain)
 {
-    GstElement *pipeline = Pipeline();
+    BusRef bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline)), RefMode::HasRef);
+    m_busWatch = std::make_unique<BusWatch>(bus.get(), std::move(drain));
+}
+
+bool PipelineRun::Start(GstElement *pipeline)
+{
+    m_faulted = false;
+    m_endReachedFile = false;
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        return false;
+    m_running = true;
+    return true;
+}
+
+void PipelineRun::Stop(const GraphParts &parts, std::chrono::milliseconds eosWait)
+{
+    GstElement *pipeline = parts.m_pGraph.get();
     if (!pipeline)
         return;
     // After an error the stream is dead somewhere: an end of stream would never come through,
@@ -28,15 +45,15 @@ void CaptureGraph::StopPipeline()
     if (m_running && !m_faulted) {
         if (m_busWatch)
             m_busWatch->SetEnabled(false);
-        EndStreams();
+        EndStreams(parts);
         BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
         MessageRef done(
-            gst_bus_timed_pop_filtered(bus.get(), GstClockTime(EosWait.count()) * GST_MSECOND,
+            gst_bus_timed_pop_filtered(bus.get(), GstClockTime(eosWait.count()) * GST_MSECOND,
                                        GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
             RefMode::HasRef);
-        m_recordFinished = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
+        m_endReachedFile = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
         GST_INFO("stop: %s",
-                 m_recordFinished ? "the end of stream reached the file"
+                 m_endReachedFile ? "the end of stream reached the file"
                      : done       ? "an error came before the end of stream"
                                   : "no end of stream in time");
     } else if (m_running) {
@@ -56,10 +73,10 @@ void CaptureGraph::StopPipeline()
         m_busWatch->SetEnabled(true);
 }
 
-void CaptureGraph::EndStreams()
+void PipelineRun::EndStreams(const GraphParts &parts)
 {
     std::vector<ElementRef> sources;
-    GstIterator *it = gst_bin_iterate_sources(GST_BIN(Pipeline()));
+    GstIterator *it = gst_bin_iterate_sources(GST_BIN(parts.m_pGraph.get()));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
         sources.emplace_back(GST_ELEMENT(g_value_get_object(&item)), RefMode::NeedsRef);
@@ -69,61 +86,32 @@ void CaptureGraph::EndStreams()
     gst_iterator_free(it);
     // The picture first: while its gate is shut the multiplexer may hold the sound branch, and
     // only the picture's end of stream lets it go.
-    std::stable_partition(sources.begin(), sources.end(), [this](const ElementRef &source) {
-        return source.get() == m_parts.m_pCapture.get();
+    std::stable_partition(sources.begin(), sources.end(), [&parts](const ElementRef &source) {
+        return source.get() == parts.m_pCapture.get();
     });
     for (const ElementRef &source : sources)
         m_endOfStream.Send(source.get(), nullptr);
     // A splitter or decoder that never saw a frame has no pads to pass the end on.
-    for (GstElement *head : { m_parts.dvVideoHead.get(), m_parts.decodedHead.get() }) {
+    for (GstElement *head : { parts.dvVideoHead.get(), parts.decodedHead.get() }) {
         PadRef sink(head ? gst_element_get_static_pad(head, "sink") : nullptr, RefMode::HasRef);
         if (sink && !gst_pad_is_linked(sink.get()))
             m_endOfStream.Send(head, sink.get());
     }
 }
 
-void CaptureGraph::RemoveBuiltElements()
+GstClockTime PipelineRun::RunningTime(GstElement *pipeline) const
 {
-    if (!m_context.engine.KeepDeviceFilter.load()) {
-        m_busWatch.reset();
-        m_parts = GraphParts {};
-        return;
-    }
-    // Keep the device stage; everything else goes, linked or not.
-    GstBin *bin = GST_BIN(Pipeline());
-    std::vector<ElementRef> doomed;
-    GST_OBJECT_LOCK(bin);
-    for (GList *l = bin->children; l; l = l->next) {
-        GstElement *child = GST_ELEMENT(l->data);
-        if (child != m_parts.m_pCapture.get() && child != m_parts.m_pCaptureFormat.get()
-            && child != m_parts.m_pAudioCapture.get())
-            doomed.emplace_back(child, RefMode::NeedsRef);
-    }
-    GST_OBJECT_UNLOCK(bin);
-    for (const ElementRef &element : doomed) {
-        gst_element_set_state(element.get(), GST_STATE_NULL);
-        gst_bin_remove(bin, element.get());
-    }
-    GraphParts kept;
-    kept.m_pGraph = std::move(m_parts.m_pGraph);
-    kept.m_pCapture = std::move(m_parts.m_pCapture);
-    kept.m_pCaptureFormat = std::move(m_parts.m_pCaptureFormat);
-    kept.m_pAudioCapture = std::move(m_parts.m_pAudioCapture);
-    m_parts = std::move(kept);
+    if (!m_running || !pipeline)
+        return GST_CLOCK_TIME_NONE;
+    ClockRef clock(gst_element_get_clock(pipeline), RefMode::HasRef);
+    if (!clock)
+        return GST_CLOCK_TIME_NONE;
+    const GstClockTime now = gst_clock_get_time(clock.get());
+    const GstClockTime base = gst_element_get_base_time(pipeline);
+    return now >= base ? now - base : GST_CLOCK_TIME_NONE;
 }
 
-void CaptureGraph::TearDownGraph()
-{
-    if (!m_parts.m_pGraph)
-        return;
-    if (m_parts.m_pAviControl.IsValid() || m_parts.m_pAudioControl.IsValid())
-        SetGateOpen(false);
-    StopPipeline();
-    RemoveBuiltElements();
-    FinishRecordingFile();
-}
-
-void CaptureGraph::AddEvent(GraphEvent event)
+void PipelineRun::AddEvent(GraphEvent event)
 {
     m_events.push_back(std::move(event));
     if (!m_eventPosted) {
@@ -132,13 +120,14 @@ void CaptureGraph::AddEvent(GraphEvent event)
     }
 }
 
-GraphEvent CaptureGraph::ErrorEvent(const GError *error, GstObject *source) const
+GraphEvent PipelineRun::ErrorEvent(const GraphParts &parts, const GError *error,
+                                   GstObject *source)
 {
     GraphEvent event;
     event.code = ErrorCode(error);
     event.text = error && error->message ? error->message : "";
     // The capture source failing on a device node that is gone: the device was removed.
-    GstElement *capture = m_parts.m_pCapture.get();
+    GstElement *capture = parts.m_pCapture.get();
     if (capture && source == GST_OBJECT(capture) && error && error->domain == GST_RESOURCE_ERROR
         && g_object_class_find_property(G_OBJECT_GET_CLASS(capture), "device")) {
         gchar *device = nullptr;
@@ -151,7 +140,7 @@ GraphEvent CaptureGraph::ErrorEvent(const GError *error, GstObject *source) cons
     return event;
 }
 
-uint32_t CaptureGraph::ErrorCode(const GError *error)
+uint32_t PipelineRun::ErrorCode(const GError *error)
 {
     // 0x8xDDCCCC: D = the error's domain (1 core, 2 library, 3 resource, 4 stream), C its code.
     if (!error)
@@ -168,9 +157,9 @@ uint32_t CaptureGraph::ErrorCode(const GError *error)
     return 0x80000000u | (domain << 16) | (uint32_t(error->code) & 0xFFFFu);
 }
 
-void CaptureGraph::DrainBus()
+void PipelineRun::DrainBus(const GraphParts &parts)
 {
-    GstElement *pipeline = Pipeline();
+    GstElement *pipeline = parts.m_pGraph.get();
     if (!pipeline)
         return;
     BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
@@ -181,7 +170,7 @@ void CaptureGraph::DrainBus()
             m_faulted = true;
             GError *error = nullptr;
             gst_message_parse_error(raw, &error, nullptr);
-            AddEvent(ErrorEvent(error, GST_MESSAGE_SRC(raw)));
+            AddEvent(ErrorEvent(parts, error, GST_MESSAGE_SRC(raw)));
             g_clear_error(&error);
             break;
         }
@@ -199,7 +188,7 @@ void CaptureGraph::DrainBus()
     }
 }
 
-std::vector<GraphEvent> CaptureGraph::TakeGraphEvents()
+std::vector<GraphEvent> PipelineRun::TakeEvents()
 {
     m_eventPosted = false;
     return std::exchange(m_events, {});

@@ -1,0 +1,61 @@
+// The record branch: the tee behind the capture pin, the gate ("VorlundAVI") and the file it
+// records into. Its probes count what the gate passes and time the frames reaching it, so both
+// gates can switch at a frame's start. The encoder between gate and file is Encoders.h's.
+#pragma once
+
+#include "GraphBuild.h"
+#include "RecordingFile.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+namespace vorlund {
+
+class RecordBranch
+{
+public:
+    RecordBranch() = default;
+    RecordBranch(const RecordBranch &) = delete;
+    RecordBranch &operator=(const RecordBranch &) = delete;
+
+    // The tee and the gate behind the capture pin. `mpeg2Fallback` says the picture is an
+    // encoder board's decoded stream (its own advice when the gate refuses it); it is cleared
+    // when the build fails here.
+    int BuildGate(const GraphBuild &build, GstElement *capturePin, bool &mpeg2Fallback);
+    // Where the encoder joins, into `tail`: the gate (the camcorder's "VorlundAVI-2"), through
+    // a queue of its own when sound is recorded. False (told) when that queue fails.
+    bool EncoderInput(const GraphBuild &build, bool recordsSound, ElementRef &tail) const;
+    // The next recording file with its multiplexer and file sink behind `tail`.
+    int BuildFile(const GraphBuild &build, GstElement *tail);
+
+    // Both gates to `open` at the first frame start from `now` (the running time; none when
+    // the pipeline does not run).
+    void SetGateOpen(GraphParts &parts, bool open, GstClockTime now) const;
+    // For `duration` from now the file sink fails every write as a full disk does.
+    void FailWrites(std::chrono::milliseconds duration);
+
+    uint64_t FramesRecorded() const { return m_framesRecorded.load(); }
+    std::filesystem::path Path() const { return m_file ? m_file->path : std::filesystem::path(); }
+    bool WaitSynced(std::chrono::milliseconds bound) { return m_sync.WaitSynced(bound); }
+    // The file at teardown: removed without frames, else synced, named in the log when the
+    // end of stream did not reach it.
+    void Finish(const ErrorLog &log, bool finished);
+
+private:
+    GstClockTime NextFrameStart(GstClockTime now) const;
+    void Watch(GstElement *gate, GstElement *fileSink);
+
+    std::optional<RecordingFile> m_file;
+    RecordingSync m_sync;
+    std::atomic<uint64_t> m_framesRecorded { 0 }; // streaming thread writes, UI thread reads
+    std::atomic<int64_t> m_failWritesUntil { 0 }; // steady-clock nanoseconds
+    // The last frame that reached the gate (streaming thread writes, UI thread reads).
+    std::atomic<GstClockTime> m_lastFrameStart { GST_CLOCK_TIME_NONE };
+    std::atomic<GstClockTime> m_framePeriod { 0 };
+};
+
+} // namespace vorlund
