@@ -129,14 +129,6 @@ QRect CVorlundView::TileRect(int camera) const
     return QRect((camera == 2 || camera == 4) ? w : 0, camera >= 3 ? h : 0, w, h);
 }
 
-QImage CVorlundView::FrameImage(const std::vector<uint8_t> &frame, int width, int height)
-{
-    if (width <= 0 || height <= 0 || frame.size() < size_t(width) * height * 3)
-        return {};
-    // Rows are kept bottom-up; the image is upright.
-    return QImage(frame.data(), width, height, width * 3, QImage::Format_BGR888).mirrored();
-}
-
 void CVorlundView::PaintTile(QPainter &painter, int camera, const QRect &tile)
 {
     EngineState &engine = m_core->Engine();

@@ -47,9 +47,6 @@ public:
     void ShowNotice(std::string_view text) override;
     void CloseNotice() override;
 
-    // The picture of camera `camera` as painted: upright RGB (for tests and the status tick).
-    static QImage FrameImage(const std::vector<uint8_t> &frame, int width, int height);
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

@@ -5,6 +5,8 @@
 #include "ServerFixture.h"
 #include "Snapshots.h"
 
+#include <QApplication>
+#include <QImage>
 #include <gtest/gtest.h>
 
 using namespace vorlund;
@@ -13,19 +15,43 @@ using namespace vorlund::test;
 // The stored picture, put in the frame buffer by review mode, is painted the right way up.
 TEST(ReviewViewTest, PictureShownUprightInTheTile)
 {
-    ServerFixture f;
-    f.settings.Config.Block.SnapshotCount[1] = 1;
-    WritePicture(SnapshotPath(f.view.VideoFolder, 1, 1), 1, 200, 100);
-    Review review(f.context);
+    TempFolder folder;
+    Profile profile(folder.path / "Vorlund.INI");
+    RecordingNotifier notifier;
+    ViewCore::Options options;
+    options.workingFolder = folder.path;
+    options.makeGraph = [](ServerContext &) {
+        auto graph = std::make_unique<FakeTopics>();
+        graph->built = false;
+        return std::unique_ptr<ICaptureGraph>(std::move(graph));
+    };
+    CVorlundView view(profile, notifier, options);
+    ViewCore &core = view.Core();
+    core.View().DisplayWidth = 200;
+    core.View().DisplayHeight = 100;
+    view.UpdateLayout(0, 0);
+    core.Settings().Config.Block.SnapshotCount[1] = 1;
+    WritePicture(SnapshotPath(core.View().VideoFolder, 1, 1), 1, 200, 100);
+    Review review(core.Context());
     review.ToggleReviewMode();
-    ASSERT_TRUE(f.notifier.entries.empty());
-    std::vector<uint8_t> frame;
-    f.engine.CopyLiveFrameOut(1, frame, size_t(f.view.DisplayWidth) * f.view.DisplayHeight * 3);
-    const QImage tile = CVorlundView::FrameImage(frame, f.view.DisplayWidth, f.view.DisplayHeight);
-    ASSERT_EQ(tile.size(), QSize(200, 100));
-    const QRgb top = tile.pixel(100, 2), bottom = tile.pixel(100, 97);
-    EXPECT_GT(qRed(top), 180);
-    EXPECT_LT(qBlue(top), 80);
-    EXPECT_NEAR(qRed(bottom), LevelOf(1), 4);
-    EXPECT_NEAR(qBlue(bottom), LevelOf(1), 4);
+    ASSERT_TRUE(notifier.entries.empty());
+
+    const QImage shot = view.grab().toImage();
+    ASSERT_GE(shot.width(), 200);
+    ASSERT_GE(shot.height(), 100);
+    // Camera 1's tile is the top left one; the picture's top rows are red.
+    const QColor top = shot.pixelColor(100, 2), bottom = shot.pixelColor(100, 97);
+    EXPECT_GT(top.red(), 180);
+    EXPECT_LT(top.blue(), 80);
+    EXPECT_NEAR(bottom.red(), LevelOf(1), 4);
+    EXPECT_NEAR(bottom.blue(), LevelOf(1), 4);
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
