@@ -247,7 +247,6 @@ void EngineState::PrimeForStart()
     ReviewMode = 0;
     CycleCount = CameraCount.load();
     SelectedCamera = 0;
-    BytesPerPixel = 3;
 }
 
 void EngineState::ResetOnStop()

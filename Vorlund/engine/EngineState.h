@@ -44,10 +44,13 @@ inline bool IsCamera(int camera)
     return camera >= 1 && camera <= kMaxCameras;
 }
 
-// The one record of capture-engine state, shared by the streaming thread (motion detector) and
-// the UI thread (everything else). Scalars are atomics; a read-modify-write that both threads
-// make uses compare-and-swap; the live and still frame buffers are copied under one lock held
-// only for the copy. The reference frames belong to the streaming thread alone.
+// The one record of capture-engine state, shared by the streaming thread (the motion detector,
+// CMotionGrabber::BufferCB and what it calls) and the UI thread (everything else: the topics,
+// the timers, the dialogs, remote serving, the graph's build). Scalars are atomics; a
+// read-modify-write that both threads make uses compare-and-swap; the live and still frame
+// buffers are copied under one lock held only for the copy. The reference frames belong to the
+// streaming thread alone. Each group below says who writes and who reads; "UI" and "streaming"
+// name the two threads.
 class EngineState
 {
 public:
@@ -115,19 +118,28 @@ public:
     bool DropSnapshotRequest(int32_t seen);
 
     // --- Frame geometry ------------------------------------------------------------------
+    // UI writes at each graph build (the detector's SetFormat, before the stream runs);
+    // streaming reads with every frame, UI reads (review, run control, device pages).
     std::atomic<int32_t> FrameWidth { 0 };
     std::atomic<int32_t> FrameHeight { 0 };
     std::atomic<int32_t> PixelCount { 0 };
-    std::atomic<int32_t> BytesPerPixel { 3 };
+    // Streaming writes with every frame; UI reads (remote serving).
     std::atomic<int32_t> FrameLength { 0 };
+    // Streaming writes with the still, under the buffer lock; UI reads (the snapshot saver).
     std::atomic<double> StillSampleTime { 0.0 };
+    // Streaming sets it when a camera's live frame is new; UI clears it once painted.
     PerCamera<std::atomic<uint8_t>> FreshFrame {};
     // Counts each camera's live frame writes (under the buffer lock): a reader that kept what
     // it made of one frame knows by the count whether the buffer still holds that frame.
+    // Streaming writes; UI reads (remote serving).
     PerCamera<std::atomic<uint32_t>> LiveFrameSerial {};
+    // Streaming sets it with a new live frame; UI (remote serving) clears it when sent.
     std::atomic<uint8_t> LiveFramePending { 0 };
 
     // --- Per-camera runtime settings ------------------------------------------------------
+    // UI writes (settings load, dialogs, remote commands, the main tick); streaming reads.
+    // Only Sensitivity is also written by streaming: auto-calibration steps it by
+    // compare-and-swap.
     PerCamera<std::atomic<int32_t>> Sensitivity {};
     PerCamera<std::atomic<uint8_t>> MotionEnabled {};
     PerCamera<std::atomic<uint8_t>> SavedMotionEnabled {};
@@ -151,16 +163,22 @@ public:
     }
 
     // --- Per-camera detection state -------------------------------------------------------
+    // Streaming writes the hits of each scored frame; UI reads them (view, remote serving,
+    // snapshots) and clears them on a stop or a camera switch.
     PerCamera<CellFlags> HitMap {};
-    PerCamera<std::array<int32_t, kCells>> LastScore {}; // streaming thread only
-    PerCamera<std::atomic<uint8_t>> Confirm {};
-    PerCamera<std::atomic<uint8_t>> VisitCount {};
+    PerCamera<std::array<int32_t, kCells>> LastScore {}; // streaming only
+    PerCamera<std::atomic<uint8_t>> Confirm {}; // streaming only
+    PerCamera<std::atomic<uint8_t>> VisitCount {}; // UI only (the camera switcher)
 
     ZoneMaskBytes GetHitMap(int camera) const;
     void ClearHitMap(int camera);
     void ClearHitMaps();
 
     // --- Camera sequencing ----------------------------------------------------------------
+    // UI writes (camera switcher, main tick, configuration, remote commands); streaming reads
+    // CurrentCamera, CameraCount, SwitchType, SwitchBusy and SuppressCount. Both write the
+    // hand-over flags: streaming sets FrameDone and the main tick clears it; the switcher sets
+    // Armed and RefreshRequest, streaming clears them (RefreshRequest by compare-and-swap).
     std::atomic<int32_t> CurrentCamera { 1 };
     std::atomic<int32_t> CameraCount { 1 };
     std::atomic<int32_t> CycleCount { 1 };
@@ -178,21 +196,29 @@ public:
     std::atomic<int32_t> RefreshRequest { 0 };
 
     // --- Recording and snapshots ----------------------------------------------------------
+    // Streaming starts them on motion; the main tick (UI) counts them down with
+    // DecrementIfPositive and ends them; UI reads RecordCountdown (view, switcher).
     std::atomic<int32_t> RecordCountdown { 0 };
     std::atomic<int32_t> HoldTicks { 0 };
+    // UI only: the record gate as last set (graph, main tick, run control).
     std::atomic<uint8_t> GateOpen { 0 };
-    // Set by the requesters; cleared only under the buffer lock (the saver, the detector's
-    // drop), so the detector's check-and-copy of a still never straddles a clear.
+    // Set by the requesters (UI, and streaming on motion with RequestSnapshotIfIdle); cleared
+    // only under the buffer lock (the saver, the detector's drop), so the detector's
+    // check-and-copy of a still never straddles a clear. TimeLapseShot goes with it.
     std::atomic<int32_t> SnapshotRequest { 0 };
     std::atomic<uint8_t> TimeLapseShot { 0 };
 
     // --- Zones and calibration ------------------------------------------------------------
+    // UI writes (timed zones, main tick, settings); streaming reads CurrentZone and
+    // CalibrationMode.
     std::atomic<uint8_t> CurrentZone { 0 };
     std::atomic<uint8_t> CalibratedZone { 5 };
     std::atomic<uint8_t> CalibrationMode { 0 };
     std::atomic<uint8_t> AutoCalibrate { 0 };
 
     // --- Modes ----------------------------------------------------------------------------
+    // UI writes (dialogs, review, configuration, the profile); streaming reads DialogCamera,
+    // ReviewMode, TvMode and OptimizePerformance.
     std::atomic<uint8_t> DialogCamera { 0 };
     std::atomic<uint8_t> ZoneEditing { 0 };
     std::atomic<int32_t> ReviewMode { 0 };
@@ -200,6 +226,8 @@ public:
     std::atomic<uint8_t> OptimizePerformance { 0 };
 
     // --- Main tick bookkeeping ------------------------------------------------------------
+    // UI only, but for ViewWindow: set by the UI once the view exists, read by any thread that
+    // posts (Post).
     std::atomic<int32_t> SlowCounter { 12001 };
     std::atomic<int32_t> SlowPeriod { 12000 };
     std::atomic<int32_t> PtzStopped { 0 };
