@@ -5,7 +5,6 @@
 #include "DevicePages.h"
 #include "ConfigValues.h"
 #include "Crossbar.h"
-#include "GraphUtils.h"
 #include "MotionGrabber.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
