@@ -51,16 +51,22 @@ bool JpegCodec::Compress(int width, int height, int quality, std::vector<uint8_t
 {
     if (!m_compressor)
         return false;
-    unsigned char *jpeg = nullptr;
-    unsigned long size = 0;
-    const int flags = TJFLAG_FASTDCT | (bottomUp ? TJFLAG_BOTTOMUP : 0);
+    // Into a buffer kept at the largest size the picture can take, so the encoder neither
+    // allocates nor grows one per picture.
+    const unsigned long room = tjBufSize(width, height, TJSAMP_420);
+    if (room == static_cast<unsigned long>(-1))
+        return false;
+    if (m_encoded.size() < room)
+        m_encoded.resize(room);
+    unsigned char *jpeg = m_encoded.data();
+    unsigned long size = m_encoded.size();
+    const int flags = TJFLAG_FASTDCT | TJFLAG_NOREALLOC | (bottomUp ? TJFLAG_BOTTOMUP : 0);
     const int rc
         = tjCompress2(m_compressor, bottomUp ? bottomUp : m_scaled.data(), width, width * 3, height,
                       TJPF_BGR, &jpeg, &size, TJSAMP_420, quality, flags);
-    const bool ok = rc == 0 && jpeg && size > 0;
+    const bool ok = rc == 0 && size > 0 && size <= m_encoded.size();
     if (ok)
         out.assign(jpeg, jpeg + size);
-    tjFree(jpeg);
     return ok;
 }
 

@@ -41,6 +41,7 @@ private:
     BgrScaler m_scaler;
     std::vector<uint8_t> m_scaled; // top-down BGR at the output size
     std::vector<uint8_t> m_decoded;
+    std::vector<uint8_t> m_encoded; // what the encoder writes into
 };
 
 // Bilinear resampling of packed BGR into top-down packed BGR of another size, one pixel and
