@@ -127,6 +127,54 @@ TEST(StillImage, TurnWhileEncodingGivesTheBytesOfTurnThenEncode)
     EXPECT_EQ(a, b);
 }
 
+// The saved JPEG bytes are those the encoder wrote before its turn was last made faster: a
+// digest per size, turn and quality (both DCTs) of a stamped, noisy picture. A change of the
+// turn, the band or the encoder's settings that alters a single byte shows here.
+TEST(StillImage, SavedBytesStayTheSame)
+{
+    const auto digest = [](const std::vector<uint8_t> &bytes) {
+        uint64_t hash = 1469598103934665603ull; // FNV-1a
+        for (const uint8_t b : bytes)
+            hash = (hash ^ b) * 1099511628211ull;
+        return hash;
+    };
+    TextMask stamp { 23, 7, std::vector<uint8_t>(23 * 7, 0) };
+    for (size_t i = 0; i < stamp.coverage.size(); i += 4)
+        stamp.coverage[i] = 255;
+    const struct
+    {
+        int w, h;
+        Rotation turn;
+        int quality;
+        uint64_t digest;
+    } cases[] = {
+        { 720, 576, Rotation::None, 50, 0xc1c3e5091e7c66d3 },
+        { 720, 576, Rotation::Left, 50, 0x44c063625b17da8b },
+        { 720, 576, Rotation::Right, 50, 0x29f91e55f8404e7f },
+        { 720, 576, Rotation::Left, 96, 0x02c97c5c0ae5b581 },
+        { 644, 483, Rotation::Right, 75, 0x7404340b2e827352 },
+        { 37, 70, Rotation::Left, 50, 0x51a24f4a39048177 },
+    };
+    JpegEncoder encoder;
+    for (const auto &c : cases) {
+        std::vector<uint8_t> frame(size_t(c.w) * c.h * 3);
+        uint32_t noise = 7;
+        for (size_t i = 0; i < frame.size(); ++i) {
+            noise = noise * 1664525u + 1013904223u;
+            const int x = int(i / 3) % c.w, y = int(i / 3) / c.w;
+            frame[i] = uint8_t(40 + (x * 3 + y * 2) % 150 + int(i % 3) * 15 + int(noise >> 29));
+        }
+        StillImage image;
+        ASSERT_TRUE(image.Load(frame.data(), frame.size(), c.w, c.h));
+        image.DrawMask(stamp, 5, c.h - 5);
+        std::vector<uint8_t> jpeg;
+        ASSERT_TRUE(encoder.Encode(image, c.quality, jpeg, c.turn)) << encoder.LastError();
+        EXPECT_EQ(digest(jpeg), c.digest)
+            << c.w << "x" << c.h << " turn " << int(c.turn) << " q" << c.quality << std::hex
+            << " digest 0x" << digest(jpeg);
+    }
+}
+
 TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
 {
     std::vector<uint8_t> frame(100 * 10 * 3);
