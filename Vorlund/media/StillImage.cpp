@@ -15,6 +15,8 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -46,6 +48,9 @@ namespace {
 
 constexpr int kCellHeight = 15;
 constexpr int kWeight = 600;
+// The characters of stamp texts, and the longest text put together from their glyphs.
+constexpr std::string_view kStampCharacters = "0123456789-: ";
+constexpr size_t kLongestKept = 64;
 
 } // namespace
 
@@ -54,7 +59,123 @@ struct StampFont::Font
     QFont font;
     int ascent = 0;
     int height = 0;
+
+    // A stamp character's coverage in a box that starts kMargin pixels left of its pen
+    // position (a glyph may reach past its cell either way), and the box's covered columns.
+    struct Glyph
+    {
+        int first = 0, last = -1;
+        TextMask box;
+    };
+    static constexpr int kMargin = kCellHeight;
+    double advance = 0;
+    std::array<Glyph, 128> glyphs;
+    std::vector<int> widths; // a text's width by its length; empty: glyphs are not used
+
+    TextMask Paint(const QString &text, int width, int x) const;
+    TextMask Paint(const QString &text) const
+    {
+        return Paint(text, QFontMetrics(font).horizontalAdvance(text), 0);
+    }
+    void KeepGlyphs();
+    bool Kept(std::string_view text) const;
+    void Compose(std::string_view text, int width, TextMask &mask) const;
 };
+
+// The text painted at pen position x into a box `width` pixels wide.
+TextMask StampFont::Font::Paint(const QString &text, int width, int x) const
+{
+    TextMask mask;
+    if (width <= 0 || height <= 0)
+        return mask;
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(x, ascent, text);
+    }
+    mask.width = width;
+    mask.height = height;
+    mask.coverage.resize(size_t(width) * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int c = 0; c < width; ++c)
+            mask.coverage[size_t(y) * width + c] = qAlpha(line[c]) != 0 ? 255 : 0;
+    }
+    return mask;
+}
+
+// Painting text is costly and, snapshots being rare, always runs from a cold cache. So the
+// stamp's characters are painted once each and later put side by side at the pen positions
+// the painter uses (the whole pixel at or left of each). That is kept only when a text holding
+// every pair of them comes out the same, pixel for pixel, so no saved picture changes.
+void StampFont::Font::KeepGlyphs()
+{
+    const QFontMetricsF metrics(font);
+    advance = metrics.horizontalAdvance(QChar(u'0'));
+    for (const char c : kStampCharacters)
+        if (metrics.horizontalAdvance(QChar(c)) != advance)
+            return; // not monospaced
+    const int boxWidth = int(std::ceil(advance)) + 2 * kMargin;
+    for (const char c : kStampCharacters) {
+        Glyph &glyph = glyphs[size_t(c)];
+        glyph.box = Paint(QString(QChar(c)), boxWidth, kMargin);
+        glyph.first = boxWidth;
+        for (int y = 0; y < glyph.box.height; ++y)
+            for (int x = 0; x < boxWidth; ++x)
+                if (glyph.box.coverage[size_t(y) * boxWidth + x] != 0) {
+                    glyph.first = std::min(glyph.first, x);
+                    glyph.last = std::max(glyph.last, x);
+                }
+        if (glyph.first == 0 || glyph.last == boxWidth - 1)
+            return; // the box may have cut it off
+    }
+    std::string probe;
+    for (const char a : kStampCharacters)
+        for (const char b : kStampCharacters)
+            probe += { a, b };
+    const TextMask painted = Paint(QString::fromStdString(probe));
+    TextMask side;
+    Compose(probe, painted.width, side);
+    if (side.coverage != painted.coverage)
+        return;
+    const QFontMetrics whole(font);
+    widths.resize(kLongestKept + 1);
+    for (size_t n = 1; n <= kLongestKept; ++n)
+        widths[n] = whole.horizontalAdvance(QString(qsizetype(n), QChar(u'0')));
+}
+
+bool StampFont::Font::Kept(std::string_view text) const
+{
+    if (text.size() >= widths.size())
+        return false;
+    for (const char c : text)
+        if (uint8_t(c) >= glyphs.size() || glyphs[uint8_t(c)].box.coverage.empty())
+            return false;
+    return true;
+}
+
+void StampFont::Font::Compose(std::string_view text, int width, TextMask &mask) const
+{
+    mask.width = width;
+    mask.height = height;
+    mask.coverage.assign(size_t(width) * size_t(height), 0);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const Glyph &glyph = glyphs[uint8_t(text[i])];
+        const int left = int(std::floor(double(i) * advance)) - kMargin; // the box's column 0
+        const int first = std::max(glyph.first, -left);
+        const int last = std::min(glyph.last, width - 1 - left);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t *in = glyph.box.coverage.data() + size_t(y) * size_t(glyph.box.width);
+            uint8_t *out = mask.coverage.data() + size_t(y) * size_t(width) + left;
+            for (int x = first; x <= last; ++x)
+                out[x] |= in[x];
+        }
+    }
+}
 
 StampFont::StampFont()
 {
@@ -74,6 +195,7 @@ StampFont::StampFont()
     const QFontMetrics metrics(font->font);
     font->ascent = metrics.ascent();
     font->height = metrics.height();
+    font->KeepGlyphs();
     m_font = std::move(font);
 }
 
@@ -84,28 +206,22 @@ TextMask StampFont::Render(std::string_view text)
     TextMask mask;
     if (!m_font || text.empty())
         return mask;
-    const QString string = QString::fromUtf8(text.data(), qsizetype(text.size()));
-    const int width = QFontMetrics(m_font->font).horizontalAdvance(string);
-    if (width <= 0 || m_font->height <= 0)
-        return mask;
-    QImage image(width, m_font->height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::TextAntialiasing, false);
-        painter.setFont(m_font->font);
-        painter.setPen(Qt::black);
-        painter.drawText(0, m_font->ascent, string);
-    }
-    mask.width = width;
-    mask.height = m_font->height;
-    mask.coverage.resize(size_t(width) * size_t(mask.height));
-    for (int y = 0; y < mask.height; ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < width; ++x)
-            mask.coverage[size_t(y) * width + x] = qAlpha(line[x]) != 0 ? 255 : 0;
-    }
+    if (!m_font->Kept(text))
+        return Paint(text);
+    m_font->Compose(text, m_font->widths[text.size()], mask);
     return mask;
+}
+
+TextMask StampFont::Paint(std::string_view text)
+{
+    if (!m_font || text.empty())
+        return {};
+    return m_font->Paint(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
+bool StampFont::KeepsGlyphs() const
+{
+    return m_font && !m_font->widths.empty();
 }
 
 // --- Image ----------------------------------------------------------------------------------

@@ -40,6 +40,11 @@ public:
     StampFont &operator=(const StampFont &) = delete;
 
     TextMask Render(std::string_view text);
+    // The same pixels, always painted through Qt (Render puts the stamp's characters together
+    // from glyphs painted once, where that gives the same pixels).
+    TextMask Paint(std::string_view text);
+    // Whether Render puts stamps together from kept glyphs (false: it paints every one).
+    bool KeepsGlyphs() const;
 
 private:
     struct Font;

@@ -192,6 +192,34 @@ TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
     EXPECT_FALSE(image.Load(nullptr, frame.size(), 100, 10));
 }
 
+// Stamps put together from glyphs painted once are the pixels painting the text gives, for
+// every stamp character in every place; other texts are painted.
+TEST(StillImage, StampFromKeptGlyphsEqualsPaintedStamp)
+{
+    StampFont font;
+    EXPECT_TRUE(font.KeepsGlyphs()) << "the monospaced font puts stamps together from glyphs";
+    std::string every;
+    for (int i = 0; i < 60; ++i)
+        every += "0123456789-: "[i * 7 % 13];
+    const std::string texts[] = { "07-04-2006 13:05:09",
+                                  "12-31-1999 23:59:59",
+                                  "00-00-0000 00:00:00",
+                                  "8",
+                                  " 1",
+                                  "--::  --",
+                                  every,
+                                  "Cam 1 07-04-2006",
+                                  std::string(500, '4') };
+    for (const std::string &text : texts) {
+        const TextMask kept = font.Render(text), painted = font.Paint(text);
+        EXPECT_GT(painted.width, 0) << text;
+        EXPECT_EQ(kept.width, painted.width) << text;
+        EXPECT_EQ(kept.height, painted.height) << text;
+        EXPECT_TRUE(kept.coverage == painted.coverage) << text;
+    }
+    EXPECT_EQ(font.Render("").width, 0);
+}
+
 TEST(StillImage, StampLiesInTheRowsGiven)
 {
     StampFont font;
