@@ -530,7 +530,7 @@ void StillImage::Rotate(Rotation rotation)
     std::swap(m_width, m_height);
 }
 
-// --- JPEG ---
+// --- JPEG -----------------------------------------------------------------------------------
 
 namespace {
 
