@@ -175,5 +175,5 @@ for case in "${cases[@]}"; do
     summary+=("$(printf '%-7s cpu %s  memory %s' "$case" "$cpu" "$mem")")
 done
 echo
-echo "medians of $rounds interleaved rounds (goals: record <= 1.10, detect <= 1.15, four <= 1.15; memory has none):"
+echo "medians of $rounds interleaved rounds, server window $server_window, bare preview $preview (goals: record <= 1.10, detect <= 1.15, four <= 1.15; memory has none):"
 printf '  %s\n' "${summary[@]}"
