@@ -40,18 +40,23 @@ public:
     StampFont &operator=(const StampFont &) = delete;
 
     TextMask Render(std::string_view text);
+    // The same pixels, always painted through Qt (Render puts the stamp's characters together
+    // from glyphs painted once, where that gives the same pixels).
+    TextMask Paint(std::string_view text);
+    // Whether Render puts stamps together from kept glyphs (false: it paints every one).
+    bool KeepsGlyphs() const;
 
 private:
     struct Font;
     std::unique_ptr<Font> m_font;
 };
 
-// The quarter turn of a bottom-up BGR picture w x h into h x w (`left`: anticlockwise), plain
-// and with SSSE3; the fast form returns false where the processor lacks it. The fast form
-// reads up to kTurnSlack bytes past the picture.
+// The quarter turn of a bottom-up BGR picture w x h into h x w (`left`: anticlockwise), by a
+// plain loop or a vector kernel; false where the processor lacks the kernel. The vector kernels
+// read up to kTurnSlack bytes past the picture.
+enum class TurnKernel { Plain, Ssse3, Avx2 };
 inline constexpr size_t kTurnSlack = 16;
-void TurnPlain(const uint8_t *src, uint8_t *dst, int w, int h, bool left);
-bool TurnFast(const uint8_t *src, uint8_t *dst, int w, int h, bool left);
+bool Turn(TurnKernel kernel, const uint8_t *src, uint8_t *dst, int w, int h, bool left);
 
 // One picture on its way to a JPEG file: a packed BGR frame stored bottom-up (row 0 = bottom
 // row), as the detector delivers it.

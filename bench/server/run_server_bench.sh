@@ -12,7 +12,10 @@
 #           the same single switched stream
 #
 # BARE_PREVIEW=none leaves the bare side's preview branch out, for the server's whole overhead
-# including its preview.
+# including its preview. SERVER_WINDOW=minimised runs the server on a display of its own (Xvfb)
+# and takes its window off the screen after start-up, as a window manager does when it
+# minimises one: the server then draws no preview, and with BARE_PREVIEW=none neither side
+# does.
 #
 # Each run is measured in its steady state: CPU time from /proc/PID/stat over a window after a
 # warm-up (start-up, probing and Qt not counted), and the peak resident memory (VmHWM) at its
@@ -36,6 +39,23 @@ trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen GST_PLUGIN_PATH=$build/plugins
 tick=$(getconf CLK_TCK)
 preview=${BARE_PREVIEW:-convert}
+server_window=${SERVER_WINDOW:-shown}
+if [[ $server_window == minimised ]]; then
+    for tool in Xvfb xdotool; do
+        command -v "$tool" >/dev/null || { echo "SERVER_WINDOW=minimised needs $tool" >&2; exit 1; }
+    done
+    display=:$((200 + $$ % 300))
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb=$!
+    trap 'kill "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
+    for _ in $(seq 50); do
+        DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+elif [[ $server_window != shown ]]; then
+    echo "SERVER_WINDOW is shown or minimised" >&2
+    exit 1
+fi
 
 # cpu_ticks PID: user + system ticks of the whole process (all its threads).
 cpu_ticks() {
@@ -47,12 +67,32 @@ cpu_ticks() {
     echo $((f[11] + f[12]))
 }
 
+# hide PID: takes the process's windows off the screen once they are shown.
+hide() {
+    local ids=
+    for _ in $(seq 100); do
+        ids=$(DISPLAY=$display xdotool search --onlyvisible --pid "$1" 2>/dev/null) && break
+        sleep 0.1
+    done
+    [[ -n $ids ]] || { echo "the server showed no window" >&2; return 1; }
+    for id in $ids; do
+        DISPLAY=$display xdotool windowunmap "$id"
+    done
+}
+
 # run LABEL DIR COMMAND...: prints "cpu_seconds peak_kb" of the window after the warm-up.
 run() {
     local label=$1 dir=$2
     shift 2
-    (cd "$dir" && exec "$@" >"$work/$label.out" 2>&1) &
+    if [[ $label == server && $server_window == minimised ]]; then
+        (cd "$dir" && DISPLAY=$display QT_QPA_PLATFORM=xcb exec "$@" >"$work/$label.out" 2>&1) &
+    else
+        (cd "$dir" && exec "$@" >"$work/$label.out" 2>&1) &
+    fi
     local pid=$!
+    if [[ $label == server && $server_window == minimised ]]; then
+        hide "$pid" || exit 1
+    fi
     sleep "$warmup"
     if ! kill -0 "$pid" 2>/dev/null; then
         echo "$label ended during the warm-up:" >&2
@@ -91,11 +131,17 @@ bare_pipeline() { # FILE ENCODER-SETTINGS
 }
 
 echo "rounds: $rounds, warm-up ${warmup}s, window ${window}s; machine load: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "preview: the server's window is shown (offscreen platform, exposed) and its tiles drawn for"
-if [[ $preview == convert ]]; then
-    echo "every fresh frame; the bare side converts every frame to 32 bits in a branch of its own."
+if [[ $server_window == minimised ]]; then
+    echo -n "preview: the server's window is minimised (SERVER_WINDOW=minimised: on Xvfb, taken off"
+    echo -n " the screen), so it draws nothing;"
 else
-    echo "every fresh frame; the bare side draws nothing (BARE_PREVIEW=none): an upper bound."
+    echo -n "preview: the server's window is shown (offscreen platform, exposed) and its tiles drawn"
+    echo -n " for every fresh frame;"
+fi
+if [[ $preview == convert ]]; then
+    echo " the bare side converts every frame to 32 bits in a branch of its own."
+else
+    echo " the bare side draws nothing (BARE_PREVIEW=none)."
 fi
 summary=()
 for case in "${cases[@]}"; do
@@ -129,5 +175,5 @@ for case in "${cases[@]}"; do
     summary+=("$(printf '%-7s cpu %s  memory %s' "$case" "$cpu" "$mem")")
 done
 echo
-echo "medians of $rounds interleaved rounds (goals: record <= 1.10, detect <= 1.15, four <= 1.15; memory has none):"
+echo "medians of $rounds interleaved rounds, server window $server_window, bare preview $preview (goals: record <= 1.10, detect <= 1.15, four <= 1.15; memory has none):"
 printf '  %s\n' "${summary[@]}"

@@ -68,6 +68,9 @@ TEST(StillImage, FastTurnEqualsPlainTurn)
     for (const auto &[w, h] : { std::pair { 720, 576 },
                                 { 644, 483 },
                                 { 37, 70 },
+                                { 8, 8 },
+                                { 17, 9 },
+                                { 9, 23 },
                                 { 5, 3 },
                                 { 4, 4 },
                                 { 1, 1 },
@@ -76,11 +79,15 @@ TEST(StillImage, FastTurnEqualsPlainTurn)
         for (size_t i = 0; i < src.size(); ++i)
             src[i] = uint8_t(i * 13 + i / 253);
         for (const bool left : { true, false }) {
-            std::vector<uint8_t> plain(size_t(w) * h * 3), fast(plain.size());
-            TurnPlain(src.data(), plain.data(), w, h, left);
-            if (!TurnFast(src.data(), fast.data(), w, h, left))
-                GTEST_SKIP() << "no SSSE3 here";
-            EXPECT_EQ(plain, fast) << w << "x" << h << (left ? " left" : " right");
+            std::vector<uint8_t> plain(size_t(w) * h * 3);
+            ASSERT_TRUE(Turn(TurnKernel::Plain, src.data(), plain.data(), w, h, left));
+            for (const TurnKernel kernel : { TurnKernel::Ssse3, TurnKernel::Avx2 }) {
+                std::vector<uint8_t> fast(plain.size());
+                if (Turn(kernel, src.data(), fast.data(), w, h, left)) {
+                    EXPECT_EQ(plain, fast) << w << "x" << h << (left ? " left" : " right")
+                                           << " kernel " << int(kernel);
+                }
+            }
         }
     }
 }
@@ -127,6 +134,53 @@ TEST(StillImage, TurnWhileEncodingGivesTheBytesOfTurnThenEncode)
     EXPECT_EQ(a, b);
 }
 
+// The saved JPEG bytes are those the encoder wrote before its turn was last made faster: a
+// digest per size, turn and quality (both DCTs) of a stamped, noisy picture. A change of the
+// turn, the band or the encoder's settings that alters a single byte shows here.
+TEST(StillImage, SavedBytesStayTheSame)
+{
+    const auto digest = [](const std::vector<uint8_t> &bytes) {
+        uint64_t hash = 1469598103934665603ull; // FNV-1a
+        for (const uint8_t b : bytes)
+            hash = (hash ^ b) * 1099511628211ull;
+        return hash;
+    };
+    TextMask stamp { 23, 7, std::vector<uint8_t>(23 * 7, 0) };
+    for (size_t i = 0; i < stamp.coverage.size(); i += 4)
+        stamp.coverage[i] = 255;
+    const struct
+    {
+        int w, h;
+        Rotation turn;
+        int quality;
+        uint64_t digest;
+    } cases[] = {
+        { 720, 576, Rotation::None, 50, 0xc1c3e5091e7c66d3 },
+        { 720, 576, Rotation::Left, 50, 0x44c063625b17da8b },
+        { 720, 576, Rotation::Right, 50, 0x29f91e55f8404e7f },
+        { 720, 576, Rotation::Left, 96, 0x02c97c5c0ae5b581 },
+        { 644, 483, Rotation::Right, 75, 0x7404340b2e827352 },
+        { 37, 70, Rotation::Left, 50, 0x51a24f4a39048177 },
+    };
+    JpegEncoder encoder;
+    for (const auto &c : cases) {
+        std::vector<uint8_t> frame(size_t(c.w) * c.h * 3);
+        uint32_t noise = 7;
+        for (size_t i = 0; i < frame.size(); ++i) {
+            noise = noise * 1664525u + 1013904223u;
+            const int x = int(i / 3) % c.w, y = int(i / 3) / c.w;
+            frame[i] = uint8_t(40 + (x * 3 + y * 2) % 150 + int(i % 3) * 15 + int(noise >> 29));
+        }
+        StillImage image;
+        ASSERT_TRUE(image.Load(frame.data(), frame.size(), c.w, c.h));
+        image.DrawMask(stamp, 5, c.h - 5);
+        std::vector<uint8_t> jpeg;
+        ASSERT_TRUE(encoder.Encode(image, c.quality, jpeg, c.turn)) << encoder.LastError();
+        EXPECT_EQ(digest(jpeg), c.digest) << c.w << "x" << c.h << " turn " << int(c.turn) << " q"
+                                          << c.quality << std::hex << " digest 0x" << digest(jpeg);
+    }
+}
+
 TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
 {
     std::vector<uint8_t> frame(100 * 10 * 3);
@@ -136,6 +190,34 @@ TEST(StillImage, RejectsGeometryTheBytesDoNotHold)
     EXPECT_FALSE(image.Load(frame.data(), frame.size(), 0, 10));
     EXPECT_FALSE(image.Load(frame.data(), frame.size(), 100, -1));
     EXPECT_FALSE(image.Load(nullptr, frame.size(), 100, 10));
+}
+
+// Stamps put together from glyphs painted once are the pixels painting the text gives, for
+// every stamp character in every place; other texts are painted.
+TEST(StillImage, StampFromKeptGlyphsEqualsPaintedStamp)
+{
+    StampFont font;
+    EXPECT_TRUE(font.KeepsGlyphs()) << "the monospaced font puts stamps together from glyphs";
+    std::string every;
+    for (int i = 0; i < 60; ++i)
+        every += "0123456789-: "[i * 7 % 13];
+    const std::string texts[] = { "07-04-2006 13:05:09",
+                                  "12-31-1999 23:59:59",
+                                  "00-00-0000 00:00:00",
+                                  "8",
+                                  " 1",
+                                  "--::  --",
+                                  every,
+                                  "Cam 1 07-04-2006",
+                                  std::string(500, '4') };
+    for (const std::string &text : texts) {
+        const TextMask kept = font.Render(text), painted = font.Paint(text);
+        EXPECT_GT(painted.width, 0) << text;
+        EXPECT_EQ(kept.width, painted.width) << text;
+        EXPECT_EQ(kept.height, painted.height) << text;
+        EXPECT_TRUE(kept.coverage == painted.coverage) << text;
+    }
+    EXPECT_EQ(font.Render("").width, 0);
 }
 
 TEST(StillImage, StampLiesInTheRowsGiven)
