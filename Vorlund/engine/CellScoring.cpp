@@ -331,10 +331,10 @@ struct CellRuns
     int32_t longest = 0;
     int32_t longestRow = 0;
     // Set whenever the longest changes: a run shorter than `reachLength` changes nothing when
-    // it closes (an empty one never does), and four shifts, a byte each, whose ANDs keep the
-    // starts of runs of min(longest, 16) or more.
+    // it closes (an empty one never does), and four shifts whose ANDs keep the starts of runs
+    // of min(longest, 16) or more.
     int32_t reachLength = 1;
-    uint32_t reach = 0;
+    int32_t reach[4] = {};
 };
 
 [[gnu::always_inline]] inline void SetReach(CellRuns &c)
@@ -343,17 +343,19 @@ struct CellRuns
     c.reachLength = std::max(c.longest, 1);
     const int length = std::min(c.reachLength, 16);
     const int two = std::min(2, length), four = std::min(4, length), eight = std::min(8, length);
-    c.reach = uint32_t(two - 1) | uint32_t(four - two) << 8 | uint32_t(eight - four) << 16
-        | uint32_t(length - eight) << 24;
+    c.reach[0] = two - 1;
+    c.reach[1] = four - two;
+    c.reach[2] = eight - four;
+    c.reach[3] = length - eight;
 }
 
 // The bits of `m` where runs of min(longest, 16) or more start.
 [[gnu::always_inline]] inline uint64_t Reaching(const CellRuns &c, uint64_t m)
 {
-    m &= m >> (c.reach & 63);
-    m &= m >> (c.reach >> 8 & 63);
-    m &= m >> (c.reach >> 16 & 63);
-    return m & m >> (c.reach >> 24 & 63);
+    m &= m >> c.reach[0];
+    m &= m >> c.reach[1];
+    m &= m >> c.reach[2];
+    return m & m >> c.reach[3];
 }
 
 // A run of `length` changed pixels whose last one lies on `row` is closed by an unchanged pixel.
@@ -560,7 +562,7 @@ void ScoreRowsPlain(const uint8_t *current, std::ptrdiff_t currentStride, const 
 }
 
 #ifdef VORLUND_HAVE_X86
-__attribute__((target("popcnt,bmi,lzcnt"))) void
+__attribute__((target("popcnt,bmi,bmi2,lzcnt"))) void
 ScoreRowsBitOps(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
                 int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
                 uint8_t *keep)
@@ -574,7 +576,8 @@ bool CpuHasBitOps()
     // LZCNT is CPUID 0x80000001 ECX bit 5; not every compiler's builtin names it.
     unsigned a = 0, b = 0, c = 0, d = 0;
     const bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) && (c & (1u << 5)) != 0;
-    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") && lzcnt;
+    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")
+        && __builtin_cpu_supports("bmi2") && lzcnt;
 }
 #endif
 
