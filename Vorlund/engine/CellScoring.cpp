@@ -22,8 +22,10 @@ inline bool PixelChanged(const uint8_t *cur, const uint8_t *ref, int t)
 }
 
 void RowMaskPortable(const uint8_t *cur, const uint8_t *ref, int width, uint8_t threshold,
-                     uint64_t *bits)
+                     uint64_t *bits, uint8_t *keep)
 {
+    if (keep)
+        std::memcpy(keep, cur, static_cast<size_t>(width) * 3);
     const int words = (width + 63) / 64;
     for (int w = 0; w < words; ++w) {
         const int x0 = w * 64;
@@ -132,8 +134,11 @@ struct Ssse3Block
 };
 
 __attribute__((target("ssse3"))) void RowMaskSsse3(const uint8_t *cur, const uint8_t *ref,
-                                                   int width, uint8_t threshold, uint64_t *bits)
+                                                   int width, uint8_t threshold, uint64_t *bits,
+                                                   uint8_t *keep)
 {
+    if (keep)
+        std::memcpy(keep, cur, static_cast<size_t>(width) * 3);
     const Ssse3Block block(threshold);
     std::fill(bits, bits + (width + 63) / 64, 0);
     int x = 0;
@@ -145,7 +150,33 @@ __attribute__((target("ssse3"))) void RowMaskSsse3(const uint8_t *cur, const uin
     RowMaskTail<16>(cur, ref, x, width, bits, block);
 }
 
-// 32 pixels at a time.
+// The byte differences of a 32-pixel block (96 bytes in three loads), with the block copied
+// to `keep` on the way when asked. False when no byte is over the threshold: the differences
+// do not care where a byte lies, so the quiet test runs on the plain loads.
+struct Avx2Diffs
+{
+    __m256i a0, a1, a2;
+};
+
+__attribute__((target("avx2"))) inline bool Avx2Differences(const uint8_t *c, const uint8_t *r,
+                                                            uint8_t *keep, __m256i t, Avx2Diffs &d)
+{
+    const __m256i c0 = Load(c), c1 = Load(c + 32), c2 = Load(c + 64);
+    if (keep) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep), c0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep + 32), c1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep + 64), c2);
+    }
+    d.a0 = AbsDiff(c0, Load(r));
+    d.a1 = AbsDiff(c1, Load(r + 32));
+    d.a2 = AbsDiff(c2, Load(r + 64));
+    const __m256i dmax = _mm256_max_epu8(_mm256_max_epu8(d.a0, d.a1), d.a2);
+    const __m256i over = _mm256_subs_epu8(dmax, t);
+    return !_mm256_testz_si256(over, over);
+}
+
+// 32 pixels at a time: the blocks with a change are moved into lanes (lane 0 pixels 0..15,
+// bytes 0..47; lane 1 pixels 16..31, bytes 48..95) and their channels pulled apart there.
 struct Avx2Block
 {
     __m256i masks[3][3];
@@ -160,23 +191,15 @@ struct Avx2Block
                     reinterpret_cast<const __m128i *>(kPlaneShuffle.bytes[ch][piece])));
     }
 
-    __attribute__((target("avx2"))) uint32_t operator()(const uint8_t *c, const uint8_t *r) const
+    __attribute__((target("avx2"))) uint32_t operator()(const uint8_t *c, const uint8_t *r,
+                                                        uint8_t *keep = nullptr) const
     {
-        // The differences do not care where a byte lies, so the quiet test runs on the plain
-        // loads; only a block with a change is moved into lanes (lane 0 pixels 0..15, bytes
-        // 0..47; lane 1 pixels 16..31, bytes 48..95).
-        const __m256i a0 = AbsDiff(Load(c), Load(r));
-        const __m256i a1 = AbsDiff(Load(c + 32), Load(r + 32));
-        const __m256i a2 = AbsDiff(Load(c + 64), Load(r + 64));
-
-        // Quiet stretch: no byte above the threshold means no pixel changed.
-        const __m256i dmax = _mm256_max_epu8(_mm256_max_epu8(a0, a1), a2);
-        const __m256i over = _mm256_subs_epu8(dmax, t);
-        if (_mm256_testz_si256(over, over))
+        Avx2Diffs a;
+        if (!Avx2Differences(c, r, keep, t, a))
             return 0;
-        const __m256i d0 = _mm256_blend_epi32(a0, a1, 0xF0); // bytes 0..15, 48..63
-        const __m256i d1 = _mm256_permute2x128_si256(a0, a2, 0x21); // bytes 16..31, 64..79
-        const __m256i d2 = _mm256_blend_epi32(a1, a2, 0xF0); // bytes 32..47, 80..95
+        const __m256i d0 = _mm256_blend_epi32(a.a0, a.a1, 0xF0); // bytes 0..15, 48..63
+        const __m256i d1 = _mm256_permute2x128_si256(a.a0, a.a2, 0x21); // bytes 16..31, 64..79
+        const __m256i d2 = _mm256_blend_epi32(a.a1, a.a2, 0xF0); // bytes 32..47, 80..95
 
         __m256i lowest = _mm256_setzero_si256();
         for (int ch = 0; ch < 3; ++ch) {
@@ -193,28 +216,94 @@ struct Avx2Block
     }
 };
 
-__attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8_t *ref, int width,
-                                                 uint8_t threshold, uint64_t *bits)
+// The same with one bit per byte: a pixel is changed where its three bits are, and pext takes
+// every third bit. Half the vector work of the lane shuffles, where pext is one instruction.
+struct Avx2PextBlock
 {
-    const Avx2Block block(threshold);
+    __m256i t;
+
+    // One bit per byte not over the threshold.
+    __attribute__((target("avx2"))) uint32_t Quiet(__m256i d) const
+    {
+        const __m256i under = _mm256_cmpeq_epi8(_mm256_subs_epu8(d, t), _mm256_setzero_si256());
+        return static_cast<uint32_t>(_mm256_movemask_epi8(under));
+    }
+
+    __attribute__((target("avx2"))) explicit Avx2PextBlock(uint8_t threshold)
+        : t(_mm256_set1_epi8(static_cast<char>(threshold)))
+    { }
+
+    __attribute__((target("avx2,bmi2"))) uint32_t operator()(const uint8_t *c, const uint8_t *r,
+                                                             uint8_t *keep = nullptr) const
+    {
+        Avx2Diffs a;
+        if (!Avx2Differences(c, r, keep, t, a))
+            return 0;
+        // Bytes 0..63 and 64..95 over the threshold.
+        const uint64_t lo = ~(uint64_t(Quiet(a.a0)) | uint64_t(Quiet(a.a1)) << 32);
+        const uint64_t hi = ~Quiet(a.a2) & 0xFFFFFFFFu;
+        const uint64_t allLo = lo & (lo >> 1 | hi << 63) & (lo >> 2 | hi << 62);
+        const uint64_t allHi = hi & hi >> 1 & hi >> 2;
+        // Pixel j's first byte is bit 3j: pixels 0..21 in the low word, 22..31 from bit 66 on.
+        return static_cast<uint32_t>(_pext_u64(allLo, 0x9249249249249249u)
+                                     | _pext_u64(allHi, 0x24924924u) << 22);
+    }
+};
+
+// Takes the target of its caller, so that either block inlines.
+template <class Block>
+[[gnu::always_inline]] inline void RowMaskAvx2With(const Block &block, const uint8_t *cur,
+                                                   const uint8_t *ref, int width, uint64_t *bits,
+                                                   uint8_t *keep)
+{
     int x = 0;
     for (; x + 64 <= width; x += 64) {
-        const uint8_t *c = cur + static_cast<size_t>(x) * 3;
-        const uint8_t *r = ref + static_cast<size_t>(x) * 3;
-        bits[x >> 6] = block(c, r) | uint64_t(block(c + 96, r + 96)) << 32;
+        const size_t at = static_cast<size_t>(x) * 3;
+        uint8_t *k = keep ? keep + at : nullptr;
+        bits[x >> 6] = block(cur + at, ref + at, k)
+            | uint64_t(block(cur + at + 96, ref + at + 96, k ? k + 96 : nullptr)) << 32;
     }
     if (x < width)
         bits[x >> 6] = 0;
     if (x + 32 <= width) {
-        bits[x >> 6] = block(cur + static_cast<size_t>(x) * 3, ref + static_cast<size_t>(x) * 3);
+        const size_t at = static_cast<size_t>(x) * 3;
+        bits[x >> 6] = block(cur + at, ref + at, keep ? keep + at : nullptr);
         x += 32;
     }
+    if (keep && x < width)
+        std::memcpy(keep + static_cast<size_t>(x) * 3, cur + static_cast<size_t>(x) * 3,
+                    static_cast<size_t>(width - x) * 3);
     RowMaskTail<32>(cur, ref, x, width, bits, block);
+}
+
+__attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8_t *ref, int width,
+                                                 uint8_t threshold, uint64_t *bits, uint8_t *keep)
+{
+    RowMaskAvx2With(Avx2Block(threshold), cur, ref, width, bits, keep);
+}
+
+__attribute__((target("avx2,bmi2"))) void RowMaskAvx2Pext(const uint8_t *cur, const uint8_t *ref,
+                                                          int width, uint8_t threshold,
+                                                          uint64_t *bits, uint8_t *keep)
+{
+    RowMaskAvx2With(Avx2PextBlock(threshold), cur, ref, width, bits, keep);
+}
+
+// pext is microcoded, tens of cycles, on AMD processors before family 19h.
+bool PextIsFast()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    const unsigned family = ((a >> 8) & 0xF) == 0xF ? 0xF + ((a >> 20) & 0xFF) : (a >> 8) & 0xF;
+    return !(__builtin_cpu_is("amd") && family < 0x19);
 }
 
 bool CpuHas(KernelChoice choice)
 {
     __builtin_cpu_init();
+    if (choice == KernelChoice::Avx2Pext)
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
     if (choice == KernelChoice::Avx2)
         return __builtin_cpu_supports("avx2");
     if (choice == KernelChoice::Ssse3)
@@ -241,63 +330,106 @@ struct CellRuns
     int32_t runRow = 0;
     int32_t longest = 0;
     int32_t longestRow = 0;
+    // Set whenever the longest changes: a run shorter than `reachLength` changes nothing when
+    // it closes (an empty one never does), and four shifts whose ANDs keep the starts of runs
+    // of min(longest, 16) or more.
+    int32_t reachLength = 1;
+    int32_t reach[4] = {};
 };
 
+[[gnu::always_inline]] inline void SetReach(CellRuns &c)
+{
+    // Doubling: the runs of 2, 4, 8, then of the length itself.
+    c.reachLength = std::max(c.longest, 1);
+    const int length = std::min(c.reachLength, 16);
+    const int two = std::min(2, length), four = std::min(4, length), eight = std::min(8, length);
+    c.reach[0] = two - 1;
+    c.reach[1] = four - two;
+    c.reach[2] = eight - four;
+    c.reach[3] = length - eight;
+}
+
+// The bits of `m` where runs of min(longest, 16) or more start.
+[[gnu::always_inline]] inline uint64_t Reaching(const CellRuns &c, uint64_t m)
+{
+    m &= m >> c.reach[0];
+    m &= m >> c.reach[1];
+    m &= m >> c.reach[2];
+    return m & m >> c.reach[3];
+}
+
 // A run of `length` changed pixels whose last one lies on `row` is closed by an unchanged pixel.
+// Without branches: whether a carried run reaches the cell's longest is a coin toss on noise.
 [[gnu::always_inline]] inline void CloseRun(CellRuns &c, int32_t length, int32_t row,
                                             int32_t &score)
 {
-    if (length >= c.longest) {
-        if (row == c.longestRow + 1)
-            score += length;
-        c.longest = length;
-        c.longestRow = row;
-    }
+    const bool reaches = length >= c.longest;
+    score += reaches && row == c.longestRow + 1 ? length : 0;
+    c.longest = reaches ? length : c.longest;
+    c.longestRow = reaches ? row : c.longestRow;
 }
 
-// Whether `x` holds a run of at least `length` set bits (length 1 to 62; 1 asks for any
-// bit): the AND of x shifted by 0 .. length-1, built by doubling.
-[[gnu::always_inline]] inline bool HasRunOf(uint64_t x, int length)
+// The bits of `x` where a run of at least `length` set bits starts (length 1 to 64): the AND
+// of x shifted by 0 .. length-1, built by doubling.
+[[gnu::always_inline]] inline uint64_t RunStartsOf(uint64_t x, int length)
 {
     int covered = 1;
     while (covered * 2 <= length) {
         x &= x >> covered;
         covered *= 2;
     }
-    x &= x >> (length - covered);
-    return x != 0;
+    return x & x >> (length - covered);
 }
 
 // One word's part of a cell's row: `m` holds the `n` pixels (bit 0 first). A run that fills
 // the piece stays open; one that touches its end is carried into the next piece of the cell.
-// Runs closed inside the piece are walked one by one only when one of them can reach the
-// cell's longest: a shorter run changes nothing.
+// On noise most pieces close no run that reaches the cell's longest: then only the counts and
+// the open run move. Otherwise the runs closed inside the piece all end on row y, so once one
+// of them reaches the longest the row is the longest's own and no later one scores: only the
+// first run that reaches it can score, and the longest becomes the longest of them.
 [[gnu::always_inline]] inline void ScorePiece(CellRuns &c, uint64_t m, int n, int32_t y,
                                               int32_t &changed, int32_t &score)
 {
-    const uint64_t full = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
-    if (m == full) {
-        changed += n;
+    changed += std::popcount(m);
+    // The leading ones end the open run and the zero after them closes it; the trailing ones
+    // stay open. In a full piece both are n.
+    const int lead = std::countr_one(m);
+    const int trail = std::countl_one(m << (64 - n));
+    uint64_t reaching = Reaching(c, m);
+    if (c.run + lead < c.reachLength && !reaching) [[likely]] {
+        c.run = lead == n ? c.run + n : trail;
+        c.runRow = trail ? y : c.runRow;
+        return;
+    }
+    if (lead == n) {
         c.run += n;
         c.runRow = y;
         return;
     }
-    changed += std::popcount(m);
-    // The leading ones end the open run and the zero after them closes it. Closing an empty
-    // run changes nothing: before the first run closes, the rows are still 0.
-    const int lead = std::countr_one(m);
+    // Closing an empty run changes nothing: before the first run closes, the rows are still 0.
     c.runRow = lead ? y : c.runRow;
+    const int32_t before = c.longest;
     CloseRun(c, c.run + lead, c.runRow, score);
-    // The trailing ones stay open; what lies between them and the first zero is closed here.
-    const int trail = std::countl_one(m << (64 - n));
-    uint64_t inner = m & (full >> trail) & (~uint64_t(0) << lead);
-    if (c.longest < 63 && HasRunOf(inner, std::max(c.longest, 1))) {
-        do {
-            const int start = std::countr_zero(inner);
-            const int length = std::countr_one(inner >> start);
-            CloseRun(c, length, y, score);
-            inner &= inner + (uint64_t(1) << start);
-        } while (inner);
+    if (c.longest != before) {
+        SetReach(c);
+        reaching = Reaching(c, m);
+    }
+    // What lies between the leading ones' zero and the trailing ones is closed here, in runs
+    // of at most 62. Up to 16 the reaching bits are exact.
+    const uint64_t full = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    const uint64_t inner = m & (full >> trail) & (~uint64_t(0) << lead);
+    uint64_t starts = c.longest <= 16 ? reaching & inner
+        : c.longest < 63              ? RunStartsOf(inner, c.longest)
+                                      : 0;
+    if (starts) {
+        const int first = std::countr_one(inner >> std::countr_zero(starts));
+        score += y == c.longestRow + 1 ? first : 0;
+        int longest = std::max(c.longest, 1);
+        while ((starts &= starts >> 1))
+            ++longest;
+        c.longest = longest;
+        c.longestRow = y;
+        SetReach(c);
     }
     c.run = trail;
     c.runRow = trail ? y : c.runRow;
@@ -309,14 +441,16 @@ bool SelectRowMaskKernel(KernelChoice choice)
 {
 #ifdef VORLUND_HAVE_X86
     if (choice == KernelChoice::Auto)
-        choice = CpuHas(KernelChoice::Avx2) ? KernelChoice::Avx2
-            : CpuHas(KernelChoice::Ssse3)   ? KernelChoice::Ssse3
-                                            : KernelChoice::Portable;
+        choice = CpuHas(KernelChoice::Avx2Pext) && PextIsFast() ? KernelChoice::Avx2Pext
+            : CpuHas(KernelChoice::Avx2)                        ? KernelChoice::Avx2
+            : CpuHas(KernelChoice::Ssse3)                       ? KernelChoice::Ssse3
+                                                                : KernelChoice::Portable;
     if (!CpuHas(choice))
         return false;
-    g_kernel = choice == KernelChoice::Avx2 ? RowMaskAvx2
-        : choice == KernelChoice::Ssse3     ? RowMaskSsse3
-                                            : RowMaskPortable;
+    g_kernel = choice == KernelChoice::Avx2Pext ? RowMaskAvx2Pext
+        : choice == KernelChoice::Avx2          ? RowMaskAvx2
+        : choice == KernelChoice::Ssse3         ? RowMaskSsse3
+                                                : RowMaskPortable;
 #else
     if (choice == KernelChoice::Auto)
         choice = KernelChoice::Portable;
@@ -349,72 +483,73 @@ namespace {
                                              uint8_t threshold, RowMaskKernel kernel,
                                              CellScores &out, uint8_t *keep)
 {
-    CellRuns cells[64];
     out.BlobScore.fill(0);
     out.changed.fill(0);
 
     const int cw = width / 8;
     const int ch = height / 8;
-    int colStart[9];
-    for (int k = 0; k < 8; ++k)
-        colStart[k] = k * cw;
-    colStart[8] = width;
-
-    // Two words past the row stay zero: a cell's bits are read as whole words from its start.
-    uint64_t bits[(kMaxScoredWidth + 63) / 64 + 2];
     const size_t stride = static_cast<size_t>(width) * 3;
-    const int rows = 8 * ch;
     const int words = (width + 63) / 64;
-    bits[words] = bits[words + 1] = 0;
-    // The 64 bits from pixel x on (word w, bit f), whatever word they start in.
-    auto wordAt = [&bits](int x) {
-        const int w = x >> 6, f = x & 63;
-        return (bits[w] >> f) | ((bits[w + 1] << 1) << (63 - f));
-    };
 
-    int bandIndex = 0, bandEnd = ch;
-    for (int y = 0; y < rows; ++y) {
-        const uint8_t *row = current + y * currentStride;
-        kernel(row, reference + y * stride, width, threshold, bits);
-        if (keep)
-            std::memcpy(keep + y * stride, row, stride);
-        const int band = y >= bandEnd ? ++bandIndex : bandIndex;
-        if (y >= bandEnd)
-            bandEnd += ch;
-        uint64_t any = 0;
-        for (int w = 0; w < words; ++w)
-            any |= bits[w];
-        if (!any) {
-            // A quiet row only closes the runs left open.
+    // A band's rows of bits, as many rows at a time as fit, so that each cell then takes its
+    // rows one after the other with its state in registers. One word past the last row is
+    // read (and masked off) when a cell's piece starts in the row's last word.
+    constexpr int kChunkWords = 4096;
+    static_assert(kChunkWords >= (kMaxScoredWidth + 63) / 64);
+    uint64_t bits[kChunkWords + 1];
+    const int chunkRows = std::min(ch, kChunkWords / words);
+
+    for (int band = 0; band < 8; ++band) {
+        CellRuns cells[8];
+        const int bandEnd = (band + 1) * ch;
+        for (int y0 = band * ch; y0 < bandEnd; y0 += chunkRows) {
+            const int rows = std::min(chunkRows, bandEnd - y0);
+            uint64_t any = 0;
+            for (int r = 0; r < rows; ++r) {
+                const int y = y0 + r;
+                uint64_t *rowBits = bits + r * words;
+                kernel(current + y * currentStride, reference + y * stride, width, threshold,
+                       rowBits, keep ? keep + y * stride : nullptr);
+                for (int w = 0; w < words; ++w)
+                    any |= rowBits[w];
+            }
+            bits[rows * words] = 0;
+            if (!any) {
+                // Quiet rows only close the runs left open.
+                for (int column = 0; column < 8; ++column) {
+                    CellRuns &c = cells[column];
+                    if (c.run) {
+                        CloseRun(c, c.run, c.runRow, out.BlobScore[band * 8 + column]);
+                        SetReach(c);
+                        c.run = 0;
+                    }
+                }
+                continue;
+            }
             for (int column = 0; column < 8; ++column) {
                 const int k = band * 8 + column;
-                CellRuns &c = cells[k];
-                if (c.run) {
-                    CloseRun(c, c.run, c.runRow, out.BlobScore[k]);
-                    c.run = 0;
+                CellRuns c = cells[column];
+                int32_t changed = out.changed[k];
+                int32_t score = out.BlobScore[k];
+                // The cell's row taken 64 pixels at a time from its first column: a 90-pixel
+                // cell is two pieces wherever it lies in the words.
+                const int start = column * cw;
+                const int end = column < 7 ? start + cw : width;
+                for (int r = 0; r < rows; ++r) {
+                    const uint64_t *rowBits = bits + r * words;
+                    for (int x = start; x < end; x += 64) {
+                        const int n = std::min(64, end - x);
+                        const int w = x >> 6, f = x & 63;
+                        uint64_t m = (rowBits[w] >> f) | ((rowBits[w + 1] << 1) << (63 - f));
+                        if (n < 64)
+                            m &= (uint64_t(1) << n) - 1;
+                        ScorePiece(c, m, n, y0 + r, changed, score);
+                    }
                 }
+                cells[column] = c;
+                out.changed[k] = changed;
+                out.BlobScore[k] = score;
             }
-            continue;
-        }
-        for (int column = 0; column < 8; ++column) {
-            const int k = band * 8 + column;
-            // Kept in registers across the cell's pieces.
-            CellRuns c = cells[k];
-            int32_t changed = out.changed[k];
-            int32_t score = out.BlobScore[k];
-            // The cell's row taken 64 pixels at a time from its first column: a 90-pixel
-            // cell is two pieces wherever it lies in the words.
-            const int end = colStart[column + 1];
-            for (int x = colStart[column]; x < end; x += 64) {
-                const int n = std::min(64, end - x);
-                uint64_t m = wordAt(x);
-                if (n < 64)
-                    m &= (uint64_t(1) << n) - 1;
-                ScorePiece(c, m, n, y, changed, score);
-            }
-            cells[k] = c;
-            out.changed[k] = changed;
-            out.BlobScore[k] = score;
         }
     }
 }
@@ -427,7 +562,7 @@ void ScoreRowsPlain(const uint8_t *current, std::ptrdiff_t currentStride, const 
 }
 
 #ifdef VORLUND_HAVE_X86
-__attribute__((target("popcnt,bmi,lzcnt"))) void
+__attribute__((target("popcnt,bmi,bmi2,lzcnt"))) void
 ScoreRowsBitOps(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
                 int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
                 uint8_t *keep)
@@ -441,7 +576,8 @@ bool CpuHasBitOps()
     // LZCNT is CPUID 0x80000001 ECX bit 5; not every compiler's builtin names it.
     unsigned a = 0, b = 0, c = 0, d = 0;
     const bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) && (c & (1u << 5)) != 0;
-    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") && lzcnt;
+    return __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")
+        && __builtin_cpu_supports("bmi2") && lzcnt;
 }
 #endif
 

@@ -7,11 +7,12 @@
 namespace vorlund {
 
 // One bit per pixel of a row: set when all three bytes of the pixel differ from the reference by
-// more than the threshold.
+// more than the threshold. With `keep`, the current row is also copied there.
 using RowMaskKernel = void (*)(const uint8_t *current, const uint8_t *reference, int width,
-                               uint8_t threshold, uint64_t *bits);
+                               uint8_t threshold, uint64_t *bits, uint8_t *keep);
 
-enum class KernelChoice { Auto, Portable, Ssse3, Avx2 };
+// Avx2Pext needs BMI2 as well; Auto takes it only where pext is fast.
+enum class KernelChoice { Auto, Portable, Ssse3, Avx2, Avx2Pext };
 
 // Picks the row kernel; Auto takes the widest the processor has. Returns false when the
 // choice is not available here. Not thread-safe: call before frames flow.

@@ -191,11 +191,14 @@ int main(int argc, char **argv)
         const std::string name(k);
         SelectRowMaskKernel(name == "portable"    ? KernelChoice::Portable
                                 : name == "ssse3" ? KernelChoice::Ssse3
+                                : name == "avx2"  ? KernelChoice::Avx2
+                                : name == "pext"  ? KernelChoice::Avx2Pext
                                                   : KernelChoice::Auto);
     }
     const KernelChoice kernel = ActiveRowMaskKernel();
     std::printf("row kernel: %s\n",
-                kernel == KernelChoice::Avx2        ? "AVX2"
+                kernel == KernelChoice::Avx2Pext    ? "AVX2 with pext"
+                    : kernel == KernelChoice::Avx2  ? "AVX2"
                     : kernel == KernelChoice::Ssse3 ? "SSSE3"
                                                     : "portable");
     bench::RoundRatioReporter reporter(BaselineOf);
