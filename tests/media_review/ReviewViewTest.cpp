@@ -5,7 +5,6 @@
 #include "ServerFixture.h"
 #include "Snapshots.h"
 
-#include <QApplication>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -45,13 +44,4 @@ TEST(ReviewViewTest, PictureShownUprightInTheTile)
     EXPECT_LT(top.blue(), 80);
     EXPECT_NEAR(bottom.red(), LevelOf(1), 4);
     EXPECT_NEAR(bottom.blue(), LevelOf(1), 4);
-}
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
