@@ -323,11 +323,11 @@ RowMaskKernel Kernel()
 }
 
 // One cell's run state; a run is not closed at the edge of a cell, it carries on into the
-// cell's part of the next row.
+// cell's part of the next row. The row of an open run's last pixel is the row of the piece
+// before, so it is not kept.
 struct CellRuns
 {
     int32_t run = 0;
-    int32_t runRow = 0;
     int32_t longest = 0;
     int32_t longestRow = 0;
     // Set whenever the longest changes: a run shorter than `reachLength` changes nothing when
@@ -360,10 +360,11 @@ struct CellRuns
 
 // A run of `length` changed pixels whose last one lies on `row` is closed by an unchanged pixel.
 // Without branches: whether a carried run reaches the cell's longest is a coin toss on noise.
+// An empty run never reaches: before the first run closes the longest is 0 and so is its row.
 [[gnu::always_inline]] inline void CloseRun(CellRuns &c, int32_t length, int32_t row,
                                             int32_t &score)
 {
-    const bool reaches = length >= c.longest;
+    const bool reaches = length >= c.longest && length > 0;
     score += reaches && row == c.longestRow + 1 ? length : 0;
     c.longest = reaches ? length : c.longest;
     c.longestRow = reaches ? row : c.longestRow;
@@ -381,16 +382,46 @@ struct CellRuns
     return x & x >> (length - covered);
 }
 
-// One word's part of a cell's row: `m` holds the `n` pixels (bit 0 first). A run that fills
-// the piece stays open; one that touches its end is carried into the next piece of the cell.
-// On noise most pieces close no run that reaches the cell's longest: then only the counts and
-// the open run move. Otherwise the runs closed inside the piece all end on row y, so once one
-// of them reaches the longest the row is the longest's own and no later one scores: only the
-// first run that reaches it can score, and the longest becomes the longest of them.
-[[gnu::always_inline]] inline void ScorePiece(CellRuns &c, uint64_t m, int n, int32_t y,
-                                              int32_t &changed, int32_t &score)
+// Where one piece of a cell's row lies in the row's words: `n` pixels from bit `f` of word `w`
+// on, the rest from the next word.
+struct PieceAt
 {
-    changed += std::popcount(m);
+    int w;
+    int f;
+    int n;
+    uint64_t mask; // the low n bits
+    uint64_t next; // all ones where the piece reaches into the next word
+};
+
+[[gnu::always_inline]] inline uint64_t PieceBits(const uint64_t *rowBits, const PieceAt &p)
+{
+    // A shift by 64 - f would be one by 0 where f is 0; `next` masks that case off.
+    return ((rowBits[p.w] >> p.f) | ((rowBits[p.w + 1] << ((64 - p.f) & 63)) & p.next)) & p.mask;
+}
+
+// Piece p of a cell's row from pixel `start` to `end`.
+[[gnu::always_inline]] inline PieceAt PieceOf(int start, int end, int p)
+{
+    const int x = start + 64 * p;
+    PieceAt at;
+    at.n = std::min(64, end - x);
+    at.w = x >> 6;
+    at.f = x & 63;
+    at.mask = at.n == 64 ? ~uint64_t(0) : (uint64_t(1) << at.n) - 1;
+    at.next = at.f ? ~uint64_t(0) : 0;
+    return at;
+}
+
+// One word's part of a cell's row: `m` holds the `n` pixels (bit 0 first); `y` is its row and
+// `before` the row of the cell's piece before it. A run that fills the piece stays open; one
+// that touches its end is carried into the next piece of the cell. On noise most pieces close
+// no run that reaches the cell's longest: then only the counts and the open run move.
+// Otherwise the runs closed inside the piece all end on row y, so once one of them reaches the
+// longest the row is the longest's own and no later one scores: only the first run that
+// reaches it can score, and the longest becomes the longest of them.
+[[gnu::always_inline]] inline void ScorePiece(CellRuns &c, uint64_t m, int n, int32_t y,
+                                              int32_t before, int32_t &score)
+{
     // The leading ones end the open run and the zero after them closes it; the trailing ones
     // stay open. In a full piece both are n.
     const int lead = std::countr_one(m);
@@ -398,19 +429,15 @@ struct CellRuns
     uint64_t reaching = Reaching(c, m);
     if (c.run + lead < c.reachLength && !reaching) [[likely]] {
         c.run = lead == n ? c.run + n : trail;
-        c.runRow = trail ? y : c.runRow;
         return;
     }
     if (lead == n) {
         c.run += n;
-        c.runRow = y;
         return;
     }
-    // Closing an empty run changes nothing: before the first run closes, the rows are still 0.
-    c.runRow = lead ? y : c.runRow;
-    const int32_t before = c.longest;
-    CloseRun(c, c.run + lead, c.runRow, score);
-    if (c.longest != before) {
+    const int32_t longest = c.longest;
+    CloseRun(c, c.run + lead, lead ? y : before, score);
+    if (c.longest != longest) {
         SetReach(c);
         reaching = Reaching(c, m);
     }
@@ -424,15 +451,48 @@ struct CellRuns
     if (starts) {
         const int first = std::countr_one(inner >> std::countr_zero(starts));
         score += y == c.longestRow + 1 ? first : 0;
-        int longest = std::max(c.longest, 1);
+        int longestNow = std::max(c.longest, 1);
         while ((starts &= starts >> 1))
-            ++longest;
-        c.longest = longest;
+            ++longestNow;
+        c.longest = longestNow;
         c.longestRow = y;
         SetReach(c);
     }
     c.run = trail;
-    c.runRow = trail ? y : c.runRow;
+}
+
+// A cell's part of a pass's rows, from pixel `start` to `end`, in `Pieces` pieces a row (0: as
+// many as it takes). The pieces are taken out of the rows and counted first, in a loop of their
+// own with nothing carried from one to the next, then scored one after the other.
+template <int Pieces>
+[[gnu::always_inline]] inline void ScoreCellRows(CellRuns &c, const uint64_t *bits, int words,
+                                                 int rows, int32_t y0, int start, int end,
+                                                 uint64_t *ms, int32_t &changed,
+                                                 int32_t &score)
+{
+    const int count = Pieces ? Pieces : (end - start + 63) / 64;
+    PieceAt at[Pieces ? Pieces : 1];
+    for (int p = 0; p < Pieces; ++p)
+        at[p] = PieceOf(start, end, p);
+    int k = 0;
+    int32_t counted = 0;
+    for (int r = 0; r < rows; ++r) {
+        const uint64_t *rowBits = bits + r * words;
+        for (int p = 0; p < count; ++p) {
+            const uint64_t m = PieceBits(rowBits, Pieces ? at[p] : PieceOf(start, end, p));
+            ms[k++] = m;
+            counted += std::popcount(m);
+        }
+    }
+    changed += counted;
+    k = 0;
+    for (int r = 0; r < rows; ++r) {
+        const int32_t y = y0 + r;
+        for (int p = 0; p < count; ++p) {
+            const int n = Pieces ? at[p].n : std::min(64, end - start - 64 * p);
+            ScorePiece(c, ms[k++], n, y, p ? y : y - 1, score);
+        }
+    }
 }
 
 } // namespace
@@ -491,13 +551,21 @@ namespace {
     const size_t stride = static_cast<size_t>(width) * 3;
     const int words = (width + 63) / 64;
 
+    // Each cell's row is taken 64 pixels at a time from its first column: a 90-pixel cell is
+    // two pieces wherever it lies in the words. The last column is the widest.
+    const int mostPieces = (width - 7 * cw + 63) / 64;
+
     // A band's rows of bits, as many rows at a time as fit, so that each cell then takes its
     // rows one after the other with its state in registers. One word past the last row is
     // read (and masked off) when a cell's piece starts in the row's last word.
     constexpr int kChunkWords = 4096;
     static_assert(kChunkWords >= (kMaxScoredWidth + 63) / 64);
     uint64_t bits[kChunkWords + 1];
-    const int chunkRows = std::min(ch, kChunkWords / words);
+    // One cell's pieces of those rows.
+    constexpr int kChunkPieces = 1024;
+    static_assert(kChunkPieces >= (kMaxScoredWidth - kMaxScoredWidth / 8 * 7 + 63) / 64);
+    uint64_t pieces[kChunkPieces];
+    const int chunkRows = std::min({ ch, kChunkWords / words, kChunkPieces / mostPieces });
 
     for (int band = 0; band < 8; ++band) {
         CellRuns cells[8];
@@ -515,11 +583,11 @@ namespace {
             }
             bits[rows * words] = 0;
             if (!any) {
-                // Quiet rows only close the runs left open.
+                // Quiet rows only close the runs left open, on the row before them.
                 for (int column = 0; column < 8; ++column) {
                     CellRuns &c = cells[column];
                     if (c.run) {
-                        CloseRun(c, c.run, c.runRow, out.BlobScore[band * 8 + column]);
+                        CloseRun(c, c.run, y0 - 1, out.BlobScore[band * 8 + column]);
                         SetReach(c);
                         c.run = 0;
                     }
@@ -531,21 +599,15 @@ namespace {
                 CellRuns c = cells[column];
                 int32_t changed = out.changed[k];
                 int32_t score = out.BlobScore[k];
-                // The cell's row taken 64 pixels at a time from its first column: a 90-pixel
-                // cell is two pieces wherever it lies in the words.
                 const int start = column * cw;
                 const int end = column < 7 ? start + cw : width;
-                for (int r = 0; r < rows; ++r) {
-                    const uint64_t *rowBits = bits + r * words;
-                    for (int x = start; x < end; x += 64) {
-                        const int n = std::min(64, end - x);
-                        const int w = x >> 6, f = x & 63;
-                        uint64_t m = (rowBits[w] >> f) | ((rowBits[w + 1] << 1) << (63 - f));
-                        if (n < 64)
-                            m &= (uint64_t(1) << n) - 1;
-                        ScorePiece(c, m, n, y0 + r, changed, score);
-                    }
-                }
+                const int count = (end - start + 63) / 64;
+                if (count == 1)
+                    ScoreCellRows<1>(c, bits, words, rows, y0, start, end, pieces, changed, score);
+                else if (count == 2)
+                    ScoreCellRows<2>(c, bits, words, rows, y0, start, end, pieces, changed, score);
+                else
+                    ScoreCellRows<0>(c, bits, words, rows, y0, start, end, pieces, changed, score);
                 cells[column] = c;
                 out.changed[k] = changed;
                 out.BlobScore[k] = score;
