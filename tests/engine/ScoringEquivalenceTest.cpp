@@ -256,8 +256,9 @@ TEST_P(ScoringEquivalence, MatchesThePlainPassOnStructuredScenes)
             }
             // The scenes must exercise the score, not only the counts (a band of one row
             // cannot score).
-            if (c.kind != 3 || rep == 0)
+            if (c.kind != 3 || rep == 0) {
                 EXPECT_GT(scored, 0) << c.name << " " << w << "x" << h;
+            }
         }
     }
 }
