@@ -395,7 +395,8 @@ struct PieceAt
 
 [[gnu::always_inline]] inline uint64_t PieceBits(const uint64_t *rowBits, const PieceAt &p)
 {
-    // A shift by 64 - f would be one by 0 where f is 0; `next` masks that case off.
+    // A shift by 64 - f would be one by 0 where f is 0; `next` masks that case off (one AND
+    // with a kept mask is cheaper here than a second shift).
     return ((rowBits[p.w] >> p.f) | ((rowBits[p.w + 1] << ((64 - p.f) & 63)) & p.next)) & p.mask;
 }
 
@@ -489,7 +490,7 @@ template <int Pieces>
     for (int r = 0; r < rows; ++r) {
         const int32_t y = y0 + r;
         for (int p = 0; p < count; ++p) {
-            const int n = Pieces ? at[p].n : std::min(64, end - start - 64 * p);
+            const int n = (Pieces ? at[p] : PieceOf(start, end, p)).n;
             ScorePiece(c, ms[k++], n, y, p ? y : y - 1, score);
         }
     }
