@@ -282,11 +282,70 @@ __attribute__((target("avx2"))) void RowMaskAvx2(const uint8_t *cur, const uint8
     RowMaskAvx2With(Avx2Block(threshold), cur, ref, width, bits, keep);
 }
 
+// 64 pixels, one word of bits, at a time, with fewer instructions a pixel: adding 127 minus the
+// threshold to a byte's difference (saturating) sets its top bit just where it is over the
+// threshold, and movemask takes that bit as it is. So thresholds up to 127.
+struct Avx2Pext64Block
+{
+    __m256i bias;
+    __m256i top;
+
+    __attribute__((target("avx2"))) explicit Avx2Pext64Block(uint8_t threshold)
+        : bias(_mm256_set1_epi8(static_cast<char>(127 - threshold))),
+          top(_mm256_set1_epi8(static_cast<char>(0x80)))
+    { }
+
+    __attribute__((target("avx2,bmi2"))) uint64_t operator()(const uint8_t *c, const uint8_t *r,
+                                                             uint8_t *keep) const
+    {
+        __m256i over[6];
+#pragma GCC unroll 6
+        for (int i = 0; i < 6; ++i) {
+            const __m256i a = Load(c + 32 * i);
+            if (keep)
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep + 32 * i), a);
+            over[i] = _mm256_adds_epu8(AbsDiff(a, Load(r + 32 * i)), bias);
+        }
+        const __m256i any
+            = _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(over[0], over[1]),
+                                              _mm256_or_si256(over[2], over[3])),
+                              _mm256_or_si256(over[4], over[5]));
+        if (_mm256_testz_si256(any, top))
+            return 0;
+        uint64_t m[6];
+#pragma GCC unroll 6
+        for (int i = 0; i < 6; ++i)
+            m[i] = static_cast<uint32_t>(_mm256_movemask_epi8(over[i]));
+        // Bytes 0..63, 64..127 and 128..191; a pixel is changed where its byte and the two
+        // after it are.
+        const uint64_t w0 = m[0] | m[1] << 32, w1 = m[2] | m[3] << 32, w2 = m[4] | m[5] << 32;
+        const uint64_t all0 = w0 & (w0 >> 1 | w1 << 63) & (w0 >> 2 | w1 << 62);
+        const uint64_t all1 = w1 & (w1 >> 1 | w2 << 63) & (w1 >> 2 | w2 << 62);
+        const uint64_t all2 = w2 & w2 >> 1 & w2 >> 2;
+        // Pixel j's first byte is bit 3j: pixels 0..21 in the first word, 22..42 in the
+        // second (from bit 2), 43..63 in the third (from bit 1).
+        return _pext_u64(all0, 0x9249249249249249u) | _pext_u64(all1, 0x4924924924924924u) << 22
+            | _pext_u64(all2, 0x2492492492492492u) << 43;
+    }
+};
+
 __attribute__((target("avx2,bmi2"))) void RowMaskAvx2Pext(const uint8_t *cur, const uint8_t *ref,
                                                           int width, uint8_t threshold,
                                                           uint64_t *bits, uint8_t *keep)
 {
-    RowMaskAvx2With(Avx2PextBlock(threshold), cur, ref, width, bits, keep);
+    int whole = 0;
+    if (threshold <= 127) {
+        const Avx2Pext64Block block(threshold);
+        whole = width & ~63;
+        for (int x = 0; x < whole; x += 64) {
+            const size_t at = static_cast<size_t>(x) * 3;
+            bits[x >> 6] = block(cur + at, ref + at, keep ? keep + at : nullptr);
+        }
+    }
+    // The rest of the row 32 pixels at a time.
+    const size_t at = static_cast<size_t>(whole) * 3;
+    RowMaskAvx2With(Avx2PextBlock(threshold), cur + at, ref + at, width - whole,
+                    bits + (whole >> 6), keep ? keep + at : nullptr);
 }
 
 // pext is microcoded, tens of cycles, on AMD processors before family 19h.
@@ -382,34 +441,35 @@ struct CellRuns
     return x & x >> (length - covered);
 }
 
-// Where one piece of a cell's row lies in the row's words: `n` pixels from bit `f` of word `w`
-// on, the rest from the next word.
+// A cell's row is taken in pieces of up to 56 pixels, so that a piece is one 8-byte load from
+// the byte that holds its first pixel, shifted by at most 7.
+constexpr int kPieceBits = 56;
+
+// Where one piece of a cell's row lies: `n` pixels from bit `f` of byte `b` of the row's bits.
 struct PieceAt
 {
-    int w;
+    int b;
     int f;
     int n;
     uint64_t mask; // the low n bits
-    uint64_t next; // all ones where the piece reaches into the next word
 };
 
 [[gnu::always_inline]] inline uint64_t PieceBits(const uint64_t *rowBits, const PieceAt &p)
 {
-    // A shift by 64 - f would be one by 0 where f is 0; `next` masks that case off (one AND
-    // with a kept mask is cheaper here than a second shift).
-    return ((rowBits[p.w] >> p.f) | ((rowBits[p.w + 1] << ((64 - p.f) & 63)) & p.next)) & p.mask;
+    uint64_t v;
+    std::memcpy(&v, reinterpret_cast<const uint8_t *>(rowBits) + p.b, sizeof v);
+    return (v >> p.f) & p.mask;
 }
 
 // Piece p of a cell's row from pixel `start` to `end`.
 [[gnu::always_inline]] inline PieceAt PieceOf(int start, int end, int p)
 {
-    const int x = start + 64 * p;
+    const int x = start + kPieceBits * p;
     PieceAt at;
-    at.n = std::min(64, end - x);
-    at.w = x >> 6;
-    at.f = x & 63;
-    at.mask = at.n == 64 ? ~uint64_t(0) : (uint64_t(1) << at.n) - 1;
-    at.next = at.f ? ~uint64_t(0) : 0;
+    at.n = std::min(kPieceBits, end - x);
+    at.b = x >> 3;
+    at.f = x & 7;
+    at.mask = (uint64_t(1) << at.n) - 1;
     return at;
 }
 
@@ -471,7 +531,7 @@ template <int Pieces>
                                                  uint64_t *ms, int32_t &changed,
                                                  int32_t &score)
 {
-    const int count = Pieces ? Pieces : (end - start + 63) / 64;
+    const int count = Pieces ? Pieces : (end - start + kPieceBits - 1) / kPieceBits;
     PieceAt at[Pieces ? Pieces : 1];
     for (int p = 0; p < Pieces; ++p)
         at[p] = PieceOf(start, end, p);
@@ -552,19 +612,19 @@ namespace {
     const size_t stride = static_cast<size_t>(width) * 3;
     const int words = (width + 63) / 64;
 
-    // Each cell's row is taken 64 pixels at a time from its first column: a 90-pixel cell is
-    // two pieces wherever it lies in the words. The last column is the widest.
-    const int mostPieces = (width - 7 * cw + 63) / 64;
+    // The last column is the widest.
+    const int mostPieces = (width - 7 * cw + kPieceBits - 1) / kPieceBits;
 
     // A band's rows of bits, as many rows at a time as fit, so that each cell then takes its
-    // rows one after the other with its state in registers. One word past the last row is
-    // read (and masked off) when a cell's piece starts in the row's last word.
+    // rows one after the other with its state in registers. A piece's load reads up to seven
+    // bytes past the last row (masked off), so one word more is kept.
     constexpr int kChunkWords = 4096;
     static_assert(kChunkWords >= (kMaxScoredWidth + 63) / 64);
     uint64_t bits[kChunkWords + 1];
     // One cell's pieces of those rows.
     constexpr int kChunkPieces = 1024;
-    static_assert(kChunkPieces >= (kMaxScoredWidth - kMaxScoredWidth / 8 * 7 + 63) / 64);
+    static_assert(kChunkPieces
+                  >= (kMaxScoredWidth - kMaxScoredWidth / 8 * 7 + kPieceBits - 1) / kPieceBits);
     uint64_t pieces[kChunkPieces];
     const int chunkRows = std::min({ ch, kChunkWords / words, kChunkPieces / mostPieces });
 
@@ -602,11 +662,13 @@ namespace {
                 int32_t score = out.BlobScore[k];
                 const int start = column * cw;
                 const int end = column < 7 ? start + cw : width;
-                const int count = (end - start + 63) / 64;
+                const int count = (end - start + kPieceBits - 1) / kPieceBits;
                 if (count == 1)
                     ScoreCellRows<1>(c, bits, words, rows, y0, start, end, pieces, changed, score);
                 else if (count == 2)
                     ScoreCellRows<2>(c, bits, words, rows, y0, start, end, pieces, changed, score);
+                else if (count == 3)
+                    ScoreCellRows<3>(c, bits, words, rows, y0, start, end, pieces, changed, score);
                 else
                     ScoreCellRows<0>(c, bits, words, rows, y0, start, end, pieces, changed, score);
                 cells[column] = c;
