@@ -444,6 +444,7 @@ struct CellRuns
 // A cell's row is taken in pieces of up to 56 pixels, so that a piece is one 8-byte load from
 // the byte that holds its first pixel, shifted by at most 7.
 constexpr int kPieceBits = 56;
+static_assert(kPieceBits < 64);
 
 // Where one piece of a cell's row lies: `n` pixels from bit `f` of byte `b` of the row's bits.
 struct PieceAt
@@ -473,7 +474,7 @@ struct PieceAt
     return at;
 }
 
-// One word's part of a cell's row: `m` holds the `n` pixels (bit 0 first); `y` is its row and
+// One piece of a cell's row: `m` holds the `n` pixels (bit 0 first); `y` is its row and
 // `before` the row of the cell's piece before it. A run that fills the piece stays open; one
 // that touches its end is carried into the next piece of the cell. On noise most pieces close
 // no run that reaches the cell's longest: then only the counts and the open run move.
@@ -503,11 +504,11 @@ struct PieceAt
         reaching = Reaching(c, m);
     }
     // What lies between the leading ones' zero and the trailing ones is closed here, in runs
-    // of at most 62. Up to 16 the reaching bits are exact.
-    const uint64_t full = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    // shorter than a piece. Up to 16 the reaching bits are exact.
+    const uint64_t full = (uint64_t(1) << n) - 1;
     const uint64_t inner = m & (full >> trail) & (~uint64_t(0) << lead);
     uint64_t starts = c.longest <= 16 ? reaching & inner
-        : c.longest < 63              ? RunStartsOf(inner, c.longest)
+        : c.longest < kPieceBits      ? RunStartsOf(inner, c.longest)
                                       : 0;
     if (starts) {
         const int first = std::countr_one(inner >> std::countr_zero(starts));

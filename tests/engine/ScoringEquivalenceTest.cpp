@@ -85,7 +85,7 @@ TEST_P(ScoringEquivalence, MatchesThePlainPassOnRandomFrames)
     for (int i = 0; i < 24; ++i)
         sizes.emplace_back(dim(rng), dim(rng));
 
-    const int thresholds[] = { 20, 35, 40, 60, 80, 140 };
+    const int thresholds[] = { 20, 35, 40, 60, 80, 127, 140 };
     int frames = 0;
     for (auto [w, h] : sizes) {
         Frame ref(w, h);
