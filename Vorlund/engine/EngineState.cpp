@@ -5,7 +5,10 @@
 
 namespace vorlund {
 
-EngineState::EngineState() : m_buffers(new uint8_t[(1 + kSlots) * kFrameBufferSize]())
+static_assert(kFrameBufferSize % 64 == 0);
+
+EngineState::EngineState()
+    : m_buffers(new (std::align_val_t(64)) uint8_t[(1 + kSlots) * kFrameBufferSize]())
 {
     for (int c = 1; c <= kMaxCameras; ++c) {
         m_liveSlot[c] = static_cast<uint8_t>(c - 1);

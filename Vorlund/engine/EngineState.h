@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace vorlund {
@@ -294,7 +295,13 @@ private:
     // the bytes from `keepFrom` on that the writer will not overwrite.
     void UnshareLive(int camera, size_t keepFrom);
 
-    std::unique_ptr<uint8_t[]> m_buffers; // the still and the slots, allocated once
+    // The still and the slots, allocated once, each on a cache line of its own (the size is a
+    // multiple of 64), so that the detector's 32-byte loads and stores of a row split no line.
+    struct AlignedFree
+    {
+        void operator()(uint8_t *p) const { ::operator delete[](p, std::align_val_t(64)); }
+    };
+    std::unique_ptr<uint8_t[], AlignedFree> m_buffers;
     // Slot numbers. The live ones change under the lock; the reference and in-progress ones
     // only on the streaming thread, also under the lock, so the lock's holders see them whole.
     PerCamera<uint8_t> m_liveSlot {};
