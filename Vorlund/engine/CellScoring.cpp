@@ -387,20 +387,19 @@ RowMaskKernel Kernel()
 struct CellRuns
 {
     int32_t run = 0;
-    int32_t longest = 0;
+    // Held at 1 until a run closes: a run reaches 1 just where it reaches 0 and is not empty,
+    // and an empty run never reaches. So a run shorter than this changes nothing when it closes.
+    int32_t longest = 1;
     int32_t longestRow = 0;
-    // Set whenever the longest changes: a run shorter than `reachLength` changes nothing when
-    // it closes (an empty one never does), and four shifts whose ANDs keep the starts of runs
-    // of min(longest, 16) or more.
-    int32_t reachLength = 1;
+    // Set whenever the longest changes: four shifts whose ANDs keep the starts of runs of
+    // min(longest, 16) or more.
     int32_t reach[4] = {};
 };
 
 [[gnu::always_inline]] inline void SetReach(CellRuns &c)
 {
     // Doubling: the runs of 2, 4, 8, then of the length itself.
-    c.reachLength = std::max(c.longest, 1);
-    const int length = std::min(c.reachLength, 16);
+    const int length = std::min(c.longest, 16);
     const int two = std::min(2, length), four = std::min(4, length), eight = std::min(8, length);
     c.reach[0] = two - 1;
     c.reach[1] = four - two;
@@ -419,11 +418,10 @@ struct CellRuns
 
 // A run of `length` changed pixels whose last one lies on `row` is closed by an unchanged pixel.
 // Without branches: whether a carried run reaches the cell's longest is a coin toss on noise.
-// An empty run never reaches: before the first run closes the longest is 0 and so is its row.
 [[gnu::always_inline]] inline void CloseRun(CellRuns &c, int32_t length, int32_t row,
                                             int32_t &score)
 {
-    const bool reaches = length >= c.longest && length > 0;
+    const bool reaches = length >= c.longest;
     score += reaches && row == c.longestRow + 1 ? length : 0;
     c.longest = reaches ? length : c.longest;
     c.longestRow = reaches ? row : c.longestRow;
@@ -489,7 +487,7 @@ struct PieceAt
     const int lead = std::countr_one(m);
     const int trail = std::countl_one(m << (64 - n));
     uint64_t reaching = Reaching(c, m);
-    if (c.run + lead < c.reachLength && !reaching) [[likely]] {
+    if (c.run + lead < c.longest && !reaching) [[likely]] {
         c.run = lead == n ? c.run + n : trail;
         return;
     }
@@ -513,7 +511,7 @@ struct PieceAt
     if (starts) {
         const int first = std::countr_one(inner >> std::countr_zero(starts));
         score += y == c.longestRow + 1 ? first : 0;
-        int longestNow = std::max(c.longest, 1);
+        int longestNow = c.longest;
         while ((starts &= starts >> 1))
             ++longestNow;
         c.longest = longestNow;
