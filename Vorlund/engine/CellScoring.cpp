@@ -216,6 +216,13 @@ struct Avx2Block
     }
 };
 
+// One bit per byte of a row in `w`, the word after it in `next`: the bits whose byte and the
+// two after it are all set.
+[[gnu::always_inline]] inline uint64_t AllThree(uint64_t w, uint64_t next)
+{
+    return w & (w >> 1 | next << 63) & (w >> 2 | next << 62);
+}
+
 // The same with one bit per byte: a pixel is changed where its three bits are, and pext takes
 // every third bit. Half the vector work of the lane shuffles, where pext is one instruction.
 struct Avx2PextBlock
@@ -242,8 +249,8 @@ struct Avx2PextBlock
         // Bytes 0..63 and 64..95 over the threshold.
         const uint64_t lo = ~(uint64_t(Quiet(a.a0)) | uint64_t(Quiet(a.a1)) << 32);
         const uint64_t hi = ~Quiet(a.a2) & 0xFFFFFFFFu;
-        const uint64_t allLo = lo & (lo >> 1 | hi << 63) & (lo >> 2 | hi << 62);
-        const uint64_t allHi = hi & hi >> 1 & hi >> 2;
+        const uint64_t allLo = AllThree(lo, hi);
+        const uint64_t allHi = AllThree(hi, 0);
         // Pixel j's first byte is bit 3j: pixels 0..21 in the low word, 22..31 from bit 66 on.
         return static_cast<uint32_t>(_pext_u64(allLo, 0x9249249249249249u)
                                      | _pext_u64(allHi, 0x24924924u) << 22);
@@ -316,12 +323,9 @@ struct Avx2Pext64Block
 #pragma GCC unroll 6
         for (int i = 0; i < 6; ++i)
             m[i] = static_cast<uint32_t>(_mm256_movemask_epi8(over[i]));
-        // Bytes 0..63, 64..127 and 128..191; a pixel is changed where its byte and the two
-        // after it are.
+        // Bytes 0..63, 64..127 and 128..191.
         const uint64_t w0 = m[0] | m[1] << 32, w1 = m[2] | m[3] << 32, w2 = m[4] | m[5] << 32;
-        const uint64_t all0 = w0 & (w0 >> 1 | w1 << 63) & (w0 >> 2 | w1 << 62);
-        const uint64_t all1 = w1 & (w1 >> 1 | w2 << 63) & (w1 >> 2 | w2 << 62);
-        const uint64_t all2 = w2 & w2 >> 1 & w2 >> 2;
+        const uint64_t all0 = AllThree(w0, w1), all1 = AllThree(w1, w2), all2 = AllThree(w2, 0);
         // Pixel j's first byte is bit 3j: pixels 0..21 in the first word, 22..42 in the
         // second (from bit 2), 43..63 in the third (from bit 1).
         return _pext_u64(all0, 0x9249249249249249u) | _pext_u64(all1, 0x4924924924924924u) << 22
@@ -475,7 +479,7 @@ struct PieceAt
 // One piece of a cell's row: `m` holds the `n` pixels (bit 0 first); `y` is its row and
 // `before` the row of the cell's piece before it. A run that fills the piece stays open; one
 // that touches its end is carried into the next piece of the cell. On noise most pieces close
-// no run that reaches the cell's longest: then only the counts and the open run move.
+// no run that reaches the cell's longest: then only the open run moves.
 // Otherwise the runs closed inside the piece all end on row y, so once one of them reaches the
 // longest the row is the longest's own and no later one scores: only the first run that
 // reaches it can score, and the longest becomes the longest of them.
