@@ -70,7 +70,8 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     return OnFrame(SampleTime, FrameRows::Packed(pBuffer, size_t(BufferLen), row));
 }
 
-int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
+int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame,
+                                std::shared_ptr<const void> owner)
 {
     EngineState &s = m_state;
     const int c = s.CurrentCamera.load();
@@ -102,15 +103,19 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
     const int sensitivity = s.Sensitivity[c].load();
     const int threshold = PixelThreshold(sensitivity);
 
-    // The frame is copied once, into the slot in progress, which then becomes the live frame
-    // and, when the reference is replaced, the reference too.
+    // A frame whose owner is given is kept as it is. Otherwise it is copied once, into the slot
+    // in progress, which then becomes the live frame and, when the reference is replaced, the
+    // reference too.
     const bool keepLive = !s.ReviewMode.load();
-    uint8_t *copy = s.FrameInProgress();
+    const HeldFrame held { f, std::move(owner) };
+    const HeldFrame *keep = held.owner ? &held : nullptr;
+    uint8_t *copy = keep ? nullptr : s.FrameInProgress();
 
     if (!s.MotionEnabled[c].load() || s.TvMode.load() || !CanScore(length)) {
         if (keepLive) {
-            f.CopyTo(copy, length);
-            s.KeepFrameInProgress(c, true, false);
+            if (copy)
+                f.CopyTo(copy, length);
+            s.KeepFrameInProgress(c, true, false, keep);
             s.FreshFrame[c] = 1;
         }
         s.LiveFramePending = 1;
@@ -118,13 +123,24 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
         return 0;
     }
 
+    const size_t row = size_t(FrameWidth) * 3;
+    // A held reference from a graph of another size is taken into the pool's memory, which
+    // always has room for the rows read.
+    const FrameRows &reference = s.ReferenceRows(c);
+    const uint8_t *referenceBottom = reference.bottom;
+    std::ptrdiff_t referenceStride = reference.RowStride(row);
+    if (!reference.Holds(row, FrameHeight)) {
+        referenceBottom = s.ReferenceFrame(c);
+        referenceStride = std::ptrdiff_t(row);
+    }
     CellScores scores;
-    ScoreCells(f.bottom, f.stride, std::as_const(s).ReferenceFrame(c), FrameWidth, FrameHeight,
+    ScoreCells(f.bottom, f.stride, referenceBottom, referenceStride, FrameWidth, FrameHeight,
                static_cast<uint8_t>(threshold), scores, copy);
     // The rows the scoring does not examine.
-    f.CopyTo(copy, length, size_t(FrameHeight / 8 * 8) * size_t(FrameWidth) * 3);
+    if (copy)
+        f.CopyTo(copy, length, size_t(FrameHeight / 8 * 8) * row);
     const bool replaceReference = Evaluate(c, sensitivity, scores);
-    s.KeepFrameInProgress(c, keepLive, replaceReference);
+    s.KeepFrameInProgress(c, keepLive, replaceReference, keep);
     if (keepLive)
         s.FreshFrame[c] = 1;
     s.LiveFramePending = 1;
