@@ -595,8 +595,7 @@ KernelChoice ActiveRowMaskKernel()
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
                 uint8_t threshold, CellScores &out)
 {
-    ScoreCells(current, std::ptrdiff_t(width) * 3, reference, std::ptrdiff_t(width) * 3, width,
-               height, threshold, out);
+    ScoreCells(current, std::ptrdiff_t(width) * 3, reference, width, height, threshold, out);
 }
 
 namespace {
@@ -604,9 +603,8 @@ namespace {
 // The scoring pass itself, built twice: plainly, and for processors with single-instruction
 // popcount and bit scans, which the pass leans on.
 [[gnu::always_inline]] inline void ScoreRows(const uint8_t *current, std::ptrdiff_t currentStride,
-                                             const uint8_t *reference,
-                                             std::ptrdiff_t referenceStride, int width,
-                                             int height, uint8_t threshold, RowMaskKernel kernel,
+                                             const uint8_t *reference, int width, int height,
+                                             uint8_t threshold, RowMaskKernel kernel,
                                              CellScores &out, uint8_t *keep)
 {
     out.BlobScore.fill(0);
@@ -642,7 +640,7 @@ namespace {
             for (int r = 0; r < rows; ++r) {
                 const int y = y0 + r;
                 uint64_t *rowBits = bits + r * words;
-                kernel(current + y * currentStride, reference + y * referenceStride, width, threshold,
+                kernel(current + y * currentStride, reference + y * stride, width, threshold,
                        rowBits, keep ? keep + y * stride : nullptr);
                 for (int w = 0; w < words; ++w)
                     any |= rowBits[w];
@@ -685,21 +683,19 @@ namespace {
 }
 
 void ScoreRowsPlain(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                    std::ptrdiff_t referenceStride, int width, int height, uint8_t threshold,
-                    RowMaskKernel kernel, CellScores &out, uint8_t *keep)
+                    int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
+                    uint8_t *keep)
 {
-    ScoreRows(current, currentStride, reference, referenceStride, width, height, threshold, kernel,
-              out, keep);
+    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out, keep);
 }
 
 #ifdef VORLUND_HAVE_X86
 __attribute__((target("popcnt,bmi,bmi2,lzcnt"))) void
 ScoreRowsBitOps(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                std::ptrdiff_t referenceStride, int width, int height, uint8_t threshold,
-                RowMaskKernel kernel, CellScores &out, uint8_t *keep)
+                int width, int height, uint8_t threshold, RowMaskKernel kernel, CellScores &out,
+                uint8_t *keep)
 {
-    ScoreRows(current, currentStride, reference, referenceStride, width, height, threshold, kernel,
-              out, keep);
+    ScoreRows(current, currentStride, reference, width, height, threshold, kernel, out, keep);
 }
 
 bool CpuHasBitOps()
@@ -713,8 +709,8 @@ bool CpuHasBitOps()
 }
 #endif
 
-using ScoreRowsFn = void (*)(const uint8_t *, std::ptrdiff_t, const uint8_t *, std::ptrdiff_t, int,
-                             int, uint8_t, RowMaskKernel, CellScores &, uint8_t *);
+using ScoreRowsFn = void (*)(const uint8_t *, std::ptrdiff_t, const uint8_t *, int, int, uint8_t,
+                             RowMaskKernel, CellScores &, uint8_t *);
 
 ScoreRowsFn ScoreRowsFor()
 {
@@ -729,11 +725,10 @@ ScoreRowsFn ScoreRowsFor()
 } // namespace
 
 void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                std::ptrdiff_t referenceStride, int width, int height, uint8_t threshold,
-                CellScores &out, uint8_t *keep)
+                int width, int height, uint8_t threshold, CellScores &out, uint8_t *keep)
 {
-    ScoreRowsFor()(current, currentStride, reference, referenceStride, width, height, threshold,
-                   Kernel(), out, keep);
+    ScoreRowsFor()(current, currentStride, reference, width, height, threshold, Kernel(), out,
+                   keep);
 }
 
 } // namespace vorlund

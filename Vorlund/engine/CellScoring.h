@@ -31,12 +31,11 @@ struct CellScores
 // Needs width >= 8, height >= 8 and width <= kMaxScoredWidth.
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,
                 uint8_t threshold, CellScores &out);
-// The same with each frame's rows its stride apart (negative for a top-down picture read from
-// its last row). With `keep`, each examined row of the current frame is also copied there,
-// packed bottom-up, while it is in the cache.
+// The same with the current frame's rows `currentStride` bytes apart (negative for a top-down
+// picture read from its last row); the reference is packed. With `keep`, each examined row of
+// the current frame is also copied there, packed bottom-up, while it is in the cache.
 void ScoreCells(const uint8_t *current, std::ptrdiff_t currentStride, const uint8_t *reference,
-                std::ptrdiff_t referenceStride, int width, int height, uint8_t threshold,
-                CellScores &out, uint8_t *keep = nullptr);
+                int width, int height, uint8_t threshold, CellScores &out, uint8_t *keep = nullptr);
 
 inline constexpr int kMaxScoredWidth = 1253824 / 3 / 8;
 

@@ -17,8 +17,6 @@ EngineState::EngineState()
     m_liveSlot[0] = m_liveSlot[1];
     m_referenceSlot[0] = m_referenceSlot[1];
     m_progressSlot = 2 * kMaxCameras;
-    for (int slot = 0; slot < kSlots; ++slot)
-        OwnSlot(slot);
     for (int c = 1; c <= kMaxCameras; ++c) {
         Sensitivity[c] = 25;
         MotionDistance[c] = 12;
@@ -43,48 +41,15 @@ int EngineState::FreeSlot() const
     return -1; // not reached: nine slots hold at most eight frames besides one in progress
 }
 
-void EngineState::OwnSlot(int slot)
-{
-    m_slotRows[slot] = FrameRows::Packed(Slot(slot), kFrameBufferSize, 0);
-    m_slotOwner[slot].reset();
-}
-
-void EngineState::ReleaseUnusedHolds()
-{
-    bool used[kSlots] = {};
-    for (int c = 1; c <= kMaxCameras; ++c)
-        used[m_liveSlot[c]] = used[m_referenceSlot[c]] = true;
-    used[m_progressSlot] = true;
-    for (int slot = 0; slot < kSlots; ++slot)
-        if (!used[slot] && m_slotOwner[slot])
-            OwnSlot(slot);
-}
-
-void EngineState::DetachSlot(int slot)
-{
-    if (!m_slotOwner[slot])
-        return;
-    // The slot's own memory is unused while it holds a buffer.
-    m_slotRows[slot].CopyTo(Slot(slot), kFrameBufferSize);
-    OwnSlot(slot);
-}
-
-int EngineState::UnsharedCopy(int slot, size_t keepFrom)
-{
-    // Two frames in one slot leave one of the nine free.
-    const int copy = FreeSlot();
-    OwnSlot(copy);
-    m_slotRows[slot].CopyTo(Slot(copy), kFrameBufferSize, keepFrom);
-    return copy;
-}
-
 void EngineState::UnshareLive(int camera, size_t keepFrom)
 {
-    const int live = m_liveSlot[camera];
-    if (live == m_referenceSlot[camera])
-        m_liveSlot[camera] = static_cast<uint8_t>(UnsharedCopy(live, keepFrom));
-    else
-        DetachSlot(live);
+    if (m_liveSlot[camera] != m_referenceSlot[camera])
+        return;
+    const int slot = FreeSlot();
+    if (keepFrom < kFrameBufferSize)
+        std::memcpy(Slot(slot) + keepFrom, LiveBuffer(camera) + keepFrom,
+                    kFrameBufferSize - keepFrom);
+    m_liveSlot[camera] = static_cast<uint8_t>(slot);
 }
 
 uint8_t *EngineState::ReferenceFrame(int camera)
@@ -92,47 +57,26 @@ uint8_t *EngineState::ReferenceFrame(int camera)
     if (!IsCamera(camera))
         camera = 1;
     std::lock_guard lock(m_bufferLock);
-    const int reference = m_referenceSlot[camera];
-    if (reference == m_liveSlot[camera])
-        m_referenceSlot[camera] = static_cast<uint8_t>(UnsharedCopy(reference, 0));
-    else
-        DetachSlot(reference);
+    if (m_referenceSlot[camera] == m_liveSlot[camera]) {
+        const int slot = FreeSlot();
+        std::memcpy(Slot(slot), Slot(m_referenceSlot[camera]), kFrameBufferSize);
+        m_referenceSlot[camera] = static_cast<uint8_t>(slot);
+    }
     return Slot(m_referenceSlot[camera]);
 }
 
-void EngineState::KeepFrameInProgress(int camera, bool asLive, bool asReference,
-                                      const HeldFrame *held)
+void EngineState::KeepFrameInProgress(int camera, bool asLive, bool asReference)
 {
     if (!IsCamera(camera) || (!asLive && !asReference))
         return;
     std::lock_guard lock(m_bufferLock);
-    if (held) {
-        m_slotRows[m_progressSlot] = held->rows;
-        m_slotOwner[m_progressSlot] = held->owner;
-    }
     if (asLive) {
         m_liveSlot[camera] = m_progressSlot;
         LiveFrameSerial[camera].fetch_add(1);
     }
     if (asReference)
         m_referenceSlot[camera] = m_progressSlot;
-    // Let go first, so the next slot in progress is one of its own memory.
-    ReleaseUnusedHolds();
     m_progressSlot = static_cast<uint8_t>(FreeSlot());
-}
-
-void EngineState::DetachHeldFrames()
-{
-    std::lock_guard lock(m_bufferLock);
-    for (int slot = 0; slot < kSlots; ++slot)
-        DetachSlot(slot);
-}
-
-int EngineState::HeldFrameCount() const
-{
-    std::lock_guard lock(m_bufferLock);
-    return int(std::count_if(std::begin(m_slotOwner), std::end(m_slotOwner),
-                             [](const auto &owner) { return owner != nullptr; }));
 }
 
 size_t EngineState::WriteLiveFrame(int camera, const FrameRows &frame)
@@ -174,11 +118,8 @@ size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size
         return 0;
     }
     out.resize(std::min(length, kFrameBufferSize));
-    return ReadLiveFrame(camera, out.size(), [&](const FrameRows &frame, size_t n) {
-        frame.CopyTo(out.data(), n);
-        // A held frame of another size than asked: the rest is black, never stale.
-        if (frame.bytes < n)
-            std::memset(out.data() + frame.bytes, 0, n - frame.bytes);
+    return ReadLiveFrame(camera, out.size(), [&](const uint8_t *frame, size_t n) {
+        std::memcpy(out.data(), frame, n);
         if (serial)
             *serial = LiveFrameSerial[camera].load();
     });

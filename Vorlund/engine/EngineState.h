@@ -62,31 +62,21 @@ public:
     // --- Frame buffers --------------------------------------------------------------------
     // The live and reference frames are slots of one pool: the detector copies a frame once,
     // into the slot in progress, and then keeps that slot as the camera's live frame, its
-    // reference, or both, so neither takes a copy of its own. A slot may instead hold the
-    // capture's own buffer, when the source can spare it: then no copy is made at all. Readers
-    // still copy out under the lock.
+    // reference, or both, so neither takes a copy of its own. Readers still copy out under the
+    // lock.
 
     // Streaming thread only (and tests before capture runs). The writable form gives the
-    // reference a slot of its own, in the pool's memory, first when it shares the live frame's
-    // or holds a buffer.
+    // reference a slot of its own first when it shares the live frame's.
     uint8_t *ReferenceFrame(int camera);
-    // The reference's rows, which the pool's slots hold packed.
-    const FrameRows &ReferenceRows(int camera) const
+    const uint8_t *ReferenceFrame(int camera) const
     {
-        return m_slotRows[m_referenceSlot[IsCamera(camera) ? camera : 1]];
+        return IsCamera(camera) ? Slot(m_referenceSlot[camera]) : Slot(m_referenceSlot[1]);
     }
     // Streaming thread only: where the detector copies the frame it examines (a whole buffer).
     uint8_t *FrameInProgress() { return Slot(m_progressSlot); }
-    // Streaming thread only: the frame in progress, or `held` in its place, becomes the
-    // camera's live frame (readers see it from now), its reference, or both; another free slot
-    // takes its place. A held buffer is let go as soon as no slot keeps it.
-    void KeepFrameInProgress(int camera, bool asLive, bool asReference,
-                             const HeldFrame *held = nullptr);
-    // With the stream stopped: held buffers are copied into their slots' memory and let go,
-    // so that none outlives the graph it came from.
-    void DetachHeldFrames();
-    // How many slots hold a capture buffer now.
-    int HeldFrameCount() const;
+    // Streaming thread only: the frame in progress becomes the camera's live frame (readers see
+    // it from now), its reference, or both; another free slot takes its place.
+    void KeepFrameInProgress(int camera, bool asLive, bool asReference);
 
     // Writers: the length is clamped to the buffer; returns the bytes copied.
     size_t WriteLiveFrame(int camera, const uint8_t *data, size_t length);
@@ -100,16 +90,15 @@ public:
     size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length,
                             uint32_t *serial = nullptr) const;
     size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
-    // Or hand the live frame's rows and `length` (at most the buffer size) to `read` under the
-    // lock, for a reader that copies it in another form (the view converts as it copies). A
-    // held frame's rows may be fewer bytes than `length`.
+    // Or hand the live frame's first `length` bytes to `read` under the lock, for a reader
+    // that copies it in another form (the view converts as it copies).
     template <class Read> size_t ReadLiveFrame(int camera, size_t length, Read &&read) const
     {
         if (!IsCamera(camera))
             return 0;
         length = std::min(length, kFrameBufferSize);
         std::lock_guard lock(m_bufferLock);
-        read(m_slotRows[m_liveSlot[camera]], length);
+        read(LiveBuffer(camera), length);
         return length;
     }
 
@@ -299,21 +288,12 @@ private:
     uint8_t *Slot(int slot) { return Buffer(1 + slot); }
     const uint8_t *Slot(int slot) const { return Buffer(1 + slot); }
     uint8_t *LiveBuffer(int camera) { return Slot(m_liveSlot[camera]); }
+    const uint8_t *LiveBuffer(int camera) const { return Slot(m_liveSlot[camera]); }
     // Under the lock: a slot that is no camera's live frame or reference and not in progress.
     int FreeSlot() const;
-    // Under the lock: gives the camera's live frame a slot of its own memory that the reference
-    // does not share, with the bytes from `keepFrom` on that the writer will not overwrite.
+    // Under the lock: gives the camera's live frame a slot the reference does not share, with
+    // the bytes from `keepFrom` on that the writer will not overwrite.
     void UnshareLive(int camera, size_t keepFrom);
-    // Under the lock: a free slot of its own memory with a copy of `slot`'s bytes from
-    // `keepFrom` on, for one of two cameras' frames that share `slot`.
-    int UnsharedCopy(int slot, size_t keepFrom);
-    // Under the lock: the slot's rows are its own memory again, its buffer let go.
-    void OwnSlot(int slot);
-    // Under the lock: a held buffer's bytes are copied into the slot's own memory, and the
-    // buffer let go.
-    void DetachSlot(int slot);
-    // Under the lock: lets go the buffers of slots no one uses.
-    void ReleaseUnusedHolds();
 
     // The still and the slots, allocated once, each on a cache line of its own (the size is a
     // multiple of 64), so that the detector's 32-byte loads and stores of a row split no line.
@@ -327,11 +307,6 @@ private:
     PerCamera<uint8_t> m_liveSlot {};
     PerCamera<uint8_t> m_referenceSlot {};
     uint8_t m_progressSlot = 0;
-    // What each slot shows: its own memory, packed bottom-up, or a held buffer's rows, with
-    // the buffer's owner. Changed under the lock; a slot in use as a reference or in progress
-    // only by the streaming thread.
-    FrameRows m_slotRows[kSlots];
-    std::shared_ptr<const void> m_slotOwner[kSlots];
     mutable std::mutex m_bufferLock; // held only while a live or still frame is copied
     StillInfo m_still; // guarded by m_bufferLock
     bool m_stillFresh = false; // guarded by m_bufferLock: a served still not taken yet

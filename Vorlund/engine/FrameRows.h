@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace vorlund {
 
@@ -24,14 +23,6 @@ struct FrameRows
         return { data, std::ptrdiff_t(row), row, length };
     }
     bool IsPacked() const { return stride == std::ptrdiff_t(rowBytes); }
-    // The distance between rows of `row` bytes: a packed buffer, one piece included, is taken
-    // as rows of that size.
-    std::ptrdiff_t RowStride(size_t row) const { return IsPacked() ? std::ptrdiff_t(row) : stride; }
-    // Whether the bytes hold `height` rows of `row` bytes each, in rows of that size.
-    bool Holds(size_t row, int height) const
-    {
-        return height >= 0 && bytes >= row * size_t(height) && (IsPacked() || rowBytes == row);
-    }
     const uint8_t *Row(int y) const { return bottom + std::ptrdiff_t(y) * stride; }
 
     // Copies bytes `from` .. `length` (at most `bytes`) into the same place of a packed
@@ -57,14 +48,6 @@ struct FrameRows
             length -= n;
         }
     }
-};
-
-// A frame whose bytes stay valid while `owner` lives (the capture's buffer, still mapped), so it
-// can be kept as a live frame or a reference without a copy.
-struct HeldFrame
-{
-    FrameRows rows;
-    std::shared_ptr<const void> owner;
 };
 
 } // namespace vorlund

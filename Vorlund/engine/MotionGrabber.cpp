@@ -70,8 +70,7 @@ int32_t CMotionGrabber::BufferCB(double SampleTime, const uint8_t *pBuffer, long
     return OnFrame(SampleTime, FrameRows::Packed(pBuffer, size_t(BufferLen), row));
 }
 
-int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame,
-                                std::shared_ptr<const void> owner)
+int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
 {
     EngineState &s = m_state;
     const int c = s.CurrentCamera.load();
@@ -103,19 +102,15 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame,
     const int sensitivity = s.Sensitivity[c].load();
     const int threshold = PixelThreshold(sensitivity);
 
-    // A frame whose owner is given is kept as it is. Otherwise it is copied once, into the slot
-    // in progress, which then becomes the live frame and, when the reference is replaced, the
-    // reference too.
+    // The frame is copied once, into the slot in progress, which then becomes the live frame
+    // and, when the reference is replaced, the reference too.
     const bool keepLive = !s.ReviewMode.load();
-    const HeldFrame held { f, std::move(owner) };
-    const HeldFrame *keep = held.owner ? &held : nullptr;
-    uint8_t *copy = keep ? nullptr : s.FrameInProgress();
+    uint8_t *copy = s.FrameInProgress();
 
     if (!s.MotionEnabled[c].load() || s.TvMode.load() || !CanScore(length)) {
         if (keepLive) {
-            if (copy)
-                f.CopyTo(copy, length);
-            s.KeepFrameInProgress(c, true, false, keep);
+            f.CopyTo(copy, length);
+            s.KeepFrameInProgress(c, true, false);
             s.FreshFrame[c] = 1;
         }
         s.LiveFramePending = 1;
@@ -123,24 +118,13 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame,
         return 0;
     }
 
-    const size_t row = size_t(FrameWidth) * 3;
-    // A held reference from a graph of another size is taken into the pool's memory, which
-    // always has room for the rows read.
-    const FrameRows &reference = s.ReferenceRows(c);
-    const uint8_t *referenceBottom = reference.bottom;
-    std::ptrdiff_t referenceStride = reference.RowStride(row);
-    if (!reference.Holds(row, FrameHeight)) {
-        referenceBottom = s.ReferenceFrame(c);
-        referenceStride = std::ptrdiff_t(row);
-    }
     CellScores scores;
-    ScoreCells(f.bottom, f.stride, referenceBottom, referenceStride, FrameWidth, FrameHeight,
+    ScoreCells(f.bottom, f.stride, std::as_const(s).ReferenceFrame(c), FrameWidth, FrameHeight,
                static_cast<uint8_t>(threshold), scores, copy);
     // The rows the scoring does not examine.
-    if (copy)
-        f.CopyTo(copy, length, size_t(FrameHeight / 8 * 8) * row);
+    f.CopyTo(copy, length, size_t(FrameHeight / 8 * 8) * size_t(FrameWidth) * 3);
     const bool replaceReference = Evaluate(c, sensitivity, scores);
-    s.KeepFrameInProgress(c, keepLive, replaceReference, keep);
+    s.KeepFrameInProgress(c, keepLive, replaceReference);
     if (keepLive)
         s.FreshFrame[c] = 1;
     s.LiveFramePending = 1;

@@ -4,7 +4,6 @@
 #include "EngineState.h"
 
 #include <cstdint>
-#include <memory>
 
 namespace vorlund {
 
@@ -28,11 +27,8 @@ public:
 
     // Always returns 0 (S_OK): a frame that is skipped is simply lost.
     int32_t BufferCB(double SampleTime, const uint8_t *pBuffer, long BufferLen);
-    // The same for a frame read in place, in whatever row order it arrived. With an `owner`
-    // that keeps its bytes valid, the frame is kept as the live frame or reference as it is,
-    // not copied.
-    int32_t OnFrame(double SampleTime, const FrameRows &frame,
-                    std::shared_ptr<const void> owner = nullptr);
+    // The same for a frame read in place, in whatever row order it arrived.
+    int32_t OnFrame(double SampleTime, const FrameRows &frame);
 
     int32_t FrameWidth = 0;
     int32_t FrameHeight = 0;

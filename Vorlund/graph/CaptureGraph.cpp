@@ -292,7 +292,6 @@ void CaptureGraph::TearDownGraph()
     if (m_parts.m_pAviControl.IsValid() || m_parts.m_pAudioControl.IsValid())
         SetGateOpen(false);
     m_run.Stop(m_parts, EosWait);
-    m_context.engine.DetachHeldFrames();
     RemoveBuiltElements();
     m_record.Finish(m_context.log, m_run.EndReachedFile());
 }
@@ -381,7 +380,6 @@ bool CaptureGraph::RunGraph()
 void CaptureGraph::StopGraph()
 {
     m_run.Stop(m_parts, EosWait);
-    m_context.engine.DetachHeldFrames();
 }
 
 uint64_t CaptureGraph::FramesDelivered() const

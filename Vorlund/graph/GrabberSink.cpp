@@ -7,7 +7,6 @@
 #include <gst/video/video.h>
 
 #include <cstring>
-#include <memory>
 
 namespace vorlund {
 
@@ -19,37 +18,6 @@ GstFlowReturn NewSample(GstAppSink *appsink, gpointer data)
     if (sample)
         static_cast<GrabberSink *>(data)->OnSample(sample.get());
     return GST_FLOW_OK;
-}
-
-// A mapped frame that stays mapped, and its buffer referenced, while the engine keeps it.
-struct MappedFrame
-{
-    GstVideoFrame frame {};
-    bool mapped = false;
-    MappedFrame() = default;
-    MappedFrame(const MappedFrame &) = delete;
-    MappedFrame &operator=(const MappedFrame &) = delete;
-    ~MappedFrame()
-    {
-        if (mapped)
-            gst_video_frame_unmap(&frame);
-    }
-};
-
-// Whether the buffer may be kept past the callback: not when it comes from a pool of a fixed
-// number of buffers (a capture device's), whose source would run dry waiting for it.
-bool MayHold(GstBuffer *buffer)
-{
-    GstBufferPool *pool = buffer->pool;
-    if (!pool)
-        return true;
-    GstStructure *config = gst_buffer_pool_get_config(pool);
-    guint min = 0, max = 0;
-    const bool known
-        = config && gst_buffer_pool_config_get_params(config, nullptr, nullptr, &min, &max);
-    if (config)
-        gst_structure_free(config);
-    return known && max == 0;
 }
 
 } // namespace
@@ -92,28 +60,21 @@ void GrabberSink::OnSample(GstSample *sample)
         ++m_refused;
         return;
     }
-    auto mapped = std::make_shared<MappedFrame>();
-    mapped->mapped = gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ);
-    if (!mapped->mapped) {
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
         ++m_refused;
         return;
     }
-    const GstVideoFrame &frame = mapped->frame;
     const auto *pixels = static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     const std::ptrdiff_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    // The detector reads rows bottom-up; the mapped frame is read in place from its last row.
-    // Where the source can spare the buffer, the engine keeps it mapped as the live frame or
-    // reference; otherwise each row is copied once, by whoever keeps it.
+    // The detector reads rows bottom-up; the mapped frame is read in place from its last row,
+    // so each row is copied once, by whoever keeps it.
     const FrameRows rows { pixels + (height - 1) * stride, -stride, row, row * size_t(height) };
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     const double sampleTime = GST_CLOCK_TIME_IS_VALID(pts) ? double(pts) / double(GST_SECOND) : 0.0;
     ++m_delivered;
-    if (MayHold(buffer)) {
-        ++m_held;
-        m_grabber.OnFrame(sampleTime, rows, std::move(mapped));
-    } else {
-        m_grabber.OnFrame(sampleTime, rows);
-    }
+    m_grabber.OnFrame(sampleTime, rows);
+    gst_video_frame_unmap(&frame);
 }
 
 } // namespace vorlund

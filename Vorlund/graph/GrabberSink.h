@@ -1,5 +1,5 @@
 // The grabber branch's end: an appsink whose streaming-thread callback hands each frame to the
-// motion detector as bottom-up BGR rows, read in place.
+// motion detector in the layout it expects (bottom-up BGR rows, no padding).
 #pragma once
 
 #include "GstHandles.h"
@@ -28,8 +28,6 @@ public:
     // Frames handed to the detector / frames refused (wrong size, unreadable) since construction.
     uint64_t FramesDelivered() const { return m_delivered.load(); }
     uint64_t FramesRefused() const { return m_refused.load(); }
-    // Of the frames delivered, those handed over with their buffer to keep, uncopied.
-    uint64_t FramesHeld() const { return m_held.load(); }
 
     // Streaming thread: hands one mapped frame, bottom row first, to the detector.
     void OnSample(GstSample *sample);
@@ -38,7 +36,6 @@ private:
     CMotionGrabber &m_grabber;
     std::atomic<uint64_t> m_delivered { 0 };
     std::atomic<uint64_t> m_refused { 0 };
-    std::atomic<uint64_t> m_held { 0 };
 };
 
 } // namespace vorlund

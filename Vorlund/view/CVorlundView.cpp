@@ -157,18 +157,10 @@ void CVorlundView::PaintTile(QPainter &painter, int camera, const QRect &tile)
     }
     const qsizetype stride = target->bytesPerLine();
     uint8_t *pixels = target->bits() + at.y() * stride + at.x() * 4;
-    bool drawn = false;
-    engine.ReadLiveFrame(camera, bytes, [&](const FrameRows &frame, size_t) {
-        // A kept capture buffer of another size than the tile is never read past.
-        const size_t row = size_t(w) * 3;
-        if (!frame.Holds(row, h))
-            return;
-        BottomUpBgrToRgb32(frame.bottom, frame.RowStride(row), w, h, pixels, stride, dim);
-        drawn = true;
+    engine.ReadLiveFrame(camera, bytes, [&](const uint8_t *frame, size_t) {
+        BottomUpBgrToRgb32(frame, w, h, pixels, stride, dim);
     });
-    if (!drawn)
-        painter.fillRect(tile, Qt::black);
-    else if (target == &m_tileImage)
+    if (target == &m_tileImage)
         painter.drawImage(tile.topLeft(), m_tileImage);
 }
 

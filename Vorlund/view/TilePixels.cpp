@@ -26,12 +26,12 @@ inline void ConvertTail(const uint8_t *src, uint32_t *dst, int x, int width, siz
 
 } // namespace
 
-void BottomUpBgrToRgb32Plain(const uint8_t *bottom, std::ptrdiff_t srcStride, int width,
-                             int height, uint8_t *dst, std::ptrdiff_t dstStride, bool dim)
+void BottomUpBgrToRgb32Plain(const uint8_t *src, int width, int height, uint8_t *dst,
+                             std::ptrdiff_t dstStride, bool dim)
 {
     for (int y = 0; y < height; ++y) {
         const size_t row = size_t(height - 1 - y);
-        ConvertTail(bottom + std::ptrdiff_t(row) * srcStride,
+        ConvertTail(src + row * size_t(width) * 3,
                     reinterpret_cast<uint32_t *>(dst + y * dstStride), 0, width,
                     row * size_t(width), dim);
     }
@@ -40,9 +40,8 @@ void BottomUpBgrToRgb32Plain(const uint8_t *bottom, std::ptrdiff_t srcStride, in
 #ifdef VORLUND_HAVE_X86
 namespace {
 
-__attribute__((target("ssse3"))) void ConvertSsse3(const uint8_t *bottom, std::ptrdiff_t srcStride,
-                                                   int width, int height, uint8_t *dst,
-                                                   std::ptrdiff_t dstStride, bool dim)
+__attribute__((target("ssse3"))) void ConvertSsse3(const uint8_t *src, int width, int height,
+                                                   uint8_t *dst, std::ptrdiff_t dstStride, bool dim)
 {
     // Four 3-byte pixels of a 16-byte lane spread to four 4-byte pixels, alpha set after.
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
@@ -54,7 +53,7 @@ __attribute__((target("ssse3"))) void ConvertSsse3(const uint8_t *bottom, std::p
     for (int y = 0; y < height; ++y) {
         const size_t row = size_t(height - 1 - y);
         const size_t rowStart = row * size_t(width);
-        const uint8_t *in = bottom + std::ptrdiff_t(row) * srcStride;
+        const uint8_t *in = src + rowStart * 3;
         auto *out = reinterpret_cast<uint32_t *>(dst + y * dstStride);
         const __m128i keep = (rowStart & 1) == 0 ? keepEven : keepOdd;
         int x = 0;
@@ -87,25 +86,25 @@ bool HasSsse3()
 } // namespace
 #endif
 
-bool BottomUpBgrToRgb32Fast(const uint8_t *bottom, std::ptrdiff_t srcStride, int width,
-                            int height, uint8_t *dst, std::ptrdiff_t dstStride, bool dim)
+bool BottomUpBgrToRgb32Fast(const uint8_t *src, int width, int height, uint8_t *dst,
+                            std::ptrdiff_t dstStride, bool dim)
 {
 #ifdef VORLUND_HAVE_X86
     static const bool ssse3 = HasSsse3();
     if (ssse3) {
-        ConvertSsse3(bottom, srcStride, width, height, dst, dstStride, dim);
+        ConvertSsse3(src, width, height, dst, dstStride, dim);
         return true;
     }
 #endif
-    (void)bottom, (void)srcStride, (void)width, (void)height, (void)dst, (void)dstStride, (void)dim;
+    (void)src, (void)width, (void)height, (void)dst, (void)dstStride, (void)dim;
     return false;
 }
 
-void BottomUpBgrToRgb32(const uint8_t *bottom, std::ptrdiff_t srcStride, int width, int height,
-                        uint8_t *dst, std::ptrdiff_t dstStride, bool dim)
+void BottomUpBgrToRgb32(const uint8_t *src, int width, int height, uint8_t *dst,
+                        std::ptrdiff_t dstStride, bool dim)
 {
-    if (!BottomUpBgrToRgb32Fast(bottom, srcStride, width, height, dst, dstStride, dim))
-        BottomUpBgrToRgb32Plain(bottom, srcStride, width, height, dst, dstStride, dim);
+    if (!BottomUpBgrToRgb32Fast(src, width, height, dst, dstStride, dim))
+        BottomUpBgrToRgb32Plain(src, width, height, dst, dstStride, dim);
 }
 
 } // namespace vorlund

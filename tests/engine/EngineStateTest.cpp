@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include <random>
 #include <utility>
 
@@ -64,21 +62,15 @@ TEST(EngineState, StartPrimesAndStopRestores)
     EXPECT_EQ(s.SettleTime, 300u);
 }
 
-// The detector keeps each frame once, as live frame, reference or both, copied into a slot or
-// as the capture's buffer held; whatever a camera's live frame and reference hold must stay as
-// last kept, however the slots are shared and passed round, and whatever other writers do to
-// one of two sharers. A held buffer lives exactly as long as some camera shows it.
+// The detector keeps each frame once, as live frame, reference or both; whatever a camera's
+// live frame and reference hold must stay as last kept, however the slots are shared and passed
+// round, and whatever other writers do to one of two sharers.
 TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
 {
     EngineState s;
     std::mt19937 rng(5);
-    // What each camera should hold: the first byte of its live frame and of its reference, and
-    // which held buffer each shows (-1: none).
+    // What each camera should hold: the first byte of its live frame and of its reference.
     PerCamera<int> live {}, reference {};
-    PerCamera<int> liveHeld {}, referenceHeld {};
-    liveHeld.fill(-1);
-    referenceHeld.fill(-1);
-    std::vector<std::weak_ptr<const void>> issued;
     auto first = [&](int camera) {
         std::vector<uint8_t> out;
         s.CopyLiveFrameOut(camera, out, 2);
@@ -88,84 +80,44 @@ TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
         buffer[0] = uint8_t(value);
         buffer[kFrameBufferSize - 1] = uint8_t(value);
     };
-    // A small top-down capture buffer with padded rows, read from its last row.
-    auto heldFrame = [](int value) {
-        constexpr size_t kRow = 12, kPitch = 16, kRows = 3;
-        auto bytes = std::make_shared<std::vector<uint8_t>>(kPitch * kRows, uint8_t(value));
-        const FrameRows rows { bytes->data() + kPitch * (kRows - 1), -std::ptrdiff_t(kPitch),
-                               kRow, kRow * kRows };
-        return HeldFrame { rows, bytes };
-    };
-    enum Step { Detector, ReaderWrites, ClearLive, ReferenceWrite, DetectorHolds };
+    enum Step { Detector, ReaderWrites, ClearLive, ReferenceWrite };
     int value = 1;
     for (int round = 0; round < 4000; ++round, value = value % 250 + 1) {
         const int camera = int(rng() % kMaxCameras) + 1;
-        const Step step = Step(rng() % 8 < 5 ? (rng() % 2 ? Detector : DetectorHolds) : rng() % 4);
-        const bool asLive = rng() % 2, asReference = rng() % 2;
+        const Step step = Step(rng() % 8 < 5 ? 0 : rng() % 4);
         switch (step) {
-        case Detector:
-        case DetectorHolds: {
-            int id = -1;
-            if (step == DetectorHolds) {
-                HeldFrame held = heldFrame(value);
-                id = int(issued.size());
-                issued.push_back(held.owner);
-                s.KeepFrameInProgress(camera, asLive, asReference, &held);
-            } else {
-                fill(s.FrameInProgress(), value);
-                s.KeepFrameInProgress(camera, asLive, asReference);
-            }
-            if (asLive) {
+        case Detector: {
+            const bool asLive = rng() % 2, asReference = rng() % 2;
+            fill(s.FrameInProgress(), value);
+            s.KeepFrameInProgress(camera, asLive, asReference);
+            if (asLive)
                 live[camera] = value;
-                liveHeld[camera] = id;
-            }
-            if (asReference) {
+            if (asReference)
                 reference[camera] = value;
-                referenceHeld[camera] = id;
-            }
             break;
         }
         case ReaderWrites: {
             const std::vector<uint8_t> frame(64, uint8_t(value));
             s.WriteLiveFrame(camera, frame.data(), frame.size());
             live[camera] = value;
-            liveHeld[camera] = -1;
             break;
         }
         case ClearLive:
             s.ClearLiveFrame(camera);
             live[camera] = 0;
-            liveHeld[camera] = -1;
             break;
         case ReferenceWrite:
             fill(s.ReferenceFrame(camera), value);
             reference[camera] = value;
-            referenceHeld[camera] = -1;
             break;
         }
         for (int c = 1; c <= kMaxCameras; ++c) {
             ASSERT_EQ(first(c), live[c]) << "round " << round << " camera " << c;
-            ASSERT_EQ(std::as_const(s).ReferenceRows(c).bottom[0], reference[c])
+            ASSERT_EQ(std::as_const(s).ReferenceFrame(c)[0], reference[c])
                 << "round " << round << " camera " << c;
         }
-        for (int id = 0; id < int(issued.size()); ++id) {
-            bool shown = false;
-            for (int c = 1; c <= kMaxCameras; ++c)
-                shown = shown || liveHeld[c] == id || referenceHeld[c] == id;
-            ASSERT_EQ(!issued[size_t(id)].expired(), shown) << "round " << round << " held " << id;
-        }
     }
-    // With the stream stopped every held buffer goes, and every picture stays.
-    s.DetachHeldFrames();
-    for (const auto &owner : issued)
-        EXPECT_TRUE(owner.expired());
-    for (int c = 1; c <= kMaxCameras; ++c) {
-        EXPECT_EQ(first(c), live[c]) << "camera " << c;
-        EXPECT_EQ(std::as_const(s).ReferenceRows(c).bottom[0], reference[c]) << "camera " << c;
-    }
-
-    // A partial write keeps the rest of a live frame that was shared with the reference, or
-    // that is a held buffer.
+    // A partial write keeps the rest of a live frame that was shared with the reference.
     fill(s.FrameInProgress(), 77);
     s.KeepFrameInProgress(2, true, true);
     const std::vector<uint8_t> head(10, 3);
@@ -174,14 +126,7 @@ TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
     s.CopyLiveFrameOut(2, out, kFrameBufferSize);
     EXPECT_EQ(out[0], 3);
     EXPECT_EQ(out.back(), 77);
-    EXPECT_EQ(std::as_const(s).ReferenceRows(2).bottom[0], 77);
-    HeldFrame held = heldFrame(55);
-    s.KeepFrameInProgress(3, true, false, &held);
-    s.WriteLiveFrame(3, head.data(), 4);
-    s.CopyLiveFrameOut(3, out, held.rows.bytes);
-    std::vector<uint8_t> want(held.rows.bytes, 55);
-    std::fill_n(want.begin(), 4, 3);
-    EXPECT_EQ(out, want) << "held live frame written in part";
+    EXPECT_EQ(std::as_const(s).ReferenceFrame(2)[0], 77);
 }
 
 TEST(EngineState, BufferCopiesAreBounded)

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
-#include <random>
 
 using namespace vorlund;
 using vorlund::test::CountingSink;
@@ -122,12 +119,6 @@ protected:
     {
         state.ViewWindow = &sink;
         Configure(720, 576);
-        WatchEverything(state);
-    }
-
-    // Every camera watched in every cell and zone, with every alert on.
-    static void WatchEverything(EngineState &state)
-    {
         ZoneMaskBytes all;
         all.fill(1);
         for (int c = 1; c <= 4; ++c) {
@@ -553,76 +544,6 @@ TEST_F(DetectorTest, FramesReadInPlaceTopDownAreKeptBottomUp)
     StillInfo info;
     ASSERT_TRUE(state.TakeStillFrame(out, info));
     EXPECT_EQ(out, f.bytes);
-}
-
-// A frame the graph lets the engine keep is held as it is, never copied: the detector must
-// decide exactly as when it copies, and the live frame and reference read the same bytes.
-TEST_F(DetectorTest, HeldFramesDecideAsCopiedOnesAndAreNeverCopied)
-{
-    Configure(324, 243); // leftover rows and columns
-    EngineState heldState;
-    CMotionGrabber heldGrabber { heldState };
-    heldGrabber.SetFormat(324, 243, 0);
-    std::memcpy(heldState.ReferenceFrame(1), base.bytes.data(), base.bytes.size());
-    WatchEverything(heldState);
-    struct Side
-    {
-        EngineState &state;
-        CMotionGrabber &grabber;
-    } copying { state, grabber }, holding { heldState, heldGrabber };
-    // No stills: a pending one would stop the scoring.
-    state.SnapOnMotion[1] = heldState.SnapOnMotion[1] = 0;
-    const int w = 324, h = 243;
-    const size_t row = size_t(w) * 3, pitch = row + 20;
-    std::mt19937 rng(11);
-    std::vector<std::weak_ptr<const void>> owners;
-    for (int step = 0; step < 40; ++step) {
-        // Noise of a varying share and now and then a block moved.
-        Frame f(w, h, 100);
-        const unsigned share = rng() % 60;
-        for (size_t p = 0; p < size_t(w) * h; ++p)
-            if (rng() % 100 < share)
-                std::memset(&f.bytes[p * 3], 220, 3);
-        if (step % 3 == 0)
-            f.Shift(int(rng() % 250), int(rng() % 180), 60, 50, 90);
-        // Top down, padded rows, as a capture buffer.
-        auto buffer = std::make_shared<std::vector<uint8_t>>(pitch * h, 0xEE);
-        for (int y = 0; y < h; ++y)
-            std::memcpy(buffer->data() + size_t(h - 1 - y) * pitch, &f.bytes[size_t(y) * row], row);
-        const FrameRows rows { buffer->data() + (h - 1) * pitch, -std::ptrdiff_t(pitch), row,
-                               row * h };
-        // Now and then a refresh, so the reference is replaced often.
-        if (step % 4 == 1)
-            copying.state.RefreshRequest = holding.state.RefreshRequest = 1;
-        copying.grabber.OnFrame(step, rows);
-        owners.push_back(buffer);
-        holding.grabber.OnFrame(step, rows, std::move(buffer));
-        copying.state.Armed = holding.state.Armed = 1;
-
-        for (int k = 0; k < kCells; ++k) {
-            ASSERT_EQ(copying.state.HitMap[1][k], holding.state.HitMap[1][k]) << step << " " << k;
-            ASSERT_EQ(copying.state.LastScore[1][k], holding.state.LastScore[1][k]) << step;
-        }
-        ASSERT_EQ(copying.state.Confirm[1], holding.state.Confirm[1]) << step;
-        std::vector<uint8_t> copied, held;
-        copying.state.CopyLiveFrameOut(1, copied, row * h);
-        holding.state.CopyLiveFrameOut(1, held, row * h);
-        ASSERT_EQ(copied, held) << step;
-        ASSERT_EQ(copied, f.bytes) << step;
-        const FrameRows &reference = holding.state.ReferenceRows(1);
-        held.assign(row * h, 0);
-        reference.CopyTo(held.data(), row * h);
-        ASSERT_EQ(std::memcmp(copying.state.ReferenceFrame(1), held.data(), row * h), 0) << step;
-        // The live frame is the buffer itself.
-        const uint8_t *liveBottom = nullptr;
-        holding.state.ReadLiveFrame(1, 1, [&](const FrameRows &r, size_t) { liveBottom = r.bottom; });
-        ASSERT_EQ(liveBottom, rows.bottom) << step;
-    }
-    // Only what the camera still shows is held: its live frame and its reference.
-    const auto alive = std::count_if(owners.begin(), owners.end(),
-                                     [](const auto &o) { return !o.expired(); });
-    EXPECT_GE(alive, 1);
-    EXPECT_LE(alive, 2);
 }
 
 TEST_F(DetectorTest, SkippedFrames)

@@ -99,8 +99,8 @@ TEST_P(ScoringEquivalence, MatchesThePlainPassOnRandomFrames)
                 // The kernels copy the examined rows on the way, tails included.
                 CellScores fast;
                 std::vector<uint8_t> keep(cur.bytes.size(), 0xA5);
-                ScoreCells(cur.bytes.data(), std::ptrdiff_t(w) * 3, ref.bytes.data(),
-                           std::ptrdiff_t(w) * 3, w, h, static_cast<uint8_t>(t), fast, keep.data());
+                ScoreCells(cur.bytes.data(), std::ptrdiff_t(w) * 3, ref.bytes.data(), w, h,
+                           static_cast<uint8_t>(t), fast, keep.data());
                 const size_t examined = size_t(h / 8 * 8) * w * 3;
                 ASSERT_TRUE(std::equal(keep.begin(), keep.begin() + examined, cur.bytes.begin()))
                     << w << "x" << h;
