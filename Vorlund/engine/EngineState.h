@@ -295,8 +295,9 @@ private:
     // the bytes from `keepFrom` on that the writer will not overwrite.
     void UnshareLive(int camera, size_t keepFrom);
 
-    // The still and the slots, allocated once, each on a cache line of its own (the size is a
-    // multiple of 64), so that the detector's 32-byte loads and stores of a row split no line.
+    // The still and the slots, allocated once, each from the start of a cache line (the size is
+    // a multiple of 64): where a row is a whole number of lines (widths that are multiples of 64,
+    // such as 320 and 640), the detector's 32-byte loads and stores split no line.
     struct AlignedFree
     {
         void operator()(uint8_t *p) const { ::operator delete[](p, std::align_val_t(64)); }
