@@ -457,6 +457,10 @@ struct PieceAt
     uint64_t mask; // the low n bits
 };
 
+// The byte-addressed load reads a row's words as one bit string only where a word's low byte
+// comes first.
+static_assert(std::endian::native == std::endian::little);
+
 [[gnu::always_inline]] inline uint64_t PieceBits(const uint64_t *rowBits, const PieceAt &p)
 {
     uint64_t v;
