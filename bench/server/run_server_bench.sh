@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The server on the test camera at 720x576, 25 fps, recording continuously to AVI, beside a
 # bare pipeline doing the same work: the same capture, tee, stamp, encoder with the server's
-# settings (read from the encoder the server would build) and mux, the grabber branch into an
-# appsink whose every sample is pulled and mapped as the server does, and a branch converting
-# every frame to 32 bits where the server draws its preview.
+# settings (read from the encoder the server would build) and mux, and the grabber branch into
+# an appsink whose every sample is pulled and mapped as the server does.
 #
 # Cases:
 #   record  recording only (no detection, so no snapshots)
@@ -11,51 +10,63 @@
 #   four    four cameras switched on the card's inputs, same size and mode; the bare side is
 #           the same single switched stream
 #
-# BARE_PREVIEW=none leaves the bare side's preview branch out, for the server's whole overhead
-# including its preview. SERVER_WINDOW=minimised runs the server on a display of its own (Xvfb)
-# and takes its window off the screen after start-up, as a window manager does when it
-# minimises one: the server then draws no preview, and with BARE_PREVIEW=none neither side
-# does.
+# Modes (SERVER_WINDOW), both on an X server of the script's own (Xvfb, with xdotool to find
+# the server's window; both are needed in either mode):
+#   minimised  the default, like for like: neither side draws. The server runs on the xcb
+#              platform and its window is taken off the screen after start-up, as a window
+#              manager does when it minimises one; the bare side has no display branch.
+#   shown      both draw the same 720x576 picture, one per frame, into windows on the same
+#              display: the server's tiles, and the bare side through videoconvert ! ximagesink
+#              (package gstreamer1.0-x).
+# Both sides run pinned to the same CPUs, BENCH_CPUS (a taskset list; default the upper half
+# of the machine's).
 #
 # Each run is measured in its steady state: CPU time from /proc/PID/stat over a window after a
 # warm-up (start-up, probing and Qt not counted), and the peak resident memory (VmHWM) at its
 # end. The two sides take turns, round by round, in alternating order; the ratio is given per
-# round and as the median of the rounds.
+# round and as the median of the rounds, with their spread.
 #
 #   bench/server/run_server_bench.sh [rounds [warm-up seconds [window seconds [cases...]]]]
-#   (defaults 5, 12, 15, all three cases; run after a build)
+#   (defaults 7, 10, 12, all three cases; run after a build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
-rounds=${1:-5}
-warmup=${2:-12}
-window=${3:-15}
+rounds=${1:-7}
+warmup=${2:-10}
+window=${3:-12}
 shift $(($# < 3 ? $# : 3))
 cases=("${@:-record detect four}")
 read -r -a cases <<<"${cases[*]}"
 build=$root/build
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export QT_QPA_PLATFORM=offscreen GST_PLUGIN_PATH=$build/plugins
+export GST_PLUGIN_PATH=$build/plugins
 tick=$(getconf CLK_TCK)
-preview=${BARE_PREVIEW:-convert}
-server_window=${SERVER_WINDOW:-shown}
-if [[ $server_window == minimised ]]; then
-    for tool in Xvfb xdotool; do
-        command -v "$tool" >/dev/null || { echo "SERVER_WINDOW=minimised needs $tool" >&2; exit 1; }
-    done
-    display=:$((200 + $$ % 300))
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
-    trap 'kill "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
-    for _ in $(seq 50); do
-        DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-elif [[ $server_window != shown ]]; then
-    echo "SERVER_WINDOW is shown or minimised" >&2
+mode=${SERVER_WINDOW:-minimised}
+if [[ $mode != minimised && $mode != shown ]]; then
+    echo "SERVER_WINDOW is minimised or shown" >&2
     exit 1
 fi
+cpu_count=$(nproc)
+cpus=${BENCH_CPUS:-$((cpu_count / 2))-$((cpu_count - 1))}
+((cpu_count > 1)) || cpus=${BENCH_CPUS:-0}
+for tool in Xvfb xdotool taskset bc; do
+    command -v "$tool" >/dev/null || { echo "the server benchmark needs $tool" >&2; exit 1; }
+done
+if [[ $mode == shown ]] && ! gst-inspect-1.0 ximagesink >/dev/null 2>&1; then
+    echo "SERVER_WINDOW=shown needs ximagesink (package gstreamer1.0-x)" >&2
+    exit 1
+fi
+# Room for four 720x576 tiles with the frame's menu, toolbar and status bar.
+display=:$((200 + $$ % 300))
+Xvfb "$display" -screen 0 1600x1300x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 50); do
+    DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.1
+done
+export DISPLAY=$display QT_QPA_PLATFORM=xcb
 
 # cpu_ticks PID: user + system ticks of the whole process (all its threads).
 cpu_ticks() {
@@ -67,16 +78,18 @@ cpu_ticks() {
     echo $((f[11] + f[12]))
 }
 
-# hide PID: takes the process's windows off the screen once they are shown.
-hide() {
+# windows PID: waits for the process's windows to be shown; in the minimised mode it takes
+# them off the screen again.
+windows() {
     local ids=
     for _ in $(seq 100); do
-        ids=$(DISPLAY=$display xdotool search --onlyvisible --pid "$1" 2>/dev/null) && break
+        ids=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null) && break
         sleep 0.1
     done
     [[ -n $ids ]] || { echo "the server showed no window" >&2; return 1; }
+    [[ $mode == minimised ]] || return 0
     for id in $ids; do
-        DISPLAY=$display xdotool windowunmap "$id"
+        xdotool windowunmap "$id"
     done
 }
 
@@ -84,14 +97,10 @@ hide() {
 run() {
     local label=$1 dir=$2
     shift 2
-    if [[ $label == server && $server_window == minimised ]]; then
-        (cd "$dir" && DISPLAY=$display QT_QPA_PLATFORM=xcb exec "$@" >"$work/$label.out" 2>&1) &
-    else
-        (cd "$dir" && exec "$@" >"$work/$label.out" 2>&1) &
-    fi
+    (cd "$dir" && exec taskset -c "$cpus" "$@" >"$work/$label.out" 2>&1) &
     local pid=$!
-    if [[ $label == server && $server_window == minimised ]]; then
-        hide "$pid" || exit 1
+    if [[ $label == server ]]; then
+        windows "$pid" || exit 1
     fi
     sleep "$warmup"
     if ! kill -0 "$pid" 2>/dev/null; then
@@ -115,6 +124,7 @@ run() {
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+spread() { sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo ".." hi }'; }
 
 bare_pipeline() { # FILE ENCODER-SETTINGS
     echo "videotestsrc is-live=true pattern=ball" \
@@ -124,24 +134,20 @@ bare_pipeline() { # FILE ENCODER-SETTINGS
         "! filesink location=$1 sync=false async=false buffer-mode=unbuffered" \
         "t. ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0" \
         "! appsink name=grab caps=video/x-raw,format=BGR sync=false max-buffers=1 drop=true"
-    if [[ $preview == convert ]]; then
+    if [[ $mode == shown ]]; then
         echo "t. ! queue leaky=downstream max-size-buffers=2 max-size-bytes=0 max-size-time=0" \
-            "! videoconvert ! video/x-raw,format=BGRx ! fakesink sync=false"
+            "! videoconvert ! ximagesink sync=false"
     fi
 }
 
-echo "rounds: $rounds, warm-up ${warmup}s, window ${window}s; machine load: $(cut -d' ' -f1-3 /proc/loadavg)"
-if [[ $server_window == minimised ]]; then
-    echo -n "preview: the server's window is minimised (SERVER_WINDOW=minimised: on Xvfb, taken off"
-    echo -n " the screen), so it draws nothing;"
+echo "rounds: $rounds, warm-up ${warmup}s, window ${window}s, both sides on CPUs $cpus;" \
+    "machine load: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [[ $mode == minimised ]]; then
+    echo "mode: minimised (like for like): neither side draws; the server's window is off the" \
+        "screen and the bare side has no display branch."
 else
-    echo -n "preview: the server's window is shown (offscreen platform, exposed) and its tiles drawn"
-    echo -n " for every fresh frame;"
-fi
-if [[ $preview == convert ]]; then
-    echo " the bare side converts every frame to 32 bits in a branch of its own."
-else
-    echo " the bare side draws nothing (BARE_PREVIEW=none)."
+    echo "mode: shown: both draw every frame into a window on the same Xvfb, the server on the" \
+        "xcb platform, the bare side through videoconvert ! ximagesink."
 fi
 summary=()
 for case in "${cases[@]}"; do
@@ -169,11 +175,14 @@ for case in "${cases[@]}"; do
     done
     cpu=$(printf '%s\n' "${cpu_ratios[@]}" | median)
     mem=$(printf '%s\n' "${mem_ratios[@]}" | median)
+    cpu_spread=$(printf '%s\n' "${cpu_ratios[@]}" | spread)
+    mem_spread=$(printf '%s\n' "${mem_ratios[@]}" | spread)
     recordings=$(find "$folder/CaptureData" -maxdepth 1 -type f | wc -l)
     snapshots=$(find "$folder/CaptureData" -mindepth 2 -name '*.jpg' | wc -l)
-    echo "median cpu ratio $cpu, median memory ratio $mem; server wrote $recordings recordings, $snapshots snapshots"
-    summary+=("$(printf '%-7s cpu %s  memory %s' "$case" "$cpu" "$mem")")
+    echo "median cpu ratio $cpu ($cpu_spread), median memory ratio $mem ($mem_spread);" \
+        "server wrote $recordings recordings, $snapshots snapshots"
+    summary+=("$(printf '%-7s cpu %s (%s)  memory %s (%s)' "$case" "$cpu" "$cpu_spread" "$mem" "$mem_spread")")
 done
 echo
-echo "medians of $rounds interleaved rounds, server window $server_window, bare preview $preview (goals: record <= 1.10, detect <= 1.15, four <= 1.15; memory has none):"
+echo "medians (lowest..highest) of $rounds interleaved rounds, mode $mode (goals like for like: cpu record <= 1.05, detect <= 1.12, four <= 1.12; memory <= 1.4):"
 printf '  %s\n' "${summary[@]}"
