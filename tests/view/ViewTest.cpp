@@ -7,15 +7,17 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
@@ -360,6 +362,56 @@ TEST(QtTimers, TimerTypes)
     EXPECT_EQ(TimerTypeFor(MAIN_TICK_TIMER), Qt::PreciseTimer);
     EXPECT_EQ(TimerTypeFor(PTZ_STEP_TIMER), Qt::PreciseTimer);
     EXPECT_EQ(TimerTypeFor(STATUS_TIMER), Qt::CoarseTimer);
+}
+
+// A timer whose interval is a whole number of main ticks fires right after every so many of
+// them, on their wake-ups; the others, and all once the main tick stops, keep their own.
+TEST(QtTimers, WholeTickTimersFireWithTheMainTick)
+{
+    QObject owner;
+    std::vector<int> fired;
+    QtTimers timers(&owner, [&fired](int id) { fired.push_back(id); });
+    timers.SetTimer(STATUS_TIMER, 30);
+    EXPECT_FALSE(timers.RidesMainTick(STATUS_TIMER)) << "no main tick yet";
+    timers.SetTimer(MAIN_TICK_TIMER, 15);
+    timers.SetTimer(STATUS_TIMER, 30);
+    timers.SetTimer(RESTART_TIMER, 3000);
+    timers.SetTimer(FIRST_FRAME_TIMER, 1000 + 7);
+    EXPECT_TRUE(timers.RidesMainTick(STATUS_TIMER));
+    EXPECT_TRUE(timers.RidesMainTick(RESTART_TIMER));
+    EXPECT_FALSE(timers.RidesMainTick(FIRST_FRAME_TIMER)) << "not a whole number of ticks";
+    EXPECT_TRUE(timers.IsTimerRunning(STATUS_TIMER));
+    EXPECT_TRUE(timers.IsTimerRunning(FIRST_FRAME_TIMER));
+    timers.KillTimer(FIRST_FRAME_TIMER);
+
+    const auto count = [&fired](int id) { return std::count(fired.begin(), fired.end(), id); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count(MAIN_TICK_TIMER) >= 6; }, 10000));
+    timers.KillTimer(RESTART_TIMER);
+    std::vector<int> expected;
+    for (int tick = 1; tick <= 6; ++tick) {
+        expected.push_back(MAIN_TICK_TIMER);
+        if (tick % 2 == 0)
+            expected.push_back(STATUS_TIMER);
+    }
+    fired.resize(std::min(fired.size(), expected.size()));
+    EXPECT_EQ(fired, expected);
+
+    // The main tick stops: the status timer goes on by itself.
+    timers.KillTimer(MAIN_TICK_TIMER);
+    EXPECT_FALSE(timers.RidesMainTick(STATUS_TIMER));
+    EXPECT_TRUE(timers.IsTimerRunning(STATUS_TIMER));
+    fired.clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count(STATUS_TIMER) >= 2; }, 10000));
+    EXPECT_EQ(count(MAIN_TICK_TIMER), 0);
+    EXPECT_EQ(count(RESTART_TIMER), 0);
+
+    // Started again with the main tick, it rides once more; a stopped timer stays stopped.
+    timers.SetTimer(MAIN_TICK_TIMER, 15);
+    EXPECT_TRUE(timers.RidesMainTick(STATUS_TIMER));
+    EXPECT_FALSE(timers.IsTimerRunning(RESTART_TIMER));
+    timers.KillAll();
+    EXPECT_FALSE(timers.IsTimerRunning(STATUS_TIMER));
+    EXPECT_FALSE(timers.IsTimerRunning(MAIN_TICK_TIMER));
 }
 
 TEST(ServerNotifier, MessagesNeverBlockAndAreNotRepeated)
