@@ -2,14 +2,37 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace vorlund {
 
 static_assert(kFrameBufferSize % 64 == 0);
 
-EngineState::EngineState()
-    : m_buffers(new (std::align_val_t(64)) uint8_t[(1 + kSlots) * kFrameBufferSize]())
+namespace {
+
+constexpr size_t kBuffersBytes = (1 + 2 * kMaxCameras + 1) * kFrameBufferSize;
+
+uint8_t *MapBuffers()
 {
+    void *p
+        = mmap(nullptr, kBuffersBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<uint8_t *>(p);
+}
+
+} // namespace
+
+void EngineState::Unmap::operator()(uint8_t *p) const
+{
+    munmap(p, kBuffersBytes);
+}
+
+EngineState::EngineState() : m_buffers(MapBuffers())
+{
+    static_assert(kBuffersBytes == (1 + kSlots) * kFrameBufferSize);
     for (int c = 1; c <= kMaxCameras; ++c) {
         m_liveSlot[c] = static_cast<uint8_t>(c - 1);
         m_referenceSlot[c] = static_cast<uint8_t>(kMaxCameras + c - 1);

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <vector>
 
 namespace vorlund {
@@ -295,14 +294,16 @@ private:
     // the bytes from `keepFrom` on that the writer will not overwrite.
     void UnshareLive(int camera, size_t keepFrom);
 
-    // The still and the slots, allocated once, each from the start of a cache line (the size is
-    // a multiple of 64): where a row is a whole number of lines (widths that are multiples of 64,
-    // such as 320 and 640), the detector's 32-byte loads and stores split no line.
-    struct AlignedFree
+    // The still and the slots, mapped once from the system's zeroed pages, so a buffer takes
+    // memory only once it is written (one camera never writes the slots of the other three).
+    // Each starts a cache line (the size is a multiple of 64): where a row is a whole number
+    // of lines (widths that are multiples of 64, such as 320 and 640), the detector's 32-byte
+    // loads and stores split no line.
+    struct Unmap
     {
-        void operator()(uint8_t *p) const { ::operator delete[](p, std::align_val_t(64)); }
+        void operator()(uint8_t *p) const;
     };
-    std::unique_ptr<uint8_t[], AlignedFree> m_buffers;
+    std::unique_ptr<uint8_t[], Unmap> m_buffers;
     // Slot numbers. The live ones change under the lock; the reference and in-progress ones
     // only on the streaming thread, also under the lock, so the lock's holders see them whole.
     PerCamera<uint8_t> m_liveSlot {};
