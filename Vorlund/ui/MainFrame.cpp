@@ -101,9 +101,8 @@ CMainFrame::CMainFrame(IProfileStore &profile, ToolLaunchers &launchers, QWidget
     CreateStatusBar();
     RestorePlacement();
 
-    auto *commandUi = new QTimer(this);
-    connect(commandUi, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
-    commandUi->start(kCommandUiIntervalMs);
+    m_commandUi = new QTimer(this);
+    connect(m_commandUi, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
     UpdateCommandUI();
 }
 
@@ -359,8 +358,18 @@ void CMainFrame::SetVideoDeviceMenu(const std::vector<std::string> &names)
     UpdateCommandUI();
 }
 
+void CMainFrame::OnStatusTick()
+{
+    // A status tick is 30 or 60 ms: the rules run again before the refresh timer would fire.
+    if (m_commandUiAge.isValid() && m_commandUiAge.elapsed() < kCommandUiIntervalMs - 60)
+        return;
+    UpdateCommandUI();
+}
+
 void CMainFrame::UpdateCommandUI()
 {
+    m_commandUiAge.start();
+    m_commandUi->start(kCommandUiIntervalMs);
     for (const auto &[id, action] : m_actions) {
         bool enabled = false;
         bool checked = false;

@@ -2,6 +2,7 @@
 
 #include "FrameClient.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -50,6 +51,10 @@ public:
     void SetVideoDeviceMenu(const std::vector<std::string> &names);
     // Runs every command's enabling and check rule for menus and toolbar.
     void UpdateCommandUI();
+    // The view's status tick ran: the rules are run again on its wake-up when they are due, so
+    // the frame's own refresh timer, which takes over while no status tick runs, never wakes
+    // the thread meanwhile.
+    void OnStatusTick();
 
     // Routes a chosen command (menus, toolbar, accelerators all come here).
     void OnCommand(int id);
@@ -96,6 +101,8 @@ private:
     QLabel *m_prompt = nullptr;
     QString m_idleText;
     bool m_helpMode = false;
+    QTimer *m_commandUi = nullptr;
+    QElapsedTimer m_commandUiAge; // since the rules last ran
     bool m_closed = false;
 };
 

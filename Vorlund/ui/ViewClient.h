@@ -35,7 +35,8 @@ private:
     CMainFrame &m_frame;
 };
 
-// Wires the view's hooks to the frame: panes, the idle prompt and the run-time menus.
+// Wires the view's hooks to the frame: panes, the idle prompt, the run-time menus and the
+// command state after each status tick.
 inline void ConnectViewToFrame(CVorlundView &view, CMainFrame &frame)
 {
     CVorlundView *v = &view;
@@ -52,6 +53,7 @@ inline void ConnectViewToFrame(CVorlundView &view, CMainFrame &frame)
         const auto &names = v->Core().View().VideoDeviceNames;
         frame.SetVideoDeviceMenu(std::vector<std::string>(names.begin(), names.end()));
     };
+    view.Core().StatusTicked = [&frame] { frame.OnStatusTick(); };
 }
 
 } // namespace vorlund

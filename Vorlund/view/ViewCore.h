@@ -111,6 +111,8 @@ public:
 
     // The window dialogs run over.
     QWidget *DialogParent = nullptr;
+    // Called after each status tick (the frame's command state follows it).
+    std::function<void()> StatusTicked;
     // Configuration's nested relay credentials dialog (modal, from the command): true on OK.
     std::function<bool(std::string &login, std::string &password)> RunCredentials;
 
