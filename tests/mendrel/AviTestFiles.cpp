@@ -195,17 +195,20 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
         const IndexRoom &room = rooms[r];
         if (room.at == 0 || (r == 0 && spec.indexAfter && !spec.finished))
             continue;
-        const uint64_t base = r == 0 ? 0xFE00 : room.frames.front();
+        const bool repeat = spec.repeatIndex && r >= 2
+            && (r + 1 == rooms.size() || r + 1 == finishedRooms || rooms[r + 1].at == 0);
+        const IndexRoom &listed = repeat ? rooms[r - 1] : room;
+        const uint64_t base = r == 0 ? 0xFE00 : listed.frames.front();
         PutId(f, room.at, "ix00");
         Put32(f, room.at + 4, room.room - 8);
         f[room.at + 8] = 2;
         f[room.at + 11] = 1;
-        Put32(f, room.at + 12, uint32_t(room.frames.size()));
+        Put32(f, room.at + 12, uint32_t(listed.frames.size()));
         PutId(f, room.at + 16, "00db");
         Put32(f, room.at + 20, uint32_t(base));
-        for (size_t j = 0; j < room.frames.size(); ++j) {
-            Put32(f, room.at + 32 + 8 * j, uint32_t(room.frames[j] + 8 - base));
-            Put32(f, room.at + 36 + 8 * j, room.sizes[j]);
+        for (size_t j = 0; j < listed.frames.size(); ++j) {
+            Put32(f, room.at + 32 + 8 * j, uint32_t(listed.frames[j] + 8 - base));
+            Put32(f, room.at + 36 + 8 * j, listed.sizes[j]);
         }
     }
     if (spec.finished) {

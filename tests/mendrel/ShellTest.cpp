@@ -101,6 +101,20 @@ TEST_F(MendrelShell, RepairCommandRepairsAndShowsTheStatusLines)
     EXPECT_EQ(m_notifier.entries.size(), 1u);
 }
 
+TEST_F(MendrelShell, ARefusedRepairShowsItsBox)
+{
+    // Two index chunks list the same frames: the repair writes nothing and says why.
+    WriteFixedFile(m_tmp / "CaptureData/damaged.avi", FramesIndexedTwice());
+    const std::vector<uint8_t> before = ReadAll(m_tmp / "CaptureData/damaged.avi");
+    CMainFrame frame(m_notifier, m_chooser);
+    m_chooser.answers = { Path("CaptureData/damaged.avi"), Path("CaptureData/good.avi") };
+    frame.Command(57601)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_notifier.entries.size() == 2; }, 20000));
+    EXPECT_EQ(m_notifier.entries[1].text, kIndexMismatch);
+    EXPECT_EQ(frame.View()->StatusText(), "Ready.\nWorking.\nBuilding frame index...\nFinished.\n");
+    EXPECT_EQ(ReadAll(m_tmp / "CaptureData/damaged.avi"), before);
+}
+
 struct FakeLockKeys : ILockKeys
 {
     explicit FakeLockKeys(LockKeyState &state) : state(state) { }
