@@ -313,11 +313,13 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
     // What follows the last complete chunk was cut off by the crash, unless it is zeros only: a
     // pad, left as it is.
     const uint64_t from = noChunk != 0 ? noChunk : p;
-    bool zeros = noChunk == 0 || onlyZeros;
+    bool zeros = (noChunk == 0 || onlyZeros) && !r.readError;
     if (zeros && p < size) {
+        // Fewer than 8 bytes were left unread.
         uint8_t rest[8] = {};
-        zeros = file.ReadAt(p, rest, size_t(size - p)) == size - p
-            && std::all_of(rest, rest + (size - p), [](uint8_t b) { return b == 0; });
+        const size_t left = size_t(std::min<uint64_t>(size - p, sizeof rest));
+        zeros = file.ReadAt(p, rest, left) == size - p
+            && std::all_of(rest, rest + left, [](uint8_t b) { return b == 0; });
     }
     r.tail = from;
     r.zeroTail = zeros && from < size;
