@@ -4,6 +4,8 @@
 #include "Notifier.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,8 +23,7 @@ class CmyFileDialog : public QFileDialog
 {
 public:
     CmyFileDialog(QWidget *parent, const std::filesystem::path &folder,
-                  const std::filesystem::path &recordingNow, INotifier &notifier,
-                  IDesktop &desktop)
+                  const std::filesystem::path &recordingNow, INotifier &notifier, IDesktop &desktop)
         : QFileDialog(parent, "Play Video", QString::fromStdString(folder.string()),
                       "Video files (*.avi *.wmv *.mp4)"),
           m_recordingNow(recordingNow), m_notifier(notifier), m_desktop(desktop)
@@ -31,6 +32,10 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setSizeGripEnabled(true);
         resize(sizeHint() + QSize(120, 80));
+        // Size, type and date keep their whole text as the folder's entries arrive.
+        if (auto *list = findChild<QTreeView *>())
+            for (int column = 1; column < list->header()->count(); ++column)
+                list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
 
 protected:
