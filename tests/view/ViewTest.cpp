@@ -267,7 +267,7 @@ TEST_F(ViewTest, PlayVideoWithoutAPlayerSaysWhichFile)
 {
     struct NoOpener : IDesktop
     {
-        bool OpenDocument(const std::filesystem::path &file) override
+        bool OpenDocument(const std::filesystem::path &file, std::function<void()>) override
         {
             opened.push_back(file);
             return false;
