@@ -4,6 +4,7 @@
 #include "Notifier.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTreeView>
 
@@ -32,10 +33,18 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setSizeGripEnabled(true);
         resize(sizeHint() + QSize(120, 80));
-        // Size, type and date keep their whole text as the folder's entries arrive.
-        if (auto *list = findChild<QTreeView *>())
-            for (int column = 1; column < list->header()->count(); ++column)
-                list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        // Size, type and date get room for their whole text once a folder is listed (after
+        // the model's own sorting, hence queued).
+        auto *list = findChild<QTreeView *>();
+        auto *model = list ? qobject_cast<QFileSystemModel *>(list->model()) : nullptr;
+        if (model)
+            connect(
+                model, &QFileSystemModel::directoryLoaded, list,
+                [list] {
+                    for (int column = 1; column < list->header()->count(); ++column)
+                        list->resizeColumnToContents(column);
+                },
+                Qt::QueuedConnection);
     }
 
 protected:
