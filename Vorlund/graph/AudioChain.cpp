@@ -208,6 +208,28 @@ int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices)
     return kGraphOk;
 }
 
+namespace {
+
+// A sound source may push a buffer as soon as its span begins, before a gate change asked for
+// inside that span is in place: held this long in a queue, every buffer reaches the gate after
+// the change meant for it.
+constexpr guint64 kSoundHeldBeforeGate = 100 * GST_MSECOND;
+
+// Source, [level,] a holding queue and the gate.
+bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
+{
+    ElementRef hold = build.Add("queue", "Audio Hold");
+    if (!hold)
+        return false;
+    g_object_set(hold.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
+                 guint64(2 * GST_SECOND), "min-threshold-time", kSoundHeldBeforeGate, nullptr);
+    GstElement *source = build.parts.m_pAudioCapture.get();
+    return level ? gst_element_link_many(source, level, hold.get(), gate, nullptr)
+                 : gst_element_link_many(source, hold.get(), gate, nullptr);
+}
+
+} // namespace
+
 int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
 {
     GraphParts &parts = build.parts;
@@ -231,9 +253,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     if (wmv) {
         ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
                                              profile);
-        const bool front = level
-            ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
-            : Link(parts.m_pAudioCapture.get(), gate);
+        const bool front = LinkToGate(build, level, gate);
         if (!codec || !front
             || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
                                       nullptr)
@@ -255,9 +275,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         build.Box("Could not add Audio(MP3/AAC) Codec.\r\n");
         return kGraphFailed;
     }
-    const bool front = level
-        ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
-        : Link(parts.m_pAudioCapture.get(), gate);
+    const bool front = LinkToGate(build, level, gate);
     if (!front) {
         build.Box("Could not connect Audio Capture and vlAudio filters.\r\n");
         return kGraphFailed;
