@@ -61,7 +61,7 @@ bool RenameRecordingFile(RecordingFile &file, const LocalDateTime &now, Recordin
 
 // The log entry that names a file left by a fault, with what the user can do about it: an AVI
 // file without its index is mended by the repair tool; a fragmented MP4 file and a Windows Media
-// file are read by players as they stand, up to their last complete piece.
+// file are read by players as they stand (the MP4 file up to its last complete fragment).
 std::string UnfinishedRecordingText(const std::filesystem::path &file, RecordingFormat format);
 
 // Syncs finished recordings off the UI thread.

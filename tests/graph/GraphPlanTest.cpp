@@ -116,6 +116,21 @@ TEST(GraphPlan, ARecordingFileTakesTheNameOfALaterMinute)
     EXPECT_EQ(std::filesystem::file_size(folder.path / "v12-08-2026-1400.avi"), 5u);
 }
 
+// What the log says of an unfinished file fits its kind: the repair tool mends AVI files only.
+TEST(GraphPlan, AnUnfinishedRecordingIsNamedWithAdviceForItsKind)
+{
+    const std::pair<RecordingFormat, const char *> cases[] = {
+        { RecordingFormat::Avi, "Recording left unfinished: /v/a.avi (mend it with Repair Video)" },
+        { RecordingFormat::Mp4,
+          "Recording left unfinished: /v/a.avi (players read it as it stands, up to its last "
+          "complete second)" },
+        { RecordingFormat::Wmv,
+          "Recording left unfinished: /v/a.avi (players read it as it stands)" },
+    };
+    for (const auto &[format, text] : cases)
+        EXPECT_EQ(UnfinishedRecordingText("/v/a.avi", format), text);
+}
+
 // A recording whose sync fails never reached the disk: the log names it, once. (A pipe cannot
 // be synced.)
 TEST(GraphPlan, AFailedSyncOfARecordingIsLoggedOnce)
