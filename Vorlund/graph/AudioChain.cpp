@@ -228,6 +228,18 @@ bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
                  : gst_element_link_many(source, hold.get(), gate, nullptr);
 }
 
+// The AVI multiplexer writes a picture only once the sound is half a second past it, so the
+// last half second of an event would wait in front of it through the quiet after. The file
+// keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
+// half second makes it interleave by capture time and write an event out when its gates shut.
+void InterleaveByCaptureTime(GstElement *soundTail)
+{
+    PadRef out(gst_element_get_static_pad(soundTail, "src"), RefMode::HasRef);
+    PadRef in(out ? gst_pad_get_peer(out.get()) : nullptr, RefMode::HasRef);
+    if (in)
+        gst_pad_set_offset(in.get(), gint64(GST_SECOND / 2));
+}
+
 } // namespace
 
 int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
@@ -291,6 +303,8 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
         return kGraphFailed;
     }
+    if (parts.format == RecordingFormat::Avi)
+        InterleaveByCaptureTime(tail);
     return kGraphOk;
 }
 

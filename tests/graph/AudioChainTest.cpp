@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -241,6 +243,55 @@ TEST(AudioChain, LevelsCompressorsAndInputLines)
         setenv("PULSE_SERVER", savedServer.c_str(), 1);
     else
         unsetenv("PULSE_SERVER");
+}
+
+namespace {
+
+// The complete picture chunks of an AVI file as it stands, walking its first movi list.
+int PictureChunks(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string d((std::istreambuf_iterator<char>(in)), {});
+    size_t at = d.find("movi");
+    if (at == std::string::npos)
+        return 0;
+    int n = 0;
+    for (at += 4; at + 8 <= d.size();) {
+        uint32_t size = 0;
+        std::memcpy(&size, d.data() + at + 4, 4);
+        if (at + 8 + size > d.size())
+            break;
+        if (d.compare(at + 2, 2, "dc") == 0 || d.compare(at + 2, 2, "db") == 0)
+            ++n;
+        at += 8 + size + (size & 1);
+    }
+    return n;
+}
+
+} // namespace
+
+// When the gates shut, the event's pictures go to disk within a frame or two, not after the
+// quiet that follows: a power cut then loses none of them.
+TEST(AudioChain, AnEventsPicturesReachTheAviFileWhenItsGatesShut)
+{
+    AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
+    ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+    BufferCounter passed(f.graph.Parts().m_pAviControl.Element(), "src");
+    ASSERT_TRUE(f.graph.RunGraph());
+    auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
+    const uint64_t mark = grabbed();
+    ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
+    const std::filesystem::path file = f.graph.RecordFile();
+    for (int event = 1; event <= 2; ++event) {
+        f.graph.SetGateOpen(true);
+        ASSERT_TRUE(WaitFor([&] { return passed.Count() >= event * 45; }));
+        f.graph.SetGateOpen(false);
+        EXPECT_TRUE(WaitFor([&] { return PictureChunks(file) >= passed.Count() - 2; },
+                            std::chrono::seconds(5)))
+            << event << ": " << PictureChunks(file) << " of " << passed.Count()
+            << " pictures on disk";
+    }
+    f.graph.TearDownGraph();
 }
 
 TEST(AudioChain, RecordingsCarrySoundAsLongAsTheirPictures)
