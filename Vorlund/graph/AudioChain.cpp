@@ -231,13 +231,16 @@ bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
 // The AVI multiplexer writes a picture only once the sound is half a second past it, so the
 // last half second of an event would wait in front of it through the quiet after. The file
 // keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
-// half second makes it interleave by capture time and write an event out when its gates shut.
+// half second, and by the sound encoder's own delay, makes it interleave by capture time and
+// write an event's pictures out when its gates shut.
+constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 100 * GST_MSECOND;
+
 void InterleaveByCaptureTime(GstElement *soundTail)
 {
     PadRef out(gst_element_get_static_pad(soundTail, "src"), RefMode::HasRef);
     PadRef in(out ? gst_pad_get_peer(out.get()) : nullptr, RefMode::HasRef);
     if (in)
-        gst_pad_set_offset(in.get(), gint64(GST_SECOND / 2));
+        gst_pad_set_offset(in.get(), kAviSoundLead);
 }
 
 } // namespace

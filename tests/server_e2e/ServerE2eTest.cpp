@@ -370,9 +370,9 @@ TEST_F(ServerTest, AFaultOverANewFilesFirstWritesLeavesNoEmptyFile)
 {
     OpenContinuous();
     ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
-    graph->FailRecordWrites(std::chrono::milliseconds(400));
-    ASSERT_TRUE(Live(10000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
-    Live(500, [] { return false; }); // the fault is over
+    graph->FailRecordWrites(std::chrono::seconds(60));
+    ASSERT_TRUE(Live(20000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
+    graph->FailRecordWrites(std::chrono::milliseconds(0)); // the fault is over
     ASSERT_TRUE(Run(5000, [&] { return Running(); })) << Log();
     ASSERT_TRUE(Live(10000, [&] { return graph->FramesRecorded() > 10; })) << "recording again";
     Close();
