@@ -128,7 +128,8 @@ int CaptureGraph::BuildDeviceStage()
     if (DeviceProbe) {
         m_parts.m_pTee = build.Add("tee", names::kTee);
         if (!m_parts.m_pTee) {
-            build.Box("Could not create Tfilter.\nIs DirectX 8 installed?");
+            build.Box("Could not create Tfilter.\nIs GStreamer's core (libgstreamer1.0-0) "
+                      "installed?");
             return kGraphFailed;
         }
         if (!Link(m_parts.m_pCaptureFormat.get(), m_parts.m_pTee.get()))
@@ -189,7 +190,8 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
     // An encoder board's program stream: its decoded picture passes "VorlundAVI3", open.
     ElementRef avi3 = build.Add(IAviFilterControl::kFactoryName, names::kAvi3);
     if (!avi3) {
-        build.Box("Could not create VorlundAVI3 filter.\r\nIs VorlundAVI.ax registered?");
+        build.Box("Could not create VorlundAVI3 filter.\r\nIs the VorlundAVI plugin "
+                  "(libVorlundAVI.so) in the program's plugin folder?");
         return kGraphFailed;
     }
     IAviFilterControl control(avi3.get());
@@ -291,9 +293,9 @@ void CaptureGraph::TearDownGraph()
         return;
     if (m_parts.m_pAviControl.IsValid() || m_parts.m_pAudioControl.IsValid())
         SetGateOpen(false);
-    m_run.Stop(m_parts, EosWait);
+    StopGraph();
     RemoveBuiltElements();
-    m_record.Finish(m_context.log, m_run.EndReachedFile());
+    m_record.Finish(m_context.log, m_run.FileWriteFailed());
 }
 
 void CaptureGraph::SetGateOpen(bool open)
@@ -305,6 +307,16 @@ void CaptureGraph::SetGateOpen(bool open)
 void CaptureGraph::FailRecordWrites(std::chrono::milliseconds duration)
 {
     m_record.FailWrites(duration);
+}
+
+bool CaptureGraph::FailPictureSource()
+{
+    return FailSourceOnce(m_parts.m_pCapture.get());
+}
+
+bool CaptureGraph::FailSoundSource()
+{
+    return FailSourceOnce(m_parts.m_pAudioCapture.get());
 }
 
 void CaptureGraph::DrainBus()
@@ -379,7 +391,7 @@ bool CaptureGraph::RunGraph()
 
 void CaptureGraph::StopGraph()
 {
-    m_run.Stop(m_parts, EosWait);
+    m_run.Stop(m_parts, EosWait, [this] { return m_record.EndReachedFile(); });
 }
 
 uint64_t CaptureGraph::FramesDelivered() const
@@ -429,6 +441,11 @@ void CaptureGraph::SetStamp(bool on, bool atTop)
 std::filesystem::path CaptureGraph::RecordFile() const
 {
     return m_record.Path();
+}
+
+bool CaptureGraph::RenameRecordFile(const LocalDateTime &now)
+{
+    return m_record.Rename(now, m_parts.format);
 }
 
 } // namespace vorlund
