@@ -124,7 +124,7 @@ run() {
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-spread() { sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo ".." hi }'; }
+spread() { sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f..%.3f\n", lo, hi }'; }
 
 bare_pipeline() { # FILE ENCODER-SETTINGS
     echo "videotestsrc is-live=true pattern=ball" \
