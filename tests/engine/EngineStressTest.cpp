@@ -1,10 +1,13 @@
 // The detector on one thread and the UI-side writers on another, as in a running server.
 // Run under ThreadSanitizer too; the checks here catch torn frames and lost updates.
+#include "CellScoring.h"
 #include "FrameTestUtil.h"
 #include "MotionGrabber.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <random>
 #include <thread>
 
 using namespace vorlund;
@@ -133,3 +136,47 @@ TEST(EngineStress, SnapshotRequestIsNeverLostBetweenThreads)
 }
 
 } // namespace
+
+// Scoring threads take the automatic kernel on their first frame while another thread chooses
+// kernels explicitly: each frame is scored whole by one kernel, and all kernels agree.
+TEST(EngineStress, KernelChoiceIsSafeWhileFramesAreScored)
+{
+    const int w = 160, h = 120;
+    Frame ref(w, h), cur(w, h);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto &b : ref.bytes)
+        b = static_cast<uint8_t>(byte(rng));
+    for (auto &b : cur.bytes)
+        b = static_cast<uint8_t>(byte(rng));
+    const auto plain = vorlund::test::ScoreCellsPlain(cur.bytes.data(), ref.bytes.data(), w, h, 40);
+
+    std::atomic<int> wrong { 0 };
+    std::atomic<bool> stop { false };
+    std::vector<std::thread> scorers;
+    for (int t = 0; t < 3; ++t)
+        scorers.emplace_back([&] {
+            for (int i = 0; i < 200 || !stop; ++i) {
+                CellScores scores;
+                ScoreCells(cur.bytes.data(), std::ptrdiff_t(w) * 3, ref.bytes.data(), w, h, 40,
+                           scores, nullptr);
+                for (int k = 0; k < 64; ++k)
+                    if (scores.BlobScore[k] != plain.BlobScore[k]
+                        || scores.changed[k] != plain.changed[k])
+                        ++wrong;
+            }
+        });
+    const KernelChoice choices[]
+        = { KernelChoice::Portable, KernelChoice::Ssse3, KernelChoice::Avx2, KernelChoice::Auto };
+    for (int i = 0; i < 400; ++i) {
+        const KernelChoice choice = choices[i % 4];
+        if (SelectRowMaskKernel(choice) && choice != KernelChoice::Auto) {
+            EXPECT_EQ(ActiveRowMaskKernel(), choice);
+        }
+    }
+    stop = true;
+    for (auto &t : scorers)
+        t.join();
+    SelectRowMaskKernel(KernelChoice::Auto);
+    EXPECT_EQ(wrong, 0);
+}
