@@ -76,11 +76,14 @@ protected:
     // The server's tick: answer requests; on WM_RELAY_RECONNECT connect again.
     void Pump()
     {
+        const bool addressKnown = direct->AddressReady() != 0;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         for (auto &crowd : crowds)
             crowd->Keep();
         for (uint32_t m : std::exchange(sink.messages, {})) {
             seen.push_back(m);
+            if (m == WM_RELAY_RECONNECT && addressKnown)
+                ++laterPasses;
             if (m == WM_RELAY_RECONNECT && !stopReconnecting)
                 ConnectRelay();
         }
@@ -172,6 +175,9 @@ protected:
     std::vector<std::unique_ptr<test::IdleCrowd>> crowds;
     RecordingSink sink;
     std::vector<uint32_t> seen;
+    // Reconnect messages that came in a pump which began with the relay's address known: a
+    // reconnect pass, not the lookup's answer (which turns the address ready as it posts).
+    int laterPasses = 0;
     bool stopReconnecting = false;
     int holdBack = 0;
     std::unique_ptr<relay::RelayService> relay;
@@ -257,11 +263,10 @@ TEST_F(RelayTest, ViewerReachesTheServerByIdAndUnknownIdsAreRefused)
 TEST_F(RelayTest, LookupBringsTheLinkUpAtOnce)
 {
     Setup(kPassword);
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(ConnectRelay());
     ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(std::count(seen.begin(), seen.end(), WM_RELAY_RECONNECT), 1);
+    EXPECT_EQ(laterPasses, 0);
     auto viewer = Viewer();
     EXPECT_TRUE(ViewerGetsFrames(*viewer, 1));
 }
