@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CameraTypes.h"
 #include "FrameRows.h"
 #include "Messages.h"
 
@@ -15,14 +16,7 @@
 
 namespace vorlund {
 
-inline constexpr int kMaxCameras = 4;
-inline constexpr int kCells = 64;
 inline constexpr size_t kFrameBufferSize = 1253824;
-inline constexpr int kMaxFrameWidth = 720;
-inline constexpr int kMaxFrameHeight = 576;
-
-// Per-camera arrays are indexed by the camera number 1..4; entry 0 is unused.
-template <typename T> using PerCamera = std::array<T, kMaxCameras + 1>;
 
 // What a still frame is: the camera and kind of the request it answered, and its geometry, as
 // the detector copied it. Kept with the buffer under the same lock, so a picture is filed under
@@ -37,13 +31,7 @@ struct StillInfo
     size_t Length = 0;
     double SampleTime = 0.0;
 };
-using ZoneMaskBytes = std::array<uint8_t, kCells>;
 using CellFlags = std::array<std::atomic<uint8_t>, kCells>;
-
-inline bool IsCamera(int camera)
-{
-    return camera >= 1 && camera <= kMaxCameras;
-}
 
 // The one record of capture-engine state, shared by the streaming thread (the motion detector,
 // CMotionGrabber::BufferCB and what it calls) and the UI thread (everything else: the topics,
