@@ -174,9 +174,19 @@ struct SuperEntry
 // ---------------------------------------------------------------------------------------------
 // The reserved-index layout.
 
+// The position in `frames` (in file order) of the frame whose header is at `header`.
+std::optional<size_t> FrameAt(const std::vector<DataChunk> &frames, uint64_t header)
+{
+    const auto it = std::lower_bound(frames.begin(), frames.end(), header,
+                                     [](const DataChunk &c, uint64_t at) { return c.offset < at; });
+    if (it == frames.end() || it->offset != header)
+        return std::nullopt;
+    return size_t(it - frames.begin());
+}
+
 // Whether every entry of an index chunk names a complete frame of the walk (data offset and
-// size word); the positions of those frames in `frames` (in file order) go into `listed`.
-// Nothing when the entries cannot be read.
+// size word); the positions of those frames in `frames` go into `listed`. Nothing when the
+// entries cannot be read.
 std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
                                 const std::vector<DataChunk> &frames, std::vector<size_t> &listed)
 {
@@ -188,17 +198,35 @@ std::optional<bool> EntriesHold(ByteSource &file, const FoundIndex &ix,
         if (!file.ReadExact(ix.offset + 32 + 8 * uint64_t(e), entries, 8 * size_t(n)))
             return std::nullopt;
         for (uint32_t j = 0; j < n; ++j) {
-            const uint64_t header = ix.base + Le32(entries + 8 * j) - 8;
-            const auto it
-                = std::lower_bound(frames.begin(), frames.end(), header,
-                                   [](const DataChunk &c, uint64_t at) { return c.offset < at; });
-            if (it == frames.end() || it->offset != header
-                || it->size != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
+            const std::optional<size_t> at = FrameAt(frames, ix.base + Le32(entries + 8 * j) - 8);
+            if (!at || frames[*at].size != (Le32(entries + 8 * j + 4) & ~kNotKeyBit))
                 return false;
-            listed.push_back(size_t(it - frames.begin()));
+            listed.push_back(*at);
         }
     }
     return true;
+}
+
+// Whether the index chunks kept (`kept`: frame positions), rebuilt and appended name every
+// complete frame exactly once, and the frame total counts each of them once.
+bool IndexesEachFrameOnce(const std::vector<DataChunk> &frames, const std::vector<size_t> &kept,
+                          std::span<const DataChunk> rebuilt, std::span<const DataChunk> appended,
+                          uint64_t total)
+{
+    std::vector<uint8_t> named(frames.size(), 0);
+    auto name = [&](std::optional<size_t> i) { return i && *i < named.size() && named[*i]++ == 0; };
+    for (const size_t i : kept) {
+        if (!name(i))
+            return false;
+    }
+    for (const std::span<const DataChunk> built : { rebuilt, appended }) {
+        for (const DataChunk &c : built) {
+            if (!name(FrameAt(frames, c.offset)))
+                return false;
+        }
+    }
+    return total == frames.size()
+        && std::all_of(named.begin(), named.end(), [](uint8_t n) { return n == 1; });
 }
 
 RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const ProgressFn &progress)
@@ -229,6 +257,7 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
     bool firstValid = false;
     uint64_t firstDataIndex = std::numeric_limits<uint64_t>::max();
     std::vector<size_t> listed;
+    std::vector<size_t> kept; // the frames the index chunks that count list
     for (const FoundIndex &ix : seg.indexes) {
         if (ix.offset != fixed::kFirstIndex)
             firstDataIndex = std::min(firstDataIndex, ix.offset);
@@ -242,18 +271,22 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
         firstValid |= ix.offset == fixed::kFirstIndex;
         for (const size_t i : listed)
             covered[i] = true;
+        kept.insert(kept.end(), listed.begin(), listed.end());
         const uint32_t room
             = ix.offset == fixed::kFirstIndex ? fixed::kFirstIndexRoom : ix.size + 8;
         supers.push_back({ ix.offset, room, ix.entries });
     }
 
-    // The frames before the first index chunk in the data belong to the room at 0x8000.
+    // The frames before the first index chunk in the data belong to the room at 0x8000, unless
+    // an index chunk lists them already (a writer may put one after the frames it lists).
     std::vector<DataChunk> rebuilt;
     for (size_t i = 0; !firstValid && i < chunks.size(); ++i) {
         const DataChunk &c = chunks[i];
         if (c.offset >= firstDataIndex || rebuilt.size() == fixed::kFirstIndexCapacity
             || c.offset + 8 - fixed::kData > kMax32)
             break;
+        if (covered[i])
+            continue;
         rebuilt.push_back(c);
         covered[i] = true;
     }
@@ -271,7 +304,11 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
     const bool fitsLegacy = chunks.empty() || chunks.back().offset <= kMax32;
     const bool appendIdx1 = idx1At == 0 && fitsLegacy;
     Closing closing;
-    if (!CloseTail(closing, walk.tail, plan.oldSize, 16, appendIdx1 || !uncovered.empty())) {
+    const bool appending = appendIdx1 || !uncovered.empty();
+    if (walk.zeroTail) {
+        // A zero pad at the end stays; appended chunks start at the next boundary past it.
+        closing.appendAt = appending ? Align(plan.oldSize, 16) : plan.oldSize;
+    } else if (!CloseTail(closing, walk.tail, plan.oldSize, 16, appending)) {
         plan.status = PlanStatus::NotRepairable;
         return plan;
     }
@@ -299,6 +336,11 @@ RepairPlan PlanFixed(ByteSource &damaged, std::span<const uint8_t> tmpl, const P
     uint64_t frames = 0;
     for (const SuperEntry &s : supers)
         frames += s.duration;
+    // A frame indexed twice would be played twice; such a plan is not written.
+    if (!IndexesEachFrameOnce(chunks, kept, rebuilt, uncovered, frames)) {
+        plan.status = PlanStatus::IndexMismatch;
+        return plan;
+    }
     plan.frames = frames;
     EmitFrames(progress, frames);
 

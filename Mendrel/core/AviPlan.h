@@ -18,6 +18,7 @@ enum class PlanStatus {
     NotRepairable, // neither layout, or a header that cannot be used
     WrongGoodFile, // the damaged header is unreadable and the good file's cannot stand in
     TooManyIndexes, // the super index has no room for every index chunk
+    IndexMismatch, // the index chunks would not name every frame exactly once
     ReadError,
 };
 

@@ -89,6 +89,8 @@ RepairOutcome FromPlan(const RepairPlan &plan)
         return Outcome(RepairStatus::WrongGoodFile, kWrongGoodFile);
     case PlanStatus::TooManyIndexes:
         return Outcome(RepairStatus::TooManyIndexes, kTooManyIndexes);
+    case PlanStatus::IndexMismatch:
+        return Outcome(RepairStatus::IndexMismatch, kIndexMismatch);
     case PlanStatus::ReadError:
         return Outcome(RepairStatus::FileError, kFileError);
     }

@@ -25,6 +25,8 @@ inline constexpr std::string_view kWrongGoodFile
       "Please select a different good file. The damaged file was left unchanged.";
 inline constexpr std::string_view kTooManyIndexes
     = "The file holds more index chunks than its header can list.\nIt was left unchanged.";
+inline constexpr std::string_view kIndexMismatch
+    = "The file's index chunks would not list every frame exactly once.\nIt was left unchanged.";
 inline constexpr std::string_view kNoSpace
     = "There is not enough disk space to repair this file.\nIt was left unchanged.";
 inline constexpr std::string_view kFileError
@@ -51,6 +53,7 @@ enum class RepairStatus {
     NotRepairable,
     WrongGoodFile,
     TooManyIndexes,
+    IndexMismatch,
     NoSpace,
     FileError,
 };

@@ -261,6 +261,7 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
     // grid counts; any other chunk that fits is stepped over whole, wherever it starts.
     uint64_t p = fixed::kData;
     uint64_t noChunk = 0; // start of bytes that belong to no chunk, 0 when none
+    bool onlyZeros = true; // whether those bytes are all zero
     for (;;) {
         uint8_t h[32] = {};
         const size_t have = p + 8 <= size ? file.ReadAt(p, h, sizeof h) : 0;
@@ -274,13 +275,19 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
         const bool index = h[0] == 'i' && h[1] == 'x' && IsDigit(h[2]) && IsDigit(h[3]);
         const bool known = frame || index || IsFourCC(h, "idx1") || IsFourCC(h, "JUNK");
         if (!known || p + 8 + uint64_t(chunkSize) > size) {
-            if (noChunk == 0)
+            if (noChunk == 0) {
                 noChunk = p;
-            p = onGrid ? p + 16 : Align(p, 16);
+                onlyZeros = true;
+            }
+            const uint64_t next = onGrid ? p + 16 : Align(p, 16);
+            onlyZeros = onlyZeros
+                && std::all_of(h, h + std::min<uint64_t>(next - p, have),
+                               [](uint8_t b) { return b == 0; });
+            p = next;
             continue;
         }
-        // A run shorter than a chunk header stays as it is.
-        for (uint64_t at = noChunk; noChunk != 0 && p - at >= 8;) {
+        // A run shorter than a chunk header stays as it is, and so does a writer's zero pad.
+        for (uint64_t at = noChunk; noChunk != 0 && !onlyZeros && p - at >= 8;) {
             const uint64_t body = std::min<uint64_t>(p - at - 8, 0xFFFFFFF0u);
             r.junk.push_back({ at, uint32_t(body) });
             at += 8 + body;
@@ -303,8 +310,19 @@ WalkResult WalkFixedLayout(ByteSource &file, uint32_t compression)
         }
         p += 8 + uint64_t(chunkSize) + (chunkSize & 1);
     }
-    // What follows the last complete chunk was cut off by the crash.
-    r.tail = noChunk != 0 ? noChunk : p;
+    // What follows the last complete chunk was cut off by the crash, unless it is zeros only: a
+    // pad, left as it is.
+    const uint64_t from = noChunk != 0 ? noChunk : p;
+    bool zeros = (noChunk == 0 || onlyZeros) && !r.readError;
+    if (zeros && p < size) {
+        // Fewer than 8 bytes were left unread.
+        uint8_t rest[8] = {};
+        const size_t left = size_t(std::min<uint64_t>(size - p, sizeof rest));
+        zeros = file.ReadAt(p, rest, left) == size - p
+            && std::all_of(rest, rest + left, [](uint8_t b) { return b == 0; });
+    }
+    r.tail = from;
+    r.zeroTail = zeros && from < size;
     seg.endChunk = r.chunks.size();
     return r;
 }

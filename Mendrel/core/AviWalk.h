@@ -39,7 +39,8 @@ struct Segment
     std::vector<FoundIndex> indexes;
 };
 
-// Bytes that belong to no chunk (between resynchronised chunks) get a JUNK header.
+// Bytes that belong to no chunk (between resynchronised chunks) get a JUNK header; in the
+// reserved-index layout a run of zero bytes alone (a writer's pad) stays as it is.
 struct JunkRun
 {
     uint64_t offset = 0;
@@ -54,6 +55,9 @@ struct WalkResult
     // The first byte past the last complete chunk; a chunk cut off by the crash starts here.
     // May lie past the end of the file by a missing pad.
     uint64_t tail = 0;
+    // The bytes from the tail to the end are all zero: a writer's pad, not a cut-off chunk (the
+    // reserved-index layout only).
+    bool zeroTail = false;
     bool readError = false;
 };
 

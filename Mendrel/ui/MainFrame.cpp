@@ -7,11 +7,90 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+namespace {
+
+// The edit and print buttons have no standard picture; these are drawn on a 16-unit grid at
+// twice the size, so a missing icon theme never leaves a button blank.
+QIcon DrawnIcon(int id)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(2, 2);
+    const QPen ink(QColor(40, 40, 40), 1.0);
+    const QColor paper(250, 250, 250);
+    auto page = [&](QRectF r) {
+        p.setPen(ink);
+        p.setBrush(paper);
+        p.drawRect(r);
+        for (qreal y = r.top() + 3; y < r.bottom() - 1; y += 2)
+            p.drawLine(QPointF(r.left() + 2, y), QPointF(r.right() - 2, y));
+    };
+    switch (id) {
+    case 57635: // cut: scissors
+        p.setPen(QPen(QColor(40, 40, 40), 1.2));
+        p.drawLine(QPointF(5, 1.5), QPointF(10, 11));
+        p.drawLine(QPointF(11, 1.5), QPointF(6, 11));
+        p.setPen(QPen(QColor(30, 60, 160), 1.4));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(4.5, 12.5), 2.5, 2.5);
+        p.drawEllipse(QPointF(11.5, 12.5), 2.5, 2.5);
+        break;
+    case 57634: // copy: two pages
+        page(QRectF(1.5, 1.5, 8, 10));
+        page(QRectF(6.5, 4.5, 8, 10));
+        break;
+    case 57637: // paste: a page on a clipboard
+        p.setPen(ink);
+        p.setBrush(QColor(190, 140, 70));
+        p.drawRect(QRectF(1.5, 2.5, 10, 12));
+        p.setBrush(QColor(160, 160, 160));
+        p.drawRect(QRectF(4.5, 1.5, 4, 2));
+        page(QRectF(6.5, 6.5, 8, 8));
+        break;
+    case 57607: // print: a printer with its sheet
+        page(QRectF(4.5, 1.5, 7, 6));
+        p.setPen(ink);
+        p.setBrush(QColor(170, 170, 170));
+        p.drawRoundedRect(QRectF(1.5, 6.5, 13, 6), 1, 1);
+        p.setBrush(paper);
+        p.drawRect(QRectF(4.5, 10.5, 7, 4));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(40, 160, 40));
+        p.drawRect(QRectF(12, 8, 1.5, 1.5));
+        break;
+    default:
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+QIcon ButtonIcon(const QStyle *style, int id)
+{
+    switch (id) {
+    case 57600:
+        return style->standardIcon(QStyle::SP_FileIcon);
+    case 57601:
+        return style->standardIcon(QStyle::SP_DialogOpenButton);
+    case 57603:
+        return style->standardIcon(QStyle::SP_DialogSaveButton);
+    case 57664:
+        return style->standardIcon(QStyle::SP_MessageBoxInformation);
+    default:
+        return DrawnIcon(id);
+    }
+}
+
+} // namespace
 
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
@@ -159,6 +238,13 @@ void CMainFrame::CreateActions()
 
     m_toolBar = addToolBar(tr("Toolbar"));
     m_toolBar->setObjectName(QStringLiteral("128"));
+    // Pictures only; the words stay in the tooltips and the message pane.
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolBar->setIconSize(QSize(16, 16));
+    for (QAction *a : { fileNew, repair, save, cut, copy, paste, print, about }) {
+        a->setIcon(ButtonIcon(style(), a->objectName().toInt()));
+        a->setIconVisibleInMenu(false);
+    }
     m_toolBar->addActions({ fileNew, repair, save });
     m_toolBar->addSeparator();
     m_toolBar->addActions({ cut, copy, paste });

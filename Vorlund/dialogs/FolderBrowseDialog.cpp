@@ -4,8 +4,10 @@
 #include "FolderRules.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -40,19 +42,47 @@ CFolderBrowseDialog::CFolderBrowseDialog(const QString &caption, const QString &
             &CFolderBrowseDialog::OnSelectionChanged);
     connect(m_edit, &QLineEdit::textChanged, this,
             [this](const QString &text) { m_ok->setEnabled(!text.isEmpty()); });
+    connect(m_model, &QFileSystemModel::directoryLoaded, this,
+            &CFolderBrowseDialog::OnDirectoryLoaded);
+    // Once the user picks or types, a late load moves nothing.
+    connect(m_tree, &QAbstractItemView::pressed, this, [this] { m_pendingStart.clear(); });
+    connect(m_edit, &QLineEdit::textEdited, this, [this] { m_pendingStart.clear(); });
 }
 
 void CFolderBrowseDialog::OnInitDialog()
 {
     const QString start = m_start.empty() ? QDir::currentPath() : FromUtf8(m_start);
     m_edit->setText(start);
-    const QModelIndex index = m_model->index(start);
-    if (index.isValid()) {
-        m_tree->setCurrentIndex(index);
-        m_tree->scrollTo(index);
-    }
+    // The model lists folders in the background: the start folder is selected once the
+    // folder holding it is loaded (and again on every load until then).
+    m_pendingStart = QDir::cleanPath(start);
+    SelectStart();
     m_edit->setText(start);
     CIdleDlg::OnInitDialog();
+}
+
+void CFolderBrowseDialog::OnDirectoryLoaded(const QString &folder)
+{
+    if (m_pendingStart.isEmpty())
+        return;
+    const QString parent = QFileInfo(m_pendingStart).path();
+    SelectStart();
+    if (QDir::cleanPath(folder) == parent) {
+        // The model sorts what it loaded after this signal; select once more after that.
+        QTimer::singleShot(0, this, [this] {
+            SelectStart();
+            m_pendingStart.clear();
+        });
+    }
+}
+
+void CFolderBrowseDialog::SelectStart()
+{
+    const QModelIndex index = m_model->index(m_pendingStart);
+    if (!index.isValid())
+        return;
+    m_tree->setCurrentIndex(index);
+    m_tree->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void CFolderBrowseDialog::OnSelectionChanged()

@@ -33,10 +33,13 @@ protected:
 
 private:
     void OnSelectionChanged();
+    void OnDirectoryLoaded(const QString &folder);
+    void SelectStart();
 
     INotifier &m_notifier;
     std::string m_start;
     std::string m_path;
+    QString m_pendingStart; // selected when the model has loaded it; empty once done
     QFileSystemModel *m_model;
     QTreeView *m_tree;
     QLineEdit *m_edit;

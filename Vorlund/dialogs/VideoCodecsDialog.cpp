@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -309,13 +310,13 @@ CCodecProperties::CCodecProperties(INotifier &notifier, const std::string &codec
     : CIdleDlg(0, parent), m_notifier(notifier)
 {
     setWindowTitle("Configure " + FromUtf8(codecName));
-    auto *scroll = new QScrollArea(this);
-    m_form = new QWidget(scroll);
+    m_scroll = new QScrollArea(this);
+    m_form = new QWidget(m_scroll);
     new QFormLayout(m_form);
-    scroll->setWidget(m_form);
-    scroll->setWidgetResizable(true);
+    m_scroll->setWidget(m_form);
+    m_scroll->setWidgetResizable(true);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(scroll);
+    layout->addWidget(m_scroll);
     layout->addWidget(MakeOkCancel(this));
 }
 
@@ -342,8 +343,27 @@ void CCodecProperties::OnInitDialog()
             form->addRow(FromUtf8(p.nick) + ":", editor);
             m_editors.push_back(editor);
         }
+        FitRows(kRowsShown);
     }
     UpdateData(false);
+}
+
+void CCodecProperties::FitRows(int rows)
+{
+    auto *form = static_cast<QFormLayout *>(m_form->layout());
+    const QMargins margins = form->contentsMargins();
+    int height = margins.top() + margins.bottom();
+    for (int row = 0; row < std::min(rows, form->rowCount()); ++row) {
+        int tallest = 0;
+        for (const auto role : { QFormLayout::LabelRole, QFormLayout::FieldRole })
+            if (const QLayoutItem *item = form->itemAt(row, role))
+                tallest = std::max(tallest, item->sizeHint().height());
+        height += tallest + (row > 0 ? form->verticalSpacing() : 0);
+    }
+    const int frame = 2 * m_scroll->frameWidth();
+    // Room for the scroll bar, so that no row needs scrolling sideways.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_scroll);
+    m_scroll->setMinimumSize(m_form->sizeHint().width() + frame + bar, height + frame);
 }
 
 bool CCodecProperties::DoDataExchange(bool save)

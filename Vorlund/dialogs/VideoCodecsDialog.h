@@ -18,6 +18,7 @@ class QListWidgetItem;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
+class QScrollArea;
 class QValidator;
 
 namespace vorlund {
@@ -98,7 +99,12 @@ protected:
     void OnInitDialog() override;
 
 private:
+    static constexpr int kRowsShown = 10; // the rest scroll
+    // The list opens tall enough for this many rows, and wide enough for every row.
+    void FitRows(int rows);
+
     INotifier &m_notifier;
+    QScrollArea *m_scroll;
     QWidget *m_form;
     std::vector<QWidget *> m_editors; // parallel to Properties once built
 };

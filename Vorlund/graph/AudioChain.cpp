@@ -183,7 +183,8 @@ int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices)
         if (made.status == CreateFilterStatus::Ok)
             parts.m_pAudioControl = IAudioFilterControl(made.element.get());
         else
-            build.ErrBox("Could not create Vorlund_Audio filter.\r\nIs VorlundAudio.ax registered?");
+            build.ErrBox("Could not create Vorlund_Audio filter.\r\nIs the VorlundAudio plugin "
+                         "(libVorlundAudio.so) in the program's plugin folder?");
     }
     // A source whose sound is not recorded stays bound but out of the pipeline: left
     // unlinked, a live source would stop the whole graph with not-linked.

@@ -128,7 +128,8 @@ int CaptureGraph::BuildDeviceStage()
     if (DeviceProbe) {
         m_parts.m_pTee = build.Add("tee", names::kTee);
         if (!m_parts.m_pTee) {
-            build.Box("Could not create Tfilter.\nIs DirectX 8 installed?");
+            build.Box("Could not create Tfilter.\nIs GStreamer's core (libgstreamer1.0-0) "
+                      "installed?");
             return kGraphFailed;
         }
         if (!Link(m_parts.m_pCaptureFormat.get(), m_parts.m_pTee.get()))
@@ -189,7 +190,8 @@ int CaptureGraph::BuildCapturePin(GstElement *&capturePin)
     // An encoder board's program stream: its decoded picture passes "VorlundAVI3", open.
     ElementRef avi3 = build.Add(IAviFilterControl::kFactoryName, names::kAvi3);
     if (!avi3) {
-        build.Box("Could not create VorlundAVI3 filter.\r\nIs VorlundAVI.ax registered?");
+        build.Box("Could not create VorlundAVI3 filter.\r\nIs the VorlundAVI plugin "
+                  "(libVorlundAVI.so) in the program's plugin folder?");
         return kGraphFailed;
     }
     IAviFilterControl control(avi3.get());

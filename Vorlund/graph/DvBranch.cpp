@@ -28,7 +28,8 @@ int BuildDvFrontEnd(const GraphBuild &build)
     }
     ElementRef avi2 = build.Add(IAviFilterControl::kFactoryName, names::kAvi2);
     if (!avi2) {
-        build.Box("Could not create VorlundAVI2 filter.\r\nIs VorlundAVI.ax registered?");
+        build.Box("Could not create VorlundAVI2 filter.\r\nIs the VorlundAVI plugin "
+                  "(libVorlundAVI.so) in the program's plugin folder?");
         return kGraphFailed;
     }
     IAviFilterControl control(avi2.get());

@@ -19,9 +19,9 @@ inline constexpr std::string_view kMpeg2AdviceText
       "Encoder board.\r\nPlease install an MPEG-2 Decoder filter and run Vorlund again.\r\n"
       "The Debian package gstreamer1.0-libav brings one (avdec_mpeg2video).";
 inline constexpr std::string_view kNoCodecText
-    = "Could not find Video Codec. (Microsoft MPEG-4 v2 is the default)\r\nPlease choose a "
-      "different Video Compression Codec or see\r\nthe README.txt file in Vorlund directory for "
-      "information\r\non how to re-install the MPEG-4 codecs.";
+    = "Could not find Video Codec. (Microsoft MPEG-4 Video Codec V3 is the default)\r\nPlease "
+      "choose a different Video Compression Codec or see\r\nthe section \"What it does not do\" "
+      "of Vorlund's README.md for\r\nthe MPEG-4 encoders (Debian package gstreamer1.0-libav).";
 inline constexpr std::string_view kOutputStreamText
     = "Could not create output stream.\r\nTry a different Video Compressor.\r\nAlso, check the "
       "Video Format...the max. resolution supported\r\nis 720 x 576.";

@@ -43,7 +43,8 @@ int RecordBranch::BuildGate(const GraphBuild &build, GstElement *capturePin, boo
     }
     ElementRef avi = build.Add(IAviFilterControl::kFactoryName, names::kAvi);
     if (!avi) {
-        build.Box("Could not create VorlundAVI filter.\r\nIs VorlundAVI.ax registered?");
+        build.Box("Could not create VorlundAVI filter.\r\nIs the VorlundAVI plugin "
+                  "(libVorlundAVI.so) in the program's plugin folder?");
         return kGraphFailed;
     }
     parts.m_pAviControl = IAviFilterControl(avi.get());

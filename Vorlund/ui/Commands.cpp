@@ -104,8 +104,10 @@ constexpr HelpRow kHelp[] = {
       "advanced, Windows Media Profiles are straight forward to\n"
       "use and offer better video quality compared to MPEG-4.\n"
       "\n"
-      "By default, Vorlund uses the WMVideo9 Encoder filter which\n"
-      "is configurable and offers good quality and performance.\n"
+      "By default, Vorlund asks for the WMVideo9 Encoder, which\n"
+      "does not exist on Linux: it records with the MPEG-4 V3\n"
+      "encoder instead, with the WMVideo9 settings' bit rate,\n"
+      "key distance and quality.\n"
       "You may also use third-party video filters such as 3ivx, DivX,\n"
       "Dicas, etc, if installed.\n" },
     { 157, -1, "Video Crossbar",

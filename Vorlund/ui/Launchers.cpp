@@ -17,16 +17,35 @@ bool IsProgram(const std::filesystem::path &p)
 
 ToolLaunchers::ToolLaunchers(std::filesystem::path workingFolder,
                              std::filesystem::path programFolder, INotifier &notifier,
-                             IDesktop &desktop, std::filesystem::path tutorialPage)
+                             IDesktop &desktop)
     : m_workingFolder(std::move(workingFolder)), m_programFolder(std::move(programFolder)),
-      m_notifier(notifier), m_desktop(desktop), m_tutorialPage(std::move(tutorialPage))
+      m_notifier(notifier), m_desktop(desktop)
 { }
+
+std::optional<std::filesystem::path>
+ToolLaunchers::FindOnlineHelp(const std::filesystem::path &programFolder)
+{
+    if (programFolder.empty())
+        return std::nullopt;
+    const std::filesystem::path candidates[] = {
+        programFolder / kOnlineHelpPage,
+        programFolder.parent_path() / "lib/vorlund" / kOnlineHelpPage,
+    };
+    std::error_code ec;
+    for (const std::filesystem::path &p : candidates)
+        if (std::filesystem::is_regular_file(p, ec))
+            return p;
+    return std::nullopt;
+}
 
 void ToolLaunchers::OpenOnlineHelp()
 {
-    std::error_code ec;
-    if (!m_tutorialPage.empty() && std::filesystem::is_regular_file(m_tutorialPage, ec))
-        OpenDocumentOrSay(m_desktop, m_notifier, m_tutorialPage);
+    const std::optional<std::filesystem::path> page = FindOnlineHelp(m_programFolder);
+    if (!page) {
+        m_notifier.ShowMessage("Vorlund Online Help page does not exist.", kPlainCaption);
+        return;
+    }
+    OpenDocumentOrSay(m_desktop, m_notifier, *page);
 }
 
 std::optional<std::filesystem::path>

@@ -74,8 +74,7 @@ int main(int argc, char **argv)
                                  ? std::filesystem::path()
                                  : theApp.WorkingFolder / vorlund::kProfileFileName);
     vorlund::QtDesktop desktop;
-    vorlund::ToolLaunchers launchers(theApp.WorkingFolder, theApp.ProgramFolder, notifier, desktop,
-                                     VORLUND_TUTORIAL_PAGE);
+    vorlund::ToolLaunchers launchers(theApp.WorkingFolder, theApp.ProgramFolder, notifier, desktop);
 
     vorlund::CMainFrame frame(profile, launchers);
     vorlund::ServerNotifier serverNotifier(&frame);

@@ -4,6 +4,9 @@
 #include "Notifier.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTreeView>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,8 +24,7 @@ class CmyFileDialog : public QFileDialog
 {
 public:
     CmyFileDialog(QWidget *parent, const std::filesystem::path &folder,
-                  const std::filesystem::path &recordingNow, INotifier &notifier,
-                  IDesktop &desktop)
+                  const std::filesystem::path &recordingNow, INotifier &notifier, IDesktop &desktop)
         : QFileDialog(parent, "Play Video", QString::fromStdString(folder.string()),
                       "Video files (*.avi *.wmv *.mp4)"),
           m_recordingNow(recordingNow), m_notifier(notifier), m_desktop(desktop)
@@ -31,6 +33,18 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setSizeGripEnabled(true);
         resize(sizeHint() + QSize(120, 80));
+        // Size, type and date get room for their whole text once a folder is listed (after
+        // the model's own sorting, hence queued).
+        auto *list = findChild<QTreeView *>();
+        auto *model = list ? qobject_cast<QFileSystemModel *>(list->model()) : nullptr;
+        if (model)
+            connect(
+                model, &QFileSystemModel::directoryLoaded, list,
+                [list] {
+                    for (int column = 1; column < list->header()->count(); ++column)
+                        list->resizeColumnToContents(column);
+                },
+                Qt::QueuedConnection);
     }
 
 protected:

@@ -5,9 +5,13 @@
 #include <QAbstractButton>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMetaMethod>
+#include <QScreen>
 #include <QShowEvent>
 #include <QWhatsThis>
+
+#include <algorithm>
 
 namespace vorlund {
 
@@ -32,6 +36,30 @@ int IdOf(const QWidget *w)
 }
 
 } // namespace
+
+void FitWindowToLayout(QWidget &window)
+{
+    // A size the program or the user chose stays.
+    if (window.testAttribute(Qt::WA_Resized))
+        return;
+    QLayout *layout = window.layout();
+    if (!layout)
+        return;
+    layout->activate();
+    QSize want = window.sizeHint().expandedTo(window.minimumSizeHint());
+    // The caption's text, with room for its icon and buttons.
+    const QFontMetrics metrics = window.fontMetrics();
+    want.setWidth(std::max(want.width(),
+                           metrics.horizontalAdvance(window.windowTitle()) + 6 * metrics.height()));
+    if (layout->hasHeightForWidth())
+        want.setHeight(std::max(want.height(), layout->totalHeightForWidth(want.width())));
+    want = want.expandedTo(window.size());
+    if (const QScreen *screen = window.screen())
+        want = want.boundedTo(screen->availableGeometry().size());
+    window.resize(want);
+    // Still Qt's own choice: a later show may fit again.
+    window.setAttribute(Qt::WA_Resized, false);
+}
 
 CIdleDlg::CIdleDlg(int templateId, QWidget *parent) : QDialog(parent)
 {
@@ -148,13 +176,23 @@ void CIdleDlg::OnControlChanged()
     UpdateDialogControls();
 }
 
-void CIdleDlg::showEvent(QShowEvent *event)
+void CIdleDlg::setVisible(bool visible)
 {
-    if (!event->spontaneous()) {
+    // Filled before Qt shows the controls and sizes the window, so both include what
+    // OnInitDialog adds.
+    if (visible && !isVisible()) {
         OnInitDialog();
         ConnectChangeSignals();
         UpdateDialogControls();
     }
+    QDialog::setVisible(visible);
+}
+
+void CIdleDlg::showEvent(QShowEvent *event)
+{
+    // The base places the window after this, at its final size.
+    if (!event->spontaneous())
+        FitWindowToLayout(*this);
     QDialog::showEvent(event);
 }
 

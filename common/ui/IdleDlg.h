@@ -10,6 +10,10 @@
 
 namespace vorlund {
 
+// Grows a window that Qt sized by itself to what its layout asks for now (with its title
+// text), never beyond the available screen.
+void FitWindowToLayout(QWidget &window);
+
 // Base of the settings dialogs. Its contract:
 // - the caller fills the dialog's public value fields, runs it (exec) and reads the fields
 //   back only when it returned Accepted;
@@ -49,6 +53,7 @@ public:
     int ControlId(const QWidget *widget) const;
 
     void accept() override;
+    void setVisible(bool visible) override;
 
 protected:
     // Every child with this id is enabled exactly when the condition holds. Controls without

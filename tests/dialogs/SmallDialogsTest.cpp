@@ -5,9 +5,12 @@
 #include "ServerFixture.h"
 
 #include <QCheckBox>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimeEdit>
+#include <QTreeView>
 
 namespace vorlund {
 namespace {
@@ -282,6 +285,35 @@ TEST_F(SmallDialogTest, FolderPickerAcceptsCreatesRefuses)
             dialog.reject();
     }
     EXPECT_TRUE(std::filesystem::is_directory(missing));
+}
+
+// The tree opens on the start folder, selected and in view, however deep it lies.
+TEST_F(SmallDialogTest, FolderPickerOpensOnTheStartFolder)
+{
+    TempFolder temp;
+    std::filesystem::path deep = temp.path;
+    for (const char *level : { "b", "c", "d", "e" }) {
+        for (int i = 0; i < 30; ++i) // siblings, so the start is far down the list
+            std::filesystem::create_directories(deep / ("sibling" + std::to_string(i)));
+        deep /= level;
+    }
+    std::filesystem::create_directories(deep);
+    RecordingNotifier notifier;
+    CFolderBrowseDialog dialog("Browse for Folder", "Select a directory...", deep.string(),
+                               notifier);
+    dialog.show();
+    auto *tree = Find<QTreeView>(dialog, 14145);
+    auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+    ASSERT_NE(model, nullptr);
+    const QString start = QString::fromStdString(deep.string());
+    const auto shown = [&] {
+        const QModelIndex current = tree->currentIndex();
+        return model->filePath(current) == start
+            && tree->viewport()->rect().contains(tree->visualRect(current));
+    };
+    EXPECT_TRUE(QTest::qWaitFor(shown, 10000));
+    EXPECT_EQ(Edit(dialog, 14148)->text(), start);
+    dialog.reject();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -131,19 +132,33 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
     std::vector<uint64_t> offsets;
     std::vector<uint32_t> sizes;
     const uint32_t perRoom = spec.perIndex > 0 ? uint32_t(spec.perIndex) : 4028;
+    const size_t finishedRooms = spec.finishedSegments < 0 ? std::numeric_limits<size_t>::max()
+                                                           : size_t(spec.finishedSegments);
+    // A room ahead of its frames is JUNK until its index is written; one after them is put down
+    // only when the segment is finished.
+    auto placeRoom = [&](IndexRoom &r, bool junk) {
+        r.at = f.size();
+        f.resize(r.at + r.room, 0);
+        if (junk) {
+            PutId(f, r.at, "JUNK");
+            Put32(f, r.at + 4, r.room - 8);
+        }
+        chunks.push_back({ r.at, r.room - 8, "ix00" });
+    };
     for (int i = 0; i < spec.frames; ++i) {
         if (rooms.back().frames.size() == perRoom && spec.perIndex > 0) {
-            const uint32_t room = uint32_t(Align16(32 + 8 * perRoom));
-            const uint64_t at = f.size();
-            f.resize(at + room, 0);
-            PutId(f, at, "JUNK");
-            Put32(f, at + 4, room - 8);
-            rooms.push_back({ at, room, {}, {} });
-            chunks.push_back({ at, room - 8, "ix00" });
+            if (spec.indexAfter && rooms.size() > 1 && rooms.size() <= finishedRooms)
+                placeRoom(rooms.back(), false);
+            rooms.push_back({ 0, uint32_t(Align16(32 + 8 * perRoom)), {}, {} });
+            if (!spec.indexAfter)
+                placeRoom(rooms.back(), true);
         }
-        // With pads, sizes step down so frames end at every offset within 16 bytes.
-        const uint32_t size
-            = spec.pads == FixedPads::None ? spec.frameBytes : spec.frameBytes - uint32_t(i % 16);
+        // With pads, sizes step down so frames end at every offset within 16 (or 8) bytes.
+        uint32_t size = spec.frameBytes;
+        if (spec.pads == FixedPads::ShortZeros)
+            size -= uint32_t(i % 8);
+        else if (spec.pads != FixedPads::None)
+            size -= uint32_t(i % 16);
         const uint64_t at = f.size();
         PutId(f, at, "00db");
         Put32(f, at + 4, size);
@@ -151,7 +166,7 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
         for (uint32_t b = 0; b < size; ++b)
             f[at + 8 + b] = uint8_t(i * 7 + b);
         chunks.push_back({ at, size, "00db" });
-        if (spec.pads == FixedPads::None) {
+        if (spec.pads == FixedPads::None || spec.pads == FixedPads::ShortZeros) {
             f.resize(size_t(Align16(f.size())), 0);
         } else {
             // A pad needs room for its header: at least 8 bytes to the boundary.
@@ -170,21 +185,30 @@ void WriteFixedFile(const fs::path &path, const FixedSpec &spec, std::vector<Fix
         offsets.push_back(at);
         sizes.push_back(size);
     }
-    const size_t finishedRooms
-        = spec.finishedSegments < 0 ? rooms.size() : size_t(spec.finishedSegments);
+    // A finished file has every index; the last one after its frames closes the data.
+    if (spec.indexAfter && spec.finished && rooms.size() > 1) {
+        IndexRoom &last = rooms.back();
+        last.room = uint32_t(Align16(32 + 8 * uint64_t(last.frames.size())));
+        placeRoom(last, false);
+    }
     for (size_t r = 0; r < rooms.size() && r < finishedRooms; ++r) {
         const IndexRoom &room = rooms[r];
-        const uint64_t base = r == 0 ? 0xFE00 : room.frames.front();
+        if (room.at == 0 || (r == 0 && spec.indexAfter && !spec.finished))
+            continue;
+        const bool repeat = spec.repeatIndex && r >= 2
+            && (r + 1 == rooms.size() || r + 1 == finishedRooms || rooms[r + 1].at == 0);
+        const IndexRoom &listed = repeat ? rooms[r - 1] : room;
+        const uint64_t base = r == 0 ? 0xFE00 : listed.frames.front();
         PutId(f, room.at, "ix00");
         Put32(f, room.at + 4, room.room - 8);
         f[room.at + 8] = 2;
         f[room.at + 11] = 1;
-        Put32(f, room.at + 12, uint32_t(room.frames.size()));
+        Put32(f, room.at + 12, uint32_t(listed.frames.size()));
         PutId(f, room.at + 16, "00db");
         Put32(f, room.at + 20, uint32_t(base));
-        for (size_t j = 0; j < room.frames.size(); ++j) {
-            Put32(f, room.at + 32 + 8 * j, uint32_t(room.frames[j] + 8 - base));
-            Put32(f, room.at + 36 + 8 * j, room.sizes[j]);
+        for (size_t j = 0; j < listed.frames.size(); ++j) {
+            Put32(f, room.at + 32 + 8 * j, uint32_t(listed.frames[j] + 8 - base));
+            Put32(f, room.at + 36 + 8 * j, listed.sizes[j]);
         }
     }
     if (spec.finished) {

@@ -39,6 +39,7 @@ enum class FixedPads {
     None, // nothing, or bare zeros when a frame ends off the boundary
     Junk, // a JUNK chunk (at least 8 bytes)
     Zeros, // as many zero bytes as such a JUNK chunk would take, with no header
+    ShortZeros, // 0 to 7 zero bytes, too few for a chunk header
 };
 
 struct FixedSpec
@@ -50,6 +51,11 @@ struct FixedSpec
     int perIndex = 0;
     // How many index segments were finished (their index written, 0x8000 first); -1: all.
     int finishedSegments = -1;
+    // Each index chunk after the room at 0x8000 follows the frames it lists, written once its
+    // segment is complete; the room at 0x8000 is filled only when the file is finished.
+    bool indexAfter = false;
+    // The last index chunk written lists the frames of the one before it again.
+    bool repeatIndex = false;
     bool finished = true; // header counts, super index and legacy index written at the end
     bool zeroHeader = false; // the header past the first 224 bytes was never written
     uint64_t cutBytes = 0; // bytes lost from the end
@@ -57,8 +63,20 @@ struct FixedSpec
     bool moviAt7FE0 = false; // the movi list right after the header, else at 0x7FF4
 };
 
-// A chunk the writer put down from 0xFE00 on, in file order; id "" marks zero pad bytes that
-// belong to no chunk (size: what a JUNK chunk over them would have).
+// 70 frames in segments of 20 whose index chunks follow them, the third listing the second's
+// frames again: a repair would index those twice.
+inline FixedSpec FramesIndexedTwice()
+{
+    return { .frames = 70,
+             .perIndex = 20,
+             .finishedSegments = 3,
+             .indexAfter = true,
+             .repeatIndex = true,
+             .finished = false };
+}
+
+// A chunk the writer put down from 0xFE00 on, in file order; id "" marks zero pad bytes of 8 or
+// more that belong to no chunk (size: what a JUNK chunk over them would have).
 struct FixedChunk
 {
     uint64_t offset = 0;

@@ -35,6 +35,7 @@ TEST(MendrelCommandLine, RepairsAndReportsByExitCode)
     WriteFixedFile(tmp / "good.avi", FixedSpec { .frames = 30 });
     WriteFixedFile(tmp / "damaged.avi", { .frames = 12, .finishedSegments = 0, .finished = false });
     WriteAll(tmp / "text.avi", std::vector<uint8_t>(70000, 'x'));
+    WriteFixedFile(tmp / "twice.avi", FramesIndexedTwice());
     const std::string dir = tmp.Path().string() + "/";
     const struct
     {
@@ -46,6 +47,9 @@ TEST(MendrelCommandLine, RepairsAndReportsByExitCode)
         { "--repair " + dir + "damaged " + dir + "good", 0,
           "Ready.\nWorking.\nBuilding frame index...\nframes = 12\nFinished.\n" },
         { "--repair " + dir + "text.avi " + dir + "good.avi", 1, "Ready.\nWorking.\nFinished.\n" },
+        // A plan that would index a frame twice is not written.
+        { "--repair " + dir + "twice.avi " + dir + "good.avi", 1,
+          "Ready.\nWorking.\nBuilding frame index...\nFinished.\n" },
         { "--repair " + dir + "missing.avi " + dir + "good.avi", 1, "Ready.\n" },
         { "--repair " + dir + "damaged.avi", 2, "" },
     };

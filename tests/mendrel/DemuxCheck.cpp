@@ -114,20 +114,34 @@ DemuxResult Demux(const std::filesystem::path &path, bool seekToMiddle)
     return result;
 }
 
-int64_t FfprobeVideoPackets(const std::filesystem::path &path)
+namespace {
+
+// One count ffprobe reports for the video stream: "packets" read, or "frames" decoded.
+int64_t FfprobeVideoCount(const std::filesystem::path &path, const std::string &what)
 {
-    const std::string command = "ffprobe -v error -select_streams v:0 -count_packets "
-                                "-show_entries stream=nb_read_packets -of csv=p=0 '"
-        + path.string() + "' 2>&1";
+    const std::string command = "ffprobe -v error -select_streams v:0 -count_" + what
+        + " -show_entries stream=nb_read_" + what + " -of csv=p=0 '" + path.string() + "' 2>&1";
     FILE *pipe = ::popen(command.c_str(), "r");
     char out[64] = {};
     const bool read = pipe && std::fgets(out, sizeof out, pipe) && std::fgetc(pipe) == EOF;
     // Anything but the one number is an error ffprobe reported.
     char *end = nullptr;
-    const long long packets = std::strtoll(out, &end, 10);
+    const long long count = std::strtoll(out, &end, 10);
     const bool ok
         = pipe && ::pclose(pipe) == 0 && read && end != out && std::strcmp(end, "\n") == 0;
-    return ok ? packets : -1;
+    return ok ? count : -1;
+}
+
+} // namespace
+
+int64_t FfprobeVideoPackets(const std::filesystem::path &path)
+{
+    return FfprobeVideoCount(path, "packets");
+}
+
+int64_t FfprobeVideoFrames(const std::filesystem::path &path)
+{
+    return FfprobeVideoCount(path, "frames");
 }
 
 } // namespace mendrel::test

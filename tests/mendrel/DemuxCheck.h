@@ -23,5 +23,7 @@ DemuxResult Demux(const std::filesystem::path &path, bool seekToMiddle);
 // The video packets ffprobe reads from the file (a second, unrelated reader); -1 when ffprobe
 // did not run or reported an error.
 int64_t FfprobeVideoPackets(const std::filesystem::path &path);
+// The video frames ffprobe decodes from the file; -1 as above.
+int64_t FfprobeVideoFrames(const std::filesystem::path &path);
 
 } // namespace mendrel::test

@@ -88,12 +88,18 @@ bool Owned(uint64_t at, const FixedSpec &spec, const std::vector<FixedChunk> &wr
         if (at >= from && at < to)
             return true;
     }
-    // The first chunk not complete is the tail; zero pads are no chunk.
+    // A frame made unreadable ("lost") may get a JUNK header, and so may the first chunk not
+    // complete (the tail, from the zero pad before it on); zero pads elsewhere stay as they are.
+    uint64_t end = 0; // of the last chunk before
     for (const FixedChunk &c : written) {
-        if ((c.id.empty() || c.offset + 8 + c.size > size) && at >= c.offset && at < c.offset + 8)
+        const bool cut = c.offset + 8 + c.size > size;
+        if ((c.id == "lost" && at >= c.offset && at < c.offset + 8)
+            || (cut && at >= std::min(end, c.offset) && at < c.offset + 8))
             return true;
-        if (c.offset + 8 + c.size > size)
+        if (cut)
             break;
+        if (!c.id.empty())
+            end = c.offset + 8 + c.size + (c.size & 1);
     }
     return false;
 }
@@ -139,6 +145,27 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
         { "zero pads",
           { .finishedSegments = 0, .finished = false, .cutBytes = 1000, .pads = FixedPads::Zeros },
           59 },
+        { "short zero pads",
+          { .finishedSegments = 0,
+            .finished = false,
+            .cutBytes = 1000,
+            .pads = FixedPads::ShortZeros },
+          59 },
+        { "short zero pads, indexes present",
+          { .perIndex = 20, .finished = false, .pads = FixedPads::ShortZeros },
+          60 },
+        { "indexes after their frames, first room never written",
+          { .perIndex = 20, .finishedSegments = 2, .indexAfter = true, .finished = false },
+          60 },
+        { "indexes after their frames, zero pads, cut",
+          { .perIndex = 20,
+            .finishedSegments = 2,
+            .indexAfter = true,
+            .finished = false,
+            .cutBytes = 1000,
+            .pads = FixedPads::Zeros },
+          59 },
+        { "indexes after their frames, intact", { .perIndex = 20, .indexAfter = true }, 60 },
         { "filled index, cut inside its segment",
           { .frames = 200, .perIndex = 100, .finished = false, .cutBytes = 35 * kFixedChunk - 100 },
           165 },
@@ -164,7 +191,7 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
             std::vector<uint8_t> bytes = ReadAll(damaged);
             PutLe32(bytes.data() + frame.offset + 4, 0x7FFFFFFF);
             WriteAll(damaged, bytes);
-            frame.id.clear();
+            frame.id = "lost";
         }
         const std::vector<uint8_t> before = ReadAll(damaged);
         const bool intact = c.spec.finished && c.spec.cutBytes == 0;
@@ -200,6 +227,217 @@ TEST(MendrelFixedLayout, RepairsEveryKindOfDamage)
         // A second run finds nothing to do.
         EXPECT_EQ(Repair(damaged, good).outcome.status, RepairStatus::Repaired);
         EXPECT_EQ(ReadAll(damaged), after);
+    }
+}
+
+// A writer that puts each index chunk after the frames it lists and fills the room at 0x8000
+// only when closing, killed in its fourth segment: 1000 frames (their room never written), 1000
+// frames followed by their ix00, 1500 frames with no index, the file cut inside frame 3400.
+constexpr int kAfterFrames = 3500;
+constexpr int kAfterComplete = 3400;
+
+FixedSpec IndexAfterSpec(FixedPads pads = FixedPads::None)
+{
+    return { .frames = kAfterFrames,
+             .perIndex = 1000,
+             .finishedSegments = 2,
+             .indexAfter = true,
+             .finished = false,
+             .pads = pads };
+}
+
+// Writes that file, cut inside frame `cutIn`; `written` marks its frames by number.
+void WriteIndexAfterFile(const fs::path &path, const FixedSpec &spec, int cutIn,
+                         std::vector<FixedChunk> &written, std::vector<size_t> &frames)
+{
+    WriteFixedFile(path, spec, &written);
+    frames.clear();
+    for (size_t k = 0; k < written.size(); ++k) {
+        if (written[k].id == "00db")
+            frames.push_back(k);
+    }
+    fs::resize_file(path, written[frames[size_t(cutIn)]].offset + 1000);
+}
+
+struct IndexAfterCase
+{
+    const char *name;
+    FixedPads pads = FixedPads::None;
+    bool zeroHeader = false;
+    // Damage beyond the cut; gives the frames it made unreadable.
+    std::function<std::vector<int>(std::vector<uint8_t> &, const std::vector<FixedChunk> &,
+                                   const std::vector<size_t> &)>
+        damage;
+};
+
+TEST(MendrelFixedLayout, IndexChunksAfterTheirFramesCountEachFrameOnce)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    const IndexAfterCase cases[] = {
+        { "cut", FixedPads::None, false, nullptr },
+        { "zeroed run", FixedPads::None, false,
+          [](std::vector<uint8_t> &b, const std::vector<FixedChunk> &w,
+             const std::vector<size_t> &f) {
+              // From inside frame 2500 to inside frame 2503: three frame headers gone.
+              std::fill(b.begin() + ptrdiff_t(w[f[2500]].offset + 100),
+                        b.begin() + ptrdiff_t(w[f[2503]].offset + 50), 0);
+              return std::vector<int> { 2501, 2502, 2503 };
+          } },
+        // The ix00 after them then lists lost frames and counts for nothing; its frames that
+        // are left go to the room at 0x8000.
+        { "zeroed run in the indexed segment", FixedPads::None, false,
+          [](std::vector<uint8_t> &b, const std::vector<FixedChunk> &w,
+             const std::vector<size_t> &f) {
+              std::fill(b.begin() + ptrdiff_t(w[f[1500]].offset + 100),
+                        b.begin() + ptrdiff_t(w[f[1502]].offset + 50), 0);
+              return std::vector<int> { 1501, 1502 };
+          } },
+        { "flipped byte", FixedPads::None, false,
+          [](std::vector<uint8_t> &b, const std::vector<FixedChunk> &w,
+             const std::vector<size_t> &f) {
+              b[w[f[2700]].offset] ^= 1; // "00db" becomes "10db"
+              return std::vector<int> { 2700 };
+          } },
+        { "header damage", FixedPads::None, true, nullptr },
+        { "zero pads", FixedPads::Zeros, false, nullptr },
+        { "short zero pads", FixedPads::ShortZeros, false, nullptr },
+    };
+    for (const IndexAfterCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = tmp / "damaged.avi";
+        FixedSpec spec = IndexAfterSpec(c.pads);
+        spec.zeroHeader = c.zeroHeader;
+        std::vector<FixedChunk> written;
+        std::vector<size_t> frames;
+        WriteIndexAfterFile(damaged, spec, kAfterComplete, written, frames);
+        std::vector<uint8_t> before = ReadAll(damaged);
+        uint64_t complete = kAfterComplete;
+        if (c.damage) {
+            for (const int lost : c.damage(before, written, frames)) {
+                written[frames[size_t(lost)]].id = "lost";
+                --complete;
+            }
+            WriteAll(damaged, before);
+        }
+
+        const RepairRun run = Repair(damaged, good);
+        ASSERT_EQ(run.outcome.status, RepairStatus::Repaired) << run.outcome.message;
+        EXPECT_EQ(run.outcome.frames, complete);
+        EXPECT_EQ(run.status, StatusFor(complete));
+        const std::vector<uint8_t> after = ReadAll(damaged);
+        EXPECT_EQ(Le32(after.data() + 48), complete - 1); // avih
+        EXPECT_EQ(Le32(after.data() + 140), complete); // strh
+        EXPECT_EQ(Le32(after.data() + 0x7EE8), complete); // dmlh
+        uint64_t superFrames = 0;
+        for (uint32_t e = 0; e < Le32(after.data() + 224); ++e)
+            superFrames += Le32(after.data() + 256 + 16 * e);
+        EXPECT_EQ(superFrames, complete);
+        const StrictResult strict = StrictCheck(damaged, kFixed);
+        EXPECT_TRUE(strict.problems.empty()) << Join(strict.problems);
+        EXPECT_EQ(strict.videoChunks, complete);
+        // Padded frames are shorter than a picture: ffprobe reads them but cannot decode them.
+        if (c.pads == FixedPads::None) {
+            EXPECT_EQ(FfprobeVideoFrames(damaged), int64_t(complete));
+        } else {
+            EXPECT_EQ(FfprobeVideoPackets(damaged), int64_t(complete));
+        }
+        ASSERT_GE(after.size(), before.size());
+        for (uint64_t i = 0; i < before.size(); ++i) {
+            if (after[i] != before[i]
+                && !Owned(i, spec, written, before.size(), Le32(after.data() + 224))) {
+                ADD_FAILURE() << "changed at " << i;
+                break;
+            }
+        }
+        EXPECT_EQ(Repair(damaged, good).outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(ReadAll(damaged), after);
+    }
+}
+
+// Two index chunks that list the same frames would have them played twice: nothing is written.
+TEST(MendrelFixedLayout, AFrameIndexedTwiceIsRefused)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    const fs::path damaged = tmp / "damaged.avi";
+    FixedSpec spec = IndexAfterSpec();
+    spec.finishedSegments = 3;
+    spec.repeatIndex = true; // the third segment's index lists the second's frames
+    std::vector<FixedChunk> written;
+    std::vector<size_t> frames;
+    WriteIndexAfterFile(damaged, spec, kAfterComplete, written, frames);
+    const std::vector<uint8_t> bytes = ReadAll(damaged);
+
+    const RepairRun run = Repair(damaged, good);
+    EXPECT_EQ(run.outcome.status, RepairStatus::IndexMismatch);
+    EXPECT_EQ(run.outcome.message, kIndexMismatch);
+    EXPECT_EQ(run.status, "Working.\nBuilding frame index...\nFinished.\n");
+    EXPECT_EQ(ReadAll(damaged), bytes);
+    EXPECT_FALSE(fs::exists(UndoJournal::PathFor(damaged)));
+}
+
+uint64_t Fnv1a(const std::vector<uint8_t> &bytes)
+{
+    uint64_t h = 0xcbf29ce484222325u;
+    for (const uint8_t b : bytes)
+        h = (h ^ b) * 0x100000001b3u;
+    return h;
+}
+
+// Files whose index chunks stand ahead of their frames repair to the bytes they always did (the
+// hashes of the files as the repair wrote them before it looked for frames indexed twice).
+TEST(MendrelFixedLayout, IndexAheadRepairsToTheSameBytes)
+{
+    TempFolder tmp;
+    const fs::path good = tmp / "good.avi";
+    WriteFixedFile(good, FixedSpec { .frames = 30 });
+    struct Case
+    {
+        const char *name;
+        FixedSpec spec;
+        uint64_t hash;
+    };
+    const Case cases[] = {
+        { "first index never written",
+          { .finishedSegments = 0, .finished = false },
+          10894344403712860739u },
+        { "cut mid-chunk",
+          { .finishedSegments = 0, .finished = false, .cutBytes = 1000 },
+          9406782531269403069u },
+        { "unindexed tail",
+          { .perIndex = 20, .finishedSegments = 2, .finished = false },
+          11435036940693016684u },
+        { "indexes present", { .perIndex = 20, .finished = false }, 12850255586513296580u },
+        { "header never written",
+          { .perIndex = 25, .finishedSegments = 1, .finished = false, .zeroHeader = true },
+          11344503978487545916u },
+        { "more frames than the first room",
+          { .frames = 4100, .finishedSegments = 0, .finished = false },
+          2269373909546278236u },
+        { "JUNK pads, cut mid-frame",
+          { .finishedSegments = 0, .finished = false, .cutBytes = 1000, .pads = FixedPads::Junk },
+          16251106462414046009u },
+        { "JUNK pads, movi at 0x7FE0",
+          { .perIndex = 20, .finished = false, .pads = FixedPads::Junk, .moviAt7FE0 = true },
+          5598729674423835886u },
+        { "short zero pads, unindexed tail",
+          { .frames = 90,
+            .perIndex = 20,
+            .finishedSegments = 3,
+            .finished = false,
+            .cutBytes = 700,
+            .pads = FixedPads::ShortZeros },
+          938340806169675294u },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path damaged = tmp / "damaged.avi";
+        WriteFixedFile(damaged, c.spec);
+        ASSERT_EQ(Repair(damaged, good).outcome.status, RepairStatus::Repaired);
+        EXPECT_EQ(Fnv1a(ReadAll(damaged)), c.hash);
     }
 }
 

@@ -12,7 +12,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenuBar>
+#include <QSet>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +101,20 @@ TEST_F(MendrelShell, RepairCommandRepairsAndShowsTheStatusLines)
     EXPECT_EQ(m_notifier.entries.size(), 1u);
 }
 
+TEST_F(MendrelShell, ARefusedRepairShowsItsBox)
+{
+    // Two index chunks list the same frames: the repair writes nothing and says why.
+    WriteFixedFile(m_tmp / "CaptureData/damaged.avi", FramesIndexedTwice());
+    const std::vector<uint8_t> before = ReadAll(m_tmp / "CaptureData/damaged.avi");
+    CMainFrame frame(m_notifier, m_chooser);
+    m_chooser.answers = { Path("CaptureData/damaged.avi"), Path("CaptureData/good.avi") };
+    frame.Command(57601)->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_notifier.entries.size() == 2; }, 20000));
+    EXPECT_EQ(m_notifier.entries[1].text, kIndexMismatch);
+    EXPECT_EQ(frame.View()->StatusText(), "Ready.\nWorking.\nBuilding frame index...\nFinished.\n");
+    EXPECT_EQ(ReadAll(m_tmp / "CaptureData/damaged.avi"), before);
+}
+
 struct FakeLockKeys : ILockKeys
 {
     explicit FakeLockKeys(LockKeyState &state) : state(state) { }
@@ -120,6 +137,71 @@ TEST_F(MendrelShell, StatusBarShowsTheMessageAndTheThreeLockKeys)
     // The panes follow the keys by themselves.
     keys = { .num = true };
     EXPECT_TRUE(QTest::qWaitFor([&] { return panes() == "Ready||NUM|"; }));
+}
+
+// Whether a picture has something to see: opaque pixels in more than one colour.
+bool ShowsSomething(const QImage &image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) > 128)
+                colours.insert(image.pixel(x, y));
+        }
+    }
+    return colours.size() > 1;
+}
+
+bool IsGrey(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qAlpha(c) > 128
+                && (std::abs(qRed(c) - qGreen(c)) > 24 || std::abs(qGreen(c) - qBlue(c)) > 24))
+                return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(MendrelShell, ToolbarButtonsShowPicturesAndNoWords)
+{
+    CMainFrame frame(m_notifier, m_chooser);
+    frame.show();
+    auto *bar = frame.findChild<QToolBar *>(QStringLiteral("128"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    const std::pair<int, const char *> buttons[]
+        = { { 57600, "New" },  { 57601, "Open" },  { 57603, "Save" },  { 57635, "Cut" },
+            { 57634, "Copy" }, { 57637, "Paste" }, { 57607, "Print" }, { 57664, "About" } };
+    QList<QAction *> onBar;
+    for (QAction *a : bar->actions()) {
+        if (!a->isSeparator())
+            onBar.push_back(a);
+    }
+    ASSERT_EQ(onBar.size(), qsizetype(std::size(buttons)));
+    for (size_t i = 0; i < std::size(buttons); ++i) {
+        const auto [id, tip] = buttons[i];
+        SCOPED_TRACE(id);
+        QAction *a = onBar[qsizetype(i)];
+        EXPECT_EQ(a, frame.Command(id));
+        EXPECT_EQ(a->toolTip(), tip);
+        auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(a));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        const QImage normal = a->icon().pixmap(16, 16).toImage();
+        EXPECT_TRUE(ShowsSomething(normal));
+        // A command without a handler shows its picture greyed.
+        const QImage disabled = a->icon().pixmap(16, 16, QIcon::Disabled).toImage();
+        EXPECT_TRUE(ShowsSomething(disabled));
+        if (!a->isEnabled()) {
+            EXPECT_TRUE(IsGrey(button->grab().toImage()));
+        }
+    }
+    EXPECT_FALSE(frame.Command(57635)->isEnabled());
+    EXPECT_TRUE(frame.Command(57601)->isEnabled());
+    EXPECT_FALSE(IsGrey(bar->widgetForAction(frame.Command(57601))->grab().toImage()));
 }
 
 TEST_F(MendrelShell, CancelledDialogsDoNothing)

@@ -98,10 +98,24 @@ StrictResult StrictCheck(const std::filesystem::path &path, const StrictExpect &
                 return r;
             }
             if (IsFourCC(c.data(), "LIST") && IsFourCC(c.data() + 8, "movi")) {
-                for (uint64_t m = q + 12; m < q + 8 + size;) {
+                const uint64_t moviEnd = q + 8 + size;
+                for (uint64_t m = q + 12; m < moviEnd;) {
                     const std::vector<uint8_t> d = in.Read(m, 8);
+                    // The reserved-index layout's pads: zero bytes up to the next 16-byte
+                    // boundary (a whole 16 bytes from one), stepped over as its walk does.
+                    if (expect.fixedLayout) {
+                        const uint64_t next
+                            = std::min(m % 16 == 0 ? m + 16 : (m + 15) / 16 * 16, moviEnd);
+                        const std::vector<uint8_t> pad = in.Read(m, size_t(next - m));
+                        if (pad.size() == next - m
+                            && std::all_of(pad.begin(), pad.end(),
+                                           [](uint8_t b) { return b == 0; })) {
+                            m = next;
+                            continue;
+                        }
+                    }
                     const uint32_t ds = Le32(d.data() + 4);
-                    if (m + 8 + ds > q + 8 + size) {
+                    if (m + 8 + ds > moviEnd) {
                         fail("chunk at " + Hex(m) + " runs past its movi list");
                         return r;
                     }

@@ -12,9 +12,11 @@ namespace {
 class RecordingDesktop : public IDesktop
 {
 public:
-    bool OpenDocument(const std::filesystem::path &file) override
+    bool OpenDocument(const std::filesystem::path &file, std::function<void()> failed) override
     {
         opened.push_back(file);
+        if (opens)
+            failures.push_back(std::move(failed));
         return opens;
     }
     bool StartDetached(const std::filesystem::path &program,
@@ -25,6 +27,7 @@ public:
     }
     bool opens = true; // false: no program for any document
     std::vector<std::filesystem::path> opened;
+    std::vector<std::function<void()>> failures; // one per opener started
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> started;
 };
 
@@ -93,34 +96,75 @@ TEST_F(LaunchersTest, FindsProgramsInTheWorkingFolderFirstAndStartsThemThere)
         EXPECT_EQ(folder, work);
 }
 
-TEST_F(LaunchersTest, OnlineHelpOpensThePageWhenThereIsOne)
+// The page is looked for beside the program, then in lib/vorlund beside an installed bin
+// folder; with neither, a box says so.
+TEST_F(LaunchersTest, OnlineHelpFindsItsPageBesideTheProgram)
 {
-    ToolLaunchers without(work, bin, notifier, desktop, root / "none.md");
-    without.OpenOnlineHelp();
-    EXPECT_TRUE(desktop.opened.empty());
-    MakeFile(root / "README.md", false);
-    ToolLaunchers with(work, bin, notifier, desktop, root / "README.md");
-    with.OpenOnlineHelp();
-    ASSERT_EQ(desktop.opened.size(), 1u);
-    EXPECT_EQ(desktop.opened[0], root / "README.md");
+    const std::filesystem::path installedBin = root / "usr" / "bin";
+    const std::filesystem::path installedPage = root / "usr" / "lib" / "vorlund" / "README.md";
+    const struct
+    {
+        std::filesystem::path programFolder;
+        std::vector<std::filesystem::path> pages; // made before the call
+        std::filesystem::path opened; // empty: the box
+    } cases[] = {
+        { bin, {}, {} },
+        { bin, { root / "README.md", work / "README.md" }, {} }, // the source tree's is not it
+        { bin, { bin / "README.md" }, bin / "README.md" },
+        { installedBin, { installedPage }, installedPage },
+        { installedBin, { installedBin / "README.md", installedPage }, installedBin / "README.md" },
+        { {}, {}, {} },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.programFolder.string());
+        std::filesystem::remove_all(root / "usr");
+        std::filesystem::remove(bin / "README.md");
+        for (const std::filesystem::path &page : c.pages)
+            MakeFile(page, false);
+        RecordingNotifier said;
+        RecordingDesktop opener;
+        ToolLaunchers launchers(work, c.programFolder, said, opener);
+        launchers.OpenOnlineHelp();
+        if (c.opened.empty()) {
+            EXPECT_TRUE(opener.opened.empty());
+            ASSERT_EQ(said.entries.size(), 1u);
+            EXPECT_EQ(said.entries[0].text, "Vorlund Online Help page does not exist.");
+            EXPECT_EQ(said.entries[0].caption, "Vorlund");
+        } else {
+            EXPECT_TRUE(said.entries.empty());
+            ASSERT_EQ(opener.opened.size(), 1u);
+            EXPECT_EQ(opener.opened[0], c.opened);
+        }
+    }
 }
 
 // Without a program for the file type, the error log and the tutorial each get a box that
-// names the file.
+// names the file: when nothing starts, and when the opener fails later.
 TEST_F(LaunchersTest, NoOpenerForTheFileSaysWhichFile)
 {
-    desktop.opens = false;
     MakeFile(work / "vorlund.log", false);
-    MakeFile(root / "README.md", false);
-    ToolLaunchers launchers(work, bin, notifier, desktop, root / "README.md");
-    launchers.ViewErrorLog();
-    launchers.OpenOnlineHelp();
-    ASSERT_EQ(desktop.opened.size(), 2u);
-    ASSERT_EQ(notifier.entries.size(), 2u);
-    EXPECT_EQ(notifier.entries[0].text, NoOpenerText(work / "vorlund.log"));
-    EXPECT_NE(notifier.entries[0].text.find((work / "vorlund.log").string()), std::string::npos);
-    EXPECT_EQ(notifier.entries[1].text, NoOpenerText(root / "README.md"));
-    EXPECT_EQ(notifier.entries[1].caption, "Vorlund");
+    MakeFile(bin / "README.md", false);
+    for (const bool startsAtAll : { false, true }) {
+        SCOPED_TRACE(startsAtAll);
+        RecordingNotifier said;
+        RecordingDesktop opener;
+        opener.opens = startsAtAll;
+        ToolLaunchers launchers(work, bin, said, opener);
+        launchers.ViewErrorLog();
+        launchers.OpenOnlineHelp();
+        ASSERT_EQ(opener.opened.size(), 2u);
+        if (startsAtAll) {
+            EXPECT_TRUE(said.entries.empty()); // nothing until the opener reports
+            ASSERT_EQ(opener.failures.size(), 2u);
+            for (const auto &failed : opener.failures)
+                failed();
+        }
+        ASSERT_EQ(said.entries.size(), 2u);
+        EXPECT_EQ(said.entries[0].text, NoOpenerText(work / "vorlund.log"));
+        EXPECT_NE(said.entries[0].text.find((work / "vorlund.log").string()), std::string::npos);
+        EXPECT_EQ(said.entries[1].text, NoOpenerText(bin / "README.md"));
+        EXPECT_EQ(said.entries[1].caption, "Vorlund");
+    }
 }
 
 } // namespace

@@ -50,7 +50,10 @@ public:
 class NullDesktop : public IDesktop
 {
 public:
-    bool OpenDocument(const std::filesystem::path &) override { return true; }
+    bool OpenDocument(const std::filesystem::path &, std::function<void()>) override
+    {
+        return true;
+    }
     bool StartDetached(const std::filesystem::path &, const std::filesystem::path &) override
     {
         return true;

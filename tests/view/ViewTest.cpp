@@ -7,13 +7,19 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QTimer>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
+#include <QStyleOptionViewItem>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -267,7 +273,7 @@ TEST_F(ViewTest, PlayVideoWithoutAPlayerSaysWhichFile)
 {
     struct NoOpener : IDesktop
     {
-        bool OpenDocument(const std::filesystem::path &file) override
+        bool OpenDocument(const std::filesystem::path &file, std::function<void()>) override
         {
             opened.push_back(file);
             return false;
@@ -301,6 +307,56 @@ TEST_F(ViewTest, PlayVideoWithoutAPlayerSaysWhichFile)
     EXPECT_EQ(desktop.opened[0], clip);
     ASSERT_EQ(notifier.entries.size(), 1u);
     EXPECT_EQ(notifier.entries[0].text, NoOpenerText(clip));
+}
+
+// The list's size, type and date columns show their whole text once the folder is listed.
+TEST_F(ViewTest, PlayVideoColumnsFitTheirText)
+{
+    // The file dialog's remembered column widths, as on a first run.
+    static QTemporaryDir settings; // for the rest of the run too
+    for (const auto format : { QSettings::NativeFormat, QSettings::IniFormat })
+        QSettings::setPath(format, QSettings::UserScope, settings.path());
+    auto view = MakeView();
+    view->Core().OnInitialUpdate();
+    const std::filesystem::path clip = view->Core().View().VideoFolder / "v12-10-2026-0148.avi";
+    std::filesystem::create_directories(clip.parent_path());
+    std::ofstream(clip).close();
+    std::filesystem::resize_file(clip, 274432); // "268.00 KiB"
+    QStringList cut;
+    bool listed = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto *list = dialog->findChild<QTreeView *>();
+        ASSERT_NE(list, nullptr);
+        const QAbstractItemModel *model = list->model();
+        listed = QTest::qWaitFor(
+            [&] {
+                const QModelIndex root = list->rootIndex();
+                return model->rowCount(root) > 0
+                    && model->index(0, 1, root).data().toString().contains("KiB");
+            },
+            10000);
+        QCoreApplication::processEvents();
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        const QModelIndex root = list->rootIndex();
+        for (int column = 1; column < list->header()->count(); ++column) {
+            if (list->isColumnHidden(column))
+                continue;
+            for (int row = 0; row < model->rowCount(root); ++row) {
+                const QModelIndex index = model->index(row, column, root);
+                const int needed
+                    = list->itemDelegateForIndex(index)->sizeHint(option, index).width();
+                if (list->header()->sectionSize(column) < needed)
+                    cut << index.data().toString();
+            }
+        }
+        dialog->reject();
+    });
+    view->Core().OnCommand(Cmd::PlayVideo);
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(", ").toStdString();
 }
 
 TEST_F(ViewTest, TimedZonesDialogEditsAndCancelRestores)
