@@ -6,6 +6,7 @@
 #include "Codecs.h"
 #include "DeviceSettings.h"
 #include "Encoders.h"
+#include "GraphMessages.h"
 #include "GraphUtils.h"
 #include "PulsePorts.h"
 #include "SettingsFile.h"
@@ -224,7 +225,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     ElementRef resample = build.Add("audioresample", "Audio Resample");
     if (!queue || !convert || !resample) {
         build.Box(wmv ? "Could not connect audio output.\r\n"
-                : "Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+                : kAudioCompressorText);
         return kGraphFailed;
     }
     g_object_set(queue.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
@@ -271,7 +272,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         && (tail == resample.get() || Link(resample.get(), tail))
         && Link(tail, parts.m_pMux.get());
     if (!linked) {
-        build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        build.Box(kAudioCompressorText);
         return kGraphFailed;
     }
     return kGraphOk;

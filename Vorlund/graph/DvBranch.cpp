@@ -102,7 +102,7 @@ int JoinDvAudio(const GraphBuild &build, const WmProfileInfo *profile)
             tail = parts.m_pAudioCodec;
         } else {
             // The MP4 multiplexer takes compressed sound only.
-            build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+            build.Box(kAudioCompressorText);
             return kGraphFailed;
         }
     }
