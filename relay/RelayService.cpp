@@ -216,7 +216,7 @@ void RelayService::AcceptRelay()
 {
     while (QTcpSocket *socket = m_relay->nextPendingConnection()) {
         socket->setParent(nullptr);
-        std::string peer = socket->peerAddress().toString().toStdString();
+        std::string peer = link::AddressKey(socket->peerAddress().toString().toStdString());
         std::vector<link::Waiting> waiting;
         std::vector<QTcpSocket *> sockets;
         for (const auto &[s, p] : m_pending) {
@@ -224,7 +224,7 @@ void RelayService::AcceptRelay()
             sockets.push_back(s);
         }
         const link::Room room
-            = link::MakeRoomAlways(waiting, peer,
+            = link::MakeRoomFairly(waiting, peer,
                                    { size_t(std::max(m_config.maxPendingPerAddress, 0)),
                                      size_t(std::max(m_config.maxPending, 0)) });
         if (!room.fits) {
