@@ -241,22 +241,11 @@ TEST_F(DirectLinkTest, IdleLinksKeepNoViewerOut)
 TEST_F(DirectLinkTest, DoorHoldersCostOnlyTheirOwnPlaces)
 {
     fakeTime = true;
-    const struct
-    {
-        const char *name;
-        int addresses; // holding from 127.0.0.2 on, 8 idle and 8 logged-in links each
-        bool ownAddress; // 4 idle and 4 logged-in links from the viewer's address
-    } patterns[] = {
-        { "16 addresses", 16, false },
-        { "the viewer's own address", 0, true },
-        { "both", 16, true },
-    };
-    for (const auto &p : patterns) {
+    for (const auto &p : test::kDoorHoldings) {
         SCOPED_TRACE(p.name);
         crowds.clear();
         Start("pw");
-        test::AddDoorHolders(crowds, socks->ListeningPort(), p.addresses, p.ownAddress,
-                             RawClient::Login(50, 32));
+        test::AddDoorHolders(crowds, socks->ListeningPort(), p, RawClient::Login(50, 32));
         PumpFor(100);
         for (int round = 0; round < 3; ++round) {
             SCOPED_TRACE(round);

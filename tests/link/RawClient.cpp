@@ -206,16 +206,16 @@ void IdleCrowd::Keep()
     }
 }
 
-void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port, int addresses,
-                    bool ownAddress, const std::vector<uint8_t> &login)
+void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port,
+                    const DoorHolding &holding, const std::vector<uint8_t> &login)
 {
     auto add = [&](const std::string &source, size_t count) {
         crowds.push_back(std::make_unique<IdleCrowd>(port, source, count));
         crowds.push_back(std::make_unique<IdleCrowd>(port, source, count, login));
     };
-    for (int a = 0; a < addresses; ++a)
+    for (int a = 0; a < holding.addresses; ++a)
         add("127.0.0." + std::to_string(2 + a), 8);
-    if (ownAddress)
+    if (holding.ownAddress)
         add("127.0.0.1", 4);
 }
 

@@ -77,8 +77,19 @@ private:
 // Peers holding the door without the password: from `addresses` loopback addresses from
 // 127.0.0.2 on, 8 idle links and 8 that sent `login` each; with `ownAddress` 4 of each from
 // 127.0.0.1, a viewer's own.
-void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port, int addresses,
-                    bool ownAddress, const std::vector<uint8_t> &login);
+struct DoorHolding
+{
+    const char *name;
+    int addresses;
+    bool ownAddress;
+};
+inline constexpr DoorHolding kDoorHoldings[] = {
+    { "16 addresses", 16, false },
+    { "the viewer's own address", 0, true },
+    { "both", 16, true },
+};
+void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port,
+                    const DoorHolding &holding, const std::vector<uint8_t> &login);
 
 // Decodes a JPEG to top-down BGR; false when it does not decode.
 bool DecodeJpeg(const std::vector<uint8_t> &jpeg, int &width, int &height,

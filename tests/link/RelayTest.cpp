@@ -330,22 +330,12 @@ TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
     MakeDirect();
     ASSERT_TRUE(Connect(kPassword, "pw"));
     ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
-    const struct
-    {
-        const char *name;
-        int addresses; // holding from 127.0.0.2 on, 8 idle and 8 logged-in links each
-        bool ownAddress; // 4 idle and 4 logged-in links from the viewer's address
-    } patterns[] = {
-        { "16 addresses", 16, false },
-        { "the viewer's own address", 0, true },
-        { "both", 16, true },
-    };
     const Bytes login = RawClient::Login(50, 32, kLogin);
-    for (const auto &p : patterns) {
+    for (const auto &p : test::kDoorHoldings) {
         SCOPED_TRACE(p.name);
         crowds.clear();
         PumpFor(50);
-        test::AddDoorHolders(crowds, relay->RelayPort(), p.addresses, p.ownAddress, login);
+        test::AddDoorHolders(crowds, relay->RelayPort(), p, login);
         PumpFor(200);
         size_t reopened = 0;
         for (int round = 0; round < 3; ++round) {
