@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -241,10 +242,13 @@ void RelayService::AcceptRelay()
         pending->peer = std::move(peer);
         pending->since = ++m_accepted;
         m_pending.emplace(socket, std::move(pending));
-        QTimer::singleShot(m_config.handshakeTimeoutMs, socket, [this, socket] {
-            if (m_pending.count(socket))
-                Forget(socket);
-        });
+        // A refused socket closing gracefully may outlive the service: the timer goes with the
+        // socket and looks the service up through a guard.
+        QTimer::singleShot(m_config.handshakeTimeoutMs, socket,
+                           [service = QPointer<RelayService>(this), socket] {
+                               if (service && service->m_pending.count(socket))
+                                   service->Forget(socket);
+                           });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadPending(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { Forget(socket); });
     }
