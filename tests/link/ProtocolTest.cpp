@@ -454,9 +454,10 @@ TEST_F(HubTest, PeersCountByIpv4AddressOrIpv6Slash64InEveryStage)
         std::deque<FakeTransport> others(apart.size());
         for (size_t i = 0; i < apart.size(); ++i)
             EXPECT_NE(open(others[i], apart[i]), 0);
+        std::deque<std::deque<FakeTransport>> groups; // the hub keeps them till its Reset
         for (const auto &group : sameAddress) {
             SCOPED_TRACE(group[0]);
-            std::deque<FakeTransport> t(group.size());
+            std::deque<FakeTransport> &t = groups.emplace_back(group.size());
             for (size_t i = 0; i < group.size(); ++i)
                 EXPECT_NE(open(t[i], group[i]), 0);
             EXPECT_TRUE(t[0].closed);
