@@ -15,7 +15,15 @@ constexpr uint32_t kPtzRestoreMs = 1500;
 constexpr uint32_t kRestartDelayMs = 500;
 constexpr int kCalibrationStart = 300;
 constexpr int kCalibrationEnd = 700;
+// The rollover is due in the first minutes of its hour; a slow pass that comes late (a busy
+// machine, a suppressed pass) still catches it up to here.
 constexpr int kRolloverLastMinute = 15;
+
+// Date and hour as one number: year * 1000000 + month * 10000 + day * 100 + hour.
+int64_t HourSlot(const LocalDateTime &t)
+{
+    return int64_t(t.year) * 1000000 + t.month * 10000 + t.day * 100 + t.hour;
+}
 
 } // namespace
 
@@ -36,6 +44,7 @@ void MainTick::ResetForStart()
 {
     m_context.engine.SlowCounter = 12001;
     m_context.engine.CalibratedZone = 5;
+    m_fileBegan = m_context.clock.Now(); // each start records into a new file
 }
 
 void MainTick::ClearHitMaps()
@@ -166,17 +175,30 @@ void MainTick::Rollover(const LocalDateTime &now)
         if (m_context.engine.SuppressCount != 0 || now.minute >= kRolloverLastMinute
             || !RolloverHour(config.RolloverMode, now.hour))
             return;
-        const int64_t slot
-            = int64_t(now.year) * 1000000 + now.month * 10000 + now.day * 100 + now.hour;
+        const int64_t slot = HourSlot(now);
         if (slot == m_lastRolloverSlot)
             return;
         m_lastRolloverSlot = slot;
-        m_context.sink.PostMessage(WM_RESTART_CAPTURE);
+        // A file begun inside this hour already starts the new period: cutting it would only
+        // leave a hole.
+        if (!m_fileBegan || HourSlot(*m_fileBegan) != slot)
+            BeginNewFile(now);
         return;
     }
     if (config.RolloverMBytes > 0
         && m_disk.RecordFileBytes() >= uint64_t(config.RolloverMBytes) * 1000000ull)
         m_context.sink.PostMessage(WM_RESTART_CAPTURE);
+}
+
+bool MainTick::BeginNewFile(const LocalDateTime &now)
+{
+    // A file still without frames only takes the new name: a restart would leave a hole.
+    if (m_graph.FramesRecorded() == 0 && m_graph.RenameRecordFile(now)) {
+        m_fileBegan = now;
+        return true;
+    }
+    m_context.sink.PostMessage(WM_RESTART_CAPTURE);
+    return false;
 }
 
 void MainTick::ArmTimeLapse(uint32_t intervalMs)
@@ -234,7 +256,7 @@ void MainTick::SlowWork()
     else if (!m_context.timers.IsTimerRunning(TIMELAPSE_TIMER))
         ArmTimeLapse(TimeLapseInterval(config.TimeLapseMinutes[1]));
 
-    Schedules(now.hour * 60 + now.minute);
+    Schedules(now);
     TimedZones(now.hour);
     if (e.TvMode)
         return;
@@ -247,8 +269,9 @@ void MainTick::SlowWork()
     }
 }
 
-void MainTick::ApplySchedule(const TimeWindow &window, int m, bool tv)
+void MainTick::ApplySchedule(const TimeWindow &window, const LocalDateTime &now, bool tv)
 {
+    const int m = now.hour * 60 + now.minute;
     const bool wasInside = std::exchange(m_windowInside, InsideWindow(window, m));
     if (m_context.engine.GateOpen) {
         // The window's end starts a new file once. Gates that motion holds open later are the
@@ -262,24 +285,25 @@ void MainTick::ApplySchedule(const TimeWindow &window, int m, bool tv)
     }
     if (!m_windowInside)
         return;
-    if (!m_context.view.RestartMark && m_graph.FramesRecorded() != 0) {
-        // The scheduled recording begins in a new file (a file still without frames is one).
-        m_context.sink.PostMessage(WM_RESTART_CAPTURE);
+    // The scheduled recording begins in a file named for its start (unless it began just now).
+    const bool begunNow = m_fileBegan && m_fileBegan->year == now.year
+        && m_fileBegan->month == now.month && m_fileBegan->day == now.day
+        && m_fileBegan->hour == now.hour && m_fileBegan->minute == now.minute;
+    if (!m_context.view.RestartMark && !begunNow && !BeginNewFile(now))
         return;
-    }
     if (tv)
         m_pages.ShowTvTunerPage(true);
     SetGates(true);
 }
 
-void MainTick::Schedules(int m)
+void MainTick::Schedules(const LocalDateTime &now)
 {
     const EngineState &e = m_context.engine;
     const DeviceConfig &config = m_context.settings.Config;
     if (config.ContinuousRecord && !e.TvMode)
-        ApplySchedule(config.RecordWindow, m, false);
+        ApplySchedule(config.RecordWindow, now, false);
     else if (config.TvRecord && e.TvMode)
-        ApplySchedule(config.TvWindow, m, true);
+        ApplySchedule(config.TvWindow, now, true);
 }
 
 void MainTick::TimedZones(int hour)

@@ -4,6 +4,7 @@
 #include "ServerContext.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace vorlund {
 
@@ -30,8 +31,11 @@ public:
 private:
     void SlowWork();
     void Rollover(const LocalDateTime &now);
-    void Schedules(int minuteOfDay);
-    void ApplySchedule(const TimeWindow &window, int minuteOfDay, bool tv);
+    // The recording goes on in a file named for `now`: the current one renamed when it has
+    // no frames yet (true), else a restart is asked for (false).
+    bool BeginNewFile(const LocalDateTime &now);
+    void Schedules(const LocalDateTime &now);
+    void ApplySchedule(const TimeWindow &window, const LocalDateTime &now, bool tv);
     void TimedZones(int hour);
     bool RecordingWindowInForce() const;
     void ClearHitMaps();
@@ -51,6 +55,9 @@ private:
     // Date and hour of the last time rollover (year * 1000000 + month * 10000 + day * 100 +
     // hour), so one slot rolls over once.
     int64_t m_lastRolloverSlot = -1;
+    // When the current recording file began (its run's start, or a schedule's that took it
+    // over); none before the first start.
+    std::optional<LocalDateTime> m_fileBegan;
     bool m_windowInside = false; // the schedule's window was in force at the last slow pass
     // When the next time-lapse picture is due, kept through capture restarts: a rollover must
     // not push the picture back by a whole interval each time.

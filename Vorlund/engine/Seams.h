@@ -88,6 +88,8 @@ inline constexpr char kDeviceInUseText[]
     = "Could not put capture device in graph.\r\nDevice in use? ";
 
 // The capture pipeline as the topics drive it.
+struct LocalDateTime;
+
 class ICaptureGraph
 {
 public:
@@ -117,6 +119,9 @@ public:
     virtual uint64_t FramesRecorded() const = 0;
     // The file being recorded now; empty while none is.
     virtual std::filesystem::path RecordFile() const = 0;
+    // Names the current recording file for `now` (a file still without frames that a schedule
+    // takes over); false when it cannot be.
+    virtual bool RenameRecordFile(const LocalDateTime & /*now*/) { return false; }
     // Names of the video and audio capture devices, at most four each, the test sources last.
     virtual std::vector<std::string> ListVideoDevices() = 0;
     virtual std::vector<std::string> ListAudioDevices() = 0;

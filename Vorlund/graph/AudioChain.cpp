@@ -210,6 +210,43 @@ int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices)
     return kGraphOk;
 }
 
+namespace {
+
+// A sound source may push a buffer as soon as its span begins, before a gate change asked for
+// inside that span is in place: held this long in a queue, every buffer reaches the gate after
+// the change meant for it.
+constexpr guint64 kSoundHeldBeforeGate = 100 * GST_MSECOND;
+
+// Source, [level,] a holding queue and the gate.
+bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
+{
+    ElementRef hold = build.Add("queue", "Audio Hold");
+    if (!hold)
+        return false;
+    g_object_set(hold.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
+                 guint64(2 * GST_SECOND), "min-threshold-time", kSoundHeldBeforeGate, nullptr);
+    GstElement *source = build.parts.m_pAudioCapture.get();
+    return level ? gst_element_link_many(source, level, hold.get(), gate, nullptr)
+                 : gst_element_link_many(source, hold.get(), gate, nullptr);
+}
+
+// The AVI multiplexer writes a picture only once the sound is half a second past it, so the
+// last half second of an event would wait in front of it through the quiet after. The file
+// keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
+// half second, and by the sound encoder's own delay, makes it interleave by capture time and
+// write an event's pictures out when its gates shut.
+constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 100 * GST_MSECOND;
+
+void InterleaveByCaptureTime(GstElement *soundTail)
+{
+    PadRef out(gst_element_get_static_pad(soundTail, "src"), RefMode::HasRef);
+    PadRef in(out ? gst_pad_get_peer(out.get()) : nullptr, RefMode::HasRef);
+    if (in)
+        gst_pad_set_offset(in.get(), kAviSoundLead);
+}
+
+} // namespace
+
 int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
 {
     GraphParts &parts = build.parts;
@@ -233,9 +270,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     if (wmv) {
         ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
                                              profile);
-        const bool front = level
-            ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
-            : Link(parts.m_pAudioCapture.get(), gate);
+        const bool front = LinkToGate(build, level, gate);
         if (!codec || !front
             || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
                                       nullptr)
@@ -257,9 +292,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         build.Box("Could not add Audio(MP3/AAC) Codec.\r\n");
         return kGraphFailed;
     }
-    const bool front = level
-        ? gst_element_link_many(parts.m_pAudioCapture.get(), level, gate, nullptr)
-        : Link(parts.m_pAudioCapture.get(), gate);
+    const bool front = LinkToGate(build, level, gate);
     if (!front) {
         build.Box("Could not connect Audio Capture and vlAudio filters.\r\n");
         return kGraphFailed;
@@ -275,6 +308,8 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         build.Box(kAudioCompressorText);
         return kGraphFailed;
     }
+    if (parts.format == RecordingFormat::Avi)
+        InterleaveByCaptureTime(tail);
     return kGraphOk;
 }
 

@@ -293,9 +293,9 @@ void CaptureGraph::TearDownGraph()
         return;
     if (m_parts.m_pAviControl.IsValid() || m_parts.m_pAudioControl.IsValid())
         SetGateOpen(false);
-    m_run.Stop(m_parts, EosWait);
+    StopGraph();
     RemoveBuiltElements();
-    m_record.Finish(m_context.log, m_run.EndReachedFile());
+    m_record.Finish(m_context.log, m_run.FileWriteFailed());
 }
 
 void CaptureGraph::SetGateOpen(bool open)
@@ -307,6 +307,16 @@ void CaptureGraph::SetGateOpen(bool open)
 void CaptureGraph::FailRecordWrites(std::chrono::milliseconds duration)
 {
     m_record.FailWrites(duration);
+}
+
+bool CaptureGraph::FailPictureSource()
+{
+    return FailSourceOnce(m_parts.m_pCapture.get());
+}
+
+bool CaptureGraph::FailSoundSource()
+{
+    return FailSourceOnce(m_parts.m_pAudioCapture.get());
 }
 
 void CaptureGraph::DrainBus()
@@ -381,7 +391,7 @@ bool CaptureGraph::RunGraph()
 
 void CaptureGraph::StopGraph()
 {
-    m_run.Stop(m_parts, EosWait);
+    m_run.Stop(m_parts, EosWait, [this] { return m_record.EndReachedFile(); });
 }
 
 uint64_t CaptureGraph::FramesDelivered() const
@@ -431,6 +441,11 @@ void CaptureGraph::SetStamp(bool on, bool atTop)
 std::filesystem::path CaptureGraph::RecordFile() const
 {
     return m_record.Path();
+}
+
+bool CaptureGraph::RenameRecordFile(const LocalDateTime &now)
+{
+    return m_record.Rename(now, m_parts.format);
 }
 
 } // namespace vorlund

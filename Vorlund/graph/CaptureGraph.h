@@ -47,6 +47,7 @@ public:
     std::vector<GraphEvent> TakeGraphEvents() override;
     uint64_t FramesDelivered() const override;
     std::filesystem::path RecordFile() const override;
+    bool RenameRecordFile(const LocalDateTime &now) override;
     std::vector<std::string> ListVideoDevices() override;
     std::vector<std::string> ListAudioDevices() override;
 
@@ -100,6 +101,11 @@ public:
     // Test hook: for `duration` from now the record branch's file sink fails every write as a
     // full disk does (an error from the sink, a failed flow upstream).
     void FailRecordWrites(std::chrono::milliseconds duration);
+    // Test hooks: the picture source (or the sound source) fails at its next buffer as a
+    // camera unplugged mid-frame or a restarted sound server does: an error, and its stream
+    // ends. False when the graph has no such source.
+    bool FailPictureSource();
+    bool FailSoundSource();
     uint64_t FramesRecorded() const override { return m_record.FramesRecorded(); }
     // True once every finished recording is synced and let go; waits at most `bound`.
     bool WaitRecordingsSynced(std::chrono::milliseconds bound)

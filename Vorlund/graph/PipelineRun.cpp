@@ -7,6 +7,7 @@
 #include "Messages.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <utility>
 
@@ -16,8 +17,33 @@ namespace {
 
 // How long a stopped pipeline's end-of-stream sends may take to return.
 constexpr std::chrono::milliseconds kEosSendWait { 2000 };
+// How often the stop looks whether the end of stream reached the file.
+constexpr std::chrono::milliseconds kEosPoll { 10 };
 
 } // namespace
+
+bool FailSourceOnce(GstElement *source)
+{
+    PadRef pad(source ? gst_element_get_static_pad(source, "src") : nullptr, RefMode::HasRef);
+    if (!pad)
+        return false;
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad *pad, GstPadProbeInfo *info, gpointer data) {
+            if (static_cast<std::atomic<bool> *>(data)->exchange(true))
+                return GST_PAD_PROBE_REMOVE;
+            GstElement *element = GST_ELEMENT(gst_pad_get_parent(pad));
+            GST_ELEMENT_ERROR(element, RESOURCE, READ, ("Could not read from the device."),
+                              ("injected source fault"));
+            gst_object_unref(element);
+            gst_mini_object_unref(GST_MINI_OBJECT(GST_PAD_PROBE_INFO_DATA(info)));
+            GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+            return GST_PAD_PROBE_HANDLED;
+        },
+        new std::atomic<bool>(false),
+        [](gpointer data) { delete static_cast<std::atomic<bool> *>(data); });
+    return true;
+}
 
 void PipelineRun::Watch(GstElement *pipeline, std::function<void()> drain)
 {
@@ -27,37 +53,50 @@ void PipelineRun::Watch(GstElement *pipeline, std::function<void()> drain)
 
 bool PipelineRun::Start(GstElement *pipeline)
 {
-    m_faulted = false;
-    m_endReachedFile = false;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return false;
     m_running = true;
     return true;
 }
 
-void PipelineRun::Stop(const GraphParts &parts, std::chrono::milliseconds eosWait)
+void PipelineRun::Stop(const GraphParts &parts, std::chrono::milliseconds eosWait,
+                       const std::function<bool()> &fileEnded)
 {
     GstElement *pipeline = parts.m_pGraph.get();
     if (!pipeline)
         return;
-    // After an error the stream is dead somewhere: an end of stream would never come through,
-    // and the file stays as the fault left it.
-    if (m_running && !m_faulted) {
+    BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
+    // After an error too: a failed source pushes its own end of stream, and the other branch's
+    // end still carries the multiplexer to the end of the file.
+    if (m_running) {
         if (m_busWatch)
             m_busWatch->SetEnabled(false);
         EndStreams(parts);
-        BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
-        MessageRef done(
-            gst_bus_timed_pop_filtered(bus.get(), GstClockTime(eosWait.count()) * GST_MSECOND,
-                                       GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
-            RefMode::HasRef);
-        m_endReachedFile = done && GST_MESSAGE_TYPE(done.get()) == GST_MESSAGE_EOS;
+        const auto deadline = std::chrono::steady_clock::now() + eosWait;
+        bool ended = false;
+        while (!ended && !m_fileWriteFailed) {
+            if (fileEnded && fileEnded()) {
+                ended = true;
+                break;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            MessageRef message(gst_bus_timed_pop_filtered(
+                                   bus.get(),
+                                   GstClockTime(std::min(left, kEosPoll).count()) * GST_MSECOND,
+                                   GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
+                               RefMode::HasRef);
+            if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS)
+                ended = true;
+            else if (message)
+                NoteError(parts, message.get());
+        }
         GST_INFO("stop: %s",
-                 m_endReachedFile ? "the end of stream reached the file"
-                     : done       ? "an error came before the end of stream"
-                                  : "no end of stream in time");
-    } else if (m_running) {
-        GST_INFO("stop after an error: no end of stream can come through");
+                 ended                   ? "the end of stream reached the file"
+                     : m_fileWriteFailed ? "the file sink failed"
+                                         : "no end of stream in time");
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     // Stopped streaming threads let go of their locks: a send still waiting ends now. One that
@@ -65,12 +104,22 @@ void PipelineRun::Stop(const GraphParts &parts, std::chrono::milliseconds eosWai
     if (!m_endOfStream.WaitSent(kEosSendWait))
         m_context.engine.KeepDeviceFilter = 0;
     m_running = false;
-    // What the old run reported is no news for the next one.
-    BusRef bus(gst_element_get_bus(pipeline), RefMode::HasRef);
+    // What the old run reported is no news for the next one, save a failed write of its file.
+    while (GstMessage *raw = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)) {
+        MessageRef message(raw, RefMode::HasRef);
+        NoteError(parts, raw);
+    }
     gst_bus_set_flushing(bus.get(), TRUE);
     gst_bus_set_flushing(bus.get(), FALSE);
     if (m_busWatch)
         m_busWatch->SetEnabled(true);
+}
+
+void PipelineRun::NoteError(const GraphParts &parts, GstMessage *error)
+{
+    GstElement *sink = parts.m_pFileSink.get();
+    if (sink && GST_MESSAGE_SRC(error) == GST_OBJECT(sink))
+        m_fileWriteFailed = true;
 }
 
 void PipelineRun::EndStreams(const GraphParts &parts)
@@ -120,8 +169,7 @@ void PipelineRun::AddEvent(GraphEvent event)
     }
 }
 
-GraphEvent PipelineRun::ErrorEvent(const GraphParts &parts, const GError *error,
-                                   GstObject *source)
+GraphEvent PipelineRun::ErrorEvent(const GraphParts &parts, const GError *error, GstObject *source)
 {
     GraphEvent event;
     event.code = ErrorCode(error);
@@ -167,7 +215,7 @@ void PipelineRun::DrainBus(const GraphParts &parts)
         MessageRef message(raw, RefMode::HasRef);
         switch (GST_MESSAGE_TYPE(raw)) {
         case GST_MESSAGE_ERROR: {
-            m_faulted = true;
+            NoteError(parts, raw);
             GError *error = nullptr;
             gst_message_parse_error(raw, &error, nullptr);
             AddEvent(ErrorEvent(parts, error, GST_MESSAGE_SRC(raw)));

@@ -1,6 +1,6 @@
 // The built pipeline's run: its start, its stop (the end of stream first, so the file is
-// finished, unless a fault means none can come through) and the events its bus reports to the
-// run control. UI thread only.
+// finished, after a fault too: a failed source ends its own stream and the others still can)
+// and the events its bus reports to the run control. UI thread only.
 #pragma once
 
 #include "BusWatch.h"
@@ -17,10 +17,13 @@
 
 namespace vorlund {
 
+// Test hook: `source` fails at its next buffer (a read error, then its own end of stream).
+bool FailSourceOnce(GstElement *source);
+
 class PipelineRun
 {
 public:
-    explicit PipelineRun(ServerContext &context) : m_context(context) {}
+    explicit PipelineRun(ServerContext &context) : m_context(context) { }
     PipelineRun(const PipelineRun &) = delete;
     PipelineRun &operator=(const PipelineRun &) = delete;
 
@@ -29,12 +32,15 @@ public:
     void Unwatch() { m_busWatch.reset(); }
 
     bool Start(GstElement *pipeline);
-    // Ends the streams and waits up to `eosWait` for the end to reach the file, then stops.
-    void Stop(const GraphParts &parts, std::chrono::milliseconds eosWait);
+    // Ends the streams and waits up to `eosWait` for the end to reach the file (`fileEnded`
+    // says it did; without it, every sink's end is awaited), then stops. The wait ends early
+    // once the file sink failed: no end of stream can finish that file.
+    void Stop(const GraphParts &parts, std::chrono::milliseconds eosWait,
+              const std::function<bool()> &fileEnded = {});
     bool Running() const { return m_running; }
-    // Whether the last stop's end of stream reached the file (false again for a new file).
-    bool EndReachedFile() const { return m_endReachedFile; }
-    void NewFile() { m_endReachedFile = false; }
+    // The file sink reported an error since the file was made.
+    bool FileWriteFailed() const { return m_fileWriteFailed; }
+    void NewFile() { m_fileWriteFailed = false; }
     // The pipeline's running time now; none while it does not run.
     GstClockTime RunningTime(GstElement *pipeline) const;
 
@@ -49,8 +55,8 @@ private:
     // The end of stream into every source (and head that never got pads), off the UI thread.
     void EndStreams(const GraphParts &parts);
     void AddEvent(GraphEvent event);
-    static GraphEvent ErrorEvent(const GraphParts &parts, const GError *error,
-                                 GstObject *source);
+    void NoteError(const GraphParts &parts, GstMessage *error);
+    static GraphEvent ErrorEvent(const GraphParts &parts, const GError *error, GstObject *source);
 
     ServerContext &m_context;
     std::unique_ptr<BusWatch> m_busWatch;
@@ -58,8 +64,7 @@ private:
     std::vector<GraphEvent> m_events;
     bool m_eventPosted = false;
     bool m_running = false;
-    bool m_faulted = false; // an error came during this run: no end of stream can finish it
-    bool m_endReachedFile = false;
+    bool m_fileWriteFailed = false;
 };
 
 } // namespace vorlund

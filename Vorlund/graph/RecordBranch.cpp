@@ -6,6 +6,7 @@
 #include "GraphMessages.h"
 #include "GraphUtils.h"
 
+#include <sys/stat.h>
 #include <utility>
 
 namespace vorlund {
@@ -14,8 +15,6 @@ namespace {
 
 // How long a build waits for the last recording's sync before it makes the next file.
 constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
-// How far ahead of now the gates switch: longer than any capture buffer lasts.
-constexpr GstClockTime kGateLead = 50 * GST_MSECOND;
 
 int64_t SteadyNanoseconds()
 {
@@ -122,7 +121,13 @@ int RecordBranch::BuildFile(const GraphBuild &build, GstElement *tail)
         return kGraphFailed;
     }
     m_file = std::move(file);
+    m_format = parts.format;
     m_framesRecorded = 0;
+    m_buffersAtSink = 0;
+    m_dataAtSink = false;
+    m_headerBytes = 0;
+    m_endAtSink = false;
+    m_writeFailed = false;
 
     const bool mp4 = parts.format == RecordingFormat::Mp4;
     const bool wmv = parts.format == RecordingFormat::Wmv;
@@ -146,11 +151,11 @@ int RecordBranch::BuildFile(const GraphBuild &build, GstElement *tail)
                                                : kOutputStreamText);
         return kGraphFailed;
     }
-    Watch(parts.m_pAviControl.Element(), parts.m_pFileSink.get());
+    Watch(parts.m_pAviControl.Element(), tail, parts.m_pFileSink.get());
     return kGraphOk;
 }
 
-void RecordBranch::Watch(GstElement *gate, GstElement *fileSink)
+void RecordBranch::Watch(GstElement *gate, GstElement *muxInput, GstElement *fileSink)
 {
     m_lastFrameStart = GST_CLOCK_TIME_NONE;
     m_framePeriod = 0;
@@ -170,33 +175,66 @@ void RecordBranch::Watch(GstElement *gate, GstElement *fileSink)
             return GST_PAD_PROBE_OK;
         },
         this, nullptr);
-    PadRef passed(gst_element_get_static_pad(gate, "src"), RefMode::HasRef);
+    // The frames that reach the multiplexer: what the gate passed and the encoder made of it.
+    PadRef out(gst_element_get_static_pad(muxInput, "src"), RefMode::HasRef);
+    PadRef muxed(out ? gst_pad_get_peer(out.get()) : nullptr, RefMode::HasRef);
+    if (muxed)
+        gst_pad_add_probe(
+            muxed.get(),
+            GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+            +[](GstPad *, GstPadProbeInfo *info, gpointer self) {
+                const uint64_t n = GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST
+                    ? gst_buffer_list_length(GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+                    : 1;
+                static_cast<RecordBranch *>(self)->m_framesRecorded += n;
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+    PadRef written(gst_element_get_static_pad(fileSink, "sink"), RefMode::HasRef);
     gst_pad_add_probe(
-        passed.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-        +[](GstPad *, GstPadProbeInfo *info, gpointer self) {
-            const uint64_t n = GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST
-                ? gst_buffer_list_length(GST_PAD_PROBE_INFO_BUFFER_LIST(info))
-                : 1;
-            static_cast<RecordBranch *>(self)->m_framesRecorded += n;
+        written.get(),
+        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST
+                        | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        +[](GstPad *pad, GstPadProbeInfo *info, gpointer self) {
+            auto *branch = static_cast<RecordBranch *>(self);
+            if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+                if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+                    branch->m_endAtSink = true;
+                return GST_PAD_PROBE_OK;
+            }
+            if (SteadyNanoseconds() < branch->m_failWritesUntil.load()) {
+                // What the file sink does when a write fails for want of space.
+                branch->m_writeFailed = true;
+                GstElement *sink = GST_ELEMENT(gst_pad_get_parent(pad));
+                GST_ELEMENT_ERROR(sink, RESOURCE, NO_SPACE_LEFT, ("No space left on the resource."),
+                                  ("injected write fault"));
+                gst_object_unref(sink);
+                gst_mini_object_unref(GST_MINI_OBJECT(GST_PAD_PROBE_INFO_DATA(info)));
+                GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+                return GST_PAD_PROBE_HANDLED;
+            }
+            if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+                GstBufferList *list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+                for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+                    branch->AtFileSink(gst_buffer_list_get(list, i));
+            } else {
+                branch->AtFileSink(GST_PAD_PROBE_INFO_BUFFER(info));
+            }
             return GST_PAD_PROBE_OK;
         },
         this, nullptr);
-    PadRef written(gst_element_get_static_pad(fileSink, "sink"), RefMode::HasRef);
-    gst_pad_add_probe(
-        written.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-        +[](GstPad *pad, GstPadProbeInfo *info, gpointer self) {
-            if (SteadyNanoseconds() >= static_cast<RecordBranch *>(self)->m_failWritesUntil.load())
-                return GST_PAD_PROBE_OK;
-            // What the file sink does when a write fails for want of space.
-            GstElement *sink = GST_ELEMENT(gst_pad_get_parent(pad));
-            GST_ELEMENT_ERROR(sink, RESOURCE, NO_SPACE_LEFT, ("No space left on the resource."),
-                              ("injected write fault"));
-            gst_object_unref(sink);
-            gst_mini_object_unref(GST_MINI_OBJECT(GST_PAD_PROBE_INFO_DATA(info)));
-            GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
-            return GST_PAD_PROBE_HANDLED;
-        },
-        this, nullptr);
+}
+
+void RecordBranch::AtFileSink(GstBuffer *buffer)
+{
+    ++m_buffersAtSink;
+    if (m_dataAtSink.load())
+        return;
+    // Headers and chunk headers carry no time; media does.
+    if (GST_BUFFER_PTS_IS_VALID(buffer))
+        m_dataAtSink = true;
+    else
+        m_headerBytes += gst_buffer_get_size(buffer);
 }
 
 void RecordBranch::FailWrites(std::chrono::milliseconds duration)
@@ -219,10 +257,9 @@ void RecordBranch::SetGateOpen(GraphParts &parts, bool open, GstClockTime now) c
 
 GstClockTime RecordBranch::NextFrameStart(GstClockTime now) const
 {
-    // Live sources push a buffer when its span begins: a switch inside a buffer already on its
-    // way would come too late for it, so the switch lies ahead of every buffer begun by now.
-    if (GST_CLOCK_TIME_IS_VALID(now))
-        now += kGateLead;
+    // The first frame begun at or after now: every frame captured after the call is recorded.
+    // It reaches the gate only after the call (a source pushes a frame once it has begun), so
+    // the change is in place for it; sound that comes sooner waits in its queue (AudioChain).
     const GstClockTime last = m_lastFrameStart.load();
     const GstClockTime period = m_framePeriod.load();
     if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(last) || period == 0
@@ -233,23 +270,31 @@ GstClockTime RecordBranch::NextFrameStart(GstClockTime now) const
     return last + (now - last + period - 1) / period * period;
 }
 
-void RecordBranch::Finish(const ErrorLog &log, bool finished)
+void RecordBranch::Finish(const ErrorLog &log, bool writeFailed)
 {
     if (!m_file)
         return;
     RecordingFile file = std::move(*m_file);
     m_file.reset();
-    if (m_framesRecorded.load() == 0) {
-        GST_INFO("%s had no frame: removed", file.path.c_str());
+    // What is on disk: the multiplexer's header at most, unless a frame's write went through.
+    struct stat st
+    {
+    };
+    const bool sized = file.fd >= 0 && ::fstat(file.fd, &st) == 0;
+    const bool noFrame = m_buffersAtSink.load() == 0 || !m_dataAtSink.load()
+        || (sized && uint64_t(st.st_size) <= m_headerBytes.load());
+    if (noFrame) {
+        GST_INFO("%s holds no frame: removed", file.path.c_str());
         std::error_code ec;
         std::filesystem::remove(file.path, ec);
         return;
     }
+    const bool finished = m_endAtSink.load() && !writeFailed && !m_writeFailed.load();
     GST_INFO("%s: %" G_GUINT64_FORMAT " frames, %s", file.path.c_str(), m_framesRecorded.load(),
              finished ? "finished" : "left unfinished");
     if (!finished)
-        log.AppendErrorLog(UnfinishedRecordingText(file.path));
-    m_sync.Finish(std::move(file));
+        log.AppendErrorLog(UnfinishedRecordingText(file.path, m_format));
+    m_sync.Finish(std::move(file), log);
 }
 
 } // namespace vorlund

@@ -1,6 +1,8 @@
 // The record branch: the tee behind the capture pin, the gate ("VorlundAVI") and the file it
-// records into. Its probes count what the gate passes and time the frames reaching it, so both
-// gates can switch at a frame's start. The encoder between gate and file is Encoders.h's.
+// records into. Its probes time the frames reaching the gate, so both gates can switch at a
+// frame's start, count the frames reaching the multiplexer and watch what reaches the file sink:
+// whether a frame's data did, and whether the end of stream did. The encoder between gate and
+// file is Encoders.h's.
 #pragma once
 
 #include "GraphBuild.h"
@@ -38,20 +40,36 @@ public:
     // For `duration` from now the file sink fails every write as a full disk does.
     void FailWrites(std::chrono::milliseconds duration);
 
+    // Picture frames that reached the multiplexer of the current file.
     uint64_t FramesRecorded() const { return m_framesRecorded.load(); }
+    // The end of stream reached the file sink (since the file was made).
+    bool EndReachedFile() const { return m_endAtSink.load(); }
     std::filesystem::path Path() const { return m_file ? m_file->path : std::filesystem::path(); }
+    bool Rename(const LocalDateTime &now, RecordingFormat format)
+    {
+        return m_file && RenameRecordingFile(*m_file, now, format);
+    }
     bool WaitSynced(std::chrono::milliseconds bound) { return m_sync.WaitSynced(bound); }
-    // The file at teardown: removed without frames, else synced, named in the log when the
-    // end of stream did not reach it.
-    void Finish(const ErrorLog &log, bool finished);
+    // The file at teardown: removed when it surely holds no frame (none reached the file sink,
+    // or every write of one failed), else synced, and named in the log with advice for its
+    // kind when it is unfinished: the end of stream did not reach it, or a write failed.
+    void Finish(const ErrorLog &log, bool writeFailed);
 
 private:
     GstClockTime NextFrameStart(GstClockTime now) const;
-    void Watch(GstElement *gate, GstElement *fileSink);
+    void Watch(GstElement *gate, GstElement *muxInput, GstElement *fileSink);
+    void AtFileSink(GstBuffer *buffer);
 
     std::optional<RecordingFile> m_file;
+    RecordingFormat m_format = RecordingFormat::Avi;
     RecordingSync m_sync;
-    std::atomic<uint64_t> m_framesRecorded { 0 }; // streaming thread writes, UI thread reads
+    // Written by the streaming threads, read by the UI thread.
+    std::atomic<uint64_t> m_framesRecorded { 0 };
+    std::atomic<uint64_t> m_buffersAtSink { 0 }; // buffers handed to the file sink
+    std::atomic<bool> m_dataAtSink { false }; // one of them carried media (it has a time)
+    std::atomic<uint64_t> m_headerBytes { 0 }; // what the multiplexer wrote before that one
+    std::atomic<bool> m_endAtSink { false };
+    std::atomic<bool> m_writeFailed { false }; // the test hook failed a write
     std::atomic<int64_t> m_failWritesUntil { 0 }; // steady-clock nanoseconds
     // The last frame that reached the gate (streaming thread writes, UI thread reads).
     std::atomic<GstClockTime> m_lastFrameStart { GST_CLOCK_TIME_NONE };

@@ -4,16 +4,20 @@
 // - Created by the build with O_EXCL under the first free name of its minute, never over an
 //   existing file, and held under an exclusive flock while it grows, so that no other program
 //   (the repair tool) takes it meanwhile.
-// - The record gate's passes are counted. A file to which the gate passed no frame is removed
-//   at teardown, whatever its size (a muxer writes its header before the first frame).
+// - What reaches the file sink is watched. A file that surely holds no frame is removed at
+//   teardown: no frame's data reached the file sink, or none of it was written (the file holds
+//   a multiplexer's header at most). Anything else is kept.
 // - Finished with an end of stream, then flushed with fsync and its folder synced. The sync
 //   runs on a thread of its own (a busy disk can take seconds); the next recording file is
 //   created only after it, and the UI thread waits for it a bounded time only.
-// - A file left by a fault (an error during the run, or an end of stream that never reached the
-//   file) is kept as it stands, every complete frame in it, synced like the others, and named
-//   in the error log so the user knows which file the repair tool should mend.
+// - Every stop, after a fault too, ends the streams and waits a bounded time for the end of
+//   stream to reach the file sink. A file it did not reach, or one a write failed for, is kept as
+//   it stands, every complete frame in it, synced like the others, and named in the error log
+//   with what mends it or that it plays as it is.
+// - A sync that fails (the data never reached the disk) names the file in the error log once.
 #pragma once
 
+#include "ErrorLog.h"
 #include "GraphPlan.h"
 #include "PendingCount.h"
 
@@ -22,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorlund {
 
@@ -50,8 +55,14 @@ std::optional<RecordingFile> CreateRecordingFile(const std::filesystem::path &fo
                                                  const LocalDateTime &now, RecordingFormat format,
                                                  std::string *error = nullptr);
 
-// The log entry that names a file left by a fault.
-std::string UnfinishedRecordingText(const std::filesystem::path &file);
+// Gives `file` (still open and locked) the name of `now`'s minute, or the first free one of that
+// minute; never over an existing file. True when it bears one of that minute's names now.
+bool RenameRecordingFile(RecordingFile &file, const LocalDateTime &now, RecordingFormat format);
+
+// The log entry that names a file left by a fault, with what the user can do about it: an AVI
+// file without its index is mended by the repair tool; a fragmented MP4 file and a Windows Media
+// file are read by players as they stand (the MP4 file up to its last complete fragment).
+std::string UnfinishedRecordingText(const std::filesystem::path &file, RecordingFormat format);
 
 // Syncs finished recordings off the UI thread.
 class RecordingSync
@@ -62,13 +73,21 @@ public:
     RecordingSync(const RecordingSync &) = delete;
     RecordingSync &operator=(const RecordingSync &) = delete;
 
-    // Takes the file: fsync of the file, then of its folder, then the lock is dropped.
-    void Finish(RecordingFile file);
+    // Takes the file: fsync of the file, then of its folder, then the lock is dropped. A failed
+    // sync is written to `log` (which outlives this object).
+    void Finish(RecordingFile file, const ErrorLog &log);
     // True once every file handed over is synced; waits at most `bound` for it.
     bool WaitSynced(std::chrono::milliseconds bound);
 
 private:
-    std::shared_ptr<PendingCount> m_pending;
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
 };
+
+// fsync of the file, then of its folder; the first failure's text, none when both held.
+std::optional<std::string> SyncFileAndFolder(const RecordingFile &file);
+
+// The log entry for a recording whose sync failed.
+std::string NotSavedRecordingText(const std::filesystem::path &file, std::string_view error);
 
 } // namespace vorlund

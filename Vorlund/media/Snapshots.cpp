@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -52,23 +54,61 @@ int32_t NextPictureNumber(int32_t count, int32_t limit)
     return count < 0 || count >= limit ? 1 : count + 1;
 }
 
+namespace {
+
+// The number `name` stands for among `pathOf`'s files of 1 to `limit`; none for other files.
+std::optional<int32_t> PictureNumber(const std::string &name, int32_t limit,
+                                     const std::function<std::filesystem::path(int32_t)> &pathOf)
+{
+    constexpr std::string_view kSuffix = ".jpg";
+    if (name.size() < 2 + kSuffix.size() || name.size() > 10 + kSuffix.size() || name[0] != 'p'
+        || !name.ends_with(kSuffix))
+        return std::nullopt;
+    int32_t n = 0;
+    for (size_t i = 1; i < name.size() - kSuffix.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9' || n > (limit - (name[i] - '0')) / 10)
+            return std::nullopt;
+        n = n * 10 + (name[i] - '0');
+    }
+    if (n < 1 || n > limit || pathOf(n).filename() != name)
+        return std::nullopt;
+    return n;
+}
+
+} // namespace
+
 int32_t CatchUpPictureNumber(int32_t count, int32_t limit,
                              const std::function<std::filesystem::path(int32_t)> &pathOf)
 {
-    if (count < 1 || count > limit)
+    if (limit < 1)
         return count;
     std::error_code ec;
-    auto newest = std::filesystem::last_write_time(pathOf(count), ec);
-    if (ec)
+    std::optional<int32_t> newest;
+    std::filesystem::file_time_type newestTime;
+    for (std::filesystem::directory_iterator it(pathOf(1).parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::optional<int32_t> n
+            = PictureNumber(it->path().filename().string(), limit, pathOf);
+        std::error_code timeError;
+        const auto time = n ? it->last_write_time(timeError) : newestTime;
+        if (!n || timeError)
+            continue;
+        if (!newest || time > newestTime || (time == newestTime && *n < *newest)) {
+            newest = n;
+            newestTime = time;
+        }
+    }
+    if (!newest)
         return count;
-    // At most one lap: a full folder of equally new pictures ends where it started.
+    // Equally new pictures: the last of them in sequence, across the wrap, at most one lap on.
+    count = *newest;
     for (int32_t step = 1; step < limit; ++step) {
         const int32_t next = NextPictureNumber(count, limit);
         const auto time = std::filesystem::last_write_time(pathOf(next), ec);
-        if (ec || time < newest)
+        if (ec || time < newestTime)
             break;
         count = next;
-        newest = time;
+        newestTime = time;
     }
     return count;
 }

@@ -27,9 +27,10 @@ std::filesystem::path TimeLapsePath(const std::filesystem::path &videoFolder, in
 // settings file left out of range).
 int32_t NextPictureNumber(int32_t count, int32_t limit);
 // The stored number is saved with the settings now and then; after the process was killed it
-// can lag the pictures on disk, and counting on from it would overwrite the newest ones. Walks
-// on from `count` while the next number's file (named by `pathOf`) is as new as the one before;
-// returns `count` unchanged when its own file is missing.
+// can lag the pictures on disk (or still be 0), and counting on from it would overwrite the
+// newest ones. Returns the number of the newest picture in the folder of `pathOf`'s files (the
+// latest written; among equally new ones the last in sequence), or `count` when the folder
+// holds none of them.
 int32_t CatchUpPictureNumber(int32_t count, int32_t limit,
                              const std::function<std::filesystem::path(int32_t)> &pathOf);
 // The time-lapse window at `minuteOfDay`, both ends included. A window whose end hour is

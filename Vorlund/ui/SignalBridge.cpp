@@ -87,7 +87,7 @@ void SignalBridge::OnReadable()
         for (ssize_t i = 0; i < n; ++i) {
             serviceClose |= bytes[i] == SIGUSR1;
             snapshot |= bytes[i] == SIGUSR2;
-            terminate |= bytes[i] == SIGTERM || bytes[i] == SIGINT;
+            terminate |= bytes[i] == SIGTERM || bytes[i] == SIGINT || bytes[i] == SIGHUP;
         }
     }
     // Signals that arrived together count once each; closing comes last.

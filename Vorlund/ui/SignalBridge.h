@@ -11,9 +11,10 @@ class QSocketNotifier;
 namespace vorlund {
 
 // Turns signals into calls on the UI thread: SIGUSR1 (service close), SIGUSR2 (snapshot
-// request), and SIGTERM or SIGINT (close the program the way its window closes, so recordings
-// end properly). The handler only writes one byte to a pipe whose reading end the event loop
-// watches. One bridge per process; the old handlers come back when it goes.
+// request), and SIGTERM, SIGINT or SIGHUP (close the program the way its window closes, so
+// recordings end properly; SIGHUP comes when the terminal or login it was started from goes). The
+// handler only writes one byte to a pipe whose reading end the event loop watches. One bridge per
+// process; the old handlers come back when it goes.
 class SignalBridge : public QObject
 {
 public:
@@ -33,7 +34,7 @@ public:
     bool IsInstalled() const { return m_installed; }
 
 private:
-    static constexpr std::array<int, 4> kSignals { SIGUSR1, SIGUSR2, SIGTERM, SIGINT };
+    static constexpr std::array<int, 5> kSignals { SIGUSR1, SIGUSR2, SIGTERM, SIGINT, SIGHUP };
 
     void OnReadable();
     void Restore(size_t count);

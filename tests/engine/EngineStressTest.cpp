@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
@@ -90,9 +91,17 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
         if (round % 11 == 0)
             state.ClearHitMaps();
 
-        // Painting and remote serving copy the live frame out.
-        state.CopyLiveFrameOut(1, copy, size_t(w) * h * 3);
-        tornLive += !Uniform(copy);
+        // Painting copies the live frame out; remote serving reads it in its slot, which keeps
+        // that frame, whole, while the detector goes on with others.
+        if (round % 2) {
+            state.CopyLiveFrameOut(1, copy, size_t(w) * h * 3);
+            tornLive += !Uniform(copy);
+        } else {
+            const LiveFrameLoan loan = state.BorrowLiveFrame(1, size_t(w) * h * 3);
+            copy.assign(loan.Data(), loan.Data() + loan.Size());
+            std::this_thread::yield();
+            tornLive += !Uniform(copy) || !std::equal(copy.begin(), copy.end(), loan.Data());
+        }
         state.LiveFramePending = 0;
 
         // Snapshot saving: clear the request, then read the still.

@@ -198,6 +198,7 @@ TEST_F(TickTest, TimeRolloverFiresOncePerSlot)
     for (const Case &c : cases) {
         test::ServerFixture g;
         test::FakeTopics u;
+        u.framesRecorded = 1;
         MainTick k(g.context, u, u, u, u, u, u, u, u);
         g.settings.Config.Block.RolloverOn = 1;
         g.settings.Config.RolloverMode = c.mode;
@@ -212,6 +213,7 @@ TEST_F(TickTest, TimeRolloverFiresOncePerSlot)
     }
 
     // Suppressed passes don't use up the slot; the next day's midnight fires again.
+    t.framesRecorded = 1;
     f.settings.Config.Block.RolloverOn = 1;
     f.engine.SuppressCount = 5;
     SlowPass(0, 0);
@@ -223,6 +225,48 @@ TEST_F(TickTest, TimeRolloverFiresOncePerSlot)
     f.clock.now.day = 2;
     SlowPass(0, 0);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 2);
+}
+
+// A file begun inside the rollover hour is the new period's file already: it is not cut.
+TEST_F(TickTest, TimeRolloverNeverCutsAFileBegunInItsHour)
+{
+    struct Case
+    {
+        const char *name;
+        int startDay, startHour, startMinute; // the run's start (its file's)
+        int day, hour, minute; // the slow pass
+        uint64_t frames; // in the file by then
+        bool fires; // a restart for a new file
+        bool renamed; // the file takes the new name instead
+    };
+    const Case cases[] = {
+        { "started at hh:05 of the rollover hour", 1, 12, 5, 1, 12, 6, 9, false, false },
+        { "started at hh:00", 1, 12, 0, 1, 12, 14, 9, false, false },
+        { "started before the hour", 1, 11, 58, 1, 12, 1, 9, true, false },
+        { "started before the hour, no frame yet", 1, 11, 58, 1, 12, 1, 0, false, true },
+        { "started the day before, same hour", 1, 12, 5, 2, 12, 0, 9, true, false },
+        { "started at hh:05, next rollover hour", 1, 12, 5, 2, 0, 2, 9, true, false },
+    };
+    for (const Case &c : cases) {
+        test::ServerFixture g;
+        test::FakeTopics u;
+        u.framesRecorded = c.frames;
+        MainTick k(g.context, u, u, u, u, u, u, u, u);
+        g.settings.Config.Block.RolloverOn = 1;
+        g.settings.Config.RolloverMode = 1; // hours 0 and 12
+        g.clock.now.day = c.startDay;
+        g.clock.now.hour = c.startHour;
+        g.clock.now.minute = c.startMinute;
+        k.ResetForStart();
+        k.OnMainTick(); // the start's own slow pass
+        g.clock.now.day = c.day;
+        g.clock.now.hour = c.hour;
+        g.clock.now.minute = c.minute;
+        g.engine.SlowCounter = g.engine.SlowPeriod.load();
+        k.OnMainTick();
+        EXPECT_EQ(g.sink.Count(WM_RESTART_CAPTURE), c.fires ? 1 : 0) << c.name;
+        EXPECT_EQ(u.renames.size(), c.renamed ? 1u : 0u) << c.name;
+    }
 }
 
 TEST_F(TickTest, SizeRolloverComparesIn64Bits)
@@ -344,11 +388,48 @@ TEST_F(TickTest, ContinuousScheduleAcrossMidnight)
     EXPECT_FALSE(f.engine.GateOpen);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 3) << "inside without the mark: restart first";
 
-    // A manual start's file has no frames yet: it is the new file, so no restart for it.
+    // A manual start's file has no frames yet: it becomes the new file, named for the
+    // window's start, so no restart (and no hole) for it.
+    f.engine.GateOpen = 0;
     t.framesRecorded = 0;
     SlowPass(22, 45);
     EXPECT_TRUE(f.engine.GateOpen);
     EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 3);
+    ASSERT_EQ(t.renames.size(), 1u);
+    EXPECT_EQ(t.renames[0].hour, 22);
+    EXPECT_EQ(t.renames[0].minute, 45);
+
+    // A frameless file that cannot take the name is replaced.
+    SlowPass(6, 0);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 4);
+    t.renameResult = false;
+    SlowPass(22, 50);
+    EXPECT_FALSE(f.engine.GateOpen);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 5);
+}
+
+// A window that opens over a run started just before it: the night's recording must not carry
+// the earlier minute's name, and the rollover hour's file that the window took over is not cut.
+TEST_F(TickTest, WindowOpeningOverAFramelessFileNamesItForTheWindow)
+{
+    f.settings.Config.ContinuousRecord = 1;
+    f.settings.Config.RecordWindow = { 0, 0, 0, 2 };
+    f.settings.Config.Block.RolloverOn = 1;
+    f.settings.Config.RolloverMode = 0; // midnight
+    f.clock.now.hour = 23;
+    f.clock.now.minute = 59;
+    tick.ResetForStart();
+    tick.OnMainTick();
+    EXPECT_FALSE(f.engine.GateOpen);
+    f.clock.now.day = 2;
+    SlowPass(0, 0);
+    EXPECT_TRUE(f.engine.GateOpen);
+    ASSERT_EQ(t.renames.size(), 1u);
+    EXPECT_EQ(t.renames[0].day, 2);
+    EXPECT_EQ(t.renames[0].hour, 0);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 0) << "neither a restart nor a rollover cut";
+    SlowPass(0, 1);
+    EXPECT_EQ(f.sink.Count(WM_RESTART_CAPTURE), 0);
 }
 
 TEST_F(TickTest, TvScheduleTunesBeforeOpening)

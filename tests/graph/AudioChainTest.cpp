@@ -9,7 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <optional>
 
 namespace vorlund::test {
 
@@ -96,7 +101,107 @@ ReadBack RecordPeriods(AudioFixture &f, int periods, int frames)
     return ReadRecording(file);
 }
 
+// The capture time (start and length) of the first buffer a gate passes after Arm: the sink
+// pad notes each arriving buffer's own time, the source pad keeps it when the buffer passes.
+class FirstPassed
+{
+public:
+    explicit FirstPassed(GstElement *gate)
+        : m_in(gst_element_get_static_pad(gate, "sink"), RefMode::HasRef),
+          m_out(gst_element_get_static_pad(gate, "src"), RefMode::HasRef)
+    {
+        m_inProbe = gst_pad_add_probe(
+            m_in.get(), GST_PAD_PROBE_TYPE_BUFFER,
+            +[](GstPad *, GstPadProbeInfo *info, gpointer self) {
+                GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+                static_cast<FirstPassed *>(self)->m_arriving
+                    = { GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer) };
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+        m_outProbe = gst_pad_add_probe(
+            m_out.get(), GST_PAD_PROBE_TYPE_BUFFER,
+            +[](GstPad *, GstPadProbeInfo *, gpointer self) {
+                auto *me = static_cast<FirstPassed *>(self);
+                std::lock_guard lock(me->m_lock);
+                if (!me->m_first)
+                    me->m_first = me->m_arriving;
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+    }
+    ~FirstPassed()
+    {
+        gst_pad_remove_probe(m_in.get(), m_inProbe);
+        gst_pad_remove_probe(m_out.get(), m_outProbe);
+    }
+    FirstPassed(const FirstPassed &) = delete;
+    FirstPassed &operator=(const FirstPassed &) = delete;
+    void Arm()
+    {
+        std::lock_guard lock(m_lock);
+        m_first.reset();
+    }
+    std::optional<std::pair<GstClockTime, GstClockTime>> First()
+    {
+        std::lock_guard lock(m_lock);
+        return m_first;
+    }
+
+private:
+    PadRef m_in, m_out;
+    gulong m_inProbe = 0, m_outProbe = 0;
+    std::pair<GstClockTime, GstClockTime> m_arriving; // streaming thread only
+    std::mutex m_lock;
+    std::optional<std::pair<GstClockTime, GstClockTime>> m_first;
+};
+
+GstClockTime RunningTimeNow(GstElement *pipeline)
+{
+    ClockRef clock(gst_element_get_clock(pipeline), RefMode::HasRef);
+    return gst_clock_get_time(clock.get()) - gst_element_get_base_time(pipeline);
+}
+
 } // namespace
+
+// An opening records every frame captured from the call on: the first frame passed starts at
+// most one frame period after it, and the sound starts with it, within one sound buffer (the
+// sound as a whole keeps within half a buffer of the pictures: see the test below).
+TEST(AudioChain, GateOpeningsRecordFromTheFirstFrameAfterTheCall)
+{
+    AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
+    ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+    const GraphParts &parts = f.graph.Parts();
+    FirstPassed video(parts.m_pAviControl.Element());
+    FirstPassed sound(parts.m_pAudioControl.Element());
+    ASSERT_TRUE(f.graph.RunGraph());
+    auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
+    uint64_t mark = grabbed();
+    ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
+    for (int opening = 1; opening <= 5; ++opening) {
+        SCOPED_TRACE(opening);
+        video.Arm();
+        sound.Arm();
+        const GstClockTime call = RunningTimeNow(f.graph.Pipeline());
+        f.graph.SetGateOpen(true);
+        ASSERT_TRUE(WaitFor([&] { return video.First() && sound.First(); }));
+        f.graph.SetGateOpen(false);
+        const auto [frame, period] = *video.First();
+        const auto [start, length] = *sound.First();
+        EXPECT_GE(frame, call);
+        EXPECT_LE(frame, call + period)
+            << "first frame " << double(frame - call) / GST_MSECOND << " ms after the call";
+        const double apart = std::abs(double(start) - double(frame));
+        EXPECT_LE(apart, double(length)) << "sound " << apart / GST_MSECOND << " ms away";
+        std::printf("opening %d: first frame %.1f ms after the call, sound %.1f ms from it "
+                    "(buffer %.1f ms)\n",
+                    opening, double(frame - call) / GST_MSECOND, apart / GST_MSECOND,
+                    double(length) / GST_MSECOND);
+        mark = grabbed();
+        ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 5; }));
+    }
+    f.graph.TearDownGraph();
+}
 
 TEST(AudioChain, LevelsCompressorsAndInputLines)
 {
@@ -138,6 +243,55 @@ TEST(AudioChain, LevelsCompressorsAndInputLines)
         setenv("PULSE_SERVER", savedServer.c_str(), 1);
     else
         unsetenv("PULSE_SERVER");
+}
+
+namespace {
+
+// The complete picture chunks of an AVI file as it stands, walking its first movi list.
+int PictureChunks(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string d((std::istreambuf_iterator<char>(in)), {});
+    size_t at = d.find("movi");
+    if (at == std::string::npos)
+        return 0;
+    int n = 0;
+    for (at += 4; at + 8 <= d.size();) {
+        uint32_t size = 0;
+        std::memcpy(&size, d.data() + at + 4, 4);
+        if (at + 8 + size > d.size())
+            break;
+        if (d.compare(at + 2, 2, "dc") == 0 || d.compare(at + 2, 2, "db") == 0)
+            ++n;
+        at += 8 + size + (size & 1);
+    }
+    return n;
+}
+
+} // namespace
+
+// When the gates shut, the event's pictures go to disk within a frame or two, not after the
+// quiet that follows: a power cut then loses none of them.
+TEST(AudioChain, AnEventsPicturesReachTheAviFileWhenItsGatesShut)
+{
+    AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
+    ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
+    BufferCounter passed(f.graph.Parts().m_pAviControl.Element(), "src");
+    ASSERT_TRUE(f.graph.RunGraph());
+    auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
+    const uint64_t mark = grabbed();
+    ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
+    const std::filesystem::path file = f.graph.RecordFile();
+    for (int event = 1; event <= 2; ++event) {
+        f.graph.SetGateOpen(true);
+        ASSERT_TRUE(WaitFor([&] { return passed.Count() >= event * 45; }));
+        f.graph.SetGateOpen(false);
+        EXPECT_TRUE(WaitFor([&] { return PictureChunks(file) >= passed.Count() - 2; },
+                            std::chrono::seconds(5)))
+            << event << ": " << PictureChunks(file) << " of " << passed.Count()
+            << " pictures on disk";
+    }
+    f.graph.TearDownGraph();
 }
 
 TEST(AudioChain, RecordingsCarrySoundAsLongAsTheirPictures)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sys/file.h>
 #include <unistd.h>
@@ -93,6 +95,73 @@ TEST(GraphPlan, RecordingNamesNeverReuseAFileOfTheSameMinute)
     std::string error;
     EXPECT_FALSE(CreateRecordingFile(folder.path / "missing", now, RecordingFormat::Avi, &error));
     EXPECT_FALSE(error.empty());
+}
+
+// A frameless file a schedule takes over is named for the schedule's start, never over another.
+TEST(GraphPlan, ARecordingFileTakesTheNameOfALaterMinute)
+{
+    TempFolder folder;
+    const LocalDateTime made { 2026, 12, 8, 13, 59, 10, 2 };
+    const LocalDateTime window { 2026, 12, 8, 14, 0, 5, 2 };
+    std::optional<RecordingFile> file
+        = CreateRecordingFile(folder.path, made, RecordingFormat::Avi);
+    ASSERT_TRUE(file);
+    std::ofstream(folder.path / "v12-08-2026-1400.avi") << "other";
+    EXPECT_TRUE(RenameRecordingFile(*file, window, RecordingFormat::Avi));
+    EXPECT_EQ(file->path.filename(), "v12-08-2026-1400-2.avi");
+    EXPECT_TRUE(std::filesystem::exists(file->path));
+    EXPECT_FALSE(std::filesystem::exists(folder.path / "v12-08-2026-1359.avi"));
+    EXPECT_TRUE(RenameRecordingFile(*file, window, RecordingFormat::Avi)) << "already so named";
+    EXPECT_EQ(file->path.filename(), "v12-08-2026-1400-2.avi");
+    EXPECT_EQ(std::filesystem::file_size(folder.path / "v12-08-2026-1400.avi"), 5u);
+}
+
+// What the log says of an unfinished file fits its kind: the repair tool mends AVI files only.
+TEST(GraphPlan, AnUnfinishedRecordingIsNamedWithAdviceForItsKind)
+{
+    const std::pair<RecordingFormat, const char *> cases[] = {
+        { RecordingFormat::Avi, "Recording left unfinished: /v/a.avi (mend it with Repair Video)" },
+        { RecordingFormat::Mp4,
+          "Recording left unfinished: /v/a.avi (players read it as it stands, up to its last "
+          "complete second)" },
+        { RecordingFormat::Wmv,
+          "Recording left unfinished: /v/a.avi (players read it as it stands)" },
+    };
+    for (const auto &[format, text] : cases)
+        EXPECT_EQ(UnfinishedRecordingText("/v/a.avi", format), text);
+}
+
+// A recording whose sync fails never reached the disk: the log names it, once. (A pipe cannot
+// be synced.)
+TEST(GraphPlan, AFailedSyncOfARecordingIsLoggedOnce)
+{
+    TempFolder folder;
+    FakeClock clock;
+    ErrorLog log(folder.path / "vorlund.log", clock);
+    int pipeEnds[2] = { -1, -1 };
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    {
+        RecordingSync sync;
+        RecordingFile broken;
+        broken.path = folder.path / "v12-08-2026-1405.avi";
+        broken.fd = pipeEnds[1];
+        sync.Finish(std::move(broken), log);
+        std::optional<RecordingFile> good
+            = CreateRecordingFile(folder.path, { 2026, 12, 8, 14, 6, 0, 2 }, RecordingFormat::Avi);
+        ASSERT_TRUE(good);
+        sync.Finish(std::move(*good), log);
+        ASSERT_TRUE(sync.WaitSynced(std::chrono::seconds(10)));
+    }
+    ::close(pipeEnds[0]);
+    std::ifstream in(folder.path / "vorlund.log");
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    const std::string entry
+        = NotSavedRecordingText(folder.path / "v12-08-2026-1405.avi", std::strerror(EINVAL));
+    EXPECT_EQ(entry.rfind("Recording not saved to disk: ", 0), 0u);
+    const size_t at = text.find(entry);
+    EXPECT_NE(at, std::string::npos) << text;
+    EXPECT_EQ(text.find(entry, at + 1), std::string::npos) << "once";
+    EXPECT_EQ(text.find("v12-08-2026-1406"), std::string::npos) << text;
 }
 
 TEST(GraphPlan, PictureSizesStayWithinTheLimits)

@@ -172,9 +172,14 @@ TEST_F(SnapshotsTest, NumberingResumesAfterTheNewestPictureOnDisk)
         { "lagging by two", false, 2, { 1, 2, 3, 4 }, "cam1/p005.jpg" },
         { "lagging past the wrap", false, 5, { 7, 8, 0, -1, 5, 6 }, "cam1/p003.jpg" },
         { "older lap ahead", false, 2, { 5, 6, 1, 2 }, "cam1/p003.jpg" },
-        { "stored picture missing", false, 3, { 1, 2, -1, 4 }, "cam1/p004.jpg" },
-        { "fresh counter", false, 0, { 1, 2 }, "cam1/p001.jpg" },
+        { "stored picture missing", false, 3, { 1, 2, -1, 4 }, "cam1/p005.jpg" },
+        { "counter never saved", false, 0, { 1, 2 }, "cam1/p003.jpg" },
+        { "counter never saved, wrapped", false, 0, { 3, 4, 1, 2 }, "cam1/p003.jpg" },
+        { "counter ahead of the folder", false, 5, { 1, 2 }, "cam1/p003.jpg" },
+        { "equally new pictures", false, 1, { 2, 2, 2, 1 }, "cam1/p004.jpg" },
+        { "empty folder", false, 4, {}, "cam1/p005.jpg" },
         { "time lapse lagging", true, 1, { 1, 2, 3 }, "TimeLapse/cam1/p0004.jpg" },
+        { "time lapse never saved", true, 0, { 1, 2, 3 }, "TimeLapse/cam1/p0004.jpg" },
     };
     for (const auto &c : cases) {
         fs::remove_all(video / "cam1");

@@ -298,7 +298,9 @@ TEST_F(ServerTest, PassingWriteFaultsRestartCaptureAndTwoWithinThirtySecondsStop
         EXPECT_TRUE(Live(5000, [&] { return Count(Log(), expected) > before; })) << Log();
         // Whatever the failure still posts belongs to the abort already noted.
         Live(600, [] { return false; });
-        EXPECT_NE(Log().find(UnfinishedRecordingText(faulted)), std::string::npos) << Log();
+        EXPECT_NE(Log().find(UnfinishedRecordingText(faulted, RecordingFormat::Avi)),
+                  std::string::npos)
+            << Log();
         return faulted;
     };
 
@@ -331,6 +333,56 @@ TEST_F(ServerTest, PassingWriteFaultsRestartCaptureAndTwoWithinThirtySecondsStop
     EXPECT_EQ(files.size(), 3u);
     for (const auto &file : files)
         EXPECT_TRUE(HasFrames(file)) << file;
+}
+
+// A source that fails during a recording with sound ends its own stream; the stop after the
+// abort still sends the end of stream, which the other branch carries to the file: it is
+// indexed and plays to its end, and no entry calls it unfinished.
+TEST_F(ServerTest, ASourceFaultDuringARecordingWithSoundLeavesItFinished)
+{
+    for (const bool soundSource : { false, true }) {
+        SCOPED_TRACE(soundSource ? "sound source" : "picture source");
+        OpenContinuous();
+        DeviceConfig &config = Core().Settings().Config;
+        config.RecordAudio = 1;
+        config.AudioDevice = std::string(kTestAudioName);
+        ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
+        ASSERT_TRUE(Live(10000, [&] { return graph->FramesRecorded() > 10; })) << "recording";
+        const std::filesystem::path faulted = graph->RecordFile();
+        ASSERT_TRUE(soundSource ? graph->FailSoundSource() : graph->FailPictureSource());
+        ASSERT_TRUE(Live(10000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
+        // The restart finishes the faulted file and records into the next.
+        ASSERT_TRUE(Run(5000, [&] { return Running() && graph->RecordFile() != faulted; }))
+            << Log();
+        ASSERT_TRUE(graph->WaitRecordingsSynced(std::chrono::seconds(10)));
+        EXPECT_NE(Read(faulted).find("idx1"), std::string::npos) << "indexed: " << faulted;
+        EXPECT_GT(PlayedFrames(faulted), 10) << faulted;
+        EXPECT_EQ(Log().find("Recording left unfinished"), std::string::npos) << Log();
+        Close();
+        std::filesystem::remove_all(folder);
+        folder.clear();
+    }
+}
+
+// A write fault over a new file's first writes: that file holds no frame and goes, with no
+// entry naming it; the recording after the restart is kept.
+TEST_F(ServerTest, AFaultOverANewFilesFirstWritesLeavesNoEmptyFile)
+{
+    OpenContinuous();
+    ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
+    graph->FailRecordWrites(std::chrono::seconds(60));
+    ASSERT_TRUE(Live(20000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
+    graph->FailRecordWrites(std::chrono::milliseconds(0)); // the fault is over
+    ASSERT_TRUE(Run(5000, [&] { return Running(); })) << Log();
+    ASSERT_TRUE(Live(10000, [&] { return graph->FramesRecorded() > 10; })) << "recording again";
+    Close();
+    EXPECT_EQ(Log().find("Recording left unfinished"), std::string::npos) << Log();
+    const auto files = Recordings();
+    ASSERT_FALSE(files.empty());
+    for (const auto &file : files) {
+        EXPECT_GT(std::filesystem::file_size(file), 0u) << file;
+        EXPECT_TRUE(HasFrames(file)) << file;
+    }
 }
 
 // Packet times of one stream as ffprobe reads them: the span from the first start to the last
@@ -482,7 +534,9 @@ TEST_F(ServerTest, DiskFilledBeforeTheGuardLooksIsAnAbortAndTheRepairToolMendsTh
     ASSERT_TRUE(Live(20000, [&] { return Count(Log(), "Abort during capture") > 0; })) << Log();
     // Restarts on a full disk get no frame into a file; the guard then stops capture.
     Run(20000, [&] { return !Running() && !timers->IsTimerRunning(RESTART_TIMER); });
-    EXPECT_NE(Log().find(UnfinishedRecordingText(recording[0])), std::string::npos) << Log();
+    EXPECT_NE(Log().find(UnfinishedRecordingText(recording[0], RecordingFormat::Avi)),
+              std::string::npos)
+        << Log();
     Close();
     for (const auto &file : Recordings())
         EXPECT_TRUE(file == recording[0] || HasFrames(file)) << "no frameless file: " << file;

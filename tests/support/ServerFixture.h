@@ -177,6 +177,11 @@ public:
     uint64_t FramesDelivered() const override { return frames; }
     uint64_t FramesRecorded() const override { return framesRecorded; }
     std::filesystem::path RecordFile() const override { return recordFile; }
+    bool RenameRecordFile(const LocalDateTime &now) override
+    {
+        renames.push_back(now);
+        return renameResult;
+    }
     std::vector<std::string> ListVideoDevices() override { return videoDevices; }
     std::vector<std::string> ListAudioDevices() override { return audioDevices; }
     void RouteVideoInput(int input) override { routes.push_back(input); }
@@ -254,6 +259,8 @@ public:
     int remoteModes = 0, listenStops = 0, stillResets = 0;
     std::vector<RemoteHeader> listening;
     std::filesystem::path recordFile;
+    std::vector<LocalDateTime> renames;
+    bool renameResult = true;
     uint64_t fileBytes = 0;
     std::vector<bool> gateCalls;
     std::vector<int> routes;

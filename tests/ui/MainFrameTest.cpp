@@ -194,11 +194,16 @@ TEST_F(MainFrameTest, SignalsReachTheViewAndServiceCloseLeavesTheWindowOpen)
     ASSERT_TRUE(QTest::qWaitFor([&] { return client.snapshots == 1; }, 5000));
     EXPECT_EQ(client.serviceCloses, 1);
 
-    // SIGTERM closes the way the window closes: the view stops first, the placement is kept.
-    ASSERT_EQ(::raise(SIGTERM), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, 5000));
-    EXPECT_EQ(client.closes, 1);
-    EXPECT_NE(Profile(folder / "Vorlund.INI").GetProfileInt("Frame", "Right", -1), -1);
+    // SIGTERM, and SIGHUP when the terminal goes, close the way the window closes: the view
+    // stops first, the placement is kept.
+    for (const int signal : { SIGTERM, SIGHUP }) {
+        if (signal != SIGTERM)
+            Open();
+        ASSERT_EQ(::raise(signal), 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->isVisible(); }, 5000)) << signal;
+        EXPECT_EQ(client.closes, 1) << signal;
+        EXPECT_NE(Profile(folder / "Vorlund.INI").GetProfileInt("Frame", "Right", -1), -1);
+    }
 }
 
 TEST_F(MainFrameTest, NeverMaximised)
