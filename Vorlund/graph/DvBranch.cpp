@@ -81,9 +81,8 @@ int JoinDvAudio(const GraphBuild &build, const WmProfileInfo *profile)
     if (parts.format == RecordingFormat::Wmv) {
         // Windows Media sound is encoded as the profile says.
         ElementRef resample = build.Add("audioresample", "DV Audio Resample");
-        ElementRef codec = resample ? AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
-                                                        profile)
-                                    : ElementRef();
+        ElementRef codec
+            = resample ? AddWmAudioEncoder(build.Bin(), names::kAudioCodec, profile) : ElementRef();
         if (!codec || !gst_element_link_many(convert.get(), resample.get(), codec.get(), nullptr)) {
             build.Box("Could not connect DV audio.\r\nTry a different Video Codec.\r\n\r\n");
             return kGraphFailed;

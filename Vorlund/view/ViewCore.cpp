@@ -2,9 +2,9 @@
 
 #include "CaptureDevices.h"
 #include "CaptureGraph.h"
-#include "DevicePages.h"
 #include "ConfigValues.h"
 #include "Crossbar.h"
+#include "DevicePages.h"
 #include "MotionGrabber.h"
 #include "PlayVideo.h"
 #include "RunConfiguration.h"
@@ -67,8 +67,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_pages(std::make_unique<DevicePages>(
           m_context, m_graph, m_graph.DeviceAccess() ? *m_graph.DeviceAccess() : *m_noDevice,
           m_pageDialogs)),
-      m_ptzPort(profile),
-      m_ptz(m_context, m_ptzPort, *m_pages, m_remote),
+      m_ptzPort(profile), m_ptz(m_context, m_ptzPort, *m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
       m_run(m_context, m_graph, m_switcher, *m_pages, m_remote), m_mailer(m_context),
       m_disk(m_context, m_graph, m_run, m_mailer), m_recycler(m_context),
