@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build, then the core libraries again
-# under ASan+UBSan, the threaded code under TSan and the parsers under libFuzzer (clang).
+# Checks the format and the folder layers, then builds everything (warnings are errors) and runs
+# every test: the normal build, then the core libraries again under ASan+UBSan, the threaded
+# code under TSan and the parsers under libFuzzer (clang).
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -38,25 +39,41 @@ run_ctest() {
 
 status=0
 
+echo "== format (clang-format-14) and folder layers"
+if git ls-files -z '*.c' '*.cpp' '*.h' '*.hpp' | xargs -0 clang-format-14 --dry-run --Werror; then
+    summary+=("format: clean")
+else
+    summary+=("format: files differ from .clang-format")
+    status=1
+fi
+mkdir -p build
+if python3 scripts/include-matrix.py >build/include-matrix.log; then
+    summary+=("layers: no folders reaching each other or into the server")
+else
+    tail -n 20 build/include-matrix.log
+    summary+=("layers: see build/include-matrix.log")
+    status=1
+fi
+
 echo "== build (RelWithDebInfo)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLUND_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 run_ctest build main || status=1
 
 echo "== core libraries under AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLUND_SANITIZE=address >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLUND_SANITIZE=address -DVORLUND_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest build-asan asan || status=1
 
 echo "== threaded code under ThreadSanitizer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLUND_SANITIZE=thread >/dev/null
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLUND_SANITIZE=thread -DVORLUND_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-tsan tsan -L tsan || status=1
 
 echo "== parsers under libFuzzer"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORLUND_FUZZ=ON >/dev/null
+    -DVORLUND_FUZZ=ON -DVORLUND_WERROR=ON >/dev/null
 cmake --build build-fuzz -j"$jobs"
 if [ -n "$(cd build-fuzz && ctest -N -L fuzz | grep -E '^ *Test +#' || true)" ]; then
     run_ctest build-fuzz fuzz -L fuzz || status=1

@@ -45,6 +45,13 @@ struct DirectOptions
         limits.reofferAfterMs = 1500;
         // The backlog is the shared link's; requests are held back long before this.
         limits.maxBacklog = 8u << 20;
+        // Every session is a relay channel, and the relay has 255 a server: the hub's places
+        // stay well below, so the relay never refuses a viewer the hub would let in. The relay
+        // sends a viewer's login with its channel's opening, so the login stage only passes;
+        // the password stage keeps room for 17 addresses at their limit (16 holding the door
+        // and the viewer's).
+        limits.maxHandshaking = 3 * link::kPlacesPerAddress;
+        limits.maxPasswordWaiting = 17 * link::kPlacesPerAddress;
         return limits;
     }
 };

@@ -375,6 +375,8 @@ void BgrScaler::AcrossBlend(const uint8_t *top, const uint8_t *bottom, int weigh
     m_acrossRow[0] = m_acrossRow[1] = -1;
 }
 
+constexpr int kPrefetchAhead = 2; // output rows
+
 void BgrScaler::Scale(const uint8_t *src, int srcWidth, int srcHeight, bool srcBottomUp,
                       uint8_t *dst, int dstWidth, int dstHeight)
 {
@@ -383,12 +385,22 @@ void BgrScaler::Scale(const uint8_t *src, int srcWidth, int srcHeight, bool srcB
     Plan(srcWidth, srcHeight, dstWidth, dstHeight);
     const size_t stride = size_t(srcWidth) * 3;
     auto row = [&](int y) { return src + size_t(srcBottomUp ? srcHeight - 1 - y : y) * stride; };
-    for (int y = 0; y < dstHeight; ++y) {
+    // Output rows are made in the order their source rows lie in memory (from the bottom for a
+    // bottom-up source), so the source is read from start to end, and the source rows of the row
+    // after next are asked for ahead: a frame that another core has just written comes over
+    // while the rows before it are worked on.
+    const int step = srcBottomUp ? -1 : 1;
+    for (int i = 0, y = srcBottomUp ? dstHeight - 1 : 0; i < dstHeight; ++i, y += step) {
         const ScaleTap &t = m_rows[size_t(y)];
         const int want[2] = { t.first, t.second };
-        // Two rows that neither this row's neighbours read nor the buffers hold are summed and
+        // Two rows that neither the next row made reads nor the buffers hold are summed and
         // blended without going through the buffers.
-        const ScaleTap *next = y + 1 < dstHeight ? &m_rows[size_t(y) + 1] : nullptr;
+        const ScaleTap *next = i + 1 < dstHeight ? &m_rows[size_t(y + step)] : nullptr;
+        if (i + kPrefetchAhead < dstHeight)
+            for (const int r : { m_rows[size_t(y + kPrefetchAhead * step)].first,
+                                 m_rows[size_t(y + kPrefetchAhead * step)].second })
+                for (size_t at = 0; at < stride; at += 64)
+                    __builtin_prefetch(row(r) + at);
         auto shared = [&](int r) {
             return m_acrossRow[0] == r || m_acrossRow[1] == r
                 || (next && (next->first == r || next->second == r));

@@ -1,8 +1,11 @@
 #include "HandshakeRoom.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <map>
-#include <string_view>
 
 namespace vorlund::link {
 
@@ -48,7 +51,34 @@ int OldestOfBusiest(std::span<const Waiting> waiting, size_t &count)
     return pick;
 }
 
+constexpr size_t kMaxKeyLength = 64;
+
 } // namespace
+
+std::string AddressKey(std::string_view peer)
+{
+    std::string text(peer.substr(0, kMaxKeyLength));
+    // A link-local peer's zone ("fe80::1%eth0") names our interface, not the peer.
+    if (const size_t zone = text.find('%'); zone != std::string::npos)
+        text.resize(zone);
+    if (text.find('\0') != std::string::npos)
+        return std::string(peer.substr(0, kMaxKeyLength));
+    std::array<char, INET6_ADDRSTRLEN> out {};
+    in_addr v4 {};
+    if (inet_pton(AF_INET, text.c_str(), &v4) == 1)
+        return inet_ntop(AF_INET, &v4, out.data(), out.size()) ? out.data() : text;
+    in6_addr v6 {};
+    if (inet_pton(AF_INET6, text.c_str(), &v6) != 1)
+        return std::string(peer.substr(0, kMaxKeyLength));
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        std::memcpy(&v4, v6.s6_addr + 12, sizeof v4);
+        return inet_ntop(AF_INET, &v4, out.data(), out.size()) ? out.data() : text;
+    }
+    std::memset(v6.s6_addr + 8, 0, 8);
+    if (!inet_ntop(AF_INET6, &v6, out.data(), out.size()))
+        return text;
+    return std::string(out.data()) + "/64";
+}
 
 size_t CountFrom(std::span<const Waiting> waiting, const std::string &peer)
 {
@@ -58,7 +88,7 @@ size_t CountFrom(std::span<const Waiting> waiting, const std::string &peer)
     return n;
 }
 
-Room MakeRoomAlways(std::span<const Waiting> waiting, const std::string &peer,
+Room MakeRoomFairly(std::span<const Waiting> waiting, const std::string &peer,
                     const StageLimits &limits)
 {
     if (CountFrom(waiting, peer) >= limits.perAddress)
@@ -67,19 +97,6 @@ Room MakeRoomAlways(std::span<const Waiting> waiting, const std::string &peer,
         return {};
     size_t count = 0;
     return { false, OldestOfBusiest(waiting, count) };
-}
-
-Room MakeRoomFairly(std::span<const Waiting> waiting, const std::string &peer,
-                    const StageLimits &limits)
-{
-    const size_t mine = CountFrom(waiting, peer);
-    if (mine >= limits.perAddress)
-        return { false, -1 };
-    if (waiting.size() < limits.total)
-        return {};
-    size_t count = 0;
-    const int oldest = OldestOfBusiest(waiting, count);
-    return { false, count > mine + 1 ? oldest : -1 };
 }
 
 } // namespace vorlund::link

@@ -14,7 +14,6 @@ constexpr size_t kMaxFrameBody = 921600;
 constexpr size_t kMaxBackoffEntries = 256;
 constexpr uint32_t kBackoffMemoryMs = 10 * 60 * 1000;
 constexpr size_t kFeedChunk = 256;
-constexpr int kMaxRefusing = 16;
 
 bool IsCamera(int camera)
 {
@@ -69,14 +68,15 @@ ViewerHub::Session *ViewerHub::Find(int session)
 
 int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress)
 {
-    if (!m_configured || !MakeLoginRoom(peerAddress))
+    std::string peer = AddressKey(peerAddress);
+    if (!m_configured || !MakeLoginRoom(peer))
         return 0;
     const int id = m_nextId++;
     if (m_nextId <= 0)
         m_nextId = 1;
     Session &s = m_sessions[id];
     s.transport = &transport;
-    s.peer = peerAddress;
+    s.peer = std::move(peer);
     s.stageSince = m_clock.TickCount();
     return id;
 }
@@ -84,7 +84,7 @@ int ViewerHub::Open(ISessionTransport &transport, const std::string &peerAddress
 // Where a newcomer from `peer` stands among the sessions in `stage`: whether it fits, else the
 // session whose place it may take (0 = none).
 std::pair<bool, int> ViewerHub::RoomIn(State stage, const std::string &peer,
-                                       const StageLimits &limits, MakeRoom make) const
+                                       const StageLimits &limits) const
 {
     std::vector<Waiting> waiting;
     std::vector<int> ids;
@@ -94,15 +94,14 @@ std::pair<bool, int> ViewerHub::RoomIn(State stage, const std::string &peer,
         waiting.push_back({ &s.peer, s.stageSince });
         ids.push_back(id);
     }
-    const Room room = make(waiting, peer, limits);
+    const Room room = MakeRoomFairly(waiting, peer, limits);
     return { room.fits, room.evict >= 0 ? ids[size_t(room.evict)] : 0 };
 }
 
 bool ViewerHub::MakeLoginRoom(const std::string &peer)
 {
-    const auto [fits, evict]
-        = RoomIn(State::AwaitLogin, peer,
-                 { m_limits.maxHandshakingPerAddress, m_limits.maxHandshaking }, MakeRoomAlways);
+    const auto [fits, evict] = RoomIn(
+        State::AwaitLogin, peer, { m_limits.maxHandshakingPerAddress, m_limits.maxHandshaking });
     if (!fits && evict != 0)
         Drop(evict, false); // it never logged in: nothing to tell it
     return fits || evict != 0;
@@ -110,9 +109,10 @@ bool ViewerHub::MakeLoginRoom(const std::string &peer)
 
 bool ViewerHub::MakePasswordRoom(int id, const std::string &peer)
 {
-    const auto [fits, evict] = RoomIn(
-        State::AwaitPassword, peer,
-        { m_limits.maxPasswordWaitingPerAddress, m_limits.maxPasswordWaiting }, MakeRoomFairly);
+    // Every login that gets its hello gets a place: holders lose their own (MakeRoomFairly).
+    const auto [fits, evict]
+        = RoomIn(State::AwaitPassword, peer,
+                 { m_limits.maxPasswordWaitingPerAddress, m_limits.maxPasswordWaiting });
     if (fits)
         return true;
     const int leaving = evict != 0 ? evict : id;
@@ -199,7 +199,7 @@ void ViewerHub::Handle(int id, Session &s, const ViewerRequest &request)
             s.state = State::Ready;
             s.parser.SetStage(ParseStage::Requests);
             Write(id, BuildAccept());
-        } else if (RefusingCount() >= kMaxRefusing) {
+        } else if (RefusingCount() >= m_limits.maxRefusing) {
             Drop(id, false); // too many guesses at once: no answer, no wait
         } else {
             s.state = State::Refusing;
@@ -366,11 +366,11 @@ void ViewerHub::Poll()
         onReoffer();
 }
 
-int ViewerHub::RefusingCount() const
+size_t ViewerHub::RefusingCount() const
 {
-    return static_cast<int>(std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &e) {
-        return e.second.state == State::Refusing;
-    }));
+    return static_cast<size_t>(
+        std::count_if(m_sessions.begin(), m_sessions.end(),
+                      [](const auto &e) { return e.second.state == State::Refusing; }));
 }
 
 int ViewerHub::ReadyCount() const

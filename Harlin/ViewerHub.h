@@ -32,23 +32,35 @@ public:
     virtual void Close(bool graceful) = 0;
 };
 
+// Places in the stages that peers can hold without the password. Each stage gives every address
+// (see AddressKey) up to 6 places and has room for 18 addresses at that limit, so holders from up
+// to 17 addresses, however many sockets they open and reopen, only ever take each other's places
+// (MakeRoomFairly): a viewer whose address holds fewer than 6 keeps its place until it logs in
+// and gives its password, even with 4 holders beside it on its own address. Bounded all the
+// same: at most 108 + 108 waiting, 16 refusing and 2 viewers.
+inline constexpr size_t kPlacesPerAddress = 6;
+inline constexpr size_t kAddressesAtLimit = 18;
+
 struct LinkLimits
 {
-    // The login stage: connections that have not logged in. A newcomer always gets a place,
-    // taking the oldest one of its own address, or of the address holding the most.
-    size_t maxHandshaking = 32;
-    size_t maxHandshakingPerAddress = 8;
+    // The login stage: connections that have not logged in.
+    size_t maxHandshaking = kAddressesAtLimit * kPlacesPerAddress;
+    size_t maxHandshakingPerAddress = kPlacesPerAddress;
     uint32_t handshakeTimeoutMs = 10000;
     // The password stage waits for a person typing; its places are apart from the login's.
-    size_t maxPasswordWaiting = 12;
-    size_t maxPasswordWaitingPerAddress = 4;
+    size_t maxPasswordWaiting = kAddressesAtLimit * kPlacesPerAddress;
+    size_t maxPasswordWaitingPerAddress = kPlacesPerAddress;
     uint32_t passwordTimeoutMs = 3 * 60 * 1000;
     uint32_t passwordDelayMs = 1000; // before a wrong password is answered
+    size_t maxRefusing = 16; // wrong passwords waiting for their answer; more are cut off
     uint32_t maxPasswordDelayMs = 30000; // the per-address back-off stops here
     size_t maxBacklog = 2u << 20; // a viewer this far behind is dropped
     size_t maxStillBytes = 4u << 20; // larger stored pictures are not read
     size_t maxControlsQueued = 8; // per viewer; older ones are dropped
     uint32_t reofferAfterMs = 0; // 0 = never; else an unanswered frame request is offered again
+
+    // The most sessions a hub holds at once: both waiting stages, the refusals, two viewers.
+    size_t MostSessions() const { return maxHandshaking + maxPasswordWaiting + maxRefusing + 2; }
 };
 
 // What StartListening / StartConnection hand over.
@@ -85,7 +97,9 @@ public:
     // Closes every session and forgets the setup.
     void Reset();
 
-    // A new link. Returns its session id, or 0 when it is refused (the caller closes it).
+    // A new link from `peerAddress` (as the socket gives it). Returns its session id, or 0 when
+    // it is refused (the caller closes it). A link from an address at its limit, or one that
+    // comes when the login stage is full, takes the place of another (MakeRoomFairly).
     int Open(ISessionTransport &transport, const std::string &peerAddress);
     void Feed(int session, std::span<const uint8_t> bytes);
     // The transport is gone; nothing more is written to it.
@@ -118,7 +132,7 @@ private:
     struct Session
     {
         ISessionTransport *transport = nullptr;
-        std::string peer;
+        std::string peer; // AddressKey of the peer
         SessionParser parser;
         State state = State::AwaitLogin;
         uint32_t stageSince = 0; // when it entered its login or password stage
@@ -161,14 +175,14 @@ private:
     bool SendFrame(int id, uint8_t camera, const std::vector<uint8_t> &jpeg);
     bool SendNoPicture(int id);
     int FreeViewerNumber() const;
-    using MakeRoom = Room (*)(std::span<const Waiting>, const std::string &, const StageLimits &);
-    std::pair<bool, int> RoomIn(State stage, const std::string &peer, const StageLimits &limits,
-                                MakeRoom make) const;
+    std::pair<bool, int> RoomIn(State stage, const std::string &peer,
+                                const StageLimits &limits) const;
     // Makes a place in the login stage for a newcomer from `peer`; false = refused.
     bool MakeLoginRoom(const std::string &peer);
-    // The same in the password stage; false when `id` was refused (and is gone).
+    // The same in the password stage: the session whose place is taken is told ">ERR" 2 and
+    // closed; false when that was `id` itself (only with a limit of 0).
     bool MakePasswordRoom(int id, const std::string &peer);
-    int RefusingCount() const;
+    size_t RefusingCount() const;
     uint32_t RefusalDelay(const std::string &peer);
     void ForgetFailures(const std::string &peer);
     int TakeAnswerTarget();

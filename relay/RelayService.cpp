@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -216,7 +217,7 @@ void RelayService::AcceptRelay()
 {
     while (QTcpSocket *socket = m_relay->nextPendingConnection()) {
         socket->setParent(nullptr);
-        std::string peer = socket->peerAddress().toString().toStdString();
+        std::string peer = link::AddressKey(socket->peerAddress().toString().toStdString());
         std::vector<link::Waiting> waiting;
         std::vector<QTcpSocket *> sockets;
         for (const auto &[s, p] : m_pending) {
@@ -224,7 +225,7 @@ void RelayService::AcceptRelay()
             sockets.push_back(s);
         }
         const link::Room room
-            = link::MakeRoomAlways(waiting, peer,
+            = link::MakeRoomFairly(waiting, peer,
                                    { size_t(std::max(m_config.maxPendingPerAddress, 0)),
                                      size_t(std::max(m_config.maxPending, 0)) });
         if (!room.fits) {
@@ -241,10 +242,13 @@ void RelayService::AcceptRelay()
         pending->peer = std::move(peer);
         pending->since = ++m_accepted;
         m_pending.emplace(socket, std::move(pending));
-        QTimer::singleShot(m_config.handshakeTimeoutMs, socket, [this, socket] {
-            if (m_pending.count(socket))
-                Forget(socket);
-        });
+        // A refused socket closing gracefully may outlive the service: the timer goes with the
+        // socket and looks the service up through a guard.
+        QTimer::singleShot(m_config.handshakeTimeoutMs, socket,
+                           [service = QPointer<RelayService>(this), socket] {
+                               if (service && service->m_pending.count(socket))
+                                   service->Forget(socket);
+                           });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ReadPending(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { Forget(socket); });
     }

@@ -28,13 +28,16 @@ struct RelayConfig
     size_t highWater = 256 * 1024; // stop reading the other side above this backlog ...
     size_t lowWater = 64 * 1024; // ... and go on below this
     int stallTimeoutMs = 5000; // a viewer that takes nothing this long is dropped
-    // Viewers still typing their password (up to 12) or waiting for a refusal (up to 16) hold
-    // channels too: room for the server's limits beside its two viewers.
-    int maxViewersPerServer = 32;
-    // Connections that have not said who they are. A newcomer always gets a place: over its
-    // address's share it takes that address's oldest, over the total the busiest address's.
-    int maxPending = 64;
-    int maxPendingPerAddress = 8;
+    // Channels are numbered 1 to 255, so at most 255. The server's sessions over the relay (at
+    // most 138: waiting for a login or a password, refusals, two viewers) and the connections
+    // that may open a channel before the server closes another (maxPending) fit below: the
+    // relay never refuses a viewer before the server has made room for it.
+    int maxViewersPerServer = 255;
+    // Connections that have not said who they are, counted by AddressKey. A newcomer always
+    // gets a place (link::MakeRoomFairly): over its address's share it takes that address's
+    // oldest, over the total the busiest address's, with room for 18 addresses at their share.
+    int maxPending = 108;
+    int maxPendingPerAddress = 6;
 };
 
 // Reads "login:password" lines ('#' starts a comment). False with a reason on a bad file.

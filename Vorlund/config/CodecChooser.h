@@ -45,8 +45,8 @@ public:
     // "Configure WMVideo9 Encoder"; true on OK with the values edited.
     virtual bool RunWm9(Wm9Values &values) = 0;
     // The encoder's settings; true on OK with the values edited. `accepts` checks a text.
-    virtual bool RunProperties(const std::string &codecName,
-                               std::vector<CodecProperty> &properties, const Accepts &accepts)
+    virtual bool RunProperties(const std::string &codecName, std::vector<CodecProperty> &properties,
+                               const Accepts &accepts)
         = 0;
 };
 

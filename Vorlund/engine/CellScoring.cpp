@@ -1,6 +1,7 @@
 #include "CellScoring.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -313,10 +314,9 @@ struct Avx2Pext64Block
                 _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep + 32 * i), a);
             over[i] = _mm256_adds_epu8(AbsDiff(a, Load(r + 32 * i)), bias);
         }
-        const __m256i any
-            = _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(over[0], over[1]),
-                                              _mm256_or_si256(over[2], over[3])),
-                              _mm256_or_si256(over[4], over[5]));
+        const __m256i any = _mm256_or_si256(
+            _mm256_or_si256(_mm256_or_si256(over[0], over[1]), _mm256_or_si256(over[2], over[3])),
+            _mm256_or_si256(over[4], over[5]));
         if (_mm256_testz_si256(any, top))
             return 0;
         uint64_t m[6];
@@ -375,14 +375,62 @@ bool CpuHas(KernelChoice choice)
 }
 #endif
 
-RowMaskKernel g_kernel = nullptr;
-KernelChoice g_choice = KernelChoice::Portable;
+struct KernelEntry
+{
+    KernelChoice choice;
+    RowMaskKernel kernel;
+};
+
+constexpr KernelEntry kKernels[] = {
+    { KernelChoice::Portable, RowMaskPortable },
+#ifdef VORLUND_HAVE_X86
+    { KernelChoice::Ssse3, RowMaskSsse3 },
+    { KernelChoice::Avx2, RowMaskAvx2 },
+    { KernelChoice::Avx2Pext, RowMaskAvx2Pext },
+#endif
+};
+
+const KernelEntry *EntryFor(KernelChoice choice)
+{
+    for (const KernelEntry &entry : kKernels)
+        if (entry.choice == choice)
+            return &entry;
+    return nullptr;
+}
+
+KernelChoice AutomaticChoice()
+{
+#ifdef VORLUND_HAVE_X86
+    return CpuHas(KernelChoice::Avx2Pext) && PextIsFast() ? KernelChoice::Avx2Pext
+        : CpuHas(KernelChoice::Avx2)                      ? KernelChoice::Avx2
+        : CpuHas(KernelChoice::Ssse3)                     ? KernelChoice::Ssse3
+                                                          : KernelChoice::Portable;
+#else
+    return KernelChoice::Portable;
+#endif
+}
+
+// The automatic choice asks the processor once; a function-local static makes that so even
+// when several threads score their first frame together.
+const KernelEntry *AutomaticEntry()
+{
+    static const KernelEntry *const entry = EntryFor(AutomaticChoice());
+    return entry;
+}
+
+// Null until someone chooses explicitly (tests, benchmarks); one pointer, so the kernel and
+// the choice it is reported as never disagree.
+std::atomic<const KernelEntry *> g_chosen { nullptr };
+
+const KernelEntry &ActiveEntry()
+{
+    const KernelEntry *entry = g_chosen.load(std::memory_order_acquire);
+    return entry ? *entry : *AutomaticEntry();
+}
 
 RowMaskKernel Kernel()
 {
-    if (!g_kernel)
-        SelectRowMaskKernel(KernelChoice::Auto);
-    return g_kernel;
+    return ActiveEntry().kernel;
 }
 
 // One cell's run state; a run is not closed at the edge of a cell, it carries on into the
@@ -535,8 +583,7 @@ static_assert(std::endian::native == std::endian::little);
 template <int Pieces>
 [[gnu::always_inline]] inline void ScoreCellRows(CellRuns &c, const uint64_t *bits, int words,
                                                  int rows, int32_t y0, int start, int end,
-                                                 uint64_t *ms, int32_t &changed,
-                                                 int32_t &score)
+                                                 uint64_t *ms, int32_t &changed, int32_t &score)
 {
     const int count = Pieces ? Pieces : (end - start + kPieceBits - 1) / kPieceBits;
     PieceAt at[Pieces ? Pieces : 1];
@@ -567,33 +614,21 @@ template <int Pieces>
 
 bool SelectRowMaskKernel(KernelChoice choice)
 {
+    const KernelEntry *entry = choice == KernelChoice::Auto ? AutomaticEntry() : EntryFor(choice);
 #ifdef VORLUND_HAVE_X86
-    if (choice == KernelChoice::Auto)
-        choice = CpuHas(KernelChoice::Avx2Pext) && PextIsFast() ? KernelChoice::Avx2Pext
-            : CpuHas(KernelChoice::Avx2)                        ? KernelChoice::Avx2
-            : CpuHas(KernelChoice::Ssse3)                       ? KernelChoice::Ssse3
-                                                                : KernelChoice::Portable;
-    if (!CpuHas(choice))
+    if (!entry || !CpuHas(entry->choice))
         return false;
-    g_kernel = choice == KernelChoice::Avx2Pext ? RowMaskAvx2Pext
-        : choice == KernelChoice::Avx2          ? RowMaskAvx2
-        : choice == KernelChoice::Ssse3         ? RowMaskSsse3
-                                                : RowMaskPortable;
 #else
-    if (choice == KernelChoice::Auto)
-        choice = KernelChoice::Portable;
-    if (choice != KernelChoice::Portable)
+    if (!entry)
         return false;
-    g_kernel = RowMaskPortable;
 #endif
-    g_choice = choice;
+    g_chosen.store(choice == KernelChoice::Auto ? nullptr : entry, std::memory_order_release);
     return true;
 }
 
 KernelChoice ActiveRowMaskKernel()
 {
-    Kernel();
-    return g_choice;
+    return ActiveEntry().choice;
 }
 
 void ScoreCells(const uint8_t *current, const uint8_t *reference, int width, int height,

@@ -14,8 +14,9 @@ using RowMaskKernel = void (*)(const uint8_t *current, const uint8_t *reference,
 // Avx2Pext needs BMI2 as well; Auto takes it only where pext is fast.
 enum class KernelChoice { Auto, Portable, Ssse3, Avx2, Avx2Pext };
 
-// Picks the row kernel; Auto takes the widest the processor has. Returns false when the
-// choice is not available here. Not thread-safe: call before frames flow.
+// Picks the row kernel; Auto (the default) takes the widest the processor has, chosen once.
+// Returns false when the choice is not available here. Safe from any thread: a frame being
+// scored finishes with the kernel it started with.
 bool SelectRowMaskKernel(KernelChoice choice);
 KernelChoice ActiveRowMaskKernel();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <sys/mman.h>
 
@@ -58,15 +59,17 @@ int EngineState::FreeSlot() const
     for (int c = 1; c <= kMaxCameras; ++c)
         used[m_liveSlot[c]] = used[m_referenceSlot[c]] = true;
     used[m_progressSlot] = true;
+    if (m_loanedSlot != kNoSlot)
+        used[m_loanedSlot] = true;
     for (int slot = 0; slot < kSlots; ++slot)
         if (!used[slot])
             return slot;
-    return -1; // not reached: nine slots hold at most eight frames besides one in progress
+    return -1; // not reached: ten slots hold at most eight frames, one in progress, one on loan
 }
 
 void EngineState::UnshareLive(int camera, size_t keepFrom)
 {
-    if (m_liveSlot[camera] != m_referenceSlot[camera])
+    if (m_liveSlot[camera] != m_referenceSlot[camera] && m_liveSlot[camera] != m_loanedSlot)
         return;
     const int slot = FreeSlot();
     if (keepFrom < kFrameBufferSize)
@@ -80,7 +83,7 @@ uint8_t *EngineState::ReferenceFrame(int camera)
     if (!IsCamera(camera))
         camera = 1;
     std::lock_guard lock(m_bufferLock);
-    if (m_referenceSlot[camera] == m_liveSlot[camera]) {
+    if (m_referenceSlot[camera] == m_liveSlot[camera] || m_referenceSlot[camera] == m_loanedSlot) {
         const int slot = FreeSlot();
         std::memcpy(Slot(slot), Slot(m_referenceSlot[camera]), kFrameBufferSize);
         m_referenceSlot[camera] = static_cast<uint8_t>(slot);
@@ -146,6 +149,48 @@ size_t EngineState::CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size
         if (serial)
             *serial = LiveFrameSerial[camera].load();
     });
+}
+
+LiveFrameLoan EngineState::BorrowLiveFrame(int camera, size_t length)
+{
+    LiveFrameLoan loan;
+    if (!IsCamera(camera))
+        return loan;
+    std::lock_guard lock(m_bufferLock);
+    if (m_loanedSlot != kNoSlot)
+        return loan;
+    m_loanedSlot = m_liveSlot[camera];
+    loan.m_owner = this;
+    loan.m_data = Slot(m_loanedSlot);
+    loan.m_size = std::min(length, kFrameBufferSize);
+    loan.m_serial = LiveFrameSerial[camera].load();
+    return loan;
+}
+
+void EngineState::ReturnLiveFrame()
+{
+    std::lock_guard lock(m_bufferLock);
+    m_loanedSlot = kNoSlot;
+}
+
+LiveFrameLoan &LiveFrameLoan::operator=(LiveFrameLoan &&other) noexcept
+{
+    if (this != &other) {
+        Return();
+        m_owner = std::exchange(other.m_owner, nullptr);
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_serial = other.m_serial;
+    }
+    return *this;
+}
+
+void LiveFrameLoan::Return()
+{
+    if (EngineState *owner = std::exchange(m_owner, nullptr))
+        owner->ReturnLiveFrame();
+    m_data = nullptr;
+    m_size = 0;
 }
 
 size_t EngineState::CopyStillFrameOut(std::vector<uint8_t> &out, size_t length,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CameraTypes.h"
 #include "FrameRows.h"
 #include "Messages.h"
 
@@ -14,14 +15,7 @@
 
 namespace vorlund {
 
-inline constexpr int kMaxCameras = 4;
-inline constexpr int kCells = 64;
 inline constexpr size_t kFrameBufferSize = 1253824;
-inline constexpr int kMaxFrameWidth = 720;
-inline constexpr int kMaxFrameHeight = 576;
-
-// Per-camera arrays are indexed by the camera number 1..4; entry 0 is unused.
-template <typename T> using PerCamera = std::array<T, kMaxCameras + 1>;
 
 // What a still frame is: the camera and kind of the request it answered, and its geometry, as
 // the detector copied it. Kept with the buffer under the same lock, so a picture is filed under
@@ -36,13 +30,33 @@ struct StillInfo
     size_t Length = 0;
     double SampleTime = 0.0;
 };
-using ZoneMaskBytes = std::array<uint8_t, kCells>;
 using CellFlags = std::array<std::atomic<uint8_t>, kCells>;
 
-inline bool IsCamera(int camera)
+class EngineState;
+
+// A reader's hold on a camera's live frame, without a copy: while the loan lasts its slot keeps
+// that frame, and the streaming thread keeps newer frames in other slots. Returned when it ends
+// (or by Return). Empty (no data) for a camera that is none, or while another loan is out.
+class LiveFrameLoan
 {
-    return camera >= 1 && camera <= kMaxCameras;
-}
+public:
+    LiveFrameLoan() = default;
+    LiveFrameLoan(LiveFrameLoan &&other) noexcept { *this = std::move(other); }
+    LiveFrameLoan &operator=(LiveFrameLoan &&other) noexcept;
+    ~LiveFrameLoan() { Return(); }
+
+    const uint8_t *Data() const { return m_data; }
+    size_t Size() const { return m_size; }
+    uint32_t Serial() const { return m_serial; } // the frame's LiveFrameSerial
+    void Return();
+
+private:
+    friend class EngineState;
+    EngineState *m_owner = nullptr;
+    const uint8_t *m_data = nullptr;
+    size_t m_size = 0;
+    uint32_t m_serial = 0;
+};
 
 // The one record of capture-engine state, shared by the streaming thread (the motion detector,
 // CMotionGrabber::BufferCB and what it calls) and the UI thread (everything else: the topics,
@@ -61,8 +75,8 @@ public:
     // --- Frame buffers --------------------------------------------------------------------
     // The live and reference frames are slots of one pool: the detector copies a frame once,
     // into the slot in progress, and then keeps that slot as the camera's live frame, its
-    // reference, or both, so neither takes a copy of its own. Readers still copy out under the
-    // lock.
+    // reference, or both, so neither takes a copy of its own. Readers copy out under the lock,
+    // or borrow a live frame's slot (BorrowLiveFrame).
 
     // Streaming thread only (and tests before capture runs). The writable form gives the
     // reference a slot of its own first when it shares the live frame's.
@@ -89,6 +103,9 @@ public:
     size_t CopyLiveFrameOut(int camera, std::vector<uint8_t> &out, size_t length,
                             uint32_t *serial = nullptr) const;
     size_t CopyStillFrameOut(std::vector<uint8_t> &out, size_t length, double *sampleTime) const;
+    // Or borrow the live frame's slot: the lock is held only to take it and to give it back, so
+    // the reader may scale or encode its first `length` bytes meanwhile. One loan at a time.
+    LiveFrameLoan BorrowLiveFrame(int camera, size_t length);
     // Or hand the live frame's first `length` bytes to `read` under the lock, for a reader
     // that copies it in another form (the view converts as it copies).
     template <class Read> size_t ReadLiveFrame(int camera, size_t length, Read &&read) const
@@ -273,9 +290,11 @@ public:
 
 private:
     static constexpr int kStill = 0;
-    // Four live frames, four references and the one in progress: with a live frame and a
-    // reference sharing a slot, one is always free for a writer that must not touch it.
-    static constexpr int kSlots = 2 * kMaxCameras + 1;
+    // Four live frames, four references, the one in progress and one on loan to a reader: with
+    // a live frame and a reference sharing a slot, or a live frame on loan, one is always free
+    // for a writer that must not touch it.
+    static constexpr int kSlots = 2 * kMaxCameras + 2;
+    static constexpr uint8_t kNoSlot = 0xFF;
     uint8_t *Buffer(int index)
     {
         return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
@@ -288,11 +307,14 @@ private:
     const uint8_t *Slot(int slot) const { return Buffer(1 + slot); }
     uint8_t *LiveBuffer(int camera) { return Slot(m_liveSlot[camera]); }
     const uint8_t *LiveBuffer(int camera) const { return Slot(m_liveSlot[camera]); }
-    // Under the lock: a slot that is no camera's live frame or reference and not in progress.
+    // Under the lock: a slot that is no camera's live frame or reference, not in progress and
+    // not on loan.
     int FreeSlot() const;
-    // Under the lock: gives the camera's live frame a slot the reference does not share, with
-    // the bytes from `keepFrom` on that the writer will not overwrite.
+    // Under the lock: gives the camera's live frame a slot that neither the reference shares nor
+    // a reader holds, with the bytes from `keepFrom` on that the writer will not overwrite.
     void UnshareLive(int camera, size_t keepFrom);
+    friend class LiveFrameLoan;
+    void ReturnLiveFrame();
 
     // The still and the slots, mapped once from the system's zeroed pages, so a buffer takes
     // memory only once it is written (one camera never writes the slots of the other three).
@@ -309,7 +331,8 @@ private:
     PerCamera<uint8_t> m_liveSlot {};
     PerCamera<uint8_t> m_referenceSlot {};
     uint8_t m_progressSlot = 0;
-    mutable std::mutex m_bufferLock; // held only while a live or still frame is copied
+    uint8_t m_loanedSlot = kNoSlot; // under the lock: the slot a reader borrowed
+    mutable std::mutex m_bufferLock; // held only while a frame is copied or a slot changes hands
     StillInfo m_still; // guarded by m_bufferLock
     bool m_stillFresh = false; // guarded by m_bufferLock: a served still not taken yet
 };

@@ -14,7 +14,6 @@ namespace vorlund {
 
 namespace {
 
-constexpr const char *kRunFailedText = "Could not put capture device in graph.\r\nDevice in use? ";
 constexpr const char *kNoFramesText
     = "Could not connect device filters.\r\nIs the capture device being used by another "
       "application?";
@@ -107,7 +106,7 @@ bool RunControl::Start(bool automatic)
         m_pages.ShowCrossbarPage(true);
 
     if (!m_graph.RunGraph()) {
-        StartFailed(kRunFailedText);
+        StartFailed(kDeviceInUseText);
         return false;
     }
     m_graph.SetAudioReferenceTime(0);

@@ -83,6 +83,10 @@ class IInputRouter;
 class ICodecAccess;
 class IDeviceAccess; // the device pages' way to the open device (DevicePages.h)
 
+// Shown by the graph's build and logged by run control when a device cannot be started.
+inline constexpr char kDeviceInUseText[]
+    = "Could not put capture device in graph.\r\nDevice in use? ";
+
 // The capture pipeline as the topics drive it.
 struct LocalDateTime;
 
@@ -317,7 +321,7 @@ public:
     virtual uint64_t RecordFileBytes() const = 0;
 };
 
-// Null objects for topics that are not wired yet: they do nothing and claim nothing.
+// Null objects: stand-ins that do nothing and claim nothing, where a view is given no real topic.
 struct NullTopics final : ICaptureGraph,
                           IInputRouter,
                           IDevicePages,

@@ -6,6 +6,7 @@
 #include "Codecs.h"
 #include "DeviceSettings.h"
 #include "Encoders.h"
+#include "GraphMessages.h"
 #include "GraphUtils.h"
 #include "PulsePorts.h"
 #include "SettingsFile.h"
@@ -117,8 +118,8 @@ ElementRef AddWmAudioEncoder(GstBin *bin, const char *name, const WmProfileInfo 
 bool RecordsCaptureAudio(const GraphBuild &build)
 {
     const GraphParts &parts = build.parts;
-    return parts.kind != SourceKind::Dv && parts.m_pAudioCapture
-        && parts.m_pAudioControl.IsValid() && build.context.settings.Config.RecordAudio != 0;
+    return parts.kind != SourceKind::Dv && parts.m_pAudioCapture && parts.m_pAudioControl.IsValid()
+        && build.context.settings.Config.RecordAudio != 0;
 }
 
 int ApplyInputLines(const GraphBuild &build, GstElement *filter, std::vector<std::string> *names,
@@ -204,7 +205,8 @@ int BuildAudioFrontEnd(const GraphBuild &build, CaptureDevices &devices)
     }
     if (joined)
         parts.m_pAudioLevel = build.Add("volume", kAudioLevel);
-    if (ApplyInputLines(build, source, nullptr, nullptr) != kGraphOk || (joined && !parts.m_pAudioLevel))
+    if (ApplyInputLines(build, source, nullptr, nullptr) != kGraphOk
+        || (joined && !parts.m_pAudioLevel))
         build.ErrBox("Could not set Audio Input levels.\r\n");
     return kGraphOk;
 }
@@ -260,15 +262,13 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     ElementRef convert = build.Add("audioconvert", "Audio Convert");
     ElementRef resample = build.Add("audioresample", "Audio Resample");
     if (!queue || !convert || !resample) {
-        build.Box(wmv ? "Could not connect audio output.\r\n"
-                : "Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        build.Box(wmv ? "Could not connect audio output.\r\n" : kAudioCompressorText);
         return kGraphFailed;
     }
     g_object_set(queue.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
                  guint64(2 * GST_SECOND), nullptr);
     if (wmv) {
-        ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
-                                             profile);
+        ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec, profile);
         const bool front = LinkToGate(build, level, gate);
         if (!codec || !front
             || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
@@ -301,10 +301,9 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     GstElement *tail = parts.m_pAudioCodec ? parts.m_pAudioCodec.get() : resample.get();
     const bool linked
         = gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), nullptr)
-        && (tail == resample.get() || Link(resample.get(), tail))
-        && Link(tail, parts.m_pMux.get());
+        && (tail == resample.get() || Link(resample.get(), tail)) && Link(tail, parts.m_pMux.get());
     if (!linked) {
-        build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+        build.Box(kAudioCompressorText);
         return kGraphFailed;
     }
     if (parts.format == RecordingFormat::Avi)

@@ -339,10 +339,11 @@ int CaptureGraph::SelectAudioInput(ElementRef &filter, std::vector<std::string> 
         return kGraphFailed;
     }
     if (!filter) {
-        ShowErrorBox(m_context.notifier, m_context.settings.Config.DeviceName.find("DV Camera") != std::string::npos
-                   ? "Error73: You are using the Audio built\ninto the DV Camcorder."
-                   : "Error74: No Audio Device set.\nMake sure the Audio card is configured "
-                     "correctly.");
+        ShowErrorBox(m_context.notifier,
+                     m_context.settings.Config.DeviceName.find("DV Camera") != std::string::npos
+                         ? "Error73: You are using the Audio built\ninto the DV Camcorder."
+                         : "Error74: No Audio Device set.\nMake sure the Audio card is configured "
+                           "correctly.");
         return kGraphFailed;
     }
     return ApplyInputLines(Builder(), filter.get(), names, index);

@@ -7,8 +7,7 @@ namespace vorlund {
 namespace {
 
 constexpr std::array kCodecs = {
-    CodecEntry { "Microsoft MPEG-4 Video Codec V3", "avenc_msmpeg4", CodecKind::Video,
-                 "gstreamer1.0-libav" },
+    CodecEntry { kMpeg4V3CodecName, "avenc_msmpeg4", CodecKind::Video, "gstreamer1.0-libav" },
     CodecEntry { "Microsoft MPEG-4 Video Codec V2", "avenc_msmpeg4v2", CodecKind::Video,
                  "gstreamer1.0-libav" },
     CodecEntry { "DV Video Encoder", "avenc_dvvideo", CodecKind::Video, "gstreamer1.0-libav" },

@@ -15,6 +15,9 @@ inline constexpr size_t kMaxCodecNames = 39;
 
 enum class CodecKind { Video, Audio };
 
+// The compressor the server falls back to.
+inline constexpr std::string_view kMpeg4V3CodecName = "Microsoft MPEG-4 Video Codec V3";
+
 // A compressor as the settings name it, and the GStreamer encoder that does its work.
 struct CodecEntry
 {

@@ -81,9 +81,8 @@ int JoinDvAudio(const GraphBuild &build, const WmProfileInfo *profile)
     if (parts.format == RecordingFormat::Wmv) {
         // Windows Media sound is encoded as the profile says.
         ElementRef resample = build.Add("audioresample", "DV Audio Resample");
-        ElementRef codec = resample ? AddWmAudioEncoder(build.Bin(), names::kAudioCodec,
-                                                        profile)
-                                    : ElementRef();
+        ElementRef codec
+            = resample ? AddWmAudioEncoder(build.Bin(), names::kAudioCodec, profile) : ElementRef();
         if (!codec || !gst_element_link_many(convert.get(), resample.get(), codec.get(), nullptr)) {
             build.Box("Could not connect DV audio.\r\nTry a different Video Codec.\r\n\r\n");
             return kGraphFailed;
@@ -102,7 +101,7 @@ int JoinDvAudio(const GraphBuild &build, const WmProfileInfo *profile)
             tail = parts.m_pAudioCodec;
         } else {
             // The MP4 multiplexer takes compressed sound only.
-            build.Box("Could not connect MP3/AAC Comp. audio.\r\n\r\n");
+            build.Box(kAudioCompressorText);
             return kGraphFailed;
         }
     }

@@ -1,8 +1,8 @@
 #include "Encoders.h"
 
 #include "AudioChain.h"
-#include "Codecs.h"
 #include "CodecState.h"
+#include "Codecs.h"
 #include "DeviceSettings.h"
 #include "GraphMessages.h"
 #include "GraphUtils.h"
@@ -140,8 +140,8 @@ bool SwitchToMpeg4V3(const GraphBuild &build)
     build.context.log.AppendErrorLog("Error using WMVideo9 Encoder DMO Codec, switching to "
                                      "Microsoft MPEG-4 Video Codec V3 filter.");
     build.context.shell.ShowBalloon({ "video compression",
-                                      "\nusing Microsoft MPEG-4 Codec V3\n\nsee Error Log\n",
-                                      32516, 0x140, 3000 });
+                                      "\nusing Microsoft MPEG-4 Codec V3\n\nsee Error Log\n", 32516,
+                                      0x140, 3000 });
     return true;
 }
 
@@ -192,16 +192,18 @@ int BuildWmvVideo(const GraphBuild &build, VideoEncoderSetup &setup, ElementRef 
     // camcorder's sound is always recorded; a capture device's when the audio chain has it.
     const bool sound = parts.kind == SourceKind::Dv || RecordsCaptureAudio(build);
     if (sound && profile->streams.size() < 2) {
-        build.ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
-               "streams),\nbut the Profile you have selected only has 1 stream.\nPlease select a "
-               "different Profile or edit this one.");
+        build.ErrBox(
+            "WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "
+            "streams),\nbut the Profile you have selected only has 1 stream.\nPlease select a "
+            "different Profile or edit this one.");
         return kGraphFailed;
     }
     if (!sound && profile->streams.size() > 1) {
-        build.ErrBox("WM Profile streams do not match.\r\nYou have chosen to record Video only (1 "
-               "stream), but\nthe Profile you have selected requires 2 streams.\nPlease select a "
-               "different Profile or edit this one, or enable\naudio recording from the Main Menu "
-               "-> Command -> Audio Recording.\n");
+        build.ErrBox(
+            "WM Profile streams do not match.\r\nYou have chosen to record Video only (1 "
+            "stream), but\nthe Profile you have selected requires 2 streams.\nPlease select a "
+            "different Profile or edit this one, or enable\naudio recording from the Main Menu "
+            "-> Command -> Audio Recording.\n");
         return kGraphFailed;
     }
     const WmStream &video = *profile->Video();

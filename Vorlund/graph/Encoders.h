@@ -21,7 +21,6 @@ struct CodecState;
 struct DeviceConfig;
 
 inline constexpr std::string_view kWmv9CodecName = "WMVideo9 Encoder DMO";
-inline constexpr std::string_view kMpeg4V3CodecName = "Microsoft MPEG-4 Video Codec V3";
 
 // The WMV9 encoder's settings, filled from the device settings before each build that asks for
 // it; on this system they go to the encoder that records in its place.
@@ -45,8 +44,6 @@ EncoderParams MakeEncoderParams(const DeviceConfig &config, int32_t complexity);
 // (10,000,000 / avgTimePerFrame in 100 ns units), else 29.97.
 int32_t ComputeDefaultBitrate(int32_t width, int32_t height, int64_t avgTimePerFrame,
                               double frameRate);
-
-
 
 // Sets up an encoder for recording. H.264 (MP4): no look-ahead and a key frame about every
 // second, so each fragment stands alone. The libav MPEG-4 and WMV encoders take the WMV9

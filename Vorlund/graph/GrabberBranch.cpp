@@ -25,7 +25,8 @@ int BuildGrabberBranch(const GraphBuild &build, GrabberSink &grabberSink, CMotio
     ElementRef tail = queue;
     std::vector<ElementRef> chain;
     if (parts.kind == SourceKind::Yuy2) {
-        ElementRef colorSpace = build.Add(IColorSpaceFilterControl::kFactoryName, names::kColorSpace);
+        ElementRef colorSpace
+            = build.Add(IColorSpaceFilterControl::kFactoryName, names::kColorSpace);
         if (colorSpace) {
             parts.m_pColorSpace = IColorSpaceFilterControl(colorSpace.get());
             chain.push_back(colorSpace);

@@ -38,8 +38,7 @@ CapsRef GraphDeviceAccess::NegotiatedCaps()
     return m_graph.IsBuilt() ? CapsOf(m_graph.Parts().m_pCaptureFormat.get()) : CapsRef();
 }
 
-std::optional<std::vector<std::string>>
-GraphDeviceAccess::ListAudioInputs(std::string_view device)
+std::optional<std::vector<std::string>> GraphDeviceAccess::ListAudioInputs(std::string_view device)
 {
     return m_graph.ListAudioInputs(device);
 }

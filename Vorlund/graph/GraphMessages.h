@@ -1,6 +1,8 @@
 // Texts the capture graph build shows, shared by the files that build its parts.
 #pragma once
 
+#include "Seams.h" // kDeviceInUseText, which run control logs too
+
 #include <string_view>
 
 namespace vorlund {
@@ -8,8 +10,8 @@ namespace vorlund {
 inline constexpr std::string_view kNoDeviceText
     = "No video capture device was detected on your system.\r\n\r\nVorlund requires a "
       "functional video capture device, such\r\nas a USB web camera, DV camcorder, etc.";
-inline constexpr std::string_view kDeviceInUseText
-    = "Could not put capture device in graph.\r\nDevice in use? ";
+inline constexpr std::string_view kAudioCompressorText
+    = "Could not connect MP3/AAC Comp. audio.\r\n\r\n";
 inline constexpr std::string_view kAviConnectText
     = "Could not connect to VorlundAVI filter.\r\nIs the capture device being used by another "
       "application?\r\nAlso, check the Video Format...the max. resolution supported\r\nis 720 x "

@@ -191,9 +191,11 @@ void RemoteServing::SendFrame(IViewerLink &link, int source, int label)
     FrameTag tag { source, IsCamera(source) ? e.LiveFrameSerial[source].load() : 0 };
     if (IsCamera(source) && link.ResendImageOut(tag, label))
         return;
+    // A new one is read where the detector left it: the slot stays ours until it is encoded.
     const size_t length = size_t(std::clamp<int32_t>(e.FrameLength, 0, int32_t(kFrameBufferSize)));
-    e.CopyLiveFrameOut(source, m_frame, length, &tag.serial);
-    link.SendTaggedImageOut(m_frame.data(), m_frame.size(), label, tag);
+    const LiveFrameLoan frame = e.BorrowLiveFrame(source, length);
+    tag.serial = frame.Serial();
+    link.SendTaggedImageOut(frame.Data(), frame.Size(), label, tag);
 }
 
 void RemoteServing::SendLive(IViewerLink &link, int camera)

@@ -55,7 +55,7 @@ public:
 private:
     // Returns false when the rest of this call is to be skipped.
     bool Serve(IViewerLink &link, int camera, bool relay);
-    // The live frame of camera `source`, copied out under the engine lock, sent as `label`.
+    // The live frame of camera `source`, read from the engine's slot, sent as `label`.
     void SendFrame(IViewerLink &link, int source, int label);
     void SendLive(IViewerLink &link, int camera);
     void SendNoPicture(IViewerLink &link);
@@ -86,7 +86,6 @@ private:
     bool m_relayOn = true;
     bool m_askingCredentials = false;
     std::string m_relayHost;
-    std::vector<uint8_t> m_frame; // a copy of the live frame being sent
 };
 
 } // namespace vorlund

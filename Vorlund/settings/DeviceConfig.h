@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EngineState.h"
+#include "CameraTypes.h"
 #include "MediaGuid.h"
 
 #include <array>

@@ -29,24 +29,24 @@ struct HelpRow
 
 // The balloon of each command that has help; 108 and 109 have none.
 constexpr HelpRow kHelp[] = {
-    { 106, 9, "Camera 1 Settings",
+    { Cmd::Camera1, 9, "Camera 1 Settings",
       "This will bring up the camera settings dialog box.\n"
       "Here you can change your motion detection sensitivity\n"
       "or turn on/off motion detection all while viewing the\n"
       "live image.\n"
       "If you have a TV card, this menu will present you with\n"
       "options to Record a TV show.\n" },
-    { 107, 10, "Camera 2 Settings",
+    { Cmd::Camera1 + 1, 10, "Camera 2 Settings",
       "This will bring up the camera settings dialog box.\n"
       "Here you can change your motion detection sensitivity\n"
       "or turn on/off motion detection all while viewing the\n"
       "live image.\n" },
-    { 119, -1, "TV Tuner",
+    { Cmd::TvTuner, -1, "TV Tuner",
       "This will bring up the TV Tuner Settings dialog box.\n"
       "This dialog box is taken from your Video Capture card\n"
       "driver, and allows you to change channels on your TV card.\n"
       "Hot Key: t\n" },
-    { 125, -1, "Audio Recording",
+    { Cmd::AudioRecording, -1, "Audio Recording",
       "This will bring up the Audio Recording dialog box.\n"
       "Here you can select which audio device to use for\n"
       "recording sound with video.\n"
@@ -56,16 +56,17 @@ constexpr HelpRow kHelp[] = {
       "MP3 audio compression will be selected automatically\n"
       "unless you are using 3ivx MPEG-4 filters then AAC\n"
       "compression will be used.\n" },
-    { 128, 15, "Vorlund Context Help", CONTEXT_HELP_LEAD "to engage Context Help.\n" },
-    { 132, 0, "Start Mode",
+    { Cmd::ContextHelpTopic, 15, "Vorlund Context Help",
+      CONTEXT_HELP_LEAD "to engage Context Help.\n" },
+    { Cmd::Start, 0, "Start Mode",
       "This will start scanning for motion.\n"
       "Note: there are many settings and dialog boxes\n"
       "that can only be accessed when in Start mode." },
-    { 133, 1, "Stop Mode",
+    { Cmd::Stop, 1, "Stop Mode",
       "This will stop all Vorlund functions.\n"
       "Note: there are many settings and dialog boxes\n"
       "that can only be accessed when in Stopped mode." },
-    { 137, 7, "Video Format",
+    { Cmd::VideoFormat, 7, "Video Format",
       "This will bring up the camera Format dialog box.\n"
       "This dialog box is taken from your Video Capture card\n"
       "driver, and allows you to change your camera's output size,\n"
@@ -76,13 +77,13 @@ constexpr HelpRow kHelp[] = {
       "For example, a larger video (format) size will use more\n"
       "CPU to process the video. Also, a slower frame rate will use less.\n"
       "For Color/Space Compression, RGB24 is recommended, if not, try to use i420.\n" },
-    { 141, 4, "Configuration",
+    { Cmd::Configuration, 4, "Configuration",
       "This will bring up the Configuration Dialog box.\n"
       "Here you can set your remote viewing modes, and\n"
       "passwords, set email parameters,\n"
       "set the directory to store your videos and images,\n"
       "access Advanced settings, and more.\n" },
-    { 144, 5, "Mask Timed Zones",
+    { Cmd::TimedZones, 5, "Mask Timed Zones",
       "This will bring up the Timed Zones dialog box.\n"
       "Drag the dialog box to the side so you can see the camera image.\n"
       "Then click on the white squares in the image to turn off that zone.\n"
@@ -97,7 +98,7 @@ constexpr HelpRow kHelp[] = {
       "be in effect. Then click Next to set the next time zone\n"
       "and zone settings.\n"
       "\n" },
-    { 155, 6, "Video Compression",
+    { Cmd::VideoCompression, 6, "Video Compression",
       "This will bring up the Video Compression dialog box.\n"
       "Here you can change your video compression filter or\n"
       "use a Windows Media Profile that you create. Though more\n"
@@ -110,7 +111,7 @@ constexpr HelpRow kHelp[] = {
       "key distance and quality.\n"
       "You may also use third-party video filters such as 3ivx, DivX,\n"
       "Dicas, etc, if installed.\n" },
-    { 157, -1, "Video Crossbar",
+    { Cmd::VideoCrossbar, -1, "Video Crossbar",
       "This will bring up the Video Crossbar dialog box.\n"
       "This dialog box is taken from your Video Capture card\n"
       "driver, and allows you to change which input gets used\n"
@@ -121,12 +122,12 @@ constexpr HelpRow kHelp[] = {
       "detection and instead allows you to Record TV shows to your\n"
       "computer's hard drive....like Tivo.\n"
       "Hot Key: x\n" },
-    { 158, -1, "Video Settings",
+    { Cmd::VideoSettings, -1, "Video Settings",
       "This will bring up the Video Settings dialog box.\n"
       "This dialog box is taken from your Video Capture card\n"
       "driver, and allows you to set video properties such as:\n"
       "Brightness, Contrast, Sharpness, etc." },
-    { 162, 2, "Review Mode",
+    { Cmd::Review, 2, "Review Mode",
       "This is Review Mode. You can hit Backspace to\n"
       "see previous snapshots, or hit SpaceBar\n"
       "to move forward through snapshots.\n"
@@ -137,26 +138,26 @@ constexpr HelpRow kHelp[] = {
       "\n"
       "To review another camera, click \n"
       "on that image, then use <BackSpace>/<SpaceBar>. \n" },
-    { 163, -1, "View Error Log", "This will open the Vorlund error log.\n" },
-    { 165, 15, "Always On Top",
+    { Cmd::ViewErrorLog, -1, "View Error Log", "This will open the Vorlund error log.\n" },
+    { Cmd::AlwaysOnTop, 15, "Always On Top",
       "Check this to keep the Vorlund window visible\n"
       "above all other programs.\n" },
-    { 166, -1, "Configure Service",
+    { Cmd::ConfigureService, -1, "Configure Service",
       "This will bring up the Configure Service program.\n"
       "Here you can set Vorlund to run as a Service.\n"
       "For example, if your computer reboots due to a\n"
       "power outage, Vorlund will not start automatically\n"
       "unless it is run as a Service.\n"
       "This also allows you to run Vorlund in stealth mode.\n" },
-    { 32784, 15, "Show Filters in Use",
+    { Cmd::ShowFilters, 15, "Show Filters in Use",
       "This will show you which Video and Audio filters are\n"
       "in use.\n"
       "Hot Key: f\n" },
-    { 57601, -1, "Play Video",
+    { Cmd::PlayVideo, -1, "Play Video",
       "This will bring up the Play Video menu.\n"
       "Here you can select a video to play back.\n" },
-    { 57664, 14, "About Vorlund", "Vorlund Version information.\n" },
-    { 57669, 15, "Vorlund Context Help", CONTEXT_HELP_LEAD "to engage context help.\n" },
+    { Cmd::About, 14, "About Vorlund", "Vorlund Version information.\n" },
+    { Cmd::ContextHelp, 15, "Vorlund Context Help", CONTEXT_HELP_LEAD "to engage context help.\n" },
 };
 
 struct PromptRow

@@ -20,7 +20,6 @@
 
 #include <algorithm>
 
-
 #include <string>
 #include <vector>
 
@@ -52,8 +51,7 @@ int main(int argc, char **argv)
     if (!mediaReady) {
         // Without GStreamer there is no capture at all: say why and end.
         vorlund::ShowErrorBox(notifier,
-                              std::string("GStreamer could not be initialised: ")
-                                  + mediaError);
+                              std::string("GStreamer could not be initialised: ") + mediaError);
         return 1;
     }
 
@@ -83,9 +81,8 @@ int main(int argc, char **argv)
     options.commandLineDevice = theApp.Device;
     options.desktop = &desktop;
     options.makeGraph = vorlund::MakeCaptureGraph;
-    options.makeSound = [](const std::filesystem::path &folder) {
-        return vorlund::MakeSoundPlayer(folder);
-    };
+    options.makeSound
+        = [](const std::filesystem::path &folder) { return vorlund::MakeSoundPlayer(folder); };
     // The relay's web lookup; the suite's relay service answers it.
     vorlund::LookupAddress lookup;
     lookup.host = profile.GetProfileString("Settings", "RelayLookupHost", lookup.host);

@@ -238,7 +238,7 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
         OnServiceClose();
         break;
     default:
-        // Handlers of topics not wired here yet take nothing.
+        // Other messages are not the view's.
         break;
     }
     --m_dispatchDepth;

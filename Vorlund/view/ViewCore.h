@@ -47,7 +47,7 @@ public:
     std::unique_ptr<IRelayLink> MakeRelay(IMessageSink &) override { return nullptr; }
 };
 
-// Sounds that are not wired yet: silent.
+// Sounds for a view given no sound player: silent.
 class SilentSound : public ISound
 {
 public:

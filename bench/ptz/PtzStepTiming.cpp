@@ -2,8 +2,8 @@
 // move's three steps run on the view's real timers; the time from one frame's arrival to the
 // next is the step's length. Prints planned and measured lengths and whether each lies within
 // 1 % or 5 ms, whichever is larger.
-#include "Ptz.h"
 #include "PtyPeer.h"
+#include "Ptz.h"
 #include "QtTimers.h"
 #include "SerialLine.h"
 #include "ServerFixture.h"
@@ -87,10 +87,9 @@ int main(int argc, char **argv)
                 return 2;
             }
             for (int step = 0; step < 3; ++step) {
-                const double measured
-                    = std::chrono::duration<double, std::milli>(frames[size_t(step) + 1]
-                                                                - frames[size_t(step)])
-                          .count();
+                const double measured = std::chrono::duration<double, std::milli>(
+                                            frames[size_t(step) + 1] - frames[size_t(step)])
+                                            .count();
                 const double planned = plan.durations[size_t(step)];
                 const double allowed = std::max(planned * 0.01, 5.0);
                 const bool within = std::fabs(measured - planned) <= allowed;

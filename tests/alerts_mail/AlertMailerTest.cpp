@@ -254,7 +254,8 @@ TEST_F(AlertMailerTest, AFailedSendIsShownAndTheNextMailGoesThrough)
         // The server's own reply line says why.
         { "message refused at DATA",
           [&] { server.SetDataReply("550 5.7.1 Message refused: attachment policy"); },
-          [&] { server.SetDataReply(""); }, "\nThe server replied: 550 5.7.1 Message refused: attachment policy" },
+          [&] { server.SetDataReply(""); },
+          "\nThe server replied: 550 5.7.1 Message refused: attachment policy" },
     };
     size_t delivered = 0;
     for (const Case &c : cases) {

@@ -80,11 +80,14 @@ TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
         buffer[0] = uint8_t(value);
         buffer[kFrameBufferSize - 1] = uint8_t(value);
     };
-    enum Step { Detector, ReaderWrites, ClearLive, ReferenceWrite };
+    // A reader's loan of a live frame: what its slot must hold until it is given back.
+    LiveFrameLoan loan;
+    int loaned = 0;
+    enum Step { Detector, ReaderWrites, ClearLive, ReferenceWrite, BorrowOrReturn };
     int value = 1;
     for (int round = 0; round < 4000; ++round, value = value % 250 + 1) {
         const int camera = int(rng() % kMaxCameras) + 1;
-        const Step step = Step(rng() % 8 < 5 ? 0 : rng() % 4);
+        const Step step = Step(rng() % 8 < 5 ? 0 : rng() % 5);
         switch (step) {
         case Detector: {
             const bool asLive = rng() % 2, asReference = rng() % 2;
@@ -110,6 +113,21 @@ TEST(EngineState, KeptFramesStayAsKeptWhileSlotsAreShared)
             fill(s.ReferenceFrame(camera), value);
             reference[camera] = value;
             break;
+        case BorrowOrReturn:
+            if (loan.Data()) {
+                loan.Return();
+                break;
+            }
+            loan = s.BorrowLiveFrame(camera, kFrameBufferSize);
+            ASSERT_NE(loan.Data(), nullptr);
+            EXPECT_EQ(loan.Size(), kFrameBufferSize);
+            EXPECT_EQ(loan.Serial(), s.LiveFrameSerial[camera].load());
+            EXPECT_EQ(s.BorrowLiveFrame(camera, 1).Data(), nullptr) << "one loan at a time";
+            loaned = live[camera];
+            break;
+        }
+        if (loan.Data()) {
+            ASSERT_EQ(loan.Data()[0], loaned) << "round " << round;
         }
         for (int c = 1; c <= kMaxCameras; ++c) {
             ASSERT_EQ(first(c), live[c]) << "round " << round << " camera " << c;

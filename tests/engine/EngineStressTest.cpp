@@ -1,10 +1,14 @@
 // The detector on one thread and the UI-side writers on another, as in a running server.
 // Run under ThreadSanitizer too; the checks here catch torn frames and lost updates.
+#include "CellScoring.h"
 #include "FrameTestUtil.h"
 #include "MotionGrabber.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <random>
 #include <thread>
 
 using namespace vorlund;
@@ -87,9 +91,17 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
         if (round % 11 == 0)
             state.ClearHitMaps();
 
-        // Painting and remote serving copy the live frame out.
-        state.CopyLiveFrameOut(1, copy, size_t(w) * h * 3);
-        tornLive += !Uniform(copy);
+        // Painting copies the live frame out; remote serving reads it in its slot, which keeps
+        // that frame, whole, while the detector goes on with others.
+        if (round % 2) {
+            state.CopyLiveFrameOut(1, copy, size_t(w) * h * 3);
+            tornLive += !Uniform(copy);
+        } else {
+            const LiveFrameLoan loan = state.BorrowLiveFrame(1, size_t(w) * h * 3);
+            copy.assign(loan.Data(), loan.Data() + loan.Size());
+            std::this_thread::yield();
+            tornLive += !Uniform(copy) || !std::equal(copy.begin(), copy.end(), loan.Data());
+        }
         state.LiveFramePending = 0;
 
         // Snapshot saving: clear the request, then read the still.
@@ -133,3 +145,47 @@ TEST(EngineStress, SnapshotRequestIsNeverLostBetweenThreads)
 }
 
 } // namespace
+
+// Scoring threads take the automatic kernel on their first frame while another thread chooses
+// kernels explicitly: each frame is scored whole by one kernel, and all kernels agree.
+TEST(EngineStress, KernelChoiceIsSafeWhileFramesAreScored)
+{
+    const int w = 160, h = 120;
+    Frame ref(w, h), cur(w, h);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto &b : ref.bytes)
+        b = static_cast<uint8_t>(byte(rng));
+    for (auto &b : cur.bytes)
+        b = static_cast<uint8_t>(byte(rng));
+    const auto plain = vorlund::test::ScoreCellsPlain(cur.bytes.data(), ref.bytes.data(), w, h, 40);
+
+    std::atomic<int> wrong { 0 };
+    std::atomic<bool> stop { false };
+    std::vector<std::thread> scorers;
+    for (int t = 0; t < 3; ++t)
+        scorers.emplace_back([&] {
+            for (int i = 0; i < 200 || !stop; ++i) {
+                CellScores scores;
+                ScoreCells(cur.bytes.data(), std::ptrdiff_t(w) * 3, ref.bytes.data(), w, h, 40,
+                           scores, nullptr);
+                for (int k = 0; k < 64; ++k)
+                    if (scores.BlobScore[k] != plain.BlobScore[k]
+                        || scores.changed[k] != plain.changed[k])
+                        ++wrong;
+            }
+        });
+    const KernelChoice choices[]
+        = { KernelChoice::Portable, KernelChoice::Ssse3, KernelChoice::Avx2, KernelChoice::Auto };
+    for (int i = 0; i < 400; ++i) {
+        const KernelChoice choice = choices[i % 4];
+        if (SelectRowMaskKernel(choice) && choice != KernelChoice::Auto) {
+            EXPECT_EQ(ActiveRowMaskKernel(), choice);
+        }
+    }
+    stop = true;
+    for (auto &t : scorers)
+        t.join();
+    SelectRowMaskKernel(KernelChoice::Auto);
+    EXPECT_EQ(wrong, 0);
+}

@@ -427,7 +427,8 @@ TEST(AudioChain, WhatCannotBeBuiltIsReported)
         { "missing audio gate", kTestCameraName, "Microsoft MPEG-4 Video Codec V3", 0, true,
           "vorlundaudio", kTestAudioName, true,
           "Could not create Vorlund_Audio filter.\r\nIs the VorlundAudio plugin "
-          "(libVorlundAudio.so) in the program's plugin folder?", false },
+          "(libVorlundAudio.so) in the program's plugin folder?",
+          false },
         { "sound into a one-stream profile", kTestCameraName, "(None)", 1, true, nullptr,
           kTestAudioName, false,
           "WM Profile streams do not match.\r\nYou have chosen to record Audio and Video (2 "

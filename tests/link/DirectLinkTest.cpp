@@ -114,6 +114,14 @@ protected:
             Pump();
     }
 
+    size_t Reopened() const
+    {
+        size_t n = 0;
+        for (const auto &crowd : crowds)
+            n += crowd->Reopened();
+        return n;
+    }
+
     FakeClock clock;
     bool fakeTime = false; // the link's time is `clock`'s
     std::vector<std::unique_ptr<test::IdleCrowd>> crowds;
@@ -224,6 +232,43 @@ TEST_F(DirectLinkTest, IdleLinksKeepNoViewerOut)
         PumpFor(20);
     }
     EXPECT_GT(crowds[0]->Reopened(), 0u) << "the crowd never had to come back";
+}
+
+// Peers that never give the password hold the door: from 16 other addresses, each with more
+// links than its places, or with 4 links from the viewer's own address; idle, or waiting after
+// the login line; each link opened again as soon as it is dropped. A viewer who logs in and
+// gives the password within 30 s gets in every time.
+TEST_F(DirectLinkTest, DoorHoldersCostOnlyTheirOwnPlaces)
+{
+    fakeTime = true;
+    for (const auto &p : test::kDoorHoldings) {
+        SCOPED_TRACE(p.name);
+        crowds.clear();
+        Start("pw");
+        test::AddDoorHolders(crowds, socks->ListeningPort(), p, RawClient::Login(50, 32));
+        PumpFor(100);
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            auto viewer = Connect();
+            Bytes reply;
+            ASSERT_TRUE(viewer->Send(RawClient::Login(50, 32)));
+            ASSERT_TRUE(viewer->Read(22, reply));
+            EXPECT_EQ(reply[6], '2');
+            // The person types while the holders come and go.
+            PumpFor(100);
+            clock.Advance(30000);
+            PumpFor(100);
+            ASSERT_TRUE(viewer->Send(Bytes { '>', 'p', 2, 'p', 'w', 13, 10 }));
+            ASSERT_TRUE(viewer->Read(8, reply));
+            EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+            int w = 0, h = 0;
+            Bytes bgr;
+            EXPECT_TRUE(Frame(*viewer, 1, 50, w, h, bgr));
+            viewer->Abort();
+            PumpFor(20);
+        }
+        EXPECT_GT(Reopened(), 0u) << "the holders never had to come back";
+    }
 }
 
 TEST_F(DirectLinkTest, LiveFramesAreUprightAtTheSessionSize)

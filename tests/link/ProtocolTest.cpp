@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -367,32 +368,27 @@ TEST_F(HubTest, PasswordStageWaitsForAPersonWithPlacesOfItsOwn)
     EXPECT_EQ(gone.Take(), B({ '>', 'E', 'R', 'R', 0, 0, 0, 1 }));
     EXPECT_TRUE(gone.closed && gone.closedGracefully);
 
-    // Places: two per address, four in all; over the total the busiest address gives way.
+    // Places: two per address, four in all. Every login gets one: over its address's two it
+    // takes that address's oldest, over the total the busiest address's oldest.
     struct
     {
         const char *peer;
-        bool hello; // else ">ERR" 2 and a graceful close
         int dropped; // index into t told ">ERR" 2 to make room, -1 = none
     } steps[] = {
-        { "10.0.0.5", true, -1 },  { "10.0.0.5", true, -1 },
-        { "10.0.0.5", false, -1 }, // its address's two are taken
-        { "10.0.0.6", true, -1 },  { "10.0.0.7", true, -1 }, // four: full
-        { "10.0.0.8", true, 0 }, // 10.0.0.5 holds two: its oldest goes
-        { "10.0.0.8", false, -1 }, // every address holds one: no one else gives way
+        { "10.0.0.5", -1 }, { "10.0.0.5", -1 },
+        { "10.0.0.5", 0 }, // its address's two are taken: its oldest goes
+        { "10.0.0.6", -1 }, { "10.0.0.7", -1 }, // four: full
+        { "10.0.0.8", 1 }, // 10.0.0.5 holds the most: its oldest goes
+        { "10.0.0.8", 2 }, // every address holds one: the oldest place goes
     };
     std::vector<FakeTransport> t(std::size(steps));
     std::vector<int> ids(t.size());
     for (size_t i = 0; i < t.size(); ++i) {
         SCOPED_TRACE(i);
         ids[i] = Login(t[i], 32, steps[i].peer);
-        const Bytes reply = t[i].Take();
-        if (steps[i].hello) {
-            EXPECT_EQ(reply.size(), kHelloLength);
-            EXPECT_FALSE(t[i].closed);
-        } else {
-            EXPECT_EQ(reply, B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
-            EXPECT_TRUE(t[i].closed && t[i].closedGracefully);
-        }
+        clock.Advance(10);
+        EXPECT_EQ(t[i].Take().size(), kHelloLength);
+        EXPECT_FALSE(t[i].closed);
         if (steps[i].dropped >= 0) {
             EXPECT_EQ(t[size_t(steps[i].dropped)].Take(), B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
             EXPECT_TRUE(t[size_t(steps[i].dropped)].closed);
@@ -402,10 +398,104 @@ TEST_F(HubTest, PasswordStageWaitsForAPersonWithPlacesOfItsOwn)
     std::vector<FakeTransport> idle(40);
     for (auto &i : idle)
         Open(i, "10.0.0.2");
-    hub->Closed(ids[3]);
+    hub->Closed(ids[4]);
     FakeTransport late;
     Login(late, 32, "10.0.0.6");
     EXPECT_EQ(late.Take().size(), kHelloLength);
+    for (const size_t k : { 3, 5, 6 })
+        EXPECT_FALSE(t[k].closed) << k;
+}
+
+TEST(AddressKey, CountsPeersAsPeopleHaveThem)
+{
+    const struct
+    {
+        std::string peer, key;
+    } cases[] = {
+        { "127.0.0.2", "127.0.0.2" },
+        { "::ffff:127.0.0.2", "127.0.0.2" }, // an IPv4 peer on a listener of both kinds
+        { "::FFFF:10.1.2.3", "10.1.2.3" },
+        { "2001:db8:1:2::1", "2001:db8:1:2::/64" },
+        { "2001:0db8:0001:0002:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64" },
+        { "2001:db8:1:3::1", "2001:db8:1:3::/64" },
+        { "fe80::1%eth0", "fe80::/64" },
+        { "::1", "::/64" },
+        { "::", "::/64" },
+        { "no address", "no address" },
+        { "1.2.3.4%x", "1.2.3.4" },
+        { std::string("1.2.3.4\0z", 9), std::string("1.2.3.4\0z", 9) },
+        { std::string(100, '7'), std::string(64, '7') },
+        { "", "" },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AddressKey(c.peer), c.key) << c.peer;
+}
+
+TEST_F(HubTest, PeersCountByIpv4AddressOrIpv6Slash64InEveryStage)
+{
+    limits.maxHandshaking = limits.maxPasswordWaiting = 100;
+    limits.maxHandshakingPerAddress = limits.maxPasswordWaitingPerAddress = 2;
+    Configure("pw");
+    // Three peers of one address: with two places an address, the third takes the first's.
+    const std::vector<std::vector<std::string>> sameAddress = {
+        { "2001:db8:5:6::1", "2001:db8:5:6:ffff::9", "2001:db8:5:6::abcd" },
+        { "::ffff:10.0.0.1", "10.0.0.1", "::ffff:10.0.0.1" },
+        { "fe80::1%eth0", "fe80::2%lo", "fe80::3" },
+    };
+    // Each of these is an address of its own.
+    const std::vector<std::string> apart
+        = { "2001:db8:5:7::1", "2001:db8:5::1", "::ffff:10.0.0.2", "10.0.0.3", "::ffff:10.0.1.1" };
+    for (const bool loggedIn : { false, true }) {
+        SCOPED_TRACE(loggedIn ? "password stage" : "login stage");
+        auto open = [&](FakeTransport &t, const std::string &peer) {
+            clock.Advance(1);
+            return loggedIn ? Login(t, 32, peer) : Open(t, peer);
+        };
+        std::deque<FakeTransport> others(apart.size());
+        for (size_t i = 0; i < apart.size(); ++i)
+            EXPECT_NE(open(others[i], apart[i]), 0);
+        std::deque<std::deque<FakeTransport>> groups; // the hub keeps them till its Reset
+        for (const auto &group : sameAddress) {
+            SCOPED_TRACE(group[0]);
+            std::deque<FakeTransport> &t = groups.emplace_back(group.size());
+            for (size_t i = 0; i < group.size(); ++i)
+                EXPECT_NE(open(t[i], group[i]), 0);
+            EXPECT_TRUE(t[0].closed);
+            EXPECT_FALSE(t[1].closed || t[2].closed);
+            if (loggedIn) { // told after its hello that the place is gone
+                const Bytes got = t[0].Take();
+                ASSERT_EQ(got.size(), kHelloLength + 8);
+                EXPECT_EQ(Bytes(got.begin() + kHelloLength, got.end()),
+                          B({ '>', 'E', 'R', 'R', 0, 0, 0, 2 }));
+            }
+        }
+        for (auto &o : others)
+            EXPECT_FALSE(o.closed);
+        hub->Reset();
+        Configure("pw");
+    }
+    // Wrong passwords from one /64 slow each other down; the next /64 starts afresh.
+    const Bytes wrong = Cat(B({ '>', 'p', 1 }), "x", B({ 13, 10 }));
+    const struct
+    {
+        const char *peer;
+        uint32_t delay;
+    } guesses[] = { { "2001:db8::1", 100 },
+                    { "2001:db8::2:3", 200 },
+                    { "2001:db8:0:1::1", 100 },
+                    { "::ffff:10.9.9.9", 100 },
+                    { "10.9.9.9", 200 } };
+    for (const auto &g : guesses) {
+        SCOPED_TRACE(g.peer);
+        FakeTransport t;
+        hub->Feed(Login(t, 32, g.peer), wrong);
+        clock.Advance(g.delay - 1);
+        hub->Poll();
+        EXPECT_FALSE(t.closed);
+        clock.Advance(1);
+        hub->Poll();
+        EXPECT_TRUE(t.closed);
+    }
 }
 
 TEST_F(HubTest, ThirdViewerIsToldTheLinkIsInUse)

@@ -90,6 +90,14 @@ bool RawClient::Send(const std::vector<uint8_t> &bytes)
     return Send(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
+bool RawClient::TrySend(const std::vector<uint8_t> &bytes)
+{
+    if (m_fd < 0)
+        return false;
+    const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n == static_cast<ssize_t>(bytes.size());
+}
+
 bool RawClient::Poll()
 {
     if (m_fd < 0 || m_closed)
@@ -171,23 +179,44 @@ std::vector<uint8_t> RawClient::Request(char kind, uint8_t a, uint8_t b)
     return { '>', static_cast<uint8_t>(kind), a, b, '\r', '\n' };
 }
 
-IdleCrowd::IdleCrowd(uint16_t port, const char *source, size_t count)
-    : m_port(port), m_source(source)
+IdleCrowd::IdleCrowd(uint16_t port, std::string source, size_t count, std::vector<uint8_t> opening)
+    : m_port(port), m_source(std::move(source)), m_opening(std::move(opening))
 {
     for (size_t i = 0; i < count; ++i)
-        m_links.push_back(std::make_unique<RawClient>(
-            m_port, [] {}, 0, m_source));
+        m_links.push_back(Open());
+}
+
+IdleCrowd::Link IdleCrowd::Open() const
+{
+    return { std::make_unique<RawClient>(
+                 m_port, [] {}, 0, m_source.c_str()),
+             m_opening.empty() };
 }
 
 void IdleCrowd::Keep()
 {
     for (auto &link : m_links) {
-        if (link->Connected() && link->Poll())
+        if (link.client->Connected() && link.client->Poll()) {
+            if (!link.opened)
+                link.opened = link.client->TrySend(m_opening);
             continue;
-        link = std::make_unique<RawClient>(
-            m_port, [] {}, 0, m_source);
+        }
+        link = Open();
         ++m_reopened;
     }
+}
+
+void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port,
+                    const DoorHolding &holding, const std::vector<uint8_t> &login)
+{
+    auto add = [&](const std::string &source, size_t count) {
+        crowds.push_back(std::make_unique<IdleCrowd>(port, source, count));
+        crowds.push_back(std::make_unique<IdleCrowd>(port, source, count, login));
+    };
+    for (int a = 0; a < holding.addresses; ++a)
+        add("127.0.0." + std::to_string(2 + a), 8);
+    if (holding.ownAddress)
+        add("127.0.0.1", 4);
 }
 
 bool DecodeJpeg(const std::vector<uint8_t> &jpeg, int &width, int &height,

@@ -35,6 +35,8 @@ public:
     bool ReadFrame(uint8_t &camera, std::vector<uint8_t> &jpeg);
     // Reads what is there now without waiting; false once closed.
     bool Poll();
+    // One try to send a few bytes without waiting; false when they did not all go (yet).
+    bool TrySend(const std::vector<uint8_t> &bytes);
     void Abort(); // closes with a reset
 
     static std::vector<uint8_t> Login(uint8_t quality, uint8_t sizeCode, std::string_view id = {});
@@ -47,21 +49,47 @@ private:
     std::vector<uint8_t> m_pending;
 };
 
-// Idle links (connected, sending nothing) from one source address, each opened again as soon
-// as the peer drops it. Keep() looks at them without waiting.
+// Links that hold the door from one source address: each sends `opening` (nothing: an idle
+// link; a login line: one that waits in the password stage) and then waits, and is opened again
+// as soon as the peer drops it. Keep() looks at them without waiting.
 class IdleCrowd
 {
 public:
-    IdleCrowd(uint16_t port, const char *source, size_t count);
+    IdleCrowd(uint16_t port, std::string source, size_t count, std::vector<uint8_t> opening = {});
     void Keep();
     size_t Reopened() const { return m_reopened; }
 
 private:
+    struct Link
+    {
+        std::unique_ptr<RawClient> client;
+        bool opened = false; // its opening went out
+    };
+    Link Open() const;
+
     uint16_t m_port;
-    const char *m_source;
-    std::vector<std::unique_ptr<RawClient>> m_links;
+    std::string m_source;
+    std::vector<uint8_t> m_opening;
+    std::vector<Link> m_links;
     size_t m_reopened = 0;
 };
+
+// Peers holding the door without the password: from `addresses` loopback addresses from
+// 127.0.0.2 on, 8 idle links and 8 that sent `login` each; with `ownAddress` 4 of each from
+// 127.0.0.1, a viewer's own.
+struct DoorHolding
+{
+    const char *name;
+    int addresses;
+    bool ownAddress;
+};
+inline constexpr DoorHolding kDoorHoldings[] = {
+    { "16 addresses", 16, false },
+    { "the viewer's own address", 0, true },
+    { "both", 16, true },
+};
+void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t port,
+                    const DoorHolding &holding, const std::vector<uint8_t> &login);
 
 // Decodes a JPEG to top-down BGR; false when it does not decode.
 bool DecodeJpeg(const std::vector<uint8_t> &jpeg, int &width, int &height,

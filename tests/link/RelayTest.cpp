@@ -76,11 +76,16 @@ protected:
     // The server's tick: answer requests; on WM_RELAY_RECONNECT connect again.
     void Pump()
     {
+        const bool addressKnown = direct->AddressReady() != 0;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         for (auto &crowd : crowds)
             crowd->Keep();
+        if (relay)
+            mostChannels = std::max(mostChannels, relay->ViewerCount());
         for (uint32_t m : std::exchange(sink.messages, {})) {
             seen.push_back(m);
+            if (m == WM_RELAY_RECONNECT && addressKnown)
+                ++laterPasses;
             if (m == WM_RELAY_RECONNECT && !stopReconnecting)
                 ConnectRelay();
         }
@@ -172,8 +177,12 @@ protected:
     std::vector<std::unique_ptr<test::IdleCrowd>> crowds;
     RecordingSink sink;
     std::vector<uint32_t> seen;
+    // Reconnect messages that came in a pump which began with the relay's address known: a
+    // reconnect pass, not the lookup's answer (which turns the address ready as it posts).
+    int laterPasses = 0;
     bool stopReconnecting = false;
     int holdBack = 0;
+    int mostChannels = 0; // the most viewers the relay carried at once
     std::unique_ptr<relay::RelayService> relay;
     std::unique_ptr<CDoDirect> direct;
     RelayConnInfo oConn;
@@ -257,11 +266,10 @@ TEST_F(RelayTest, ViewerReachesTheServerByIdAndUnknownIdsAreRefused)
 TEST_F(RelayTest, LookupBringsTheLinkUpAtOnce)
 {
     Setup(kPassword);
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(ConnectRelay());
     ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(std::count(seen.begin(), seen.end(), WM_RELAY_RECONNECT), 1);
+    EXPECT_EQ(laterPasses, 0);
     auto viewer = Viewer();
     EXPECT_TRUE(ViewerGetsFrames(*viewer, 1));
 }
@@ -315,6 +323,56 @@ TEST_F(RelayTest, PasswordStageWaitsAndIdleLinksKeepNoViewerOut)
         PumpFor(20);
     }
     EXPECT_GT(crowds[0]->Reopened(), 0u) << "the crowd never had to come back";
+}
+
+// The relay keeps the direct link's promise: peers that never give the password, from 16 other
+// addresses with more links than their places or with 4 from the viewer's own, idle at the
+// relay or logged in to the server, each opened again when dropped, keep out no viewer who gives
+// the password within 30 s; the relay's channels never run out before the server makes room.
+TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
+{
+    fakeTime = true;
+    MakeDirect();
+    ASSERT_TRUE(Connect(kPassword, "pw"));
+    ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
+    const Bytes login = RawClient::Login(50, 32, kLogin);
+    for (const auto &p : test::kDoorHoldings) {
+        SCOPED_TRACE(p.name);
+        crowds.clear();
+        PumpFor(50);
+        test::AddDoorHolders(crowds, relay->RelayPort(), p, login);
+        PumpFor(200);
+        size_t reopened = 0;
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            auto viewer = Viewer();
+            Bytes reply;
+            ASSERT_TRUE(viewer->Send(login));
+            ASSERT_TRUE(viewer->Read(22, reply));
+            ASSERT_EQ(0, std::memcmp(reply.data(), ">HEL", 4));
+            PumpFor(100);
+            clock.Advance(30000);
+            PumpFor(100);
+            ASSERT_TRUE(viewer->Send(Bytes { '>', 'p', 2, 'p', 'w', 13, 10 }));
+            ASSERT_TRUE(viewer->Read(8, reply));
+            EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+            uint8_t camera = 0;
+            Bytes jpeg;
+            ASSERT_TRUE(viewer->Send(RawClient::Request('c', 2, 50)));
+            ASSERT_TRUE(viewer->ReadFrame(camera, jpeg));
+            EXPECT_EQ(camera, 2);
+            viewer->Abort();
+            PumpFor(20);
+        }
+        for (const auto &crowd : crowds)
+            reopened += crowd->Reopened();
+        EXPECT_GT(reopened, 0u) << "the holders never had to come back";
+    }
+    EXPECT_LT(mostChannels, relay::RelayConfig {}.maxViewersPerServer);
+    // The server's sessions and the relay's connections not yet placed fit in its channels.
+    EXPECT_LT(DirectOptions::RelayLimits().MostSessions()
+                  + size_t(relay::RelayConfig {}.maxPending),
+              size_t(relay::RelayConfig {}.maxViewersPerServer));
 }
 
 TEST_F(RelayTest, WrongRelayPasswordIsReportedAndNotRetried)

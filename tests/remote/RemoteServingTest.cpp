@@ -50,6 +50,7 @@ struct FakeLink : IRelayLink, IDirectLink
                             const FrameTag &tag) override
     {
         tags.push_back(tag);
+        firstBytes.push_back(frame && length ? frame[0] : -1);
         return SendImageOut(frame, length, camera);
     }
     bool ResendImageOut(const FrameTag &tag, int camera) override
@@ -106,6 +107,7 @@ struct FakeLink : IRelayLink, IDirectLink
 
     int connected = 1;
     std::vector<FrameTag> tags;
+    std::vector<int> firstBytes; // of each frame sent with its tag; -1 = none
     int resent = 0;
     std::deque<Request> requests;
     Request last {};
@@ -213,6 +215,8 @@ TEST_F(ServingTest, LiveFrameAlreadyEncodedGoesAgain)
     f.engine.WriteLiveFrame(2, picture.data(), picture.size()); // the next frame
     EXPECT_EQ(Ask(link, { 2, 0, 0 }), (Sent { 2, {} }));
     ASSERT_EQ(link.tags.size(), 2u);
+    EXPECT_EQ(link.firstBytes, (std::vector<int> { 7, 7 }));
+    EXPECT_NE(f.engine.BorrowLiveFrame(2, 1).Data(), nullptr) << "the frame's slot was given back";
     EXPECT_EQ(link.tags[0].source, 2);
     EXPECT_NE(link.tags[1].serial, link.tags[0].serial);
     // The no-picture answer is camera 1's frame under its own name.

@@ -1,5 +1,6 @@
 #include "PtyPeer.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -74,6 +75,7 @@ void PtyPeer::Run()
                 m_8n1 = Line8N1();
             }
         }
+        m_arrived.notify_all();
         pending.insert(pending.end(), buffer, buffer + n);
         const std::vector<uint8_t> answer = m_reply(pending);
         if (!answer.empty() && write(m_master, answer.data(), answer.size()) < 0)
@@ -84,6 +86,13 @@ void PtyPeer::Run()
 std::vector<uint8_t> PtyPeer::Received() const
 {
     std::lock_guard lock(m_lock);
+    return m_received;
+}
+
+std::vector<uint8_t> PtyPeer::WaitForReceived(size_t count) const
+{
+    std::unique_lock lock(m_lock);
+    m_arrived.wait_for(lock, std::chrono::seconds(10), [&] { return m_received.size() >= count; });
     return m_received;
 }
 

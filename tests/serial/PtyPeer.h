@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -26,6 +27,9 @@ public:
 
     const std::string &SlavePath() const { return m_slavePath; }
     std::vector<uint8_t> Received() const;
+    // What the peer has received once it holds at least `count` bytes (or, should they never
+    // come, what it holds after ten seconds).
+    std::vector<uint8_t> WaitForReceived(size_t count) const;
     void Send(const std::vector<uint8_t> &bytes);
     // Line settings the program had set on its end when it first sent something.
     int Baud() const;
@@ -42,6 +46,7 @@ private:
     std::string m_slavePath;
     Responder m_reply;
     mutable std::mutex m_lock;
+    mutable std::condition_variable m_arrived;
     std::vector<uint8_t> m_received;
     int m_baud = -1;
     bool m_8n1 = false;

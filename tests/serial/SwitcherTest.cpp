@@ -184,11 +184,10 @@ TEST_F(SwitcherTest, ProbeOverASerialLine)
         port.ReadWaitMs = 50;
         port.ReadLimitMs = 120;
         s.DetectSwitcher();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         Bytes expected;
         for (int i = 0; i < c.probes; ++i)
             expected = Cat({ expected, B(CameraSwitcher::kProbe) });
-        EXPECT_EQ(peer.Received(), expected);
+        EXPECT_EQ(peer.WaitForReceived(expected.size()), expected);
         EXPECT_EQ(g.view.SwitcherPresent, c.present);
         if (c.message.empty()) {
             EXPECT_TRUE(g.notifier.entries.empty());
@@ -216,11 +215,10 @@ TEST_F(SwitcherTest, InitialiseAndSelectBytes)
     EXPECT_TRUE(peer.Is8N1());
     switcher.SwitchCamera(0);
     switcher.SwitchCamera(4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     // The initialisation selects the camera that becomes current.
-    EXPECT_EQ(peer.Received(),
-              Cat({ B(CameraSwitcher::kInitialise), B(CameraSwitcher::kSecondSetup),
-                    Bytes { '2', '3', '4' } }));
+    const Bytes expected = Cat({ B(CameraSwitcher::kInitialise), B(CameraSwitcher::kSecondSetup),
+                                 Bytes { '2', '3', '4' } });
+    EXPECT_EQ(peer.WaitForReceived(expected.size()), expected);
     EXPECT_EQ(f.engine.CurrentCamera, 4);
     EXPECT_TRUE(f.notifier.entries.empty());
 }

@@ -440,8 +440,8 @@ TEST_F(ServerTest, MotionRecordingWithSoundStopsAndKeepsTheSoundWithThePictures)
         EXPECT_NE(Read(file).find("idx1"), std::string::npos) << "indexed: " << file;
         const double video = StreamSeconds(file, "v"), audio = StreamSeconds(file, "a");
         ASSERT_GT(video, 0.5) << file;
-        EXPECT_LE(std::abs(audio - video), 0.1) << file << ": " << audio << " s of sound, "
-                                                << video << " s of pictures";
+        EXPECT_LE(std::abs(audio - video), 0.1)
+            << file << ": " << audio << " s of sound, " << video << " s of pictures";
         EXPECT_GE(audio, 0.9 * video) << file;
     }
 }

@@ -46,16 +46,11 @@ TEST(ViewRules, CommandEnabling)
         bool stoppedDisabled, runningDisabled, notReadyDisabled;
     };
     const Case cases[] = {
-        { Cmd::Start, false, true, true },
-        { Cmd::Stop, true, false, true },
-        { Cmd::TimedZones, true, false, true },
-        { Cmd::Configuration, false, true, true },
-        { Cmd::VideoFormat, false, true, false },
-        { Cmd::VideoCompression, false, true, false },
-        { Cmd::VideoCrossbar, false, false, false },
-        { Cmd::TvTuner, true, true, true },
-        { Cmd::AudioRecording, true, true, true },
-        { Cmd::Review, false, false, false },
+        { Cmd::Start, false, true, true },           { Cmd::Stop, true, false, true },
+        { Cmd::TimedZones, true, false, true },      { Cmd::Configuration, false, true, true },
+        { Cmd::VideoFormat, false, true, false },    { Cmd::VideoCompression, false, true, false },
+        { Cmd::VideoCrossbar, false, false, false }, { Cmd::TvTuner, true, true, true },
+        { Cmd::AudioRecording, true, true, true },   { Cmd::Review, false, false, false },
         { Cmd::PlayVideo, false, false, false },
     };
     for (const Case &c : cases) {
@@ -101,7 +96,8 @@ TEST(ViewRules, CameraAndDeviceCommands)
                 << c.cameras << " cameras, camera " << i + 1;
             EXPECT_EQ(!ViewCommandDisabled(Cmd::DeviceCommand(i), s), c.devicesEnabled[i])
                 << "slot " << i;
-            EXPECT_EQ(ViewCommandChecked(Cmd::DeviceCommand(i), s), Cmd::DeviceCommand(i) == c.current);
+            EXPECT_EQ(ViewCommandChecked(Cmd::DeviceCommand(i), s),
+                      Cmd::DeviceCommand(i) == c.current);
         }
     }
     CommandState onTop;
