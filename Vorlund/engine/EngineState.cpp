@@ -13,12 +13,9 @@ static_assert(kFrameBufferSize % 64 == 0);
 
 namespace {
 
-constexpr size_t kBuffersBytes = (1 + 2 * kMaxCameras + 1) * kFrameBufferSize;
-
-uint8_t *MapBuffers()
+uint8_t *MapBuffers(size_t bytes)
 {
-    void *p
-        = mmap(nullptr, kBuffersBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         throw std::bad_alloc();
     return static_cast<uint8_t *>(p);
@@ -31,9 +28,8 @@ void EngineState::Unmap::operator()(uint8_t *p) const
     munmap(p, kBuffersBytes);
 }
 
-EngineState::EngineState() : m_buffers(MapBuffers())
+EngineState::EngineState() : m_buffers(MapBuffers(kBuffersBytes))
 {
-    static_assert(kBuffersBytes == (1 + kSlots) * kFrameBufferSize);
     for (int c = 1; c <= kMaxCameras; ++c) {
         m_liveSlot[c] = static_cast<uint8_t>(c - 1);
         m_referenceSlot[c] = static_cast<uint8_t>(kMaxCameras + c - 1);

@@ -294,6 +294,7 @@ private:
     // a live frame and a reference sharing a slot, or a live frame on loan, one is always free
     // for a writer that must not touch it.
     static constexpr int kSlots = 2 * kMaxCameras + 2;
+    static constexpr size_t kBuffersBytes = (1 + kSlots) * kFrameBufferSize;
     static constexpr uint8_t kNoSlot = 0xFF;
     uint8_t *Buffer(int index)
     {
