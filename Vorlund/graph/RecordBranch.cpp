@@ -15,6 +15,8 @@ namespace {
 
 // How long a build waits for the last recording's sync before it makes the next file.
 constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
+// Shorter than any picture or sound packet: every sample ends the fragment before it.
+constexpr guint kMp4FragmentMs = 1;
 
 int64_t SteadyNanoseconds()
 {
@@ -110,11 +112,10 @@ int RecordBranch::BuildFile(const GraphBuild &build, GstElement *tail)
     // The last recording is on disk before the next one begins.
     m_sync.WaitSynced(kSyncBeforeNextFile);
     std::string error;
-    std::optional<RecordingFile> file
-        = CreateRecordingFile(config.VideoFolder.empty()
-                                  ? build.context.view.VideoFolder
-                                  : std::filesystem::path(config.VideoFolder),
-                              build.context.clock.Now(), parts.format, &error);
+    std::optional<RecordingFile> file = CreateRecordingFile(
+        config.VideoFolder.empty() ? build.context.view.VideoFolder
+                                   : std::filesystem::path(config.VideoFolder),
+        build.context.clock.Now(), parts.format, &error);
     if (!file) {
         build.context.log.AppendErrorLog("Could not create the recording file: " + error);
         build.Box("Could not create/hookup mux and writer");
@@ -133,18 +134,19 @@ int RecordBranch::BuildFile(const GraphBuild &build, GstElement *tail)
     const bool wmv = parts.format == RecordingFormat::Wmv;
     parts.m_pMux = build.Add(mp4 ? "mp4mux" : wmv ? "asfmux" : "avimux", names::kMux);
     parts.m_pFileSink = build.Add("filesink", names::kFileSink);
-    if (!parts.m_pMux || !parts.m_pFileSink
-        || !Link(parts.m_pMux.get(), parts.m_pFileSink.get())) {
+    if (!parts.m_pMux || !parts.m_pFileSink || !Link(parts.m_pMux.get(), parts.m_pFileSink.get())) {
         build.Box(mp4 ? "Could not find/create 3ivx Media Muxer"
                       : "Could not create/hookup mux and writer");
         return kGraphFailed;
     }
-    // Fragments of about a second: a killed recording keeps all but its last fragment.
+    // One sample a fragment: the multiplexer writes a fragment only when the next sample comes,
+    // so longer ones would stay in memory through the quiet after an event once its gates shut,
+    // and be lost by a kill or a power cut. Costs about 6 KB a second of fragment headers.
     if (mp4)
-        g_object_set(parts.m_pMux.get(), "fragment-duration", 1000u, nullptr);
+        g_object_set(parts.m_pMux.get(), "fragment-duration", kMp4FragmentMs, nullptr);
     // Each buffer goes straight to the file (no 64 KB stdio buffer to lose).
-    g_object_set(parts.m_pFileSink.get(), "location", m_file->path.c_str(), "sync", FALSE,
-                 "async", FALSE, nullptr);
+    g_object_set(parts.m_pFileSink.get(), "location", m_file->path.c_str(), "sync", FALSE, "async",
+                 FALSE, nullptr);
     gst_util_set_object_arg(G_OBJECT(parts.m_pFileSink.get()), "buffer-mode", "unbuffered");
     if (!Link(tail, parts.m_pMux.get())) {
         build.Box(parts.kind == SourceKind::Dv ? "Could not render DV output stream2.\r\n"
