@@ -83,11 +83,11 @@ bool RenameRecordingFile(RecordingFile &file, const LocalDateTime &now, Recordin
 
 std::string UnfinishedRecordingText(const std::filesystem::path &file, RecordingFormat format)
 {
-    // A fragmented MP4 file ends with its last complete fragment (about a second); a Windows
+    // A fragmented MP4 file ends with its last complete fragment (a sample or two); a Windows
     // Media file with its last packet.
     const char *advice = format == RecordingFormat::Avi ? "mend it with Repair Video"
         : format == RecordingFormat::Mp4
-        ? "players read it as it stands, up to its last complete second"
+        ? "players read it as it stands, up to its last complete frame"
         : "players read it as it stands";
     return "Recording left unfinished: " + file.string() + " (" + advice + ")";
 }

@@ -123,7 +123,7 @@ TEST(GraphPlan, AnUnfinishedRecordingIsNamedWithAdviceForItsKind)
         { RecordingFormat::Avi, "Recording left unfinished: /v/a.avi (mend it with Repair Video)" },
         { RecordingFormat::Mp4,
           "Recording left unfinished: /v/a.avi (players read it as it stands, up to its last "
-          "complete second)" },
+          "complete frame)" },
         { RecordingFormat::Wmv,
           "Recording left unfinished: /v/a.avi (players read it as it stands)" },
     };
