@@ -216,7 +216,7 @@ void AddDoorHolders(std::vector<std::unique_ptr<IdleCrowd>> &crowds, uint16_t po
     for (int a = 0; a < holding.addresses; ++a)
         add("127.0.0." + std::to_string(2 + a), 8);
     if (holding.ownAddress)
-        add("127.0.0.1", 4);
+        add("127.0.0.1", 2);
 }
 
 bool DecodeJpeg(const std::vector<uint8_t> &jpeg, int &width, int &height,

@@ -75,8 +75,8 @@ private:
 };
 
 // Peers holding the door without the password: from `addresses` loopback addresses from
-// 127.0.0.2 on, 8 idle links and 8 that sent `login` each; with `ownAddress` 4 of each from
-// 127.0.0.1, a viewer's own.
+// 127.0.0.2 on, 8 idle links and 8 that sent `login` each; with `ownAddress` 2 of each from
+// 127.0.0.1, a viewer's own (4 links: the places an address keeps beside its viewer).
 struct DoorHolding
 {
     const char *name;

@@ -45,6 +45,19 @@ protected:
         MakeDirect();
     }
 
+    // Sockets the relay closes gracefully outlive it until their peers hang up: let the peers
+    // go first and the relay see it, so the sockets are deleted before the test ends.
+    void TearDown() override
+    {
+        crowds.clear();
+        direct.reset();
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(200))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        relay.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
     void MakeDirect()
     {
         DirectOptions options;
@@ -366,7 +379,10 @@ TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
         }
         for (const auto &crowd : crowds)
             reopened += crowd->Reopened();
-        EXPECT_GT(reopened, 0u) << "the holders never had to come back";
+        // Only the other addresses hold more links than their places; the viewer's own four fit.
+        if (p.addresses > 0) {
+            EXPECT_GT(reopened, 0u) << "the holders never had to come back";
+        }
     }
     EXPECT_LT(mostChannels, relay::RelayConfig {}.maxViewersPerServer);
     // The server's sessions and the relay's connections not yet placed fit in its channels.
