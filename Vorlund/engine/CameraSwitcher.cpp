@@ -115,11 +115,11 @@ int CameraSwitcher::NextCamera(int n)
 void CameraSwitcher::NewVisit(int camera)
 {
     EngineState &e = m_context.engine;
-    e.Armed = 1;
+    e.Armed.Arm();
     EngineState::DecrementIfPositive(e.SuppressCount);
     if (++e.VisitCount[camera] > 2) {
         if (e.MotionEnabled[camera])
-            e.RefreshRequest = 1;
+            e.RefreshRequest.Request();
         e.VisitCount[camera] = 0;
     }
     e.CurrentCamera = camera;

@@ -90,7 +90,7 @@ void ResetEngineForDefaults(EngineState &engine)
     engine.ZoneEditing = 0;
     engine.RecordCountdown = 0;
     engine.HoldTicks = 0;
-    engine.TimeLapseShot = 0;
+    engine.SnapshotRequest.Cancel();
     engine.SlowCounter = 12001;
     engine.SlowPeriod = 12000;
     engine.SuppressCount = 10;

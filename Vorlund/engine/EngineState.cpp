@@ -212,13 +212,11 @@ bool EngineState::ServeStillRequest(int camera, int width, int height, const Fra
 {
     const size_t length = std::min(frame.bytes, kFrameBufferSize);
     std::lock_guard lock(m_bufferLock);
-    // Requests are set without the lock, but every clear happens under it: the check here and
-    // the copy cannot straddle a clear by the saver.
-    if (SnapshotRequest.load() != camera)
+    if (!SnapshotRequest.NamesLocked(camera))
         return false;
     frame.CopyTo(Buffer(kStill), length);
     StillSampleTime.store(sampleTime);
-    m_still = { camera, TimeLapseShot.load() != 0, width, height, length, sampleTime };
+    m_still = { camera, SnapshotRequest.IsTimeLapse(), width, height, length, sampleTime };
     m_stillFresh = true;
     return true;
 }
@@ -232,27 +230,7 @@ bool EngineState::TakeStillFrame(std::vector<uint8_t> &out, StillInfo &info)
     out.resize(info.Length);
     std::memcpy(out.data(), Buffer(kStill), info.Length);
     m_stillFresh = false;
-    // Clear the request this still answered, not one of another camera or kind set since.
-    if (SnapshotRequest.load() == info.Camera && (TimeLapseShot.load() != 0) == info.TimeLapse) {
-        SnapshotRequest.store(0);
-        TimeLapseShot.store(0);
-    }
-    return true;
-}
-
-void EngineState::RequestTimeLapseShot(int camera)
-{
-    std::lock_guard lock(m_bufferLock);
-    TimeLapseShot.store(1);
-    SnapshotRequest.store(camera);
-}
-
-bool EngineState::DropSnapshotRequest(int32_t seen)
-{
-    std::lock_guard lock(m_bufferLock);
-    if (!SnapshotRequest.compare_exchange_strong(seen, 0))
-        return false;
-    TimeLapseShot.store(0);
+    SnapshotRequest.AnsweredLocked(info.Camera, info.TimeLapse);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "CameraTypes.h"
 #include "FrameRows.h"
+#include "HandOvers.h"
 #include "Messages.h"
 
 #include <algorithm>
@@ -128,11 +129,6 @@ public:
     // The saver takes a fresh still once: copies it out with what it is, and clears the request
     // it answered (unless a newer request replaced it). False when no fresh still waits.
     bool TakeStillFrame(std::vector<uint8_t> &out, StillInfo &info);
-    // A time-lapse request names the camera and the kind together.
-    void RequestTimeLapseShot(int camera);
-    // The detector drops a request for a camera that is no longer current; a dropped time-lapse
-    // request takes its kind with it. False when the request changed meanwhile.
-    bool DropSnapshotRequest(int32_t seen);
 
     // --- Frame geometry ------------------------------------------------------------------
     // UI writes at each graph build (the detector's SetFormat, before the stream runs);
@@ -150,8 +146,7 @@ public:
     // it made of one frame knows by the count whether the buffer still holds that frame.
     // Streaming writes; UI reads (remote serving).
     PerCamera<std::atomic<uint32_t>> LiveFrameSerial {};
-    // Streaming sets it with a new live frame; UI (remote serving) clears it when sent.
-    std::atomic<uint8_t> LiveFramePending { 0 };
+    LiveFrameNotice LiveFramePending;
 
     // --- Per-camera runtime settings ------------------------------------------------------
     // UI writes (settings load, dialogs, remote commands, the main tick); streaming reads.
@@ -193,9 +188,8 @@ public:
 
     // --- Camera sequencing ----------------------------------------------------------------
     // UI writes (camera switcher, main tick, configuration, remote commands); streaming reads
-    // CurrentCamera, CameraCount, SwitchType, SwitchBusy and SuppressCount. Both write the
-    // hand-over flags: streaming sets FrameDone and the main tick clears it; the switcher sets
-    // Armed and RefreshRequest, streaming clears them (RefreshRequest by compare-and-swap).
+    // CurrentCamera, CameraCount, SwitchType, SwitchBusy and SuppressCount; the hand-overs
+    // say who sets and who clears them.
     std::atomic<int32_t> CurrentCamera { 1 };
     std::atomic<int32_t> CameraCount { 1 };
     std::atomic<int32_t> CycleCount { 1 };
@@ -207,10 +201,10 @@ public:
     std::atomic<uint32_t> SwitchTime { 0 };
     std::atomic<uint32_t> SettleTime { 200 };
     std::atomic<uint32_t> SavedSettleTime { 0 };
-    std::atomic<int32_t> FrameDone { 1 };
-    std::atomic<uint8_t> Armed { 0 };
+    VisitEnd FrameDone;
+    VisitTrigger Armed;
     std::atomic<uint8_t> SuppressCount { 0 };
-    std::atomic<int32_t> RefreshRequest { 0 };
+    ReferenceRefresh RefreshRequest;
 
     // --- Recording and snapshots ----------------------------------------------------------
     // Streaming starts them on motion; the main tick (UI) counts them down with
@@ -219,11 +213,9 @@ public:
     std::atomic<int32_t> HoldTicks { 0 };
     // UI only: the record gate as last set (graph, main tick, run control).
     std::atomic<uint8_t> GateOpen { 0 };
-    // Set by the requesters (UI, and streaming on motion with RequestSnapshotIfIdle); cleared
-    // only under the buffer lock (the saver, the detector's drop), so the detector's
-    // check-and-copy of a still never straddles a clear. TimeLapseShot goes with it.
-    std::atomic<int32_t> SnapshotRequest { 0 };
-    std::atomic<uint8_t> TimeLapseShot { 0 };
+    // Requested by the user, the time lapse and motion; served by the detector (ServeStillRequest)
+    // and answered by the saver (TakeStillFrame) under the buffer lock.
+    StillRequest SnapshotRequest { m_bufferLock };
 
     // --- Zones and calibration ------------------------------------------------------------
     // UI writes (timed zones, main tick, settings); streaming reads CurrentZone and
@@ -267,19 +259,6 @@ public:
         T v = value.load();
         while (v > 0 && !value.compare_exchange_weak(v, static_cast<T>(v - 1))) { }
         return v > 0 ? static_cast<T>(v - 1) : v;
-    }
-    // Motion asks for a still only when no request is pending, so a time-lapse request is
-    // never overwritten.
-    bool RequestSnapshotIfIdle(int camera)
-    {
-        int32_t expected = 0;
-        return SnapshotRequest.compare_exchange_strong(expected, camera);
-    }
-    // Clears the request only if it still holds the value the caller read.
-    bool ClearSnapshotRequest(int32_t seen)
-    {
-        std::lock_guard lock(m_bufferLock);
-        return SnapshotRequest.compare_exchange_strong(seen, 0);
     }
 
     void Post(uint32_t message) const

@@ -118,7 +118,7 @@ void MainTick::OnMainTick()
                 SetGates(false);
             ClearHitMaps();
         }
-    } else if (e.FrameDone) {
+    } else if (e.FrameDone.IsMarked()) {
         // 4. The detector is done with this camera: hold it, or switch to the next.
         const DeviceConfig &config = m_context.settings.Config;
         const bool keepOpen
@@ -137,7 +137,7 @@ void MainTick::OnMainTick()
             e.SwitchBusy = 1;
             e.SwitchTime = m_context.clock.TickCount();
             m_cameras.SwitchCamera(0);
-            e.FrameDone = 0;
+            e.FrameDone.Restart();
         }
     }
 

@@ -85,18 +85,19 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
     if (s.SwitchBusy.load())
         return 0;
 
-    // Still hand-over: while a request is pending no frame is examined.
-    if (const int32_t request = s.SnapshotRequest.load(); request != 0) {
+    // While a still is requested no frame is examined.
+    if (const int32_t request = s.SnapshotRequest.Camera(); request != 0) {
         if (request == c) {
             if (s.ServeStillRequest(c, FrameWidth, FrameHeight, f, SampleTime))
                 s.Post(WM_FRAME_GRABBED);
         } else {
-            s.DropSnapshotRequest(request);
+            s.SnapshotRequest.Withdraw(request);
         }
         return 0;
     }
 
-    if (s.OptimizePerformance.load() && s.RecordCountdown.load() != 0 && s.LiveFramePending.load())
+    if (s.OptimizePerformance.load() && s.RecordCountdown.load() != 0
+        && s.LiveFramePending.IsPending())
         return 0;
 
     const int sensitivity = s.Sensitivity[c].load();
@@ -113,8 +114,8 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
             s.KeepFrameInProgress(c, true, false);
             s.FreshFrame[c] = 1;
         }
-        s.LiveFramePending = 1;
-        s.FrameDone = 1;
+        s.LiveFramePending.Raise();
+        s.FrameDone.Mark();
         return 0;
     }
 
@@ -127,7 +128,7 @@ int32_t CMotionGrabber::OnFrame(double SampleTime, const FrameRows &frame)
     s.KeepFrameInProgress(c, keepLive, replaceReference);
     if (keepLive)
         s.FreshFrame[c] = 1;
-    s.LiveFramePending = 1;
+    s.LiveFramePending.Raise();
     return 0;
 }
 
@@ -145,7 +146,7 @@ bool CMotionGrabber::Evaluate(int c, int S, const CellScores &scores)
 
     int hitCount = 0;
     bool motion = false;
-    int32_t refreshSeen = 0;
+    const uint32_t refresh = s.RefreshRequest.Ticket();
     const bool calibrate = s.CalibrationMode.load() && (c == 1 || c == 4 || overCount < 5);
 
     if (calibrate) {
@@ -169,8 +170,7 @@ bool CMotionGrabber::Evaluate(int c, int S, const CellScores &scores)
         motion = true;
         s.Confirm[c] = 1;
     } else {
-        refreshSeen = s.RefreshRequest.load();
-        motion = refreshSeen != 0;
+        motion = refresh != 0;
         const bool recording = s.RecordCountdown.load() != 0;
         auto &lastScore = s.LastScore[c];
         for (int k = 0; k < kCells; ++k) {
@@ -209,15 +209,11 @@ bool CMotionGrabber::Evaluate(int c, int S, const CellScores &scores)
         } else {
             s.Confirm[c] = 1;
         }
-        // A request the switch makes meanwhile is kept for the next frame.
-        if (refreshSeen != 0)
-            s.RefreshRequest.compare_exchange_strong(refreshSeen, 0);
-        else
-            s.RefreshRequest.store(0);
+        s.RefreshRequest.Served(refresh);
     }
 
     // Trigger.
-    if (hitCount > 0 && s.SuppressCount.load() == 0 && s.Armed.load()) {
+    if (hitCount > 0 && s.SuppressCount.load() == 0 && s.Armed.IsArmed()) {
         const int dialog = s.DialogCamera.load();
         if ((dialog == 0 && s.RecordOnMotion[c].load()) || dialog == c) {
             const int64_t ticks = int64_t(s.RecordSeconds[c].load()) * 1000 / 15;
@@ -225,20 +221,20 @@ bool CMotionGrabber::Evaluate(int c, int S, const CellScores &scores)
                 std::clamp<int64_t>(ticks, 0, std::numeric_limits<int32_t>::max()));
         }
         if (dialog == 0 && s.SnapOnMotion[c].load()) {
-            s.RequestSnapshotIfIdle(c);
+            s.SnapshotRequest.RequestIfIdle(c);
             s.HoldTicks = 67;
         }
         if (s.SoundOnMotion[c].load() || dialog == c)
             s.Post(WM_PLAY_SNAP);
-        s.Armed = 0;
+        s.Armed.Disarm();
     } else {
         DoneRule();
         if (hitCount > 0)
-            s.Armed = 0;
+            s.Armed.Disarm();
     }
 
     if (s.CameraCount.load() == 1)
-        s.FrameDone = 1;
+        s.FrameDone.Mark();
     return replaceReference;
 }
 
@@ -246,11 +242,11 @@ void CMotionGrabber::DoneRule()
 {
     if (m_state.SwitchType.load() == 1) {
         if (++CrossbarFrameCount > 1) {
-            m_state.FrameDone = 1;
+            m_state.FrameDone.Mark();
             CrossbarFrameCount = 0;
         }
     } else {
-        m_state.FrameDone = 1;
+        m_state.FrameDone.Mark();
     }
 }
 

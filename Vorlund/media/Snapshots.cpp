@@ -236,7 +236,7 @@ void Snapshots::RequestSnapshot()
     EngineState &e = m_context.engine;
     const int current = e.CurrentCamera.load();
     if (!m_context.view.Idle && IsCamera(current) && e.SnapOnMotion[current].load())
-        e.SnapshotRequest = 1;
+        e.SnapshotRequest.Request(1, false);
 }
 
 void Snapshots::OnTimeLapseTimer(int camera)
@@ -246,7 +246,7 @@ void Snapshots::OnTimeLapseTimer(int camera)
     const LocalDateTime now = m_context.clock.Now();
     if (TimeLapseWindowOpen(m_context.settings.Config.TimeLapseWindow[camera],
                             now.hour * 60 + now.minute))
-        m_context.engine.RequestTimeLapseShot(camera);
+        m_context.engine.SnapshotRequest.Request(camera, true);
 }
 
 void Snapshots::PlaySnapSound()

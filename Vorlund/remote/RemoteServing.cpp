@@ -327,7 +327,7 @@ bool RemoteServing::Serve(IViewerLink &link, int camera, bool relay)
         } else {
             SendNoPicture(link);
         }
-        e.LiveFramePending = 0;
+        e.LiveFramePending.Sent();
         if (viewer == 0 || viewer == 1)
             m_viewers[size_t(viewer)].state = 1;
         return true;

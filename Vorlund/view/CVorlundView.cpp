@@ -189,7 +189,7 @@ void CVorlundView::PaintOverlays(QPainter &painter)
 {
     EngineState &engine = m_core->Engine();
     const ViewState &view = m_core->View();
-    if (!(view.TimedZonesOpen || view.CamSettingsOpen || engine.SnapshotRequest != 0
+    if (!(view.TimedZonesOpen || view.CamSettingsOpen || engine.SnapshotRequest.IsPending()
           || engine.RecordCountdown > 0))
         return;
     const ZoneGrid &grid = view.Grid;

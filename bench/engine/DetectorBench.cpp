@@ -124,7 +124,7 @@ void Changing(benchmark::State &st, const std::vector<std::vector<uint8_t>> &fra
     std::memcpy(d.state.ReferenceFrame(1), ref.data(), z.Bytes());
     size_t i = 0;
     for (auto _ : st) {
-        d.state.RefreshRequest = 0;
+        d.state.RefreshRequest.Cancel();
         d.grabber.BufferCB(0, frames[i++ % frames.size()].data(), long(z.Bytes()));
         if (!putBack)
             continue;

@@ -341,9 +341,9 @@ TEST_F(CamSettingsTest, DetectionAndClicksWhileTheDialogIsOpen)
     ZoneMaskBytes all;
     all.fill(1);
     e.SetZoneMask(1, 1, all);
-    e.Armed = 1;
+    e.Armed.Arm();
     e.SuppressCount = 0;
-    e.FrameDone = 0;
+    e.FrameDone.Restart();
     e.SlowCounter = 1;
     e.CalibratedZone = 1;
     CMotionGrabber grabber(e);
@@ -357,7 +357,7 @@ TEST_F(CamSettingsTest, DetectionAndClicksWhileTheDialogIsOpen)
     grabber.BufferCB(1.0, moved.bytes.data(), long(moved.bytes.size()));
     EXPECT_EQ(e.RecordCountdown, 800) << "the dialog's camera counts down with recording off";
     EXPECT_EQ(f.sink.Count(WM_PLAY_SNAP), 1) << "and sounds with sound off";
-    EXPECT_EQ(e.SnapshotRequest, 0) << "but takes no snapshot";
+    EXPECT_EQ(e.SnapshotRequest.Camera(), 0) << "but takes no snapshot";
     for (int i = 0; i < 5; ++i) {
         f.clock.Advance(15);
         tick.OnMainTick();

@@ -13,7 +13,7 @@ TEST(EngineState, FirstValues)
     EXPECT_EQ(s.CurrentCamera, 1);
     EXPECT_EQ(s.CameraCount, 1);
     EXPECT_EQ(s.CycleCount, 1);
-    EXPECT_EQ(s.FrameDone, 1);
+    EXPECT_TRUE(s.FrameDone.IsMarked());
     EXPECT_EQ(s.PriorityNext, 1);
     EXPECT_EQ(s.SlowPeriod, 12000);
     EXPECT_EQ(s.CalibratedZone, 5);

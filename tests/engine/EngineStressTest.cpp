@@ -57,7 +57,7 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
     const uint32_t minRounds = 2000;
     std::atomic<uint32_t> uiRounds { 0 };
     std::atomic<bool> done { false };
-    state.Armed = 1;
+    state.Armed.Arm();
     std::thread streaming([&] {
         for (int i = 0; i < iterations || uiRounds < minRounds; ++i) {
             const Frame &f = frames[i % frames.size()];
@@ -79,8 +79,9 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
         if (round % 7 == 0) {
             state.SwitchBusy = 1;
             state.CurrentCamera = state.CurrentCamera == 1 ? 2 : 1;
-            state.Armed = 1;
-            state.RefreshRequest = round % 21 == 0;
+            state.Armed.Arm();
+            if (round % 21 == 0)
+                state.RefreshRequest.Request();
             state.SwitchBusy = 0;
         }
         if (round % 50 == 0)
@@ -102,17 +103,17 @@ TEST(EngineStress, DetectorAndTickSideWritersShareTheState)
             std::this_thread::yield();
             tornLive += !Uniform(copy) || !std::equal(copy.begin(), copy.end(), loan.Data());
         }
-        state.LiveFramePending = 0;
+        state.LiveFramePending.Sent();
 
         // Snapshot saving: clear the request, then read the still.
-        if (const int32_t req = state.SnapshotRequest.load(); req != 0 && sink.grabbed > 0) {
-            state.ClearSnapshotRequest(req);
+        if (const int32_t req = state.SnapshotRequest.Camera(); req != 0 && sink.grabbed > 0) {
+            state.SnapshotRequest.Withdraw(req);
             state.CopyStillFrameOut(copy, size_t(w) * h * 3, nullptr);
             tornStill += !Uniform(copy);
             ++snapshots;
         }
         if (round % 40 == 0)
-            state.RequestSnapshotIfIdle(state.CurrentCamera);
+            state.SnapshotRequest.RequestIfIdle(state.CurrentCamera);
         std::this_thread::yield();
     }
     streaming.join();
@@ -131,14 +132,14 @@ TEST(EngineStress, SnapshotRequestIsNeverLostBetweenThreads)
     EngineState state;
     for (int round = 0; round < 20000; ++round) {
         std::atomic<int> wins { 0 };
-        std::thread a([&] { wins += state.RequestSnapshotIfIdle(1); });
-        std::thread b([&] { wins += state.RequestSnapshotIfIdle(2); });
+        std::thread a([&] { wins += state.SnapshotRequest.RequestIfIdle(1); });
+        std::thread b([&] { wins += state.SnapshotRequest.RequestIfIdle(2); });
         a.join();
         b.join();
         ASSERT_EQ(wins, 1);
-        const int32_t seen = state.SnapshotRequest;
+        const int32_t seen = state.SnapshotRequest.Camera();
         ASSERT_TRUE(seen == 1 || seen == 2);
-        ASSERT_TRUE(state.ClearSnapshotRequest(seen));
+        ASSERT_TRUE(state.SnapshotRequest.Withdraw(seen));
         if (round > 200)
             break; // thread start-up dominates; a few hundred rounds are enough
     }

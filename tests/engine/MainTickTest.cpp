@@ -33,7 +33,7 @@ struct TickTest : ::testing::Test
         f.engine.SlowCounter = 1; // no slow work unless a test asks for it
         f.engine.CurrentZone = 1;
         f.engine.CalibratedZone = 1;
-        f.engine.FrameDone = 0;
+        f.engine.FrameDone.Restart();
     }
     void Tick(int n = 1)
     {
@@ -129,18 +129,18 @@ TEST_F(TickTest, SettleWindowServesViewersAndMailThenEnds)
 TEST_F(TickTest, HoldAndSwitch)
 {
     // One camera with hold ticks: the camera stays until the hold runs out, then switches.
-    f.engine.FrameDone = 1;
+    f.engine.FrameDone.Mark();
     f.engine.HoldTicks = 3;
     Tick(2);
     EXPECT_TRUE(t.switches.empty());
     Tick();
     EXPECT_EQ(t.switches, std::vector<int> { 0 });
     EXPECT_TRUE(f.engine.SwitchBusy);
-    EXPECT_FALSE(f.engine.FrameDone);
+    EXPECT_FALSE(f.engine.FrameDone.IsMarked());
 
     // Several cameras cycling, none selected: the hold is dropped and the switch is at once.
     f.engine.CameraCount = 3;
-    f.engine.FrameDone = 1;
+    f.engine.FrameDone.Mark();
     f.engine.HoldTicks = 50;
     f.engine.SwitchBusy = 0;
     Tick();

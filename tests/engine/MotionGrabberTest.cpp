@@ -131,9 +131,9 @@ protected:
             state.SoundOnMotion[c] = 1;
             state.Confirm[c] = 0;
         }
-        state.Armed = 1;
+        state.Armed.Arm();
         state.SuppressCount = 0;
-        state.FrameDone = 0;
+        state.FrameDone.Restart();
     }
 
     void Configure(int w, int h)
@@ -176,12 +176,12 @@ TEST_F(DetectorTest, MotionFiresOncePerVisit)
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.RecordCountdown, 12 * 1000 / 15);
     EXPECT_EQ(state.RecordCountdown, 800);
-    EXPECT_EQ(state.SnapshotRequest, 1);
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 1);
     EXPECT_EQ(state.HoldTicks, 67);
     EXPECT_EQ(sink.playSnap, 1);
-    EXPECT_EQ(state.Armed, 0);
+    EXPECT_FALSE(state.Armed.IsArmed());
     EXPECT_EQ(state.HitMap[1][8], 1);
-    EXPECT_EQ(state.FrameDone, 0) << "the frame that fires does not end the visit";
+    EXPECT_FALSE(state.FrameDone.IsMarked()) << "the frame that fires does not end the visit";
 
     // Pending still: the next frame is handed over, not examined.
     Feed(Motion({ 8 }));
@@ -190,13 +190,13 @@ TEST_F(DetectorTest, MotionFiresOncePerVisit)
     double t = 0;
     state.CopyStillFrameOut(still, state.FrameLength, &t);
     EXPECT_EQ(t, 1.5);
-    EXPECT_EQ(state.SnapshotRequest, 1) << "the snapshot saver clears it";
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 1) << "the snapshot saver clears it";
 
-    state.SnapshotRequest = 0;
+    state.SnapshotRequest.Cancel();
     state.RecordCountdown = 0;
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.RecordCountdown, 0) << "not armed: no second trigger in one visit";
-    EXPECT_EQ(state.FrameDone, 1);
+    EXPECT_TRUE(state.FrameDone.IsMarked());
 }
 
 TEST_F(DetectorTest, OneSecondGivesSixtySixTicksAndOneCameraEndsTheVisit)
@@ -204,7 +204,8 @@ TEST_F(DetectorTest, OneSecondGivesSixtySixTicksAndOneCameraEndsTheVisit)
     state.RecordSeconds[1] = 1;
     Feed(Motion({ 0 }));
     EXPECT_EQ(state.RecordCountdown, 66);
-    EXPECT_EQ(state.FrameDone, 1) << "with one camera even the firing frame ends the visit";
+    EXPECT_TRUE(state.FrameDone.IsMarked())
+        << "with one camera even the firing frame ends the visit";
 }
 
 TEST_F(DetectorTest, ScoreEqualToSensitivityIsNotAHit)
@@ -234,7 +235,7 @@ TEST_F(DetectorTest, SettledScoreWithinNineReplacesTheReference)
 
     SetReference(1, base);
     state.LastScore[1][8] = 170; // 10 away
-    state.Armed = 1;
+    state.Armed.Arm();
     Feed(f);
     EXPECT_EQ(state.LastScore[1][8], 180);
     EXPECT_TRUE(ReferenceIs(1, base)) << "no motion flag, no reference change";
@@ -246,25 +247,25 @@ TEST_F(DetectorTest, HitWithoutConfirmKeepsTheReferenceOnce)
     const Frame f = Motion({ 8 });
     state.LastScore[1][8] = 180;
     state.Confirm[1] = 0;
-    state.RefreshRequest = 1;
+    state.RefreshRequest.Request();
     // The settled cell sets Confirm, so the reference is replaced even with hits.
     Feed(f);
     EXPECT_TRUE(ReferenceIs(1, f));
-    EXPECT_EQ(state.RefreshRequest, 0);
+    EXPECT_FALSE(state.RefreshRequest.IsPending());
 
     // A refresh with a hit that has not settled: the reference stays, Confirm arms the next.
     SetReference(1, base);
     state.LastScore[1][8] = 0;
-    state.RefreshRequest = 1;
+    state.RefreshRequest.Request();
     Feed(f);
     EXPECT_TRUE(ReferenceIs(1, base));
     EXPECT_EQ(state.Confirm[1], 1);
-    EXPECT_EQ(state.RefreshRequest, 0);
+    EXPECT_FALSE(state.RefreshRequest.IsPending());
 
     // A refresh of a quiet frame replaces the reference.
     Frame quiet = base;
     quiet.Shift(0, 0, 720, 576, 1);
-    state.RefreshRequest = 1;
+    state.RefreshRequest.Request();
     Feed(quiet);
     EXPECT_TRUE(ReferenceIs(1, quiet));
 }
@@ -309,7 +310,7 @@ TEST_F(DetectorTest, MotionDistanceCountsNeighbourPairsOfCameraOne)
     Feed(Motion({ 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21 }));
     EXPECT_EQ(state.RecordCountdown, 0);
     EXPECT_EQ(state.GetHitMap(1), ZoneMaskBytes {}) << "camera 1's hit map is cleared";
-    EXPECT_EQ(state.Armed, 1);
+    EXPECT_TRUE(state.Armed.IsArmed());
 
     Feed(Motion({ 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22 })); // 13 pairs
     EXPECT_EQ(state.RecordCountdown, 800);
@@ -319,7 +320,7 @@ TEST_F(DetectorTest, MotionDistanceCountsNeighbourPairsOfCameraOne)
     state.CameraCount = 2;
     state.MotionDistanceEnabled[2] = 1;
     state.MotionDistance[2] = 50;
-    state.Armed = 1;
+    state.Armed.Arm();
     state.RecordCountdown = 0;
     Feed(Motion({ 0 }));
     EXPECT_EQ(state.RecordCountdown, 800);
@@ -388,12 +389,12 @@ TEST_F(DetectorTest, CalibrationOfCamerasTwoAndThreeYieldsToRealMotion)
 
     state.CurrentCamera = 1;
     state.RecordCountdown = 0;
-    state.Armed = 1;
+    state.Armed.Arm();
     Feed(five);
     EXPECT_EQ(state.RecordCountdown, 0) << "camera 1 only calibrates";
 
     state.CurrentCamera = 3;
-    state.Armed = 1;
+    state.Armed.Arm();
     Feed(Motion({ 0, 1, 2, 3 }));
     EXPECT_EQ(state.RecordCountdown, 0) << "fewer than 5 cells: camera 3 calibrates";
 }
@@ -410,23 +411,23 @@ TEST_F(DetectorTest, DialogCameraAndSuppression)
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.RecordCountdown, 800) << "the dialog's camera records regardless";
     EXPECT_EQ(sink.playSnap, 1);
-    EXPECT_EQ(state.SnapshotRequest, 0) << "no snapshot while the dialog is open";
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 0) << "no snapshot while the dialog is open";
 
     state.RecordCountdown = 0;
     state.RecordOnMotion[3] = 1;
     state.CurrentCamera = 3;
-    state.Armed = 1;
+    state.Armed.Arm();
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.RecordCountdown, 0) << "other cameras start no countdown meanwhile";
 
     state.DialogCamera = 0;
     state.SuppressCount = 3;
-    state.Armed = 1;
-    state.FrameDone = 0;
+    state.Armed.Arm();
+    state.FrameDone.Restart();
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.RecordCountdown, 0) << "suppressed hits only disarm";
-    EXPECT_EQ(state.Armed, 0);
-    EXPECT_EQ(state.FrameDone, 1);
+    EXPECT_FALSE(state.Armed.IsArmed());
+    EXPECT_TRUE(state.FrameDone.IsMarked());
 }
 
 TEST_F(DetectorTest, CrossbarVisitEndsOnTheSecondExaminedFrame)
@@ -434,9 +435,9 @@ TEST_F(DetectorTest, CrossbarVisitEndsOnTheSecondExaminedFrame)
     state.CameraCount = 2;
     state.SwitchType = 1;
     Feed(base);
-    EXPECT_EQ(state.FrameDone, 0);
+    EXPECT_FALSE(state.FrameDone.IsMarked());
     Feed(base);
-    EXPECT_EQ(state.FrameDone, 1);
+    EXPECT_TRUE(state.FrameDone.IsMarked());
     EXPECT_EQ(grabber.CrossbarFrameCount, 0);
 }
 
@@ -444,17 +445,17 @@ TEST_F(DetectorTest, SnapshotRequestsForOtherCamerasAreDroppedAndNeverOverwritte
 {
     state.CameraCount = 4;
     state.CurrentCamera = 3;
-    state.SnapshotRequest = 2;
+    state.SnapshotRequest.Request(2, false);
     Feed(Motion({ 8 }));
-    EXPECT_EQ(state.SnapshotRequest, 0);
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 0);
     EXPECT_EQ(sink.grabbed, 0);
     EXPECT_EQ(state.RecordCountdown, 0) << "the frame that drops the request is not examined";
 
     // A request made while motion is being scored is not replaced by motion's own.
-    EXPECT_FALSE(state.RequestSnapshotIfIdle(3) && state.RequestSnapshotIfIdle(1));
-    EXPECT_EQ(state.SnapshotRequest, 3);
-    EXPECT_FALSE(state.ClearSnapshotRequest(1));
-    EXPECT_EQ(state.SnapshotRequest, 3);
+    EXPECT_FALSE(state.SnapshotRequest.RequestIfIdle(3) && state.SnapshotRequest.RequestIfIdle(1));
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 3);
+    EXPECT_FALSE(state.SnapshotRequest.Withdraw(1));
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 3);
 }
 
 TEST_F(DetectorTest, StillCarriesItsCameraAndKind)
@@ -465,7 +466,7 @@ TEST_F(DetectorTest, StillCarriesItsCameraAndKind)
 
     // Served for camera 2, taken after the switch to camera 3: still camera 2, a motion picture.
     state.CurrentCamera = 2;
-    ASSERT_TRUE(state.RequestSnapshotIfIdle(2));
+    ASSERT_TRUE(state.SnapshotRequest.RequestIfIdle(2));
     Feed(Motion({ 8 }));
     state.CurrentCamera = 3;
     ASSERT_TRUE(state.TakeStillFrame(out, info));
@@ -474,41 +475,41 @@ TEST_F(DetectorTest, StillCarriesItsCameraAndKind)
     EXPECT_EQ(info.Width, 720);
     EXPECT_EQ(info.Height, 576);
     EXPECT_EQ(out.size(), base.bytes.size());
-    EXPECT_EQ(state.SnapshotRequest, 0);
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 0);
     EXPECT_FALSE(state.TakeStillFrame(out, info)) << "a repeated message finds nothing";
 
     // A time-lapse still keeps its kind; taking it clears request and kind.
     state.CurrentCamera = 1;
-    state.RequestTimeLapseShot(1);
+    state.SnapshotRequest.Request(1, true);
     Feed(base);
     ASSERT_TRUE(state.TakeStillFrame(out, info));
     EXPECT_TRUE(info.TimeLapse);
-    EXPECT_EQ(state.SnapshotRequest, 0);
-    EXPECT_EQ(state.TimeLapseShot, 0);
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 0);
+    EXPECT_FALSE(state.SnapshotRequest.IsTimeLapse());
 
     // A dropped time-lapse request never turns the next motion still into a time-lapse one.
-    state.RequestTimeLapseShot(1);
+    state.SnapshotRequest.Request(1, true);
     state.CurrentCamera = 2;
     Feed(base);
-    EXPECT_EQ(state.SnapshotRequest, 0);
-    EXPECT_EQ(state.TimeLapseShot, 0);
-    ASSERT_TRUE(state.RequestSnapshotIfIdle(2));
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 0);
+    EXPECT_FALSE(state.SnapshotRequest.IsTimeLapse());
+    ASSERT_TRUE(state.SnapshotRequest.RequestIfIdle(2));
     Feed(base);
     ASSERT_TRUE(state.TakeStillFrame(out, info));
     EXPECT_FALSE(info.TimeLapse);
 
     // A motion still taken after a time-lapse request replaced it leaves that request pending.
     state.CurrentCamera = 1;
-    ASSERT_TRUE(state.RequestSnapshotIfIdle(1));
+    ASSERT_TRUE(state.SnapshotRequest.RequestIfIdle(1));
     Feed(base);
-    state.RequestTimeLapseShot(1);
+    state.SnapshotRequest.Request(1, true);
     ASSERT_TRUE(state.TakeStillFrame(out, info));
     EXPECT_FALSE(info.TimeLapse);
-    EXPECT_EQ(state.SnapshotRequest, 1);
-    EXPECT_EQ(state.TimeLapseShot, 1);
+    EXPECT_EQ(state.SnapshotRequest.Camera(), 1);
+    EXPECT_TRUE(state.SnapshotRequest.IsTimeLapse());
 
     // A request cleared before the frame arrives is not served.
-    state.DropSnapshotRequest(1);
+    state.SnapshotRequest.Withdraw(1);
     const int grabbed = sink.grabbed;
     EXPECT_FALSE(state.ServeStillRequest(1, 720, 576, base.bytes.data(), base.bytes.size(), 0));
     EXPECT_EQ(sink.grabbed, grabbed);
@@ -539,7 +540,7 @@ TEST_F(DetectorTest, FramesReadInPlaceTopDownAreKeptBottomUp)
     state.CopyLiveFrameOut(1, out, f.bytes.size());
     EXPECT_EQ(out, f.bytes);
 
-    ASSERT_TRUE(state.RequestSnapshotIfIdle(1));
+    ASSERT_TRUE(state.SnapshotRequest.RequestIfIdle(1));
     grabber.OnFrame(2.0, rows);
     StillInfo info;
     ASSERT_TRUE(state.TakeStillFrame(out, info));
@@ -555,7 +556,7 @@ TEST_F(DetectorTest, SkippedFrames)
 
     state.OptimizePerformance = 1;
     state.RecordCountdown = 5;
-    state.LiveFramePending = 1;
+    state.LiveFramePending.Raise();
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.FreshFrame[1], 0) << "waits until remote serving took the live frame";
     state.OptimizePerformance = 0;
@@ -565,7 +566,7 @@ TEST_F(DetectorTest, SkippedFrames)
     Feed(Motion({ 8 }));
     EXPECT_EQ(state.FreshFrame[1], 1) << "the live frame is kept in TV mode";
     EXPECT_EQ(state.RecordCountdown, 0);
-    EXPECT_EQ(state.FrameDone, 1);
+    EXPECT_TRUE(state.FrameDone.IsMarked());
 
     state.TvMode = 0;
     state.ReviewMode = 1;
@@ -580,7 +581,7 @@ TEST_F(DetectorTest, ShortAndOversizedBuffersAreNeverOverrun)
     Frame f = Motion({ 8 });
     grabber.BufferCB(0, f.bytes.data(), long(f.bytes.size() - 1));
     EXPECT_EQ(state.RecordCountdown, 0) << "a short frame is not scored";
-    EXPECT_EQ(state.FrameDone, 1);
+    EXPECT_TRUE(state.FrameDone.IsMarked());
     EXPECT_EQ(state.FrameLength, long(f.bytes.size() - 1));
 
     std::vector<uint8_t> huge(kFrameBufferSize + 4096, 7);

@@ -117,14 +117,14 @@ TEST_F(ZonesTest, DetectorHonoursAnEditedMaskOnTheNextFrame)
 
     editor.Open();
     Click(1, 0); // cell 0 no longer watched
-    f.engine.Armed = 1;
+    f.engine.Armed.Arm();
     grabber.BufferCB(0, moving.bytes.data(), long(moving.bytes.size()));
     EXPECT_EQ(f.engine.RecordCountdown, 0);
 
     Click(1, 0); // watched again
     test::Frame still(64, 64, 0);
     grabber.BufferCB(0, still.bytes.data(), long(still.bytes.size()));
-    f.engine.Armed = 1;
+    f.engine.Armed.Arm();
     grabber.BufferCB(0, moving.bytes.data(), long(moving.bytes.size()));
     EXPECT_GT(f.engine.RecordCountdown, 0);
 }

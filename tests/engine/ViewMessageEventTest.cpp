@@ -47,7 +47,7 @@ TEST(ViewMessageEvent, DetectorMessagesArriveOnTheReceiversThread)
     state.MotionEnabled[1] = 1;
     state.SoundOnMotion[1] = 1;
     state.SnapOnMotion[1] = 1;
-    state.Armed = 1;
+    state.Armed.Arm();
     test::Frame moving(64, 64, 0);
     moving.Shift(1, 1, 6, 7, 200);
 

@@ -215,7 +215,7 @@ TEST_F(GraphTest, TheDetectorScoresTheLiveTestCameraAndFiresOnItsMovingPicture)
     ASSERT_TRUE(f.graph.RunGraph());
     ASSERT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > 5; }));
     f.engine.RecordCountdown = 0;
-    f.engine.Armed = 1;
+    f.engine.Armed.Arm();
     EXPECT_TRUE(WaitFor([&] { return f.engine.RecordCountdown.load() > 0; }));
     EXPECT_EQ(f.graph.Grabber().FramesRefused(), 0u);
     EXPECT_EQ(f.engine.FrameLength.load(), 320 * 240 * 3);

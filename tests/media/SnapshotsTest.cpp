@@ -83,13 +83,13 @@ protected:
     }
     int Motion(int camera)
     {
-        f.engine.RequestSnapshotIfIdle(camera);
+        f.engine.SnapshotRequest.RequestIfIdle(camera);
         Grab(camera);
         return snapshots.SaveSnapshot();
     }
     int TimeLapse()
     {
-        f.engine.RequestTimeLapseShot(1);
+        f.engine.SnapshotRequest.Request(1, true);
         Grab(1);
         return snapshots.SaveSnapshot();
     }
@@ -130,8 +130,8 @@ TEST_F(SnapshotsTest, NamesCountAndWrapPerKind)
         fs::remove(file);
         EXPECT_EQ(step.timeLapse ? TimeLapse() : Motion(step.camera), 0) << step.file;
         EXPECT_TRUE(fs::is_regular_file(file)) << step.file;
-        EXPECT_EQ(f.engine.SnapshotRequest, 0);
-        EXPECT_EQ(f.engine.TimeLapseShot, 0);
+        EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 0);
+        EXPECT_FALSE(f.engine.SnapshotRequest.IsTimeLapse());
     }
     EXPECT_EQ(f.settings.Config.Block.SnapshotCount[2], 1);
     EXPECT_EQ(f.settings.Config.Block.SnapshotCount[1], 1);
@@ -201,9 +201,9 @@ TEST_F(SnapshotsTest, NumberingResumesAfterTheNewestPictureOnDisk)
         }
         Snapshots fresh { f.context, f.topics }; // a new run
         if (c.timeLapse)
-            f.engine.RequestTimeLapseShot(1);
+            f.engine.SnapshotRequest.Request(1, true);
         else
-            f.engine.RequestSnapshotIfIdle(1);
+            f.engine.SnapshotRequest.RequestIfIdle(1);
         Grab(1);
         EXPECT_EQ(fresh.SaveSnapshot(), 0) << c.name;
         EXPECT_GT(fs::file_size(video / c.expected), 3u) << c.name;
@@ -273,13 +273,13 @@ TEST_F(SnapshotsTest, RepeatedAnnouncementAndBadStillsSaveNothing)
 
     // A still shorter than its geometry is not a valid image; the request is gone, the
     // counter stays.
-    f.engine.RequestSnapshotIfIdle(1);
+    f.engine.SnapshotRequest.RequestIfIdle(1);
     f.engine.CurrentCamera = 1;
     grabber.BufferCB(0.5, frame.data(), 1000);
     EXPECT_EQ(snapshots.SaveSnapshot(), -1);
     ASSERT_EQ(f.notifier.entries.size(), 1u);
     EXPECT_EQ(f.notifier.entries[0].text, kImageNotValid);
-    EXPECT_EQ(f.engine.SnapshotRequest, 0);
+    EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 0);
     EXPECT_EQ(f.settings.Config.Block.SnapshotCount[1], 1);
 }
 
@@ -341,36 +341,41 @@ TEST_F(SnapshotsTest, TimeLapseWindow)
         { { 255, 255, 255, 255 }, 0, 0, false },
     };
     for (const auto &c : cases) {
-        f.engine.SnapshotRequest = 0;
-        f.engine.TimeLapseShot = 0;
+        f.engine.SnapshotRequest.Cancel();
         f.settings.Config.TimeLapseWindow[1] = c.window;
         f.clock.now.hour = c.hour;
         f.clock.now.minute = c.minute;
         snapshots.OnTimeLapseTimer(1);
-        EXPECT_EQ(f.engine.SnapshotRequest, c.open ? 1 : 0)
+        EXPECT_EQ(f.engine.SnapshotRequest.Camera(), c.open ? 1 : 0)
             << int(c.window.FromHour) << ":" << int(c.window.FromMinute) << " at " << c.hour << ":"
             << c.minute;
-        EXPECT_EQ(f.engine.TimeLapseShot, c.open ? 1 : 0);
+        EXPECT_EQ(f.engine.SnapshotRequest.IsTimeLapse(), c.open);
     }
 }
 
 TEST_F(SnapshotsTest, RequestSnapshotAndSound)
 {
     f.engine.CurrentCamera = 3;
-    f.engine.TimeLapseShot = 0;
+    f.engine.SnapshotRequest.Cancel();
     f.view.Idle = true;
     snapshots.RequestSnapshot();
-    EXPECT_EQ(f.engine.SnapshotRequest, 0) << "capture stopped";
+    EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 0) << "capture stopped";
 
     f.view.Idle = false;
     f.engine.SnapOnMotion[3] = 0;
     snapshots.RequestSnapshot();
-    EXPECT_EQ(f.engine.SnapshotRequest, 0) << "the current camera takes no snapshots";
+    EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 0) << "the current camera takes no snapshots";
 
     f.engine.SnapOnMotion[3] = 1;
     snapshots.RequestSnapshot();
-    EXPECT_EQ(f.engine.SnapshotRequest, 1) << "always camera 1";
-    EXPECT_EQ(f.engine.TimeLapseShot, 0);
+    EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 1) << "always camera 1";
+    EXPECT_FALSE(f.engine.SnapshotRequest.IsTimeLapse());
+
+    // It replaces a pending time-lapse request, kind and all: its still is no time-lapse one.
+    f.engine.SnapshotRequest.Request(2, true);
+    snapshots.RequestSnapshot();
+    EXPECT_EQ(f.engine.SnapshotRequest.Camera(), 1);
+    EXPECT_FALSE(f.engine.SnapshotRequest.IsTimeLapse());
 
     snapshots.PlaySnapSound();
     EXPECT_EQ(f.sound.played, (std::vector<std::string> { "snap.wav" }));

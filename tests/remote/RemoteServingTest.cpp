@@ -189,7 +189,7 @@ TEST_F(ServingTest, LiveFramesGoOutWithTheRecordingCamera)
     EXPECT_EQ(Ask(link, { 2, 0, 0 }), (Sent { 2, {} }));
     EXPECT_EQ(Ask(link, { 1, 0, 0 }, 3), (Sent { 3, {} })) << "recording camera 3 is sent";
     EXPECT_EQ(serving.ViewerRecord(0).state, 1);
-    EXPECT_EQ(f.engine.LiveFramePending, 0);
+    EXPECT_FALSE(f.engine.LiveFramePending.IsPending());
 
     // A bad camera is answered (with the no-picture frame), logged and shown once at a time.
     EXPECT_EQ(Ask(link, { 9, 0, 0 }), (Sent { 0, {} }));

@@ -89,10 +89,10 @@ TEST_F(SwitcherTest, VisitBookkeeping)
 
     // Nothing changes during a post-motion recording, not even Armed.
     f.engine.RecordCountdown = 5;
-    f.engine.Armed = 0;
+    f.engine.Armed.Disarm();
     switcher.SwitchCamera(3);
     EXPECT_EQ(f.engine.CurrentCamera, 1);
-    EXPECT_FALSE(f.engine.Armed);
+    EXPECT_FALSE(f.engine.Armed.IsArmed());
     f.engine.RecordCountdown = 0;
 
     // A camera outside 1..4 changes nothing.
@@ -104,13 +104,13 @@ TEST_F(SwitcherTest, VisitBookkeeping)
     // The third visit asks for a refresh only when detection is on; the count restarts.
     for (bool motion : { false, true }) {
         f.engine.MotionEnabled[2] = motion;
-        f.engine.RefreshRequest = 0;
+        f.engine.RefreshRequest.Cancel();
         f.engine.VisitCount[2] = 0;
         for (int visit = 0; visit < 3; ++visit)
             switcher.SwitchCamera(2);
-        EXPECT_EQ(f.engine.RefreshRequest, motion ? 1 : 0);
+        EXPECT_EQ(f.engine.RefreshRequest.IsPending(), motion);
         EXPECT_EQ(f.engine.VisitCount[2], 0);
-        EXPECT_TRUE(f.engine.Armed);
+        EXPECT_TRUE(f.engine.Armed.IsArmed());
     }
     f.engine.SuppressCount = 0;
     switcher.SwitchCamera(0);
