@@ -17,13 +17,12 @@ namespace vorlund {
 
 CVorlundView::CVorlundView(Profile &profile, INotifier &notifier, const ViewCore::Options &options,
                            QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_dialogs(this, options.desktop)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
-    m_core = std::make_unique<ViewCore>(profile, notifier, *this, options);
-    m_core->DialogParent = this;
+    m_core = std::make_unique<ViewCore>(profile, notifier, *this, m_dialogs, options);
     const ViewState &view = m_core->View();
     setFixedSize(view.DisplayWidth, view.DisplayHeight);
 }

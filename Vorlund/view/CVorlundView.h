@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QtViewDialogs.h"
 #include "ViewCore.h"
 
 #include <QImage>
@@ -65,6 +66,8 @@ private:
     void PaintOverlays(QPainter &painter);
 
     QPointer<QMessageBox> m_notice;
+    // Outlives the core, which runs its dialogs through it.
+    QtViewDialogs m_dialogs;
     std::unique_ptr<ViewCore> m_core;
     // One live frame copied out upright, where the painter's image is not 32-bit.
     QImage m_tileImage;

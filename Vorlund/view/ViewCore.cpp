@@ -2,15 +2,11 @@
 
 #include "CaptureDevices.h"
 #include "CaptureGraph.h"
+#include "ConfigApply.h"
 #include "ConfigValues.h"
 #include "Crossbar.h"
 #include "DevicePages.h"
 #include "MotionGrabber.h"
-#include "PlayVideo.h"
-#include "RunConfiguration.h"
-#include "RunVideoCodecs.h"
-#include "SmallDialogs.h"
-#include "TimedZonesDialog.h"
 #include "ViewCommands.h"
 
 #include <QImage>
@@ -34,11 +30,12 @@ std::filesystem::path LogPath(const std::filesystem::path &folder)
 
 } // namespace
 
-ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options)
-    : m_profile(profile), m_notifier(notifier), m_shell(shell), m_options(options),
-      m_sound(options.makeSound && !options.workingFolder.empty()
-                  ? options.makeSound(options.workingFolder)
-                  : nullptr),
+ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, IViewDialogs &dialogs,
+                   const Options &options)
+    : m_profile(profile), m_notifier(notifier), m_shell(shell), m_dialogs(dialogs),
+      m_options(options), m_sound(options.makeSound && !options.workingFolder.empty()
+                                      ? options.makeSound(options.workingFolder)
+                                      : nullptr),
       m_log(LogPath(options.workingFolder), SystemClock::Instance()),
       m_settings(options.workingFolder, m_engine, notifier,
                  [this](std::string_view line) { m_log.AppendErrorLog(line); }),
@@ -63,10 +60,10 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
                  m_graph.InputRouter() ? *m_graph.InputRouter()
                                        : static_cast<IInputRouter &>(m_null)),
       m_links(options.makeLinks ? options.makeLinks() : std::make_unique<NoLinks>()),
-      m_noDevice(std::make_unique<NoDeviceAccess>()), m_pageDialogs(nullptr),
+      m_noDevice(std::make_unique<NoDeviceAccess>()),
       m_pages(std::make_unique<DevicePages>(
           m_context, m_graph, m_graph.DeviceAccess() ? *m_graph.DeviceAccess() : *m_noDevice,
-          m_pageDialogs)),
+          dialogs.DevicePages())),
       m_ptzPort(profile), m_ptz(m_context, m_ptzPort, *m_pages, m_remote),
       m_remote(m_context, m_switcher, m_ptz, *m_links),
       m_run(m_context, m_graph, m_switcher, *m_pages, m_remote), m_mailer(m_context),
@@ -74,8 +71,8 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
       m_status(m_context, m_remote, m_ptz, m_disk),
       m_tick(m_context, m_graph, *m_pages, m_switcher, m_run, m_remote, m_mailer, m_recycler,
              m_disk),
-      m_snapshots(m_context, m_mailer), m_review(m_context), m_camSettings(m_context, m_tick),
-      m_zones(m_context)
+      m_snapshots(m_context, m_mailer), m_review(m_context),
+      m_camSettings(dialogs.MakeCameraSettings(m_context, m_tick)), m_zones(m_context)
 {
     m_engine.ViewWindow = &m_sink;
     PrepareFolders();
@@ -90,8 +87,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
         if (m_engine.ReviewMode)
             m_review.ToggleReviewMode();
     };
-    m_review.AskReviewKind
-        = [this](bool &motion) { return RunSelectReviewMode(DialogParent, motion); };
+    m_review.AskReviewKind = [this](bool &motion) { return m_dialogs.AskReviewKind(motion); };
     m_run.OnPrime = [this] {
         m_ptz.ResetKeys();
         m_tick.ResetForStart();
@@ -102,7 +98,7 @@ ViewCore::ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, con
 
 ViewCore::~ViewCore()
 {
-    m_zonesDialog.reset();
+    m_zonesWindow.reset();
     m_timers->KillAll();
     m_engine.ViewWindow = nullptr;
 }
@@ -205,13 +201,13 @@ void ViewCore::WindowProc(uint32_t message, uintptr_t wParam)
         m_snapshots.PlaySnapSound();
         break;
     case WM_CAMERA_SETTINGS:
-        m_camSettings.OnCameraSettings(int(wParam), DialogParent);
+        m_camSettings->OnCameraSettings(int(wParam));
         break;
     case WM_LIVE_SETTING:
-        m_camSettings.ApplyLiveSetting(wParam);
+        m_camSettings->ApplyLiveSetting(wParam);
         break;
     case WM_SETTINGS_CLOSED:
-        m_camSettings.OnSettingsDialogClosed(wParam);
+        m_camSettings->OnSettingsDialogClosed(wParam);
         break;
     case WM_GRAPH_EVENT:
         m_run.OnGraphEvent();
@@ -293,19 +289,9 @@ void ViewCore::ShowFiltersBalloon()
 
 void ViewCore::OpenTimedZones()
 {
-    if (!m_zonesDialog) {
-        m_zonesDialog = std::make_unique<CTimedZones>(DialogParent);
-        m_zonesDialog->OnNext = [this](bool shift, TimedZoneEditor::Hours entered) {
-            const TimedZoneEditor::Hours hours = m_zones.NextZone(shift, entered);
-            m_zonesDialog->SetZone(m_zones.ZoneLabel(), hours);
-        };
-        m_zonesDialog->OnClosed
-            = [this](bool ok, TimedZoneEditor::Hours entered) { m_zones.Close(ok, entered); };
-    }
-    const TimedZoneEditor::Hours hours = m_zones.Open();
-    m_zonesDialog->SetZone(m_zones.ZoneLabel(), hours);
-    m_zonesDialog->show();
-    m_zonesDialog->raise();
+    if (!m_zonesWindow)
+        m_zonesWindow = m_dialogs.MakeTimedZones(m_zones);
+    m_zonesWindow->Show();
 }
 
 void ViewCore::ChangeVideoDevice(bool announce)
@@ -321,7 +307,7 @@ void ViewCore::RunConfigurationCommand()
     environment.SendTestMail
         = [this](const TestMailValues &values) { m_mailer.SendTestMail(values); };
     environment.RunCredentials = RunCredentials;
-    RunConfiguration(DialogParent, m_context, environment);
+    m_dialogs.RunConfiguration(m_context, environment);
     m_run.OnDialogClosed();
 }
 
@@ -372,12 +358,11 @@ void ViewCore::OnCommand(int id)
         OpenTimedZones();
         break;
     case Cmd::VideoCompression:
-        ChooseVideoCodec(DialogParent, m_context, m_graph, m_graph.CodecAccess());
+        m_dialogs.ChooseVideoCodec(m_context, m_graph);
         m_run.OnDialogClosed();
         break;
     case Cmd::PlayVideo:
-        RunPlayVideoDialog(DialogParent, m_view.VideoFolder, m_graph.RecordFile(), m_notifier,
-                           m_options.desktop ? *m_options.desktop : m_qtDesktop);
+        m_dialogs.PlayVideo(m_view.VideoFolder, m_graph.RecordFile(), m_notifier);
         break;
     case Cmd::AlwaysOnTop:
         m_view.Startup.WindowOnTop = !m_view.Startup.WindowOnTop;

@@ -1,10 +1,7 @@
 #pragma once
 
 #include "AlertMailer.h"
-#include "CameraSettings.h"
 #include "CameraSwitcher.h"
-#include "Desktop.h"
-#include "DevicePageDialogs.h"
 #include "DeviceSettings.h"
 #include "DiskGuard.h"
 #include "MainTick.h"
@@ -20,14 +17,14 @@
 #include "StatusTick.h"
 #include "TimedZones.h"
 #include "ViewCommands.h"
+#include "ViewDialogs.h"
 #include "ViewMessageEvent.h"
 
 #include <QObject>
 
-class QWidget;
-
 namespace vorlund {
 class DevicePages;
+class IDesktop;
 } // namespace vorlund
 
 #include <filesystem>
@@ -75,11 +72,14 @@ public:
         const IClock *clock = nullptr;
         // Makes the view's timers, which call back with their id; none gives one QTimer each.
         std::function<std::unique_ptr<ITimers>(std::function<void(int)> onTimer)> makeTimers;
-        // Opens recordings in the user's player; none is the desktop's.
+        // Opens recordings in the user's player; none is the desktop's. The view's Play Video
+        // dialog takes it.
         IDesktop *desktop = nullptr;
     };
 
-    ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, const Options &options);
+    // `dialogs` outlives the core.
+    ViewCore(Profile &profile, INotifier &notifier, IViewShell &shell, IViewDialogs &dialogs,
+             const Options &options);
     ~ViewCore() override;
 
     void OnInitialUpdate();
@@ -109,8 +109,6 @@ public:
     ICaptureGraph &Graph() { return m_graph; }
     void OnTimer(int id);
 
-    // The window dialogs run over.
-    QWidget *DialogParent = nullptr;
     // Called after each status tick (the frame's command state follows it).
     std::function<void()> StatusTicked;
     // Configuration's nested relay credentials dialog (modal, from the command): true on OK.
@@ -139,10 +137,10 @@ private:
     Profile &m_profile;
     INotifier &m_notifier;
     IViewShell &m_shell;
+    IViewDialogs &m_dialogs;
     Options m_options;
 
     SilentSound m_silent;
-    QtDesktop m_qtDesktop;
     std::unique_ptr<ISound> m_sound;
     NullTopics m_null;
     EngineState m_engine;
@@ -159,7 +157,6 @@ private:
     CameraSwitcher m_switcher;
     std::unique_ptr<ILinkFactory> m_links;
     std::unique_ptr<IDeviceAccess> m_noDevice; // the device of a graph without one
-    QtDevicePageDialogs m_pageDialogs;
     std::unique_ptr<DevicePages> m_pages;
     SerialLine m_ptzPort;
     Ptz m_ptz;
@@ -172,9 +169,9 @@ private:
     MainTick m_tick;
     Snapshots m_snapshots;
     Review m_review;
-    CameraSettings m_camSettings;
+    std::unique_ptr<ICameraSettingsWindows> m_camSettings;
     TimedZoneEditor m_zones;
-    std::unique_ptr<class CTimedZones> m_zonesDialog;
+    std::unique_ptr<ITimedZonesWindow> m_zonesWindow;
 
     int m_dispatchDepth = 0;
 };
