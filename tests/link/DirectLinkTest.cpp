@@ -82,12 +82,8 @@ protected:
     bool TryPassword(RawClient &client, const std::string &password, Bytes &reply,
                      bool untilClosed = false)
     {
-        std::string text = ">p";
-        text += static_cast<char>(password.size());
-        text += password + "\r\n";
-        const Bytes request(text.begin(), text.end());
         if (!client.Send(RawClient::Login(50, 32)) || !client.Read(22, reply)
-            || !client.Send(request))
+            || !client.Send(RawClient::Password(password)))
             return false;
         return untilClosed ? client.ReadUntilClosed(reply) : client.Read(8, reply);
     }
@@ -200,7 +196,7 @@ TEST_F(DirectLinkTest, PasswordStageWaitsForAPerson)
     clock.Advance(30000);
     PumpFor(50);
     EXPECT_TRUE(idle->Poll() == false) << "the idle link outlived the login stage";
-    ASSERT_TRUE(slow->Send(Bytes { '>', 'p', 7, 'l', 'e', 't', 'm', 'e', 'i', 'n', 13, 10 }));
+    ASSERT_TRUE(slow->Send(RawClient::Password("letmein")));
     ASSERT_TRUE(slow->Read(8, reply));
     EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
     int w = 0, h = 0;
@@ -247,23 +243,27 @@ TEST_F(DirectLinkTest, DoorHoldersCostOnlyTheirOwnPlaces)
         Start("pw");
         test::AddDoorHolders(crowds, socks->ListeningPort(), p, RawClient::Login(50, 32));
         PumpFor(100);
-        for (int round = 0; round < 3; ++round) {
-            SCOPED_TRACE(round);
-            auto viewer = Connect();
-            Bytes reply;
-            ASSERT_TRUE(viewer->Send(RawClient::Login(50, 32)));
-            ASSERT_TRUE(viewer->Read(22, reply));
-            EXPECT_EQ(reply[6], '2');
-            // The person types while the holders come and go.
+        // The person types while the holders come and go.
+        const auto typing = [&] {
             PumpFor(100);
             clock.Advance(30000);
             PumpFor(100);
-            ASSERT_TRUE(viewer->Send(Bytes { '>', 'p', 2, 'p', 'w', 13, 10 }));
-            ASSERT_TRUE(viewer->Read(8, reply));
-            EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
+        };
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            auto viewer = Connect();
+            RawClient::Entry entry;
+            const bool in
+                = viewer->LogInAndTakeFrame(RawClient::Login(50, 32), typing, "pw", 1, 50, entry);
+            ASSERT_EQ(entry.hello.size(), 22u);
+            EXPECT_EQ(entry.hello[6], '2');
+            ASSERT_EQ(entry.answer.size(), 8u);
+            EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
+            ASSERT_TRUE(in);
             int w = 0, h = 0;
             Bytes bgr;
-            EXPECT_TRUE(Frame(*viewer, 1, 50, w, h, bgr));
+            EXPECT_EQ(entry.camera, 1);
+            EXPECT_TRUE(test::DecodeJpeg(entry.jpeg, w, h, bgr));
             viewer->Abort();
             PumpFor(20);
         }

@@ -179,6 +179,27 @@ std::vector<uint8_t> RawClient::Request(char kind, uint8_t a, uint8_t b)
     return { '>', static_cast<uint8_t>(kind), a, b, '\r', '\n' };
 }
 
+std::vector<uint8_t> RawClient::Password(std::string_view password)
+{
+    std::string text = ">p";
+    text += static_cast<char>(password.size());
+    text += password;
+    text += "\r\n";
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+bool RawClient::LogInAndTakeFrame(const std::vector<uint8_t> &login,
+                                  const std::function<void()> &typing, std::string_view password,
+                                  uint8_t camera, uint8_t value, Entry &entry)
+{
+    if (!Send(login) || !Read(22, entry.hello))
+        return false;
+    if (typing)
+        typing();
+    return Send(Password(password)) && Read(8, entry.answer) && Send(Request('c', camera, value))
+        && ReadFrame(entry.camera, entry.jpeg);
+}
+
 IdleCrowd::IdleCrowd(uint16_t port, std::string source, size_t count, std::vector<uint8_t> opening)
     : m_port(port), m_source(std::move(source)), m_opening(std::move(opening))
 {

@@ -39,8 +39,24 @@ public:
     bool TrySend(const std::vector<uint8_t> &bytes);
     void Abort(); // closes with a reset
 
+    // What a viewer who logs in and gives the password saw at each step.
+    struct Entry
+    {
+        std::vector<uint8_t> hello; // the 22-byte answer to the login line
+        std::vector<uint8_t> answer; // the 8-byte answer to the password
+        uint8_t camera = 0; // the first frame's camera
+        std::vector<uint8_t> jpeg;
+    };
+    // Sends `login` and reads the hello, runs `typing` (the person types: the server and the
+    // clock go on; may be empty), gives `password`, reads the answer and asks camera `camera`
+    // for a frame at `value`. False at the first step that fails; `entry` holds what came.
+    bool LogInAndTakeFrame(const std::vector<uint8_t> &login, const std::function<void()> &typing,
+                           std::string_view password, uint8_t camera, uint8_t value, Entry &entry);
+
     static std::vector<uint8_t> Login(uint8_t quality, uint8_t sizeCode, std::string_view id = {});
     static std::vector<uint8_t> Request(char kind, uint8_t a, uint8_t b);
+    // The password line: its length byte, then the text (at most 255 bytes).
+    static std::vector<uint8_t> Password(std::string_view password);
 
 private:
     int m_fd = -1;

@@ -298,7 +298,7 @@ TEST_F(RelayTest, PasswordStageWaitsAndIdleLinksKeepNoViewerOut)
     crowds.push_back(std::make_unique<test::IdleCrowd>(relay->RelayPort(), "127.0.0.2", 50));
     crowds.push_back(std::make_unique<test::IdleCrowd>(relay->RelayPort(), "127.0.0.1", 4));
     PumpFor(200);
-    const Bytes right { '>', 'p', 2, 'p', 'w', 13, 10 };
+    const Bytes right = RawClient::Password("pw");
     auto slow = Viewer();
     auto silent = Viewer();
     Bytes reply;
@@ -324,14 +324,13 @@ TEST_F(RelayTest, PasswordStageWaitsAndIdleLinksKeepNoViewerOut)
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         auto viewer = Viewer();
-        ASSERT_TRUE(viewer->Send(RawClient::Login(50, 32, kLogin)));
-        ASSERT_TRUE(viewer->Read(22, reply));
-        ASSERT_TRUE(viewer->Send(right));
-        ASSERT_TRUE(viewer->Read(8, reply));
-        EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
-        ASSERT_TRUE(viewer->Send(RawClient::Request('c', 2, 50)));
-        ASSERT_TRUE(viewer->ReadFrame(camera, jpeg));
-        EXPECT_EQ(camera, 2);
+        RawClient::Entry entry;
+        const bool in
+            = viewer->LogInAndTakeFrame(RawClient::Login(50, 32, kLogin), {}, "pw", 2, 50, entry);
+        ASSERT_EQ(entry.answer.size(), 8u);
+        EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
+        ASSERT_TRUE(in);
+        EXPECT_EQ(entry.camera, 2);
         viewer->Abort();
         PumpFor(20);
     }
@@ -349,6 +348,11 @@ TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
     ASSERT_TRUE(Connect(kPassword, "pw"));
     ASSERT_TRUE(PumpUntil([&] { return direct->GotDirector() == 1; }));
     const Bytes login = RawClient::Login(50, 32, kLogin);
+    const auto typing = [&] {
+        PumpFor(100);
+        clock.Advance(30000);
+        PumpFor(100);
+    };
     for (const auto &p : test::kDoorHoldings) {
         SCOPED_TRACE(p.name);
         crowds.clear();
@@ -359,21 +363,14 @@ TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
         for (int round = 0; round < 3; ++round) {
             SCOPED_TRACE(round);
             auto viewer = Viewer();
-            Bytes reply;
-            ASSERT_TRUE(viewer->Send(login));
-            ASSERT_TRUE(viewer->Read(22, reply));
-            ASSERT_EQ(0, std::memcmp(reply.data(), ">HEL", 4));
-            PumpFor(100);
-            clock.Advance(30000);
-            PumpFor(100);
-            ASSERT_TRUE(viewer->Send(Bytes { '>', 'p', 2, 'p', 'w', 13, 10 }));
-            ASSERT_TRUE(viewer->Read(8, reply));
-            EXPECT_EQ(0, std::memcmp(reply.data(), ">AOK", 4));
-            uint8_t camera = 0;
-            Bytes jpeg;
-            ASSERT_TRUE(viewer->Send(RawClient::Request('c', 2, 50)));
-            ASSERT_TRUE(viewer->ReadFrame(camera, jpeg));
-            EXPECT_EQ(camera, 2);
+            RawClient::Entry entry;
+            const bool in = viewer->LogInAndTakeFrame(login, typing, "pw", 2, 50, entry);
+            ASSERT_EQ(entry.hello.size(), 22u);
+            ASSERT_EQ(0, std::memcmp(entry.hello.data(), ">HEL", 4));
+            ASSERT_EQ(entry.answer.size(), 8u);
+            EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
+            ASSERT_TRUE(in);
+            EXPECT_EQ(entry.camera, 2);
             viewer->Abort();
             PumpFor(20);
         }
