@@ -234,9 +234,10 @@ bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
 // The AVI multiplexer writes a picture only once the sound is half a second past it, so the
 // last half second of an event would wait in front of it through the quiet after. The file
 // keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
-// half second, and by the sound encoder's own delay, makes it interleave by capture time and
-// write an event's pictures out when its gates shut.
-constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 100 * GST_MSECOND;
+// half second makes it interleave by capture time, and an event's end goes out when its gates
+// shut. A larger lead leaves the sound waiting for a picture that never comes; 20 ms more lets
+// the last picture out past the MP3 encoder's lag most of the time.
+constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 20 * GST_MSECOND;
 
 void InterleaveByCaptureTime(GstElement *soundTail)
 {

@@ -17,6 +17,10 @@ namespace {
 constexpr std::chrono::milliseconds kSyncBeforeNextFile { 2000 };
 // Shorter than any picture or sound packet: every sample ends the fragment before it.
 constexpr guint kMp4FragmentMs = 1;
+// The ASF multiplexer writes a packet only once it is full: a 4800-byte packet held the last
+// half second of a quiet scene's event in memory through the quiet after it. 512 bytes hold a
+// sound packet or two at most, for about 5 % more file.
+constexpr guint kAsfPacketBytes = 512;
 
 int64_t SteadyNanoseconds()
 {
@@ -144,6 +148,8 @@ int RecordBranch::BuildFile(const GraphBuild &build, GstElement *tail)
     // and be lost by a kill or a power cut. Costs about 6 KB a second of fragment headers.
     if (mp4)
         g_object_set(parts.m_pMux.get(), "fragment-duration", kMp4FragmentMs, nullptr);
+    if (wmv)
+        g_object_set(parts.m_pMux.get(), "packet-size", kAsfPacketBytes, nullptr);
     // Each buffer goes straight to the file (no 64 KB stdio buffer to lose).
     g_object_set(parts.m_pFileSink.get(), "location", m_file->path.c_str(), "sync", FALSE, "async",
                  FALSE, nullptr);

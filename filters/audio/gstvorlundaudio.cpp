@@ -153,19 +153,64 @@ static void retime(VorlundAudio *self, GstBuffer *buf, bool gate)
     }
 }
 
+// Keeps only the samples of `buf` inside the open part of its capture span: the sound starts
+// and stops at the samples nearest the switches, as the pictures do at theirs. The dropped head
+// counts as closed time for the re-timing. False when no sample is left.
+static bool keep_open_samples(VorlundAudio *self, GstBuffer *buf, std::int64_t start,
+                              const vorlund::GateSchedule::Share &open)
+{
+    AudioState &state = self->state;
+    const guint64 samples = gst_buffer_get_size(buf) / guint(state.bytesPerFrame);
+    const auto toSamples = [&](std::int64_t t) {
+        return MIN(gst_util_uint64_scale_int_round(guint64(t), state.rate, GST_SECOND), samples);
+    };
+    const guint64 head = toSamples(open.from - start);
+    const guint64 kept = MIN(toSamples(open.length), samples - head);
+    if (kept == 0)
+        return false;
+    const GstClockTime pts = GST_BUFFER_PTS(buf);
+    const GstClockTime skipped = gst_util_uint64_scale_int_round(head, GST_SECOND, state.rate);
+    const guint64 offset = GST_BUFFER_OFFSET(buf);
+    const bool counted = offset != GST_BUFFER_OFFSET_NONE
+        && GST_BUFFER_OFFSET_END(buf) != GST_BUFFER_OFFSET_NONE && offset <= G_MAXINT64 - head;
+    if (head > 0 && g_atomic_int_get(&self->retiming)) {
+        state.stream.Closed({ gint64(pts), gint64(pts + skipped) });
+        if (counted)
+            state.media.Closed({ gint64(offset), gint64(offset + head) });
+    }
+    gst_buffer_resize(buf, gssize(head * guint(state.bytesPerFrame)),
+                      gssize(kept * guint(state.bytesPerFrame)));
+    GST_BUFFER_PTS(buf) = pts + skipped;
+    if (GST_CLOCK_TIME_IS_VALID(GST_BUFFER_DTS(buf)))
+        GST_BUFFER_DTS(buf) = pts + skipped;
+    GST_BUFFER_DURATION(buf)
+        = gst_util_uint64_scale_int_round(head + kept, GST_SECOND, state.rate) - skipped;
+    if (counted) {
+        GST_BUFFER_OFFSET(buf) = offset + head;
+        GST_BUFFER_OFFSET_END(buf) = offset + head + kept;
+    }
+    return true;
+}
+
 static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuffer *buf)
 {
     VorlundAudio *self = VORLUND_AUDIO(trans);
     // Decided once: a change in the middle must not re-time a buffer as passed and then drop it.
-    // A buffer that a switch cuts goes to the side that keeps the sound as long as the
-    // pictures, which pass whole frames from the same switch times.
+    // A buffer that a switch cuts keeps its open samples; when its samples cannot be counted
+    // it goes whole to the side that keeps the sound as long as the pictures, which pass whole
+    // frames from the same switch times.
     AudioState &state = self->state;
     bool gate;
-    if (const auto span = vorlund::CaptureSpan(trans, buf))
-        gate = state.balance.Pass(state.gate.OpenWithin(span->first, span->second),
-                                  span->second - span->first);
-    else
+    if (const auto span = vorlund::CaptureSpan(trans, buf)) {
+        const vorlund::GateSchedule::Share open = state.gate.OpenWithin(span->first, span->second);
+        const std::int64_t length = span->second - span->first;
+        if (open.length > 0 && open.length < length && state.rate > 0 && state.bytesPerFrame > 0)
+            gate = keep_open_samples(self, buf, span->first, open);
+        else
+            gate = state.balance.Pass(open.length, length);
+    } else {
         gate = state.gate.At(vorlund::CaptureTime(trans, buf));
+    }
     if (g_atomic_int_get(&self->retiming))
         retime(self, buf, gate);
     if (!gate) {

@@ -4,6 +4,7 @@
 // pass the same span of capture time. Safe to use from the control and streaming threads.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -59,28 +60,38 @@ public:
         return m_settled;
     }
 
-    // How much of [start, stop) the gate is open for; changes up to `start` are settled.
-    std::int64_t OpenWithin(std::int64_t start, std::int64_t stop)
+    // Where and how long the gate is open within [start, stop); changes up to `start` are
+    // settled.
+    struct Share
+    {
+        std::int64_t from = 0; // the first open moment; `stop` when never open
+        std::int64_t length = 0; // the open time, however many pieces it is in
+    };
+    Share OpenWithin(std::int64_t start, std::int64_t stop)
     {
         std::lock_guard lock(m_lock);
         while (!m_pending.empty() && start >= m_pending.front().at) {
             m_settled = m_pending.front().open;
             m_pending.pop_front();
         }
-        std::int64_t open = 0;
+        Share share { stop, 0 };
         std::int64_t from = start;
         bool state = m_settled;
+        const auto add = [&](std::int64_t to) {
+            if (state && to > from) {
+                share.from = std::min(share.from, from);
+                share.length += to - from;
+            }
+        };
         for (const Change &change : m_pending) {
             if (change.at >= stop)
                 break;
-            if (state)
-                open += change.at - from;
+            add(change.at);
             from = change.at;
             state = change.open;
         }
-        if (state && stop > from)
-            open += stop - from;
-        return open;
+        add(stop);
+        return share;
     }
 
     bool Newest() const

@@ -7,6 +7,7 @@
 #include "PluginFolder.h"
 #include "RawClient.h"
 #include "ServerFixture.h"
+#include "WmTestProfiles.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -333,6 +334,54 @@ TEST_F(ServerTest, PassingWriteFaultsRestartCaptureAndTwoWithinThirtySecondsStop
     EXPECT_EQ(files.size(), 3u);
     for (const auto &file : files)
         EXPECT_TRUE(HasFrames(file)) << file;
+}
+
+// A write fault in the file sink during a recording with sound: the entry names the file, with
+// the advice that holds for its kind.
+TEST_F(ServerTest, AWriteFaultLeavesEachKindUnfinishedWithItsAdvice)
+{
+    struct Kind
+    {
+        const char *name;
+        const char *codec; // empty: the default
+        bool wmProfile;
+        const char *extension;
+        const char *advice;
+    };
+    const Kind kinds[] = {
+        { "AVI", "", false, ".avi", " (mend it with Repair Video)" },
+        { "MP4", "3ivx D4 Video Encoder", false, ".mp4",
+          " (players read it as it stands, up to its last complete frame)" },
+        { "Windows Media", "", true, ".wmv", " (players read it as it stands)" },
+    };
+    for (const Kind &kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        OpenContinuous();
+        DeviceConfig &config = Core().Settings().Config;
+        config.RecordAudio = 1;
+        config.AudioDevice = std::string(kTestAudioName);
+        if (*kind.codec)
+            config.CodecName = kind.codec;
+        if (kind.wmProfile) {
+            const std::filesystem::path profile = folder / "profiles" / "sound.prx";
+            std::filesystem::create_directories(profile.parent_path());
+            test::WriteBytes(profile, test::Utf16(test::ProfileText(true, true)));
+            config.UseWmProfile = 1;
+            config.WmProfilePath = profile.string();
+        }
+        ASSERT_TRUE(Run(8000, [&] { return Running(); })) << Log();
+        ASSERT_TRUE(Live(10000, [&] { return graph->FramesRecorded() > 10; })) << "recording";
+        const std::filesystem::path faulted = graph->RecordFile();
+        EXPECT_EQ(faulted.extension(), kind.extension);
+        graph->FailRecordWrites(std::chrono::milliseconds(300));
+        const std::string entry = "Recording left unfinished: " + faulted.string() + kind.advice;
+        EXPECT_TRUE(Live(10000, [&] { return Log().find(entry) != std::string::npos; }))
+            << entry << "\n"
+            << Log();
+        Close();
+        std::filesystem::remove_all(folder);
+        folder.clear();
+    }
 }
 
 // A source that fails during a recording with sound ends its own stream; the stop after the

@@ -242,8 +242,9 @@ TEST_F(AudioGateTest, BufferWithoutTimesIsGatedAndChangesNothing)
 }
 
 // Switches asked for with a capture time apply to the buffers captured from then on, however
-// late they arrive, and the sound passed keeps to the time the gate was open for.
-TEST_F(AudioGateTest, SwitchesByCaptureTimeKeepTheOpenTimeWithinHalfABuffer)
+// late they arrive: the sound starts and stops at the samples nearest the switches, so the
+// sound passed keeps to the time the gate was open for.
+TEST_F(AudioGateTest, SwitchesByCaptureTimeCutTheSoundAtTheSwitchSamples)
 {
     const auto switchAt = [&](GstClockTime at, bool open) {
         g_object_set(element(), "gate-time", guint64(at), nullptr);
@@ -254,10 +255,15 @@ TEST_F(AudioGateTest, SwitchesByCaptureTimeKeepTheOpenTimeWithinHalfABuffer)
         const char *name;
         std::vector<std::pair<GstClockTime, bool>> switches; // ms
         GstClockTime open; // ms the gate was open within buffers 0..29
+        GstClockTime first; // ms: the first sound passed starts here (the first period keeps
+                            // its times)
     };
     const Case cases[] = {
-        { "on buffer edges", { { 50, true }, { 120, false } }, 70 },
-        { "inside buffers", { { 25, true }, { 95, false }, { 143, true }, { 201, false } }, 128 },
+        { "on buffer edges", { { 50, true }, { 120, false } }, 70, 50 },
+        { "inside buffers",
+          { { 25, true }, { 95, false }, { 143, true }, { 201, false } },
+          128,
+          25 },
         { "many short openings",
           { { 12, true },
             { 19, false },
@@ -269,9 +275,11 @@ TEST_F(AudioGateTest, SwitchesByCaptureTimeKeepTheOpenTimeWithinHalfABuffer)
             { 109, false },
             { 155, true },
             { 163, false } },
-          40 },
-        { "open to the end", { { 287, true } }, 13 },
+          39,
+          12 },
+        { "open to the end", { { 287, true } }, 13, 287 },
     };
+    constexpr GstClockTime kSample = GST_SECOND / 8000;
     for (const Case &c : cases) {
         SetUp();
         SetRetiming(true);
@@ -279,11 +287,23 @@ TEST_F(AudioGateTest, SwitchesByCaptureTimeKeepTheOpenTimeWithinHalfABuffer)
         for (const auto &[at, open] : c.switches)
             switchAt(at * GST_MSECOND, open);
         PushNumbers(0, 29);
+        const std::vector<Passed> out = PullAll();
+        ASSERT_FALSE(out.empty()) << c.name;
         GstClockTime passed = 0;
-        for (const Passed &p : PullAll())
+        guint64 samples = 0;
+        for (const Passed &p : out) {
             passed += p.duration;
+            samples += p.offsetEnd - p.offset;
+        }
         const GstClockTime open = c.open * GST_MSECOND;
-        EXPECT_LE(passed > open ? passed - open : open - passed, kBufferTime / 2) << c.name;
+        EXPECT_LE(passed > open ? passed - open : open - passed, kSample) << c.name;
+        EXPECT_EQ(samples, c.open * 8) << c.name;
+        EXPECT_EQ(out[0].pts, c.first * GST_MSECOND) << c.name;
+        EXPECT_EQ(out[0].offset, c.first * 8) << c.name;
+        for (size_t i = 1; i < out.size(); ++i) {
+            EXPECT_EQ(out[i].pts, out[i - 1].pts + out[i - 1].duration) << c.name << " " << i;
+            EXPECT_EQ(out[i].offset, out[i - 1].offsetEnd) << c.name << " " << i;
+        }
     }
 }
 
