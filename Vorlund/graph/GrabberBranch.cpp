@@ -13,16 +13,21 @@ namespace vorlund {
 int BuildGrabberBranch(const GraphBuild &build, GrabberSink &grabberSink, CMotionGrabber &grabber)
 {
     GraphParts &parts = build.parts;
-    ElementRef queue = build.Add("queue", "Grabber Queue");
-    if (!queue || !Link(parts.m_pTee.get(), queue.get())) {
-        build.ErrBox(kGrabberText);
-        return kGraphFailed;
+    // The detector runs on the source's streaming thread, while the frame it reads is still in
+    // that core's cache: a queue's thread of its own would read it cold from another core, and
+    // at one frame at a time it never faces a backlog. The DV branch keeps its queue for the
+    // demuxer.
+    ElementRef tail = parts.m_pTee;
+    if (parts.kind == SourceKind::Dv) {
+        tail = build.Add("queue", "Grabber Queue");
+        if (!tail || !Link(parts.m_pTee.get(), tail.get())) {
+            build.ErrBox(kGrabberText);
+            return kGraphFailed;
+        }
+        gst_util_set_object_arg(G_OBJECT(tail.get()), "leaky", "downstream");
+        g_object_set(tail.get(), "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
+                     guint64(0), nullptr);
     }
-    // The detector wants the newest frame, never a backlog.
-    gst_util_set_object_arg(G_OBJECT(queue.get()), "leaky", "downstream");
-    g_object_set(queue.get(), "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
-                 guint64(0), nullptr);
-    ElementRef tail = queue;
     std::vector<ElementRef> chain;
     if (parts.kind == SourceKind::Yuy2) {
         ElementRef colorSpace
@@ -44,7 +49,7 @@ int BuildGrabberBranch(const GraphBuild &build, GrabberSink &grabberSink, CMotio
             build.Box("Could not create DV Splitter2.");
             return kGraphFailed;
         }
-        if (!Link(queue.get(), splitter.get())) {
+        if (!Link(tail.get(), splitter.get())) {
             build.Box("Could not connect DV splitter2. (Stage3)\r\n");
             return kGraphFailed;
         }

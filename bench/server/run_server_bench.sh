@@ -26,8 +26,11 @@
 # end. The two sides take turns, round by round, in alternating order; the ratio is given per
 # round and as the median of the rounds, with their spread.
 #
+# BEFORE_BUILD=DIR (another build tree, e.g. of the previous commit) runs its server as a third
+# side in every round, so a change is measured against its bare pipeline in the same rounds.
+#
 #   bench/server/run_server_bench.sh [rounds [warm-up seconds [window seconds [cases...]]]]
-#   (defaults 7, 10, 12, all three cases; run after a build)
+#   (defaults 7, 10, 12, all three cases; run after a build; BUILD=DIR for another build tree)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -37,7 +40,8 @@ window=${3:-12}
 shift $(($# < 3 ? $# : 3))
 cases=("${@:-record detect four}")
 read -r -a cases <<<"${cases[*]}"
-build=$root/build
+build=${BUILD:-$root/build}
+before=${BEFORE_BUILD:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export GST_PLUGIN_PATH=$build/plugins
@@ -99,7 +103,7 @@ run() {
     shift 2
     (cd "$dir" && exec taskset -c "$cpus" "$@" >"$work/$label.out" 2>&1) &
     local pid=$!
-    if [[ $label == server ]]; then
+    if [[ $label == server || $label == before ]]; then
         windows "$pid" || exit 1
     fi
     sleep "$warmup"
@@ -157,21 +161,34 @@ for case in "${cases[@]}"; do
     mkdir -p "$work/bare-$case"
     echo
     echo "== $case (encoder:$encoder)"
-    cpu_ratios=() mem_ratios=()
+    cpu_ratios=() mem_ratios=() before_cpu=() before_mem=()
+    sides=(server bare)
+    [[ -z $before ]] || sides+=(before)
     for round in $(seq "$rounds"); do
         bare_file=$work/bare-$case/bare$round.avi
-        if ((round % 2)); then
-            server=$(run server "$folder" "$build/Vorlund/Vorlund")
-            bare=$(run bare "$work" "$build/bench/server/server_bench_bare" "$(bare_pipeline "$bare_file" "$encoder")")
-        else
-            bare=$(run bare "$work" "$build/bench/server/server_bench_bare" "$(bare_pipeline "$bare_file" "$encoder")")
-            server=$(run server "$folder" "$build/Vorlund/Vorlund")
-        fi
-        read -r scpu speak <<<"$server"
-        read -r bcpu bpeak <<<"$bare"
+        # Each round starts with another side, so no side always runs first.
+        declare -A result=()
+        for ((k = 0; k < ${#sides[@]}; ++k)); do
+            side=${sides[(round - 1 + k) % ${#sides[@]}]}
+            case $side in
+            server) result[server]=$(run server "$folder" "$build/Vorlund/Vorlund") ;;
+            before) result[before]=$(run before "$folder" "$before/Vorlund/Vorlund") ;;
+            bare) result[bare]=$(run bare "$work" "$build/bench/server/server_bench_bare" "$(bare_pipeline "$bare_file" "$encoder")") ;;
+            esac
+        done
+        read -r scpu speak <<<"${result[server]}"
+        read -r bcpu bpeak <<<"${result[bare]}"
         cpu_ratios+=("$(echo "scale=3; $scpu / $bcpu" | bc)")
         mem_ratios+=("$(echo "scale=3; $speak / $bpeak" | bc)")
-        echo "round $round: server cpu ${scpu}s peak ${speak} KiB | bare cpu ${bcpu}s peak ${bpeak} KiB | cpu ratio ${cpu_ratios[-1]} memory ratio ${mem_ratios[-1]}"
+        line="round $round: server cpu ${scpu}s peak ${speak} KiB | bare cpu ${bcpu}s peak ${bpeak} KiB | cpu ratio ${cpu_ratios[-1]} memory ratio ${mem_ratios[-1]}"
+        if [[ -n $before ]]; then
+            read -r pcpu ppeak <<<"${result[before]}"
+            before_cpu+=("$(echo "scale=3; $pcpu / $bcpu" | bc)")
+            before_mem+=("$(echo "scale=3; $ppeak / $bpeak" | bc)")
+            line+=" | before cpu ${pcpu}s peak ${ppeak} KiB: ratios ${before_cpu[-1]} ${before_mem[-1]}"
+        fi
+        echo "$line"
+        unset result
     done
     cpu=$(printf '%s\n' "${cpu_ratios[@]}" | median)
     mem=$(printf '%s\n' "${mem_ratios[@]}" | median)
@@ -182,6 +199,11 @@ for case in "${cases[@]}"; do
     echo "median cpu ratio $cpu ($cpu_spread), median memory ratio $mem ($mem_spread);" \
         "server wrote $recordings recordings, $snapshots snapshots"
     summary+=("$(printf '%-7s cpu %s (%s)  memory %s (%s)' "$case" "$cpu" "$cpu_spread" "$mem" "$mem_spread")")
+    if [[ -n $before ]]; then
+        summary+=("$(printf '%-7s cpu %s (%s)  memory %s (%s)' "before" \
+            "$(printf '%s\n' "${before_cpu[@]}" | median)" "$(printf '%s\n' "${before_cpu[@]}" | spread)" \
+            "$(printf '%s\n' "${before_mem[@]}" | median)" "$(printf '%s\n' "${before_mem[@]}" | spread)")")
+    fi
 done
 echo
 echo "medians (lowest..highest) of $rounds interleaved rounds, mode $mode (goals like for like: cpu record <= 1.05, detect <= 1.12, four <= 1.12; memory <= 1.4):"

@@ -222,6 +222,58 @@ TEST_F(GraphTest, TheDetectorScoresTheLiveTestCameraAndFiresOnItsMovingPicture)
     f.graph.TearDownGraph();
 }
 
+TEST_F(GraphTest, TheDetectorRunsOnTheSourcesThreadAndScoresEveryFrameThatEntersTheTee)
+{
+    // No queue (no thread of its own) between the tee and the detector's sink: the frame is
+    // read while it is hot in the source thread's cache, and none waits or is dropped. Each
+    // frame entering the tee finds all the earlier ones delivered.
+    for (const Guid *subtype : { &kSubtypeRgb24, &kSubtypeYuy2 }) {
+        SCOPED_TRACE(subtype == &kSubtypeRgb24 ? "RGB24" : "YUY2");
+        f.Configure(kTestCameraName, *subtype, 320, 240, "(None)");
+        ASSERT_EQ(f.graph.Build(), kGraphOk);
+        std::vector<std::string> between;
+        GstElement *element = f.graph.Parts().m_pGrabber.get();
+        while (element && element != f.graph.Parts().m_pTee.get()) {
+            between.push_back(GST_OBJECT_NAME(element));
+            EXPECT_STRNE(GST_OBJECT_NAME(gst_element_get_factory(element)), "queue");
+            GstPad *sink = gst_element_get_static_pad(element, "sink");
+            GstPad *peer = sink ? gst_pad_get_peer(sink) : nullptr;
+            element = peer ? GST_PAD_PARENT(peer) : nullptr;
+            if (peer)
+                gst_object_unref(peer);
+            if (sink)
+                gst_object_unref(sink);
+        }
+        EXPECT_EQ(element, f.graph.Parts().m_pTee.get()) << "the chain reaches the tee";
+
+        struct Seen
+        {
+            CaptureGraph *graph;
+            uint64_t first = 0;
+            int entered = 0;
+            std::atomic<int> late { 0 };
+        } seen { &f.graph, f.graph.Grabber().FramesDelivered() };
+        GstPad *pad = gst_element_get_static_pad(f.graph.Parts().m_pTee.get(), "sink");
+        const gulong probe = gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *, GstPadProbeInfo *, gpointer data) {
+                auto *s = static_cast<Seen *>(data);
+                if (s->graph->Grabber().FramesDelivered() - s->first != uint64_t(s->entered))
+                    ++s->late;
+                ++s->entered;
+                return GST_PAD_PROBE_OK;
+            },
+            &seen, nullptr);
+        ASSERT_TRUE(f.graph.RunGraph());
+        EXPECT_TRUE(WaitFor([&] { return f.graph.Grabber().FramesDelivered() > seen.first + 20; }));
+        gst_pad_remove_probe(pad, probe);
+        gst_object_unref(pad);
+        f.graph.TearDownGraph();
+        EXPECT_EQ(seen.late.load(), 0) << between.size() << " elements between";
+        EXPECT_EQ(f.graph.Grabber().FramesRefused(), 0u);
+    }
+}
+
 TEST_F(GraphTest, RebuildsLeaveNoElementAndNoMemoryBehind)
 {
     f.Configure(kTestCameraName, kSubtypeRgb24, 320, 240, "(None)");
