@@ -7,8 +7,9 @@
 # For each kind (AVI with MP3, MP4 with AAC, Windows Media) the test camera's picture is
 # moving and still by turns (6 s each), so the gates open and shut and stay shut for longer
 # than the sound queue takes to fill. Capture is stopped by SIGTERM (four short runs), by
-# rollover at 1 MB and by the end of a schedule window (one long run), and by the disk guard on
-# a small file system (as root, in a mount namespace of its own). Each SIGTERM must end the server within 10 s; every file left must be
+# rollover at 1 MB and by the end of a schedule window (one long run), by the disk guard on
+# a small file system (as root, in a mount namespace of its own), and by the display going
+# away under the server (Xvfb killed; Qt ends the process itself). Each SIGTERM must end the server within 10 s; every file left must be
 # complete (AVI indexed and read by a strict reader, MP4 with its moov, ASF with its index),
 # decode without an error, hold frames, and carry sound within 0.1 s of its pictures.
 set -uo pipefail
@@ -25,6 +26,7 @@ while [ $# -gt 0 ]; do
 done
 need_built
 command -v ffprobe >/dev/null || { echo "$0: ffprobe is missing (apt-get install ffmpeg)" >&2; exit 1; }
+command -v Xvfb >/dev/null || { echo "$0: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/vorlund-sound.XXXXXX)
 cleanup() {
@@ -59,6 +61,39 @@ term_run() {
     echo "  $(basename "$1"): stopped $(( (t1 - t0) / 1000000 )) ms after SIGTERM"
 }
 
+# display_run FOLDER SECONDS: the server on an Xvfb of its own, which is killed; the server must
+# end within 10 s, finish its recording and log why it ended.
+display_run() {
+    local xvfb display fifo=$1.display
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
+    xvfb=$!
+    read -r -t 10 display <"$fifo"
+    rm -f "$fifo"
+    if [ -z "$display" ]; then
+        fail "$(basename "$1"): Xvfb did not start"
+        kill "$xvfb" 2>/dev/null
+        return
+    fi
+    QT_QPA_PLATFORM=xcb DISPLAY=:$display start_server "$1" "$1/server.out"
+    sleep "$2"
+    kill "$xvfb"
+    wait "$xvfb" 2>/dev/null
+    local i
+    for i in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$server_pid" 2>/dev/null; then
+        fail "$(basename "$1"): still running 10 s after its display went away"
+        stop_server KILL
+    else
+        wait "$server_pid" 2>/dev/null
+        server_pid=
+    fi
+    grep -q "The display's connection broke" "$1/vorlund.log" 2>/dev/null \
+        || fail "$(basename "$1"): the log does not say the display went away"
+    stops=$((stops + 1))
+    echo "  $(basename "$1"): ended with its display"
+}
+
 # check_files FOLDER: every recording complete, decodable, with frames and its sound.
 check_files() {
     local f n=0
@@ -91,6 +126,10 @@ for kind in $kinds; do
         term_run "$folder" $((20 + RANDOM % 15))
         check_files "$folder"
     done
+    folder=$work/$kind-display
+    "$config" "$folder" "$(free_port)" --motion 2 --sound "$kind" >/dev/null || exit 1
+    display_run "$folder" $((20 + RANDOM % 15))
+    check_files "$folder"
 
     # Rollover at 1 MB, and a schedule window that ends two minutes in; then SIGTERM.
     folder=$work/$kind-restarts

@@ -19,8 +19,10 @@
 #include <QDir>
 
 #include <algorithm>
-
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,6 +39,16 @@ void AddOwnPlugins(const std::filesystem::path &programFolder)
     const std::filesystem::path root = programFolder.parent_path();
     for (const std::filesystem::path &folder : { root / "plugins", root / "lib/vorlund/plugins" })
         vorlund::AddMediaPlugins(folder.string());
+}
+
+// Qt ends the process with exit() when its display connection breaks (the X server died):
+// the recording is still finished and the settings saved, as a normal close does.
+std::function<void()> g_endBeforeExit;
+
+void EndBeforeExit()
+{
+    if (auto end = std::exchange(g_endBeforeExit, nullptr))
+        end();
 }
 
 } // namespace
@@ -121,7 +133,14 @@ int main(int argc, char **argv)
                                    [&frame] { frame.OnSnapshotRequest(); },
                                    [&frame] { frame.close(); } });
     frame.show();
+    g_endBeforeExit = [view] {
+        view->Core().Context().log.AppendErrorLog(
+            "The display's connection broke: capture stopped and the server ended.");
+        view->Core().OnDestroy();
+    };
+    std::atexit(EndBeforeExit);
     const int rc = QApplication::exec();
+    g_endBeforeExit = nullptr;
     view->Core().OnDestroy();
     frame.SetClient(nullptr);
     delete view;
