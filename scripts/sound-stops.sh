@@ -40,6 +40,19 @@ failures=0
 stops=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+# await_end FOLDER WHAT: the server must end within 10 s of WHAT, or it is killed.
+await_end() {
+    local i
+    for i in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$server_pid" 2>/dev/null; then
+        fail "$(basename "$1"): still running 10 s after $2"
+        stop_server KILL
+    else
+        wait "$server_pid" 2>/dev/null
+        server_pid=
+    fi
+}
+
 # term_run FOLDER SECONDS: runs the server, then SIGTERM; the stop must end within 10 s.
 term_run() {
     start_server "$1" "$1/server.out"
@@ -47,16 +60,8 @@ term_run() {
     local t0 t1
     t0=$(date +%s%N)
     kill -TERM "$server_pid"
-    local i
-    for i in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+    await_end "$1" SIGTERM
     t1=$(date +%s%N)
-    if kill -0 "$server_pid" 2>/dev/null; then
-        fail "$(basename "$1"): still running 10 s after SIGTERM"
-        stop_server KILL
-    else
-        wait "$server_pid" 2>/dev/null
-        server_pid=
-    fi
     stops=$((stops + 1))
     echo "  $(basename "$1"): stopped $(( (t1 - t0) / 1000000 )) ms after SIGTERM"
 }
@@ -79,15 +84,7 @@ display_run() {
     sleep "$2"
     kill "$xvfb"
     wait "$xvfb" 2>/dev/null
-    local i
-    for i in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$server_pid" 2>/dev/null; then
-        fail "$(basename "$1"): still running 10 s after its display went away"
-        stop_server KILL
-    else
-        wait "$server_pid" 2>/dev/null
-        server_pid=
-    fi
+    await_end "$1" "its display went away"
     grep -q "The display's connection broke" "$1/vorlund.log" 2>/dev/null \
         || fail "$(basename "$1"): the log does not say the display went away"
     stops=$((stops + 1))
