@@ -167,6 +167,20 @@ protected:
             relay->RelayPort(), [this] { Pump(); }, receiveBuffer);
     }
 
+    // A viewer logs in, gives the password, takes a frame of camera 2 and leaves.
+    void ViewerGetsIn(const Bytes &login, const std::function<void()> &typing,
+                      RawClient::Entry &entry)
+    {
+        auto viewer = Viewer();
+        const bool in = viewer->LogInAndTakeFrame(login, typing, "pw", 2, 50, entry);
+        viewer->Abort();
+        PumpFor(20);
+        ASSERT_EQ(entry.answer.size(), 8u);
+        EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
+        ASSERT_TRUE(in);
+        EXPECT_EQ(entry.camera, 2);
+    }
+
     bool ViewerGetsFrames(RawClient &viewer, int frames)
     {
         Bytes hello;
@@ -323,16 +337,8 @@ TEST_F(RelayTest, PasswordStageWaitsAndIdleLinksKeepNoViewerOut)
     slow->Abort();
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        auto viewer = Viewer();
         RawClient::Entry entry;
-        const bool in
-            = viewer->LogInAndTakeFrame(RawClient::Login(50, 32, kLogin), {}, "pw", 2, 50, entry);
-        ASSERT_EQ(entry.answer.size(), 8u);
-        EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
-        ASSERT_TRUE(in);
-        EXPECT_EQ(entry.camera, 2);
-        viewer->Abort();
-        PumpFor(20);
+        ASSERT_NO_FATAL_FAILURE(ViewerGetsIn(RawClient::Login(50, 32, kLogin), {}, entry));
     }
     EXPECT_GT(crowds[0]->Reopened(), 0u) << "the crowd never had to come back";
 }
@@ -362,17 +368,10 @@ TEST_F(RelayTest, DoorHoldersCostOnlyTheirOwnPlaces)
         size_t reopened = 0;
         for (int round = 0; round < 3; ++round) {
             SCOPED_TRACE(round);
-            auto viewer = Viewer();
             RawClient::Entry entry;
-            const bool in = viewer->LogInAndTakeFrame(login, typing, "pw", 2, 50, entry);
+            ASSERT_NO_FATAL_FAILURE(ViewerGetsIn(login, typing, entry));
             ASSERT_EQ(entry.hello.size(), 22u);
             ASSERT_EQ(0, std::memcmp(entry.hello.data(), ">HEL", 4));
-            ASSERT_EQ(entry.answer.size(), 8u);
-            EXPECT_EQ(0, std::memcmp(entry.answer.data(), ">AOK", 4));
-            ASSERT_TRUE(in);
-            EXPECT_EQ(entry.camera, 2);
-            viewer->Abort();
-            PumpFor(20);
         }
         for (const auto &crowd : crowds)
             reopened += crowd->Reopened();
