@@ -21,22 +21,23 @@
 # Both sides run pinned to the same CPUs, BENCH_CPUS (a taskset list; default the upper half
 # of the machine's).
 #
-# Each run is measured in its steady state: CPU time from /proc/PID/stat over a window after a
-# warm-up (start-up, probing and Qt not counted), and the peak resident memory (VmHWM) at its
-# end. The two sides take turns, round by round, in alternating order; the ratio is given per
-# round and as the median of the rounds, with their spread.
+# Each round runs the sides at the same time, so they see the same machine: each one's CPU time
+# from /proc/PID/stat over the same wall interval after a warm-up (start-up, probing and Qt not
+# counted), and each one's peak resident memory (VmHWM) at its end. Each side takes a tenth of
+# a CPU or so, so they hardly compete for the CPUs; the rounds start them in rotating order.
+# The ratio is given per round and as the median of the rounds, with their spread.
 #
 # BEFORE_BUILD=DIR (another build tree, e.g. of the previous commit) runs its server as a third
 # side in every round, so a change is measured against its bare pipeline in the same rounds.
 #
 #   bench/server/run_server_bench.sh [rounds [warm-up seconds [window seconds [cases...]]]]
-#   (defaults 7, 10, 12, all three cases; run after a build; BUILD=DIR for another build tree)
+#   (defaults 7, 10, 30, all three cases; run after a build; BUILD=DIR for another build tree)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 rounds=${1:-7}
 warmup=${2:-10}
-window=${3:-12}
+window=${3:-30}
 shift $(($# < 3 ? $# : 3))
 cases=("${@:-record detect four}")
 read -r -a cases <<<"${cases[*]}"
@@ -97,34 +98,50 @@ windows() {
     done
 }
 
-# run LABEL DIR COMMAND...: prints "cpu_seconds peak_kb" of the window after the warm-up.
-run() {
+# start LABEL DIR COMMAND...: starts one side in the background; its PID goes to pids[LABEL].
+declare -A pids=()
+start() {
     local label=$1 dir=$2
     shift 2
     (cd "$dir" && exec taskset -c "$cpus" "$@" >"$work/$label.out" 2>&1) &
-    local pid=$!
+    pids[$label]=$!
     if [[ $label == server || $label == before ]]; then
-        windows "$pid" || exit 1
+        windows "${pids[$label]}" || exit 1
     fi
+}
+
+# measure LABEL...: after the warm-up, the CPU time of every side over the same wall interval
+# (so a slower or busier stretch of the machine weighs on all sides alike), then each one's
+# peak; prints "LABEL cpu_seconds peak_kb" per side and stops them all.
+measure() {
+    local label pid
+    declare -A t0=()
     sleep "$warmup"
-    if ! kill -0 "$pid" 2>/dev/null; then
-        echo "$label ended during the warm-up:" >&2
-        tail -n 20 "$work/$label.out" >&2
-        exit 1
-    fi
-    local t0 t1 peak
-    t0=$(cpu_ticks "$pid")
-    sleep "$window"
-    t1=$(cpu_ticks "$pid")
-    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
-    kill -INT "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.2
+    for label in "$@"; do
+        pid=${pids[$label]}
+        if ! kill -0 "$pid" 2>/dev/null; then
+            echo "$label ended during the warm-up:" >&2
+            tail -n 20 "$work/$label.out" >&2
+            exit 1
+        fi
     done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    echo "$(echo "scale=3; ($t1 - $t0) / $tick" | bc) $peak"
+    for label in "$@"; do t0[$label]=$(cpu_ticks "${pids[$label]}"); done
+    sleep "$window"
+    for label in "$@"; do
+        pid=${pids[$label]}
+        echo "$label $(echo "scale=3; ($(cpu_ticks "$pid") - ${t0[$label]}) / $tick" | bc)" \
+            "$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")"
+    done
+    for label in "$@"; do kill -INT "${pids[$label]}" 2>/dev/null || true; done
+    for label in "$@"; do
+        pid=${pids[$label]}
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.2
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -157,25 +174,32 @@ summary=()
 for case in "${cases[@]}"; do
     folder=$work/$case
     "$build/bench/server/server_bench_config" "$folder" "$case"
+    [[ -z $before ]] || "$build/bench/server/server_bench_config" "$folder-before" "$case"
     encoder=$("$build/bench/server/server_bench_config" --encoder "$folder" "$case")
     mkdir -p "$work/bare-$case"
     echo
     echo "== $case (encoder:$encoder)"
-    cpu_ratios=() mem_ratios=() before_cpu=() before_mem=()
+    cpu_ratios=() mem_ratios=() before_cpu=() before_mem=() after_before=()
     sides=(server bare)
     [[ -z $before ]] || sides+=(before)
     for round in $(seq "$rounds"); do
         bare_file=$work/bare-$case/bare$round.avi
-        # Each round starts with another side, so no side always runs first.
+        # All sides run at once, measured over the same interval; each round starts them in
+        # another order, so no side always starts first.
         declare -A result=()
+        order=()
         for ((k = 0; k < ${#sides[@]}; ++k)); do
             side=${sides[(round - 1 + k) % ${#sides[@]}]}
+            order+=("$side")
             case $side in
-            server) result[server]=$(run server "$folder" "$build/Vorlund/Vorlund") ;;
-            before) result[before]=$(run before "$folder" "$before/Vorlund/Vorlund") ;;
-            bare) result[bare]=$(run bare "$work" "$build/bench/server/server_bench_bare" "$(bare_pipeline "$bare_file" "$encoder")") ;;
+            server) start server "$folder" "$build/Vorlund/Vorlund" ;;
+            before) start before "$folder-before" "$before/Vorlund/Vorlund" ;;
+            bare) start bare "$work" "$build/bench/server/server_bench_bare" "$(bare_pipeline "$bare_file" "$encoder")" ;;
             esac
         done
+        while read -r side cpu peak; do
+            result[$side]="$cpu $peak"
+        done < <(measure "${order[@]}")
         read -r scpu speak <<<"${result[server]}"
         read -r bcpu bpeak <<<"${result[bare]}"
         cpu_ratios+=("$(echo "scale=3; $scpu / $bcpu" | bc)")
@@ -185,24 +209,31 @@ for case in "${cases[@]}"; do
             read -r pcpu ppeak <<<"${result[before]}"
             before_cpu+=("$(echo "scale=3; $pcpu / $bcpu" | bc)")
             before_mem+=("$(echo "scale=3; $ppeak / $bpeak" | bc)")
-            line+=" | before cpu ${pcpu}s peak ${ppeak} KiB: ratios ${before_cpu[-1]} ${before_mem[-1]}"
+            after_before+=("$(echo "scale=3; $scpu / $pcpu" | bc)")
+            line+=" | before cpu ${pcpu}s peak ${ppeak} KiB: ratios ${before_cpu[-1]} ${before_mem[-1]}; server/before ${after_before[-1]}"
         fi
         echo "$line"
+        echo "$scpu $bcpu ${pcpu:-0}" >>"$work/$case.cpu"
         unset result
     done
     cpu=$(printf '%s\n' "${cpu_ratios[@]}" | median)
+    # The rounds pooled: all of the server's CPU time over all of the bare side's.
+    pooled=$(awk '{ s += $1; b += $2 } END { printf "%.3f", s / b }' "$work/$case.cpu")
     mem=$(printf '%s\n' "${mem_ratios[@]}" | median)
     cpu_spread=$(printf '%s\n' "${cpu_ratios[@]}" | spread)
     mem_spread=$(printf '%s\n' "${mem_ratios[@]}" | spread)
     recordings=$(find "$folder/CaptureData" -maxdepth 1 -type f | wc -l)
     snapshots=$(find "$folder/CaptureData" -mindepth 2 -name '*.jpg' | wc -l)
-    echo "median cpu ratio $cpu ($cpu_spread), median memory ratio $mem ($mem_spread);" \
+    echo "median cpu ratio $cpu ($cpu_spread), pooled $pooled, median memory ratio $mem ($mem_spread);" \
         "server wrote $recordings recordings, $snapshots snapshots"
-    summary+=("$(printf '%-7s cpu %s (%s)  memory %s (%s)' "$case" "$cpu" "$cpu_spread" "$mem" "$mem_spread")")
+    summary+=("$(printf '%-7s cpu %s (%s) pooled %s  memory %s (%s)' "$case" "$cpu" "$cpu_spread" "$pooled" "$mem" "$mem_spread")")
     if [[ -n $before ]]; then
-        summary+=("$(printf '%-7s cpu %s (%s)  memory %s (%s)' "before" \
+        summary+=("$(printf '%-7s cpu %s (%s) pooled %s  memory %s (%s)' "before" \
             "$(printf '%s\n' "${before_cpu[@]}" | median)" "$(printf '%s\n' "${before_cpu[@]}" | spread)" \
+            "$(awk '{ s += $3; b += $2 } END { printf "%.3f", s / b }' "$work/$case.cpu")" \
             "$(printf '%s\n' "${before_mem[@]}" | median)" "$(printf '%s\n' "${before_mem[@]}" | spread)")")
+        summary+=("$(printf '%-7s cpu %s (%s)' "server/before" \
+            "$(printf '%s\n' "${after_before[@]}" | median)" "$(printf '%s\n' "${after_before[@]}" | spread)")")
     fi
 done
 echo
