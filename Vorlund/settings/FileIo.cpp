@@ -42,11 +42,36 @@ int SyncFolder(const std::filesystem::path &folder)
     return rc;
 }
 
+// True when `path` is already our regular file with exactly `bytes` and `mode`: the periodic
+// settings saves then cost a read, not two flushes to disk on the UI thread.
+bool AlreadyHolds(const std::filesystem::path &path, std::span<const uint8_t> bytes, mode_t mode)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st = {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & 07777) == mode && uint64_t(st.st_size) == bytes.size();
+    std::vector<uint8_t> old(same ? bytes.size() : 0);
+    size_t done = 0;
+    while (same && done < old.size()) {
+        const ssize_t r = ::read(fd, old.data() + done, old.size() - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        same = r > 0;
+        done += same ? size_t(r) : 0;
+    }
+    ::close(fd);
+    return same && std::equal(old.begin(), old.end(), bytes.begin());
+}
+
 } // namespace
 
 int WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
                         mode_t mode)
 {
+    if (AlreadyHolds(path, bytes, mode))
+        return 0;
     std::string temp = path.string() + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)

@@ -12,7 +12,7 @@ namespace vorlund {
 // Replaces `path` with `bytes` so that a crash or a full disk never leaves a truncated file:
 // the bytes go to a temporary file in the same folder (created with `mode`), which is flushed
 // to disk and renamed over the old file. Returns 0, or the errno of the step that failed (the
-// old file is then untouched).
+// old file is then untouched). A file that already holds `bytes` with `mode` is left as it is.
 int WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
                         mode_t mode);
 

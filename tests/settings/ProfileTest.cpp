@@ -1,7 +1,10 @@
 #include "Profile.h"
+#include "FileIo.h"
 #include "SettingsTestHelpers.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace vorlund {
 namespace {
@@ -170,6 +173,49 @@ TEST(Profile, FailedWriteIsReported)
     inMemory.SetProfileInt("Settings", "WindowOnTop", 1);
     EXPECT_EQ(inMemory.Save(), ENOENT);
     EXPECT_EQ(inMemory.GetProfileInt("Settings", "WindowOnTop", 0), 1);
+}
+
+// A save that would write what the file already holds leaves it alone (same inode, no flush);
+// any other content, size or mode replaces it.
+TEST(FileIo, ASaveOfTheSameBytesAndModeLeavesTheFileAlone)
+{
+    struct Case
+    {
+        const char *name;
+        std::string before;
+        mode_t beforeMode;
+        std::string after;
+        mode_t afterMode;
+        bool replaced;
+    };
+    const Case cases[] = {
+        { "same bytes and mode", "[Video]\nLast Device=112\n", 0644, "[Video]\nLast Device=112\n",
+          0644, false },
+        { "one byte differs", "[Video]\nLast Device=112\n", 0644, "[Video]\nLast Device=113\n",
+          0644, true },
+        { "longer", "abc", 0600, "abcd", 0600, true },
+        { "shorter", "abcd", 0600, "abc", 0600, true },
+        { "mode differs", "abc", 0644, "abc", 0600, true },
+        { "empty to empty", "", 0600, "", 0600, false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder dir;
+        const std::filesystem::path file = dir.path / "device0.cfg";
+        const auto bytes = [](const std::string &s) {
+            return std::span(reinterpret_cast<const uint8_t *>(s.data()), s.size());
+        };
+        ASSERT_EQ(WriteFileAtomically(file, bytes(c.before), c.beforeMode), 0);
+        ::chmod(file.c_str(), c.beforeMode); // whatever the umask
+        struct stat first = {};
+        ASSERT_EQ(::stat(file.c_str(), &first), 0);
+        ASSERT_EQ(WriteFileAtomically(file, bytes(c.after), c.afterMode), 0);
+        struct stat second = {};
+        ASSERT_EQ(::stat(file.c_str(), &second), 0);
+        EXPECT_EQ(first.st_ino != second.st_ino, c.replaced);
+        EXPECT_EQ(second.st_mode & 07777, c.afterMode);
+        EXPECT_EQ(ReadText(file), c.after);
+    }
 }
 
 } // namespace

@@ -54,8 +54,9 @@ void AlertMailer::SendAlertMail(int code)
     job.Boundary = boundary;
     if (config.Block.AttachPicture)
         job.Attachment = std::move(mail.Picture);
-    m_busy = true;
-    m_sender.Submit(std::move(job));
+    m_busy = m_sender.Submit(std::move(job));
+    if (!m_busy)
+        m_context.notifier.ShowMessage(kMailInitFailed, kPlainCaption);
 }
 
 void AlertMailer::QueueAlert(int camera, const std::filesystem::path &picture)

@@ -126,26 +126,28 @@ SmtpSender::~SmtpSender()
 
 bool SmtpSender::Start()
 {
-    if (IsStarted())
-        return true;
+    m_started = m_started || CurlSpeaksSmtp();
+    return m_started;
+}
+
+bool SmtpSender::Submit(SmtpJob job)
+{
+    if (!m_started)
+        return false;
     if (!m_curlReady) {
+        // Here, before the worker exists: the global init is not safe beside other threads.
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
             return false;
         m_curlReady = true;
     }
-    if (!CurlSpeaksSmtp())
-        return false;
-    m_worker = std::thread([this] { Run(); });
-    return true;
-}
-
-void SmtpSender::Submit(SmtpJob job)
-{
+    if (!m_worker.joinable())
+        m_worker = std::thread([this] { Run(); });
     {
         std::lock_guard lock(m_lock);
         m_job = std::move(job);
     }
     m_wake.notify_one();
+    return true;
 }
 
 std::optional<SmtpResult> SmtpSender::TakeResult()

@@ -61,11 +61,14 @@ public:
     SmtpSender(const SmtpSender &) = delete;
     SmtpSender &operator=(const SmtpSender &) = delete;
 
-    // Readies libcurl and starts the worker; false when libcurl cannot be used.
+    // Checks that libcurl can send mail; false when it cannot. libcurl (and the TLS libraries
+    // it initialises, some megabytes) and the worker are readied by the first Submit, so a
+    // server that never mails never pays for them.
     bool Start();
-    bool IsStarted() const { return m_worker.joinable(); }
-    // Hands the job to the worker; the done message follows when it has finished.
-    void Submit(SmtpJob job);
+    bool IsStarted() const { return m_started; }
+    // Hands the job to the worker; the done message follows when it has finished. False, and
+    // the job dropped, when libcurl could not be initialised.
+    bool Submit(SmtpJob job);
     // The result of the finished job, once.
     std::optional<SmtpResult> TakeResult();
 
@@ -79,6 +82,7 @@ private:
     IMessageSink &m_sink;
     const uint32_t m_doneMessage;
     const SmtpTimeouts m_timeouts;
+    bool m_started = false;
     bool m_curlReady = false;
 
     std::mutex m_lock;
