@@ -220,7 +220,7 @@ bool DeviceSettings::SaveDeviceConfig(const SaveRequest &request, Profile &profi
     CopyOutOfEngineState(m_engine, Config);
     const std::vector<uint8_t> bytes = WriteDeviceFile(Config);
     // The file holds passwords: owner only.
-    if (const int rc = WriteFileAtomically(SlotPath(ConfigSlot), bytes, 0600); rc != 0) {
+    if (const int rc = WriteFileIfChanged(SlotPath(ConfigSlot), bytes, 0600); rc != 0) {
         const std::string reason = std::system_category().message(rc);
         std::vector<char> text(64 + reason.size());
         std::snprintf(text.data(), text.size(), "Can't open deviceX.cfg\nError %d: %s", rc,

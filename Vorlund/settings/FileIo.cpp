@@ -42,8 +42,7 @@ int SyncFolder(const std::filesystem::path &folder)
     return rc;
 }
 
-// True when `path` is already our regular file with exactly `bytes` and `mode`: the periodic
-// settings saves then cost a read, not two flushes to disk on the UI thread.
+// True when `path` is already our regular file with exactly `bytes` and `mode`.
 bool AlreadyHolds(const std::filesystem::path &path, std::span<const uint8_t> bytes, mode_t mode)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -70,8 +69,6 @@ bool AlreadyHolds(const std::filesystem::path &path, std::span<const uint8_t> by
 int WriteFileAtomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
                         mode_t mode)
 {
-    if (AlreadyHolds(path, bytes, mode))
-        return 0;
     std::string temp = path.string() + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
@@ -125,6 +122,12 @@ int ReadFileStart(const std::filesystem::path &path, size_t maxBytes, std::vecto
     if (rc != 0)
         out.clear();
     return rc;
+}
+
+int WriteFileIfChanged(const std::filesystem::path &path, std::span<const uint8_t> bytes,
+                       mode_t mode)
+{
+    return AlreadyHolds(path, bytes, mode) ? 0 : WriteFileAtomically(path, bytes, mode);
 }
 
 } // namespace vorlund

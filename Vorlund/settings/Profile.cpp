@@ -132,7 +132,7 @@ int Profile::Save()
     std::string data;
     if (merged->ini.Save(data) < 0)
         return EIO;
-    const int written = WriteFileAtomically(
+    const int written = WriteFileIfChanged(
         m_file, { reinterpret_cast<const uint8_t *>(data.data()), data.size() }, 0644);
     if (written != 0)
         return written;
