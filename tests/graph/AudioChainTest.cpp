@@ -270,8 +270,9 @@ TEST(AudioChain, LevelsCompressorsAndInputLines)
 
 namespace {
 
-// The complete picture chunks of an AVI file as it stands, walking its first movi list.
-int PictureChunks(const std::filesystem::path &file)
+// The complete chunks of an AVI file as it stands whose kind ends in one of `kinds` ("dc",
+// "db": pictures; "wb": sound), walking its first movi list.
+int Chunks(const std::filesystem::path &file, std::initializer_list<const char *> kinds)
 {
     std::ifstream in(file, std::ios::binary);
     const std::string d((std::istreambuf_iterator<char>(in)), {});
@@ -284,8 +285,8 @@ int PictureChunks(const std::filesystem::path &file)
         std::memcpy(&size, d.data() + at + 4, 4);
         if (at + 8 + size > d.size())
             break;
-        if (d.compare(at + 2, 2, "dc") == 0 || d.compare(at + 2, 2, "db") == 0)
-            ++n;
+        for (const char *kind : kinds)
+            n += d.compare(at + 2, 2, kind) == 0 ? 1 : 0;
         at += 8 + size + (size & 1);
     }
     return n;
@@ -293,13 +294,16 @@ int PictureChunks(const std::filesystem::path &file)
 
 } // namespace
 
-// When the gates shut, the event's pictures go to disk within a frame or two, not after the
-// quiet that follows: a power cut then loses none of them.
-TEST(AudioChain, AnEventsPicturesReachTheAviFileWhenItsGatesShut)
+// When the gates shut, the event's pictures and sound go to disk within a packet or two of
+// each, not after the quiet that follows: a power cut then loses none of them.
+TEST(AudioChain, AnEventReachesTheAviFileWhenItsGatesShut)
 {
     AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
     ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
-    BufferCounter passed(f.graph.Parts().m_pAviControl.Element(), "src");
+    const GraphParts &parts = f.graph.Parts();
+    BufferCounter pictures(parts.m_pAviControl.Element(), "src");
+    BufferCounter sounds(parts.m_pAudioControl.Element(), "src");
+    BufferCounter soundsArriving(parts.m_pAudioControl.Element(), "sink");
     ASSERT_TRUE(f.graph.RunGraph());
     auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
     const uint64_t mark = grabbed();
@@ -307,12 +311,24 @@ TEST(AudioChain, AnEventsPicturesReachTheAviFileWhenItsGatesShut)
     const std::filesystem::path file = f.graph.RecordFile();
     for (int event = 1; event <= 2; ++event) {
         f.graph.SetGateOpen(true);
-        ASSERT_TRUE(WaitFor([&] { return passed.Count() >= event * 45; }));
+        ASSERT_TRUE(WaitFor([&] { return pictures.Count() >= event * 45; }));
         f.graph.SetGateOpen(false);
-        EXPECT_TRUE(WaitFor([&] { return PictureChunks(file) >= passed.Count() - 2; },
-                            std::chrono::seconds(5)))
-            << event << ": " << PictureChunks(file) << " of " << passed.Count()
-            << " pictures on disk";
+        // The gate has judged every packet of the event once ten more have reached it.
+        const int arrived = soundsArriving.Count();
+        ASSERT_TRUE(WaitFor([&] { return soundsArriving.Count() > arrived + 10; }));
+        const struct
+        {
+            const char *name;
+            const BufferCounter &passed;
+            std::initializer_list<const char *> kinds;
+        } streams[] = { { "pictures", pictures, { "dc", "db" } }, { "sound", sounds, { "wb" } } };
+        for (const auto &stream : streams) {
+            EXPECT_TRUE(
+                WaitFor([&] { return Chunks(file, stream.kinds) >= stream.passed.Count() - 2; },
+                        std::chrono::seconds(5)))
+                << event << ": " << Chunks(file, stream.kinds) << " of " << stream.passed.Count()
+                << " " << stream.name << " on disk";
+        }
     }
     f.graph.TearDownGraph();
 }
