@@ -237,7 +237,7 @@ bool LinkFront(const GraphBuild &build, GstElement *level, GstElement *next)
 // keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
 // half second makes it interleave by capture time, and an event's end goes out when its gates
 // shut. A larger lead leaves the sound waiting for a picture that never comes; 20 ms more lets
-// the last picture out past the MP3 encoder's lag most of the time.
+// the last picture out though the sound's last packet may end half a packet before it.
 constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 20 * GST_MSECOND;
 
 void InterleaveByCaptureTime(GstElement *soundTail)
