@@ -344,9 +344,10 @@ TEST_F(AudioGateTest, CompressedPacketsPassWholeByTheCaptureTimeOfTheirSound)
         GstClockTime passed = 0;
         for (size_t i = 0; i < out.size(); ++i) {
             EXPECT_EQ(gst_buffer_get_size(out[i]), kBufferSamples * 2) << c.name << " " << i;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_EQ(GST_BUFFER_PTS(out[i]), GST_BUFFER_PTS(out[i - 1]) + kBufferTime)
                     << c.name << " " << i;
+            }
             passed += GST_BUFFER_DURATION(out[i]);
             gst_buffer_unref(out[i]);
         }
