@@ -248,6 +248,41 @@ void InterleaveByCaptureTime(GstElement *soundTail)
         gst_pad_set_offset(in.get(), kAviSoundLead);
 }
 
+// AVI plays constant-rate sound by its bytes, and its multiplexer writes the stream's length
+// from the packets' durations at the byte rate. The encoder pads its frames to keep that rate
+// over a run of them only: the packets of the open periods are no such run, and the length
+// came out a byte or more off the data. So each packet lasts exactly as long as its bytes.
+void TimeSoundByItsBytes(GstElement *soundTail, GstElement *codec)
+{
+    gint kbits = 0;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(codec), "bitrate"))
+        g_object_get(codec, "bitrate", &kbits, nullptr);
+    PadRef out(gst_element_get_static_pad(soundTail, "src"), RefMode::HasRef);
+    if (kbits <= 0 || !out)
+        return;
+    struct Bytes
+    {
+        guint64 perSecond;
+        guint64 total = 0;
+    };
+    gst_pad_add_probe(
+        out.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad *, GstPadProbeInfo *info, gpointer data) {
+            auto *bytes = static_cast<Bytes *>(data);
+            GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+            GST_PAD_PROBE_INFO_DATA(info) = buffer;
+            // Rounded up, so that the length the multiplexer works out is the bytes written.
+            const GstClockTime from
+                = gst_util_uint64_scale_ceil(bytes->total, GST_SECOND, bytes->perSecond);
+            bytes->total += gst_buffer_get_size(buffer);
+            GST_BUFFER_DURATION(buffer)
+                = gst_util_uint64_scale_ceil(bytes->total, GST_SECOND, bytes->perSecond) - from;
+            return GST_PAD_PROBE_OK;
+        },
+        new Bytes { guint64(kbits) * 1000 / 8 },
+        [](gpointer data) { delete static_cast<Bytes *>(data); });
+}
+
 // Samples by which an encoder's packets carry sound from before their times: each stamps its
 // first packet with its first input's time, though the packet begins with the encoder's
 // delay (measured: a click at sample 0 decodes at 1105 from MP3, at 1024 from AAC).
@@ -329,8 +364,11 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
     }
     if (codec)
         g_object_set(gate, "encoder-delay", EncoderDelaySamples(codec), nullptr);
-    if (parts.format == RecordingFormat::Avi)
+    if (parts.format == RecordingFormat::Avi) {
         InterleaveByCaptureTime(codec ? queue.get() : resample.get());
+        if (codec)
+            TimeSoundByItsBytes(queue.get(), codec);
+    }
     return kGraphOk;
 }
 
