@@ -266,8 +266,8 @@ static gboolean vorlund_audio_set_caps(GstBaseTransform *trans, GstCaps *incaps,
         && gst_audio_info_from_caps(&info, incaps)) {
         state.rate = GST_AUDIO_INFO_RATE(&info);
         state.bytesPerFrame = GST_AUDIO_INFO_BPF(&info);
-    } else if (format && !gst_structure_get_int(format, "rate", &state.rate)) {
-        state.rate = 0;
+    } else if (format) {
+        gst_structure_get_int(format, "rate", &state.rate);
     }
     if (state.rate < 0)
         state.rate = 0;
