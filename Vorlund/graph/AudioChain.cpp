@@ -1,5 +1,6 @@
 // The audio chain: free helpers, and the capture graph's sound from a capture device (source →
-// level → "VorlundAudio" → [encoder] → multiplexer), its input line and the audio compressor.
+// level → [encoder →] "VorlundAudio" → multiplexer; Windows Media's encoder after the gate),
+// its input line and the audio compressor.
 #include "AudioChain.h"
 
 #include "CaptureDevices.h"
@@ -218,8 +219,8 @@ namespace {
 // the change meant for it.
 constexpr guint64 kSoundHeldBeforeGate = 100 * GST_MSECOND;
 
-// Source, [level,] a holding queue and the gate.
-bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
+// Source, [level,] a holding queue and what follows it: the gate, or the encoder before it.
+bool LinkFront(const GraphBuild &build, GstElement *level, GstElement *next)
 {
     ElementRef hold = build.Add("queue", "Audio Hold");
     if (!hold)
@@ -227,8 +228,8 @@ bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
     g_object_set(hold.get(), "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
                  guint64(2 * GST_SECOND), "min-threshold-time", kSoundHeldBeforeGate, nullptr);
     GstElement *source = build.parts.m_pAudioCapture.get();
-    return level ? gst_element_link_many(source, level, hold.get(), gate, nullptr)
-                 : gst_element_link_many(source, hold.get(), gate, nullptr);
+    return level ? gst_element_link_many(source, level, hold.get(), next, nullptr)
+                 : gst_element_link_many(source, hold.get(), next, nullptr);
 }
 
 // The AVI multiplexer writes a picture only once the sound is half a second past it, so the
@@ -236,7 +237,7 @@ bool LinkToGate(const GraphBuild &build, GstElement *level, GstElement *gate)
 // keeps no times (pictures count frames, sound counts bytes): moving the sound's times by that
 // half second makes it interleave by capture time, and an event's end goes out when its gates
 // shut. A larger lead leaves the sound waiting for a picture that never comes; 20 ms more lets
-// the last picture out past the MP3 encoder's lag most of the time.
+// the last picture out though the sound's last packet may end half a packet before it.
 constexpr gint64 kAviSoundLead = GST_SECOND / 2 + 20 * GST_MSECOND;
 
 void InterleaveByCaptureTime(GstElement *soundTail)
@@ -245,6 +246,54 @@ void InterleaveByCaptureTime(GstElement *soundTail)
     PadRef in(out ? gst_pad_get_peer(out.get()) : nullptr, RefMode::HasRef);
     if (in)
         gst_pad_set_offset(in.get(), kAviSoundLead);
+}
+
+// AVI plays constant-rate sound by its bytes, and its multiplexer writes the stream's length
+// from the packets' durations at the byte rate. The encoder pads its frames to keep that rate
+// over a run of them only: the packets of the open periods are no such run, and the length
+// came out a byte or more off the data. So each packet lasts exactly as long as its bytes.
+void TimeSoundByItsBytes(GstElement *soundTail, GstElement *codec)
+{
+    gint kbits = 0;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(codec), "bitrate"))
+        g_object_get(codec, "bitrate", &kbits, nullptr);
+    PadRef out(gst_element_get_static_pad(soundTail, "src"), RefMode::HasRef);
+    if (kbits <= 0 || !out)
+        return;
+    struct Bytes
+    {
+        guint64 perSecond;
+        guint64 total = 0;
+    };
+    gst_pad_add_probe(
+        out.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad *, GstPadProbeInfo *info, gpointer data) {
+            auto *bytes = static_cast<Bytes *>(data);
+            GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+            GST_PAD_PROBE_INFO_DATA(info) = buffer;
+            // Rounded up, so that the length the multiplexer works out is the bytes written.
+            const GstClockTime from
+                = gst_util_uint64_scale_ceil(bytes->total, GST_SECOND, bytes->perSecond);
+            bytes->total += gst_buffer_get_size(buffer);
+            GST_BUFFER_DURATION(buffer)
+                = gst_util_uint64_scale_ceil(bytes->total, GST_SECOND, bytes->perSecond) - from;
+            return GST_PAD_PROBE_OK;
+        },
+        new Bytes { guint64(kbits) * 1000 / 8 },
+        [](gpointer data) { delete static_cast<Bytes *>(data); });
+}
+
+// Samples by which an encoder's packets carry sound from before their times: each stamps its
+// first packet with its first input's time, though the packet begins with the encoder's
+// delay (measured: a click at sample 0 decodes at 1105 from MP3, at 1024 from AAC).
+guint EncoderDelaySamples(GstElement *codec)
+{
+    const std::string factory = FactoryOf(codec);
+    if (factory == "lamemp3enc")
+        return 1105;
+    if (factory == "avenc_aac")
+        return 1024;
+    return 0;
 }
 
 } // namespace
@@ -270,7 +319,7 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
                  guint64(2 * GST_SECOND), nullptr);
     if (wmv) {
         ElementRef codec = AddWmAudioEncoder(build.Bin(), names::kAudioCodec, profile);
-        const bool front = LinkToGate(build, level, gate);
+        const bool front = LinkFront(build, level, gate);
         if (!codec || !front
             || !gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), codec.get(),
                                       nullptr)
@@ -292,23 +341,34 @@ int JoinCaptureAudio(const GraphBuild &build, const WmProfileInfo *profile)
         build.Box("Could not add Audio(MP3/AAC) Codec.\r\n");
         return kGraphFailed;
     }
-    const bool front = LinkToGate(build, level, gate);
+    // The compressor is fed all the time and the gate drops whole packets behind it: an
+    // encoder holds its last part-filled frame until more sound comes, so fed only through
+    // the gate it kept an event's end in memory through the quiet after it, and emptied at
+    // each shut it would add silence to the sound's time. Without a compressor the sound
+    // reaches the multiplexer as it is: PCM in AVI, and no connection at all for MP4, which
+    // takes compressed sound only.
+    GstElement *codec = parts.m_pAudioCodec.get();
+    const bool front = LinkFront(build, level, codec ? convert.get() : gate);
     if (!front) {
         build.Box("Could not connect Audio Capture and vlAudio filters.\r\n");
         return kGraphFailed;
     }
-    // Without a compressor the sound reaches the multiplexer as it is: PCM in AVI, and no
-    // connection at all for MP4, which takes compressed sound only.
-    GstElement *tail = parts.m_pAudioCodec ? parts.m_pAudioCodec.get() : resample.get();
-    const bool linked
-        = gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), nullptr)
-        && (tail == resample.get() || Link(resample.get(), tail)) && Link(tail, parts.m_pMux.get());
+    const bool linked = codec
+        ? gst_element_link_many(convert.get(), resample.get(), codec, gate, queue.get(), nullptr)
+            && Link(queue.get(), parts.m_pMux.get())
+        : gst_element_link_many(gate, queue.get(), convert.get(), resample.get(), nullptr)
+            && Link(resample.get(), parts.m_pMux.get());
     if (!linked) {
         build.Box(kAudioCompressorText);
         return kGraphFailed;
     }
-    if (parts.format == RecordingFormat::Avi)
-        InterleaveByCaptureTime(tail);
+    if (codec)
+        g_object_set(gate, "encoder-delay", EncoderDelaySamples(codec), nullptr);
+    if (parts.format == RecordingFormat::Avi) {
+        InterleaveByCaptureTime(codec ? queue.get() : resample.get());
+        if (codec)
+            TimeSoundByItsBytes(queue.get(), codec);
+    }
     return kGraphOk;
 }
 

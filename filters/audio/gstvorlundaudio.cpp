@@ -21,16 +21,20 @@ enum {
     PROP_RETIMING,
     PROP_REFERENCE_TIME,
     PROP_START_TIME,
+    PROP_ENCODER_DELAY,
 };
 
 #define DEFAULT_GATE FALSE
 #define DEFAULT_RETIMING FALSE
 #define DEFAULT_REFERENCE_TIME 0
 
+// Raw sound is cut at the samples nearest the switches; compressed sound (behind its encoder)
+// passes whole packets.
+#define AUDIO_CAPS "audio/x-raw; audio/mpeg"
 static GstStaticPadTemplate sink_template
-    = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
+    = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(AUDIO_CAPS));
 static GstStaticPadTemplate src_template
-    = GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw"));
+    = GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(AUDIO_CAPS));
 
 namespace {
 
@@ -50,8 +54,12 @@ struct AudioState
     vorlund::audio::AudioTimeline media; // offset .. offset end, samples
     vorlund::StopTimeFill stops; // for buffers that come without a duration
     // From the negotiated caps, to time buffers that come without a duration; 0: not known.
+    // Compressed sound has a rate but no bytes per frame.
     gint rate = 0;
     gint bytesPerFrame = 0;
+    // An encoder ahead of the gate stamps each packet with the time its input began, but the
+    // packet carries sound captured this many samples earlier (the encoder's delay).
+    std::atomic<guint> delaySamples { 0 };
     bool droppedSincePass = false;
 };
 
@@ -192,6 +200,25 @@ static bool keep_open_samples(VorlundAudio *self, GstBuffer *buf, std::int64_t s
     return true;
 }
 
+// Behind an encoder a packet is stamped with the time its input began, but its sound was
+// captured the encoder's delay earlier: stamped with that time, it is gated with the pictures
+// of that moment and played with them. False for the packets of the encoder's start, whose
+// sound began before the stream (the encoder's padding and a sample or two).
+static bool stamp_capture_time(AudioState &state, GstBuffer *buf)
+{
+    const guint samples = state.delaySamples.load(std::memory_order_relaxed);
+    const GstClockTime pts = GST_BUFFER_PTS(buf);
+    if (samples == 0 || state.rate <= 0 || !GST_CLOCK_TIME_IS_VALID(pts))
+        return true;
+    const GstClockTime delay = gst_util_uint64_scale_int_round(samples, GST_SECOND, state.rate);
+    if (pts < delay)
+        return false;
+    GST_BUFFER_PTS(buf) = pts - delay;
+    if (GST_CLOCK_TIME_IS_VALID(GST_BUFFER_DTS(buf)))
+        GST_BUFFER_DTS(buf) = GST_BUFFER_DTS(buf) < delay ? 0 : GST_BUFFER_DTS(buf) - delay;
+    return true;
+}
+
 static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuffer *buf)
 {
     VorlundAudio *self = VORLUND_AUDIO(trans);
@@ -200,6 +227,8 @@ static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuff
     // it goes whole to the side that keeps the sound as long as the pictures, which pass whole
     // frames from the same switch times.
     AudioState &state = self->state;
+    if (!stamp_capture_time(state, buf))
+        return GST_BASE_TRANSFORM_FLOW_DROPPED;
     bool gate;
     if (const auto span = vorlund::CaptureSpan(trans, buf)) {
         const vorlund::GateSchedule::Share open = state.gate.OpenWithin(span->first, span->second);
@@ -227,15 +256,21 @@ static GstFlowReturn vorlund_audio_transform_ip(GstBaseTransform *trans, GstBuff
 static gboolean vorlund_audio_set_caps(GstBaseTransform *trans, GstCaps *incaps, GstCaps *)
 {
     AudioState &state = VORLUND_AUDIO(trans)->state;
-    // Any raw audio passes; only buffers without a duration need the rate.
+    // Any raw audio passes; only buffers without a duration and cuts inside a buffer need the
+    // rate. Compressed packets have no samples to count.
     GstAudioInfo info;
-    if (gst_audio_info_from_caps(&info, incaps)) {
+    const GstStructure *format = gst_caps_get_structure(incaps, 0);
+    state.rate = 0;
+    state.bytesPerFrame = 0;
+    if (format && gst_structure_has_name(format, "audio/x-raw")
+        && gst_audio_info_from_caps(&info, incaps)) {
         state.rate = GST_AUDIO_INFO_RATE(&info);
         state.bytesPerFrame = GST_AUDIO_INFO_BPF(&info);
-    } else {
-        state.rate = 0;
-        state.bytesPerFrame = 0;
+    } else if (format) {
+        gst_structure_get_int(format, "rate", &state.rate);
     }
+    if (state.rate < 0)
+        state.rate = 0;
     return TRUE;
 }
 
@@ -257,6 +292,9 @@ static void vorlund_audio_set_property(GObject *object, guint prop_id, const GVa
         break;
     case PROP_REFERENCE_TIME:
         self->state.reference.store(g_value_get_int64(value), std::memory_order_relaxed);
+        break;
+    case PROP_ENCODER_DELAY:
+        self->state.delaySamples.store(g_value_get_uint(value), std::memory_order_relaxed);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -280,6 +318,9 @@ static void vorlund_audio_get_property(GObject *object, guint prop_id, GValue *v
         break;
     case PROP_START_TIME:
         g_value_set_int64(value, self->state.recordStart.load(std::memory_order_relaxed));
+        break;
+    case PROP_ENCODER_DELAY:
+        g_value_set_uint(value, self->state.delaySamples.load(std::memory_order_relaxed));
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -328,6 +369,12 @@ static void vorlund_audio_class_init(VorlundAudioClass *klass)
                            "reference time was 0",
                            G_MININT64, G_MAXINT64, 0,
                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject_class, PROP_ENCODER_DELAY,
+        g_param_spec_uint("encoder-delay", "Encoder delay",
+                          "Samples by which the sound of each packet precedes the packet's time "
+                          "(the delay of an encoder ahead of the gate)",
+                          0, 1 << 20, 0, flags));
 
     gst_element_class_set_static_metadata(element_class, "Vorlund Audio", "Filter/Audio",
                                           "Audio gate of the recording, re-timed without holes",

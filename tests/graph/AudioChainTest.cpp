@@ -101,9 +101,10 @@ ReadBack RecordPeriods(AudioFixture &f, int periods, int frames)
     return ReadRecording(file);
 }
 
-// The capture time of the first buffer a gate passes after Arm, and the arriving buffer's
-// length: the sink pad notes each arriving buffer's own time, the source pad keeps it when the
-// buffer passes, less the head an opening cut off it.
+// The capture time of the first buffer a gate passes that ends after the time given to Arm (an
+// earlier event's sound may still be on its way), the arriving buffer's length and
+// how long everything passed before it lasts: the sink pad notes each arriving buffer's own
+// time, the source pad keeps it when the buffer passes, less the head an opening cut off it.
 class FirstPassed
 {
 public:
@@ -129,8 +130,10 @@ public:
                 auto [start, length] = me->m_arriving;
                 if (GST_CLOCK_TIME_IS_VALID(passed) && passed < length)
                     start += length - passed;
-                if (!me->m_first)
-                    me->m_first = { start, length };
+                if (!me->m_first && start + length > me->m_after)
+                    me->m_first = { start, length, me->m_before };
+                if (GST_CLOCK_TIME_IS_VALID(passed))
+                    me->m_before += passed;
                 return GST_PAD_PROBE_OK;
             },
             this, nullptr);
@@ -142,12 +145,18 @@ public:
     }
     FirstPassed(const FirstPassed &) = delete;
     FirstPassed &operator=(const FirstPassed &) = delete;
-    void Arm()
+    void Arm(GstClockTime after)
     {
         std::lock_guard lock(m_lock);
+        m_after = after;
         m_first.reset();
     }
-    std::optional<std::pair<GstClockTime, GstClockTime>> First()
+    struct Passed
+    {
+        GstClockTime start, length;
+        GstClockTime before; // what the gate passed before this buffer lasts
+    };
+    std::optional<Passed> First()
     {
         std::lock_guard lock(m_lock);
         return m_first;
@@ -158,7 +167,9 @@ private:
     gulong m_inProbe = 0, m_outProbe = 0;
     std::pair<GstClockTime, GstClockTime> m_arriving; // streaming thread only
     std::mutex m_lock;
-    std::optional<std::pair<GstClockTime, GstClockTime>> m_first;
+    GstClockTime m_before = 0;
+    GstClockTime m_after = 0;
+    std::optional<Passed> m_first;
 };
 
 GstClockTime RunningTimeNow(GstElement *pipeline)
@@ -170,7 +181,10 @@ GstClockTime RunningTimeNow(GstElement *pipeline)
 } // namespace
 
 // An opening records every frame captured from the call on: the first frame passed starts at
-// most one frame period after it, and the sound starts with it, within half a sound buffer.
+// most one frame period after it, and the sound played with it was captured with it, within
+// half a sound packet. The gate passes whole packets behind the encoder, so the packet that
+// starts an event may lie up to a packet from the frame in capture time; what it is heard
+// with is that distance less how far the sound passed before runs ahead of the pictures.
 TEST(AudioChain, GateOpeningsRecordFromTheFirstFrameAfterTheCall)
 {
     AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
@@ -178,29 +192,34 @@ TEST(AudioChain, GateOpeningsRecordFromTheFirstFrameAfterTheCall)
     const GraphParts &parts = f.graph.Parts();
     FirstPassed video(parts.m_pAviControl.Element());
     FirstPassed sound(parts.m_pAudioControl.Element());
+    // The packets behind the encoder carry sound captured before their times.
+    guint delaySamples = 0;
+    g_object_get(parts.m_pAudioControl.Element(), "encoder-delay", &delaySamples, nullptr);
+    const double delay = double(delaySamples) * GST_SECOND / 44100;
     ASSERT_TRUE(f.graph.RunGraph());
     auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
     uint64_t mark = grabbed();
     ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
     for (int opening = 1; opening <= 5; ++opening) {
         SCOPED_TRACE(opening);
-        video.Arm();
-        sound.Arm();
         const GstClockTime call = RunningTimeNow(f.graph.Pipeline());
+        video.Arm(call);
+        sound.Arm(call + GstClockTime(delay));
         f.graph.SetGateOpen(true);
         ASSERT_TRUE(WaitFor([&] { return video.First() && sound.First(); }));
         f.graph.SetGateOpen(false);
-        const auto [frame, period] = *video.First();
-        const auto [start, length] = *sound.First();
+        const auto [frame, period, pictures] = *video.First();
+        const auto [start, length, sounds] = *sound.First();
         EXPECT_GE(frame, call);
         EXPECT_LE(frame, call + period)
             << "first frame " << double(frame - call) / GST_MSECOND << " ms after the call";
-        const double apart = std::abs(double(start) - double(frame));
+        const double captured = double(start) - delay - double(frame);
+        const double apart = std::abs(captured - (double(sounds) - double(pictures)));
         EXPECT_LE(apart, double(length) / 2) << "sound " << apart / GST_MSECOND << " ms away";
-        std::printf("opening %d: first frame %.1f ms after the call, sound %.1f ms from it "
-                    "(buffer %.1f ms)\n",
-                    opening, double(frame - call) / GST_MSECOND, apart / GST_MSECOND,
-                    double(length) / GST_MSECOND);
+        std::printf("opening %d: first frame %.1f ms after the call, sound captured %.1f ms "
+                    "from it, heard %.1f ms from it (packet %.1f ms)\n",
+                    opening, double(frame - call) / GST_MSECOND, captured / GST_MSECOND,
+                    apart / GST_MSECOND, double(length) / GST_MSECOND);
         mark = grabbed();
         ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 5; }));
     }
@@ -251,51 +270,100 @@ TEST(AudioChain, LevelsCompressorsAndInputLines)
 
 namespace {
 
-// The complete picture chunks of an AVI file as it stands, walking its first movi list.
-int PictureChunks(const std::filesystem::path &file)
+std::string ReadAll(const std::filesystem::path &file)
 {
     std::ifstream in(file, std::ios::binary);
-    const std::string d((std::istreambuf_iterator<char>(in)), {});
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+struct Found
+{
+    int chunks = 0;
+    uint64_t bytes = 0;
+};
+
+// The complete chunks of an AVI file as it stands whose kind ends in one of `kinds` ("dc",
+// "db": pictures; "wb": sound), walking its first movi list.
+Found Chunks(const std::filesystem::path &file, std::initializer_list<const char *> kinds)
+{
+    const std::string d = ReadAll(file);
     size_t at = d.find("movi");
+    Found n;
     if (at == std::string::npos)
-        return 0;
-    int n = 0;
+        return n;
     for (at += 4; at + 8 <= d.size();) {
         uint32_t size = 0;
         std::memcpy(&size, d.data() + at + 4, 4);
         if (at + 8 + size > d.size())
             break;
-        if (d.compare(at + 2, 2, "dc") == 0 || d.compare(at + 2, 2, "db") == 0)
-            ++n;
+        for (const char *kind : kinds) {
+            if (d.compare(at + 2, 2, kind) == 0) {
+                ++n.chunks;
+                n.bytes += size;
+            }
+        }
         at += 8 + size + (size & 1);
     }
     return n;
 }
 
+// The length its header gives the sound stream of an AVI file; -1: none.
+int64_t SoundLength(const std::filesystem::path &file)
+{
+    const std::string d = ReadAll(file);
+    for (size_t at = d.find("strh"); at != std::string::npos && at + 8 + 36 <= d.size();
+         at = d.find("strh", at + 4)) {
+        if (d.compare(at + 8, 4, "auds") == 0) {
+            uint32_t length = 0;
+            std::memcpy(&length, d.data() + at + 8 + 32, 4);
+            return length;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
-// When the gates shut, the event's pictures go to disk within a frame or two, not after the
-// quiet that follows: a power cut then loses none of them.
-TEST(AudioChain, AnEventsPicturesReachTheAviFileWhenItsGatesShut)
+// When the gates shut, the event's pictures and sound go to disk within a packet or two of
+// each, not after the quiet that follows: a power cut then loses none of them. The finished
+// file's sound, whole packets of several events, is as long as its header says.
+TEST(AudioChain, AnEventReachesTheAviFileWhenItsGatesShut)
 {
     AudioFixture f(kTestCameraName, "Microsoft MPEG-4 Video Codec V3");
     ASSERT_EQ(f.graph.Build(), kGraphOk) << f.LastBox();
-    BufferCounter passed(f.graph.Parts().m_pAviControl.Element(), "src");
+    const GraphParts &parts = f.graph.Parts();
+    BufferCounter pictures(parts.m_pAviControl.Element(), "src");
+    BufferCounter sounds(parts.m_pAudioControl.Element(), "src");
+    BufferCounter soundsArriving(parts.m_pAudioControl.Element(), "sink");
     ASSERT_TRUE(f.graph.RunGraph());
     auto grabbed = [&] { return f.graph.Grabber().FramesDelivered(); };
     const uint64_t mark = grabbed();
     ASSERT_TRUE(WaitFor([&] { return grabbed() > mark + 3; }));
     const std::filesystem::path file = f.graph.RecordFile();
-    for (int event = 1; event <= 2; ++event) {
+    for (int event = 1; event <= 4; ++event) {
         f.graph.SetGateOpen(true);
-        ASSERT_TRUE(WaitFor([&] { return passed.Count() >= event * 45; }));
+        ASSERT_TRUE(WaitFor([&] { return pictures.Count() >= event * 25; }));
         f.graph.SetGateOpen(false);
-        EXPECT_TRUE(WaitFor([&] { return PictureChunks(file) >= passed.Count() - 2; },
-                            std::chrono::seconds(5)))
-            << event << ": " << PictureChunks(file) << " of " << passed.Count()
-            << " pictures on disk";
+        // The gate has judged every packet of the event once ten more have reached it.
+        const int arrived = soundsArriving.Count();
+        ASSERT_TRUE(WaitFor([&] { return soundsArriving.Count() > arrived + 10; }));
+        const struct
+        {
+            const char *name;
+            const BufferCounter &passed;
+            std::initializer_list<const char *> kinds;
+        } streams[] = { { "pictures", pictures, { "dc", "db" } }, { "sound", sounds, { "wb" } } };
+        for (const auto &stream : streams) {
+            EXPECT_TRUE(WaitFor(
+                [&] { return Chunks(file, stream.kinds).chunks >= stream.passed.Count() - 2; },
+                std::chrono::seconds(5)))
+                << event << ": " << Chunks(file, stream.kinds).chunks << " of "
+                << stream.passed.Count() << " " << stream.name << " on disk";
+        }
     }
     f.graph.TearDownGraph();
+    // AVI plays the sound by its bytes: the header's length is the bytes of sound written.
+    EXPECT_EQ(SoundLength(file), int64_t(Chunks(file, { "wb" }).bytes));
 }
 
 TEST(AudioChain, RecordingsCarrySoundAsLongAsTheirPictures)

@@ -12,6 +12,12 @@ namespace {
 constexpr GstClockTime kBufferTime = 10 * GST_MSECOND;
 constexpr guint64 kBufferSamples = 80; // 10 ms at 8 kHz
 
+using Switches = std::vector<std::pair<GstClockTime, bool>>; // ms, open
+// Ten switches inside buffers: five openings of 7 or 8 ms, 39 ms in all within 0..300 ms.
+const Switches kManyShortOpenings
+    = { { 12, true },  { 19, false }, { 33, true },   { 41, false }, { 66, true },
+        { 74, false }, { 101, true }, { 109, false }, { 155, true }, { 163, false } };
+
 struct HarnessDeleter
 {
     void operator()(GstHarness *h) const { gst_harness_teardown(h); }
@@ -41,6 +47,14 @@ protected:
     GstElement *element() const { return h_->element; }
     void SetGate(bool open) { g_object_set(element(), "gate", gboolean(open), nullptr); }
     void SetRetiming(bool on) { g_object_set(element(), "retiming", gboolean(on), nullptr); }
+    // Each asked for before the buffers arrive: a backlog judged by when it was captured.
+    void ScheduleSwitches(const Switches &switches)
+    {
+        for (const auto &[at, open] : switches) {
+            g_object_set(element(), "gate-time", guint64(at * GST_MSECOND), nullptr);
+            SetGate(open);
+        }
+    }
     gint64 StartTime() const
     {
         gint64 t = -1;
@@ -246,14 +260,10 @@ TEST_F(AudioGateTest, BufferWithoutTimesIsGatedAndChangesNothing)
 // sound passed keeps to the time the gate was open for.
 TEST_F(AudioGateTest, SwitchesByCaptureTimeCutTheSoundAtTheSwitchSamples)
 {
-    const auto switchAt = [&](GstClockTime at, bool open) {
-        g_object_set(element(), "gate-time", guint64(at), nullptr);
-        SetGate(open);
-    };
     struct Case
     {
         const char *name;
-        std::vector<std::pair<GstClockTime, bool>> switches; // ms
+        Switches switches;
         GstClockTime open; // ms the gate was open within buffers 0..29
         GstClockTime first; // ms: the first sound passed starts here (the first period keeps
                             // its times)
@@ -264,28 +274,14 @@ TEST_F(AudioGateTest, SwitchesByCaptureTimeCutTheSoundAtTheSwitchSamples)
           { { 25, true }, { 95, false }, { 143, true }, { 201, false } },
           128,
           25 },
-        { "many short openings",
-          { { 12, true },
-            { 19, false },
-            { 33, true },
-            { 41, false },
-            { 66, true },
-            { 74, false },
-            { 101, true },
-            { 109, false },
-            { 155, true },
-            { 163, false } },
-          39,
-          12 },
+        { "many short openings", kManyShortOpenings, 39, 12 },
         { "open to the end", { { 287, true } }, 13, 287 },
     };
     constexpr GstClockTime kSample = GST_SECOND / 8000;
     for (const Case &c : cases) {
         SetUp();
         SetRetiming(true);
-        // Asked for before the buffers arrive: a backlog judged by when it was captured.
-        for (const auto &[at, open] : c.switches)
-            switchAt(at * GST_MSECOND, open);
+        ScheduleSwitches(c.switches);
         PushNumbers(0, 29);
         const std::vector<Passed> out = PullAll();
         ASSERT_FALSE(out.empty()) << c.name;
@@ -304,6 +300,59 @@ TEST_F(AudioGateTest, SwitchesByCaptureTimeCutTheSoundAtTheSwitchSamples)
             EXPECT_EQ(out[i].pts, out[i - 1].pts + out[i - 1].duration) << c.name << " " << i;
             EXPECT_EQ(out[i].offset, out[i - 1].offsetEnd) << c.name << " " << i;
         }
+    }
+}
+
+// Behind an encoder the gate passes whole packets, stamped and judged by when their sound was
+// captured (the packet's time less the encoder's delay): the sound passed stays within half a
+// packet of the time the gate was open, and the packets join without a hole.
+TEST_F(AudioGateTest, CompressedPacketsPassWholeByTheCaptureTimeOfTheirSound)
+{
+    struct Case
+    {
+        const char *name;
+        guint delaySamples; // at 8 kHz: 40 samples are 5 ms
+        Switches switches;
+        GstClockTime open; // ms the gate was open within packets 0..29
+        guint64 first; // the first packet passed
+        size_t count; // packets passed
+    };
+    const Case cases[] = {
+        { "no delay", 0, { { 24, true }, { 94, false } }, 70, 2, 7 },
+        { "5 ms delay", 40, { { 24, true }, { 94, false } }, 70, 3, 7 },
+        { "many short openings", 0, kManyShortOpenings, 39, 1, 4 },
+    };
+    for (const Case &c : cases) {
+        SetUp();
+        gst_harness_set_src_caps_str(h_.get(),
+                                     "audio/mpeg,mpegversion=1,layer=3,rate=8000,"
+                                     "channels=1");
+        SetRetiming(true);
+        g_object_set(element(), "encoder-delay", c.delaySamples, nullptr);
+        ScheduleSwitches(c.switches);
+        for (guint64 n = 0; n < 30; ++n) {
+            // Compressed packets carry no sample offsets and are never cut.
+            Push(n * kBufferTime, kBufferTime, GST_BUFFER_OFFSET_NONE, GST_BUFFER_OFFSET_NONE);
+        }
+        std::vector<GstBuffer *> out;
+        while (GstBuffer *b = gst_harness_try_pull(h_.get()))
+            out.push_back(b);
+        ASSERT_EQ(out.size(), c.count) << c.name;
+        EXPECT_EQ(GST_BUFFER_PTS(out[0]),
+                  c.first * kBufferTime - c.delaySamples * GST_SECOND / 8000)
+            << c.name;
+        GstClockTime passed = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(gst_buffer_get_size(out[i]), kBufferSamples * 2) << c.name << " " << i;
+            if (i > 0) {
+                EXPECT_EQ(GST_BUFFER_PTS(out[i]), GST_BUFFER_PTS(out[i - 1]) + kBufferTime)
+                    << c.name << " " << i;
+            }
+            passed += GST_BUFFER_DURATION(out[i]);
+            gst_buffer_unref(out[i]);
+        }
+        const GstClockTime open = c.open * GST_MSECOND;
+        EXPECT_LE(passed > open ? passed - open : open - passed, kBufferTime / 2) << c.name;
     }
 }
 
