@@ -270,12 +270,6 @@ TEST(AudioChain, LevelsCompressorsAndInputLines)
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 struct Found
 {
     int chunks = 0;
@@ -286,7 +280,7 @@ struct Found
 // "db": pictures; "wb": sound), walking its first movi list.
 Found Chunks(const std::filesystem::path &file, std::initializer_list<const char *> kinds)
 {
-    const std::string d = ReadAll(file);
+    const std::string d = ReadText(file);
     size_t at = d.find("movi");
     Found n;
     if (at == std::string::npos)
@@ -310,7 +304,7 @@ Found Chunks(const std::filesystem::path &file, std::initializer_list<const char
 // The length its header gives the sound stream of an AVI file; -1: none.
 int64_t SoundLength(const std::filesystem::path &file)
 {
-    const std::string d = ReadAll(file);
+    const std::string d = ReadText(file);
     for (size_t at = d.find("strh"); at != std::string::npos && at + 8 + 36 <= d.size();
          at = d.find("strh", at + 4)) {
         if (d.compare(at + 8, 4, "auds") == 0) {

@@ -270,6 +270,12 @@ void OnDecodedPad(GstElement *, GstPad *pad, gpointer data)
 
 } // namespace
 
+std::string ReadText(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), {} };
+}
+
 ReadBack ReadRecording(const std::filesystem::path &file)
 {
     ReadBack out;

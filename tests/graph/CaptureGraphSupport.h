@@ -90,4 +90,7 @@ struct ReadBack
 // Decodes a recording to its end: its pictures, and whether it has sound.
 ReadBack ReadRecording(const std::filesystem::path &file);
 
+// The whole of a file as it stands (empty when it cannot be read).
+std::string ReadText(const std::filesystem::path &file);
+
 } // namespace vorlund::test

@@ -15,12 +15,6 @@ namespace vorlund::test {
 
 namespace {
 
-std::string ReadText(const std::filesystem::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), {} };
-}
-
 // Builds, runs, records for about `frames` frames through the gate, tears down; the file.
 std::filesystem::path Record(GraphFixture &f, int frames)
 {
