@@ -5,30 +5,11 @@
 #include <new>
 #include <utility>
 
-#include <sys/mman.h>
-
 namespace vorlund {
 
 static_assert(kFrameBufferSize % 64 == 0);
 
-namespace {
-
-uint8_t *MapBuffers(size_t bytes)
-{
-    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    return static_cast<uint8_t *>(p);
-}
-
-} // namespace
-
-void EngineState::Unmap::operator()(uint8_t *p) const
-{
-    munmap(p, kBuffersBytes);
-}
-
-EngineState::EngineState() : m_buffers(MapBuffers(kBuffersBytes))
+EngineState::EngineState() : m_buffers(kBuffersBytes)
 {
     for (int c = 1; c <= kMaxCameras; ++c) {
         m_liveSlot[c] = static_cast<uint8_t>(c - 1);

@@ -4,6 +4,7 @@
 #include "FrameRows.h"
 #include "HandOvers.h"
 #include "Messages.h"
+#include "ZeroPages.h"
 
 #include <algorithm>
 #include <array>
@@ -277,11 +278,11 @@ private:
     static constexpr uint8_t kNoSlot = 0xFF;
     uint8_t *Buffer(int index)
     {
-        return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
+        return m_buffers.Data() + static_cast<size_t>(index) * kFrameBufferSize;
     }
     const uint8_t *Buffer(int index) const
     {
-        return m_buffers.get() + static_cast<size_t>(index) * kFrameBufferSize;
+        return m_buffers.Data() + static_cast<size_t>(index) * kFrameBufferSize;
     }
     uint8_t *Slot(int slot) { return Buffer(1 + slot); }
     const uint8_t *Slot(int slot) const { return Buffer(1 + slot); }
@@ -301,11 +302,7 @@ private:
     // Each starts a cache line (the size is a multiple of 64): where a row is a whole number
     // of lines (widths that are multiples of 64, such as 320 and 640), the detector's 32-byte
     // loads and stores split no line.
-    struct Unmap
-    {
-        void operator()(uint8_t *p) const;
-    };
-    std::unique_ptr<uint8_t[], Unmap> m_buffers;
+    ZeroPages m_buffers;
     // Slot numbers. The live ones change under the lock; the reference and in-progress ones
     // only on the streaming thread, also under the lock, so the lock's holders see them whole.
     PerCamera<uint8_t> m_liveSlot {};

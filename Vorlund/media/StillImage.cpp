@@ -671,11 +671,10 @@ bool JpegEncoder::Encode(const uint8_t *bottomUpBgr, int width, int height, int 
         m_error = tjGetErrorStr2(static_cast<tjhandle>(m_handle));
         return false;
     }
-    // Encoding into a kept buffer of the worst-case size: the library never reallocates it,
-    // and it is not cleared again for every picture.
-    if (m_buffer.size() < capacity)
-        m_buffer.resize(capacity);
-    unsigned char *out = m_buffer.data();
+    // Encoding into a kept buffer of the worst-case size: the library never reallocates it, and
+    // only the pages a picture reaches take memory.
+    m_buffer.Reserve(capacity);
+    unsigned char *out = m_buffer.Data();
     unsigned long size = capacity;
     if (tjCompress2(static_cast<tjhandle>(m_handle), bottomUpBgr, width, width * 3, height,
                     TJPF_BGR, &out, &size, TJSAMP_420, std::clamp(quality, 1, 100),
@@ -684,7 +683,7 @@ bool JpegEncoder::Encode(const uint8_t *bottomUpBgr, int width, int height, int 
         m_error = tjGetErrorStr2(static_cast<tjhandle>(m_handle));
         return false;
     }
-    jpeg.assign(m_buffer.data(), m_buffer.data() + size);
+    jpeg.assign(m_buffer.Data(), m_buffer.Data() + size);
     return true;
 }
 
@@ -706,16 +705,15 @@ bool JpegEncoder::Encode(const StillImage &image, int quality, std::vector<uint8
     }
     if (!m_banded)
         m_banded = std::make_unique<Banded>();
-    if (m_buffer.size() < capacity)
-        m_buffer.resize(capacity);
+    m_buffer.Reserve(capacity);
     m_band.resize(size_t(Banded::kBand) * size_t(h) * 3);
     size_t size = 0;
     if (!m_banded->Encode(image.Data(), w, h, turn == Rotation::Left, std::clamp(quality, 1, 100),
-                          m_buffer.data(), capacity, m_band.data(), size)) {
+                          m_buffer.Data(), capacity, m_band.data(), size)) {
         m_error = m_banded->message;
         return false;
     }
-    jpeg.assign(m_buffer.data(), m_buffer.data() + size);
+    jpeg.assign(m_buffer.Data(), m_buffer.Data() + size);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "ZeroPages.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -119,7 +120,7 @@ private:
     void *m_handle = nullptr;
     std::unique_ptr<Banded> m_banded;
     std::string m_error;
-    std::vector<uint8_t> m_buffer;
+    ZeroPages m_buffer;
     std::vector<uint8_t> m_band;
 };
 

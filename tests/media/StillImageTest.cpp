@@ -93,7 +93,8 @@ TEST(StillImage, FastTurnEqualsPlainTurn)
 }
 
 // Turning while encoding writes the very bytes that turning the stamped picture and then
-// encoding it wrote, for every size (bands that do not fill, odd sides) and quality (both DCTs).
+// encoding it wrote, for every size (bands that do not fill, odd sides, a larger picture after
+// smaller ones) and quality (both DCTs).
 TEST(StillImage, TurnWhileEncodingGivesTheBytesOfTurnThenEncode)
 {
     TextMask stamp { 9, 4, std::vector<uint8_t>(36, 0) };
@@ -106,7 +107,8 @@ TEST(StillImage, TurnWhileEncodingGivesTheBytesOfTurnThenEncode)
                                 { 64, 48 },
                                 { 17, 5 },
                                 { 40, 1 },
-                                { 1, 1 } }) {
+                                { 1, 1 },
+                                { 768, 600 } }) {
         std::vector<uint8_t> frame(size_t(w) * h * 3);
         for (size_t i = 0; i < frame.size(); ++i)
             frame[i] = uint8_t((i * 37 + i / 97 + (i / 3) % 11 * 19) & 0xFF);
