@@ -22,7 +22,6 @@ public:
     void Reserve(size_t bytes);
     uint8_t *Data() { return m_data; }
     const uint8_t *Data() const { return m_data; }
-    size_t Size() const { return m_size; }
 
 private:
     uint8_t *m_data = nullptr;
