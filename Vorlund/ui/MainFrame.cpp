@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -102,7 +103,7 @@ CMainFrame::CMainFrame(IProfileStore &profile, ToolLaunchers &launchers, QWidget
     RestorePlacement();
 
     m_commandUi = new QTimer(this);
-    connect(m_commandUi, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
+    connect(m_commandUi, &QTimer::timeout, this, &CMainFrame::RefreshCommandUI);
     UpdateCommandUI();
 }
 
@@ -235,7 +236,11 @@ void CMainFrame::CreateStatusBar()
         auto *pane = new QLabel(bar);
         pane->setObjectName(QString::number(id));
         pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(Q(PaneWidthText(id))) + 8);
+        // A pane keeps one width, as wide as its sizing text with a character to spare: a
+        // new text then never lays the status bar out again.
+        pane->setText(Q(PaneWidthText(id)));
+        pane->setFixedWidth(pane->sizeHint().width() + pane->fontMetrics().averageCharWidth());
+        pane->clear();
         bar->addPermanentWidget(pane);
         m_panes[id] = pane;
     }
@@ -363,7 +368,20 @@ void CMainFrame::OnStatusTick()
     // A status tick is 30 or 60 ms: the rules run again before the refresh timer would fire.
     if (m_commandUiAge.isValid() && m_commandUiAge.elapsed() < kCommandUiIntervalMs - 60)
         return;
-    UpdateCommandUI();
+    RefreshCommandUI();
+}
+
+void CMainFrame::RefreshCommandUI()
+{
+    const QWindow *handle = windowHandle();
+    if (!isMinimized() && handle && handle->isExposed()) {
+        UpdateCommandUI();
+        return;
+    }
+    // No one sees the toolbar of a window off the screen: the rules wait for the first refresh
+    // after it is back. Menus and commands run them themselves.
+    m_commandUiAge.start();
+    m_commandUi->start(kCommandUiIntervalMs);
 }
 
 void CMainFrame::UpdateCommandUI()

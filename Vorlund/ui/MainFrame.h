@@ -88,6 +88,7 @@ private:
     void RestorePlacement();
     ScreenMetrics Metrics() const;
     bool HandleHelpClick(QObject *watched, QEvent *event);
+    void RefreshCommandUI();
 
     IProfileStore &m_profile;
     ToolLaunchers &m_launchers;

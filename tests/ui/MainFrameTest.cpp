@@ -20,9 +20,11 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <unistd.h>
+#include <vector>
 
 namespace vorlund {
 namespace {
@@ -174,6 +176,48 @@ TEST_F(MainFrameTest, CommandsReachTheViewAndTheViewDecidesTheirState)
     frame->Action(59393)->trigger();
     EXPECT_EQ(client.commands.back(), 59393);
     EXPECT_FALSE(frame->IsStatusBarShown());
+}
+
+TEST_F(MainFrameTest, PanesKeepTheirWidthAndAWindowOffTheScreenSkipsTheCommandRules)
+{
+    // Every text a pane shows fits it, and none moves the status bar.
+    const std::map<int, std::vector<QString>> texts {
+        { 101, { "5-Remote", "SvcClose", "ConRec", "Detect", "cal" } },
+        { 102, { "-", "R", "r", "1", "4" } },
+        { 103, { "z0", "z4" } },
+    };
+    for (const auto &[id, shown] : texts) {
+        auto *pane = frame->statusBar()->findChild<QLabel *>(QString::number(id));
+        ASSERT_NE(pane, nullptr);
+        const int width = pane->width();
+        for (const QString &text : shown) {
+            frame->SetPaneText(id, text);
+            QCoreApplication::sendPostedEvents();
+            EXPECT_EQ(pane->width(), width) << id << " " << text.toStdString();
+            EXPECT_LE(pane->sizeHint().width(), width) << id << " " << text.toStdString();
+        }
+    }
+
+    client.enabled = { 132 };
+    frame->UpdateCommandUI();
+    client.enabled = { 133 };
+    frame->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->isMinimized(); }, 5000));
+    QTest::qWait(200);
+    frame->OnStatusTick();
+    EXPECT_TRUE(frame->Action(132)->isEnabled());
+    EXPECT_FALSE(frame->Action(133)->isEnabled());
+    // A menu runs the rules itself.
+    emit frame->Popup(1)->aboutToShow();
+    EXPECT_TRUE(frame->Action(133)->isEnabled());
+
+    client.enabled = { 132 };
+    frame->showNormal();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    QTest::qWait(200);
+    frame->OnStatusTick();
+    EXPECT_TRUE(frame->Action(132)->isEnabled());
+    EXPECT_FALSE(frame->Action(133)->isEnabled());
 }
 
 TEST_F(MainFrameTest, SignalsReachTheViewAndServiceCloseLeavesTheWindowOpen)
