@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "HelpBalloon.h"
 #include "Launchers.h"
+#include "OnScreen.h"
 #include "StaysOnTop.h"
 #include "WindowPlacement.h"
 
@@ -22,7 +23,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QWindow>
 
 #include <algorithm>
 
@@ -373,8 +373,7 @@ void CMainFrame::OnStatusTick()
 
 void CMainFrame::RefreshCommandUI()
 {
-    const QWindow *handle = windowHandle();
-    if (!isMinimized() && handle && handle->isExposed()) {
+    if (IsOnScreen(*this)) {
         UpdateCommandUI();
         return;
     }

@@ -2,13 +2,13 @@
 #include "TilePixels.h"
 
 #include "HelpBalloon.h"
+#include "OnScreen.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -115,9 +115,7 @@ void CVorlundView::Repaint(int camera)
 
 bool CVorlundView::IsShown() const
 {
-    const QWidget *frame = window();
-    const QWindow *handle = frame->windowHandle();
-    return isVisible() && !frame->isMinimized() && handle && handle->isExposed();
+    return IsOnScreen(*this);
 }
 
 QRect CVorlundView::TileRect(int camera) const
